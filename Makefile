@@ -1,0 +1,58 @@
+# Front door of the Tavrix build. Every target installs missing Debian packages first.
+#   make deps       install what the build and the tests need (quiet when all is there)
+#   make build      configure and build into build/
+#   make test       build and run every test
+#   make test-asan  unit tests built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   make test-tsan  unit tests built with ThreadSanitizer
+#   make bench      build and run the benchmarks (Release build in build-bench/)
+#   make demo       run the main job: a demo camera watched headless for about 30 seconds
+
+JOBS ?= 2
+CMAKE_FLAGS ?=
+CTEST_FLAGS ?=
+
+.PHONY: all deps build test test-asan test-tsan bench demo format clean
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+build: deps
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+
+test-asan: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIX_SANITIZE=address \
+		-DTAVRIX_BUILD_APP=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) -L unit $(CTEST_FLAGS)
+
+test-tsan: deps
+	@cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIX_SANITIZE=thread \
+		-DTAVRIX_BUILD_APP=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
+		ctest --output-on-failure -j $(JOBS) -L unit $(CTEST_FLAGS)
+
+bench:
+	@scripts/deps.sh --bench
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_BUILD_BENCH=ON \
+		-DTAVRIX_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-bench -j $(JOBS)
+	@scripts/run-benchmarks.sh build-bench
+
+demo: build
+	@scripts/demo.sh
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan build-bench
