@@ -83,9 +83,11 @@ std::string ExceptionSourceName(const char* path);
 #define THROW_GENERAL(message) throw CGeneralEx(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__, (message))
 #define THROW_GENERAL_INFO(message, info)                                                                    \
     throw CGeneralEx(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__, (message), (info))
-#define THROW_DIRECTX(hr, message) throw CDirectXEx((hr), TAVRIX_THROW_SOURCE, "CDirectXEx", __LINE__, (message))
+#define THROW_DIRECTX(hr, message)                                                                           \
+    throw CDirectXEx((hr), TAVRIX_THROW_SOURCE, "CDirectXEx", __LINE__, (message))
 #define THROW_DIRECTX_INFO(hr, message, info)                                                                \
     throw CDirectXEx((hr), TAVRIX_THROW_SOURCE, "CDirectXEx", __LINE__, (message), (info))
 #define THROW_SMTP(message) throw CSMTPEx(TAVRIX_THROW_SOURCE, "CSMTPEx", __LINE__, (message))
 #define THROW_SKYPE(message) throw CSkypeEx(TAVRIX_THROW_SOURCE, "CSkypeEx", __LINE__, (message))
-#define THROW_USERDB(message, info) throw CUserDbEx(TAVRIX_THROW_SOURCE, "CUserDbEx", __LINE__, (message), (info))
+#define THROW_USERDB(message, info)                                                                          \
+    throw CUserDbEx(TAVRIX_THROW_SOURCE, "CUserDbEx", __LINE__, (message), (info))

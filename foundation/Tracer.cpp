@@ -94,6 +94,15 @@ public:
 
     uint32_t ThreadId() const { return m_threadId; }
 
+    void Close() {
+        platform::CAutoLock lock(m_lock);
+        if (m_fd >= 0) {
+            close(m_fd);
+            m_fd = -1;
+        }
+        m_used = 0;
+    }
+
 private:
     platform::CCritSec m_lock;
     const uint32_t m_threadId;
@@ -186,6 +195,7 @@ bool CTracer::Start() {
         return false;
     }
     m_prefix = FilePrefix();
+    m_retired.clear();
     m_stopEvent = std::make_unique<platform::CEvent>(true, false);
     DeleteOldFiles();
     try {
@@ -211,7 +221,13 @@ void CTracer::Stop() {
     s_enabled.store(false, std::memory_order_release);
     s_generation.fetch_add(1);
     {
+        // A thread that passed the enabled test just before it was cleared may still append to its
+        // buffer: close the files now but keep the buffers' memory until the next Start.
         platform::CAutoLock registry(m_registryLock);
+        for (auto& [tid, buffer] : m_buffers) {
+            buffer->Close();
+            m_retired.push_back(std::move(buffer));
+        }
         m_buffers.clear();
     }
     m_stopEvent.reset();
@@ -267,8 +283,9 @@ void CTracer::TraceV(const char* format, va_list args) {
     std::vsnprintf(text, sizeof text, format, args); // longer text is cut at 999 characters
     const uint64_t counter = platform::QueryPerformanceCounter();
     char line[1100];
-    int length = std::snprintf(line, sizeof line, "%08x%08x-%08x : %s\n", static_cast<uint32_t>(counter >> 32),
-                               static_cast<uint32_t>(counter), platform::CurrentThreadId(), text);
+    int length =
+        std::snprintf(line, sizeof line, "%08x%08x-%08x : %s\n", static_cast<uint32_t>(counter >> 32),
+                      static_cast<uint32_t>(counter), platform::CurrentThreadId(), text);
     if (length < 0) {
         return;
     }

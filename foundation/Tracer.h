@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Sync.h"
 
@@ -62,6 +63,7 @@ private:
     std::mutex m_startStopLock;
     platform::CCritSec m_registryLock; // guards m_buffers; always taken before a buffer lock
     std::map<uint32_t, std::unique_ptr<CTraceBuffer>> m_buffers;
+    std::vector<std::unique_ptr<CTraceBuffer>> m_retired; // buffers of the last run, freed at Start
     std::unique_ptr<platform::CEvent> m_stopEvent;
     std::thread m_writer;
     std::string m_prefixOverride;

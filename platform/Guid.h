@@ -57,8 +57,8 @@ struct GUID {
         }
         unsigned d1, d2, d3, b[8];
         char tail;
-        if (std::sscanf(t.c_str(), "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &d1, &d2, &d3, &b[0], &b[1], &b[2],
-                        &b[3], &b[4], &b[5], &b[6], &b[7], &tail) != 11) {
+        if (std::sscanf(t.c_str(), "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &d1, &d2, &d3, &b[0], &b[1],
+                        &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &tail) != 11) {
             return false;
         }
         out.Data1 = d1;
@@ -72,4 +72,5 @@ struct GUID {
 };
 
 // The media subtypes the camera settings name (the design's DirectShow subtypes).
-inline constexpr GUID MEDIASUBTYPE_RGB24 = {0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
+inline constexpr GUID MEDIASUBTYPE_RGB24 = {
+    0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};

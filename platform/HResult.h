@@ -10,10 +10,16 @@
 using HRESULT = int32_t;
 using REFERENCE_TIME = int64_t; // 100-ns units
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
-constexpr HRESULT MakeHResult(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT MakeHResult(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 // A Win32 error number as a result code (facility 7).
 constexpr HRESULT HResultFromWin32(uint32_t err) {
     return err == 0 ? 0 : static_cast<HRESULT>((err & 0xFFFFu) | 0x80070000u);
@@ -31,7 +37,7 @@ constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
 constexpr HRESULT E_HANDLE = MakeHResult(0x80070006);
 constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
 constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
-constexpr HRESULT HRESULT_DISK_FULL = MakeHResult(0x80070070);   // ERROR_DISK_FULL
+constexpr HRESULT HRESULT_DISK_FULL = MakeHResult(0x80070070); // ERROR_DISK_FULL
 constexpr HRESULT HRESULT_FILE_NOT_FOUND = MakeHResult(0x80070002);
 constexpr HRESULT HRESULT_PATH_NOT_FOUND = MakeHResult(0x80070003);
 constexpr HRESULT HRESULT_WRITE_FAULT = MakeHResult(0x8007001D);

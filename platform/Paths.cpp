@@ -50,9 +50,15 @@ static std::string XdgDir(const char* variable, const char* fallbackUnderHome) {
     return HomeDir() + "/" + fallbackUnderHome;
 }
 
-std::string XdgConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
-std::string XdgDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
-std::string XdgStateHome() { return XdgDir("XDG_STATE_HOME", ".local/state"); }
+std::string XdgConfigHome() {
+    return XdgDir("XDG_CONFIG_HOME", ".config");
+}
+std::string XdgDataHome() {
+    return XdgDir("XDG_DATA_HOME", ".local/share");
+}
+std::string XdgStateHome() {
+    return XdgDir("XDG_STATE_HOME", ".local/state");
+}
 
 std::string TempDir() {
     const char* tmp = std::getenv("TMPDIR");

@@ -16,12 +16,24 @@ std::string Quote(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     return out + "\"";
@@ -37,10 +49,18 @@ std::optional<std::string> Unquote(const std::string& raw) {
         if (c == '\\' && i + 2 < raw.size()) {
             char e = raw[++i];
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            default: out += e; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            default:
+                out += e;
+                break;
             }
         } else {
             out += c;
@@ -51,11 +71,15 @@ std::optional<std::string> Unquote(const std::string& raw) {
 
 } // namespace
 
-std::string CSettingsFile::DefaultPath() { return XdgConfigHome() + "/Kestrova/Tavrix.conf"; }
+std::string CSettingsFile::DefaultPath() {
+    return XdgConfigHome() + "/Kestrova/Tavrix.conf";
+}
 
 CSettingsFile::CSettingsFile(std::string path) : m_path(std::move(path)), m_keyFile(g_key_file_new()) {}
 
-CSettingsFile::~CSettingsFile() { g_key_file_free(m_keyFile); }
+CSettingsFile::~CSettingsFile() {
+    g_key_file_free(m_keyFile);
+}
 
 bool CSettingsFile::Load() {
     g_key_file_free(m_keyFile);
@@ -128,7 +152,8 @@ std::optional<uint32_t> CSettingsFile::ReadDword(const std::string& group, const
     return static_cast<uint32_t>(value);
 }
 
-std::optional<std::string> CSettingsFile::ReadString(const std::string& group, const std::string& name) const {
+std::optional<std::string> CSettingsFile::ReadString(const std::string& group,
+                                                     const std::string& name) const {
     const auto raw = ReadRaw(group, name);
     return raw ? Unquote(*raw) : std::nullopt;
 }

@@ -33,9 +33,13 @@ void CEvent::Reset() {
     m_signalled = false;
 }
 
-bool CEvent::TryWait() { return Wait(0); }
+bool CEvent::TryWait() {
+    return Wait(0);
+}
 
-bool CEvent::Wait(uint32_t timeoutMs) { return WaitForObject(*this, timeoutMs); }
+bool CEvent::Wait(uint32_t timeoutMs) {
+    return WaitForObject(*this, timeoutMs);
+}
 
 void CEvent::ConsumeLocked() {
     if (!m_manualReset) {
@@ -59,9 +63,13 @@ bool CSemaphore::Release(int32_t count, int32_t* previousCount) {
     return true;
 }
 
-bool CSemaphore::TryWait() { return Wait(0); }
+bool CSemaphore::TryWait() {
+    return Wait(0);
+}
 
-bool CSemaphore::Wait(uint32_t timeoutMs) { return WaitForObject(*this, timeoutMs); }
+bool CSemaphore::Wait(uint32_t timeoutMs) {
+    return WaitForObject(*this, timeoutMs);
+}
 
 int32_t CSemaphore::GetCount() const {
     std::lock_guard lock(SyncMutex());

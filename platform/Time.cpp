@@ -22,7 +22,9 @@ int64_t DaysFrom1601(int64_t y, unsigned m, unsigned d) {
     return daysFrom1970 + 134774; // 1601-01-01 .. 1970-01-01
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -47,7 +49,8 @@ SystemTime FromTm(const struct tm& tm, int milliseconds) {
 uint32_t GetTickCount32() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
     return static_cast<uint32_t>(ms);
 }
 
@@ -57,7 +60,9 @@ uint64_t QueryPerformanceCounter() {
     return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-uint64_t QueryPerformanceFrequency() { return 1'000'000'000u; }
+uint64_t QueryPerformanceFrequency() {
+    return 1'000'000'000u;
+}
 
 uint32_t CurrentThreadId() {
     thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
@@ -85,7 +90,8 @@ bool SystemTimeToFileTime(const SystemTime& st, int64_t& fileTime) {
         return false;
     }
     const int64_t days = DaysFrom1601(st.year, st.month, st.day);
-    const int64_t ms = ((static_cast<int64_t>(st.hour) * 60 + st.minute) * 60 + st.second) * 1000 + st.milliseconds;
+    const int64_t ms =
+        ((static_cast<int64_t>(st.hour) * 60 + st.minute) * 60 + st.second) * 1000 + st.milliseconds;
     fileTime = days * kTicksPerDay + ms * kTicksPerMillisecond;
     return true;
 }
