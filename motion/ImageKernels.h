@@ -1,0 +1,56 @@
+#pragma once
+// The per-row work of the motion images, in two forms: a fast one (SSE2 vectors, the x86-64
+// baseline, with scalar tails; plain loops on other machines) that the image classes use on every
+// frame, and a plain one-pixel-at-a-time reference that defines the result. Both give the same
+// bits for every input; the tests hold them to that.
+//
+// Pure functions without state: any thread.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace imagekernels {
+
+// grey[x] = 11·B + 59·G + 3·R of the BGR pixel x. The fast form may read up to readableBytes bytes
+// from bgr (at least width · 3); more room lets it keep the vector loop to the end of the row.
+void GreyRow(const uint8_t* bgr, int16_t* grey, int32_t width, size_t readableBytes);
+void GreyRowReference(const uint8_t* bgr, int16_t* grey, int32_t width);
+
+// The bits of one binary row: bit (31 − x % 32) of word x / 32 is set exactly when
+// |a[x] − b[x]| > level; the padding bits of the last word are 0. A level below 0 sets every bit.
+void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
+void ThresholdRowReference(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
+
+// One row of the 2×2 erosion: out = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1) with row = row y
+// and next = row y + 1 (null for the last row, whose result is all 0). lastWordMask keeps the valid
+// bits of the last word; padding bits of the source are ignored. out may equal row (not so for the
+// reference, which takes the width in pixels).
+void ErodeRow(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words, uint32_t lastWordMask);
+void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width);
+
+// a[i] = |a[i] − b[i]| (modulo 2^16, as a 16-bit result).
+void AbsDiffRow(int16_t* a, const int16_t* b, size_t count);
+
+// dst[i] &= ~mask[i].
+void AndNotWords(uint32_t* dst, const uint32_t* mask, size_t count);
+
+// Set bits of words[0..count) counted word by word, stopping after the word at which the running
+// count reaches limit (a limit of 0 or less stops after the first word).
+int32_t CountBits(const uint32_t* words, size_t count, int32_t limit);
+int32_t CountBitsReference(const uint32_t* words, size_t count, int32_t limit);
+
+// Set bits of one word without the POPCNT instruction (not part of the x86-64 baseline).
+inline int32_t PopCount32(uint32_t v) {
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0Fu;
+    return static_cast<int32_t>((v * 0x01010101u) >> 24);
+}
+
+// The mask of the valid bits of a row's last word for a row of width pixels.
+inline uint32_t LastWordMask(int32_t width) {
+    const int32_t used = width % 32;
+    return used == 0 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> used);
+}
+
+} // namespace imagekernels
