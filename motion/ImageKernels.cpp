@@ -6,6 +6,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #define TAVRIX_HAVE_SSE2 1
 #else
 #define TAVRIX_HAVE_SSE2 0
@@ -58,14 +59,17 @@ inline uint32_t Reverse16(uint32_t m) {
 
 #if TAVRIX_HAVE_SSE2
 
-// Grey values of four pixels held one per 32-bit lane as bytes B, G, R, (next byte).
+// Grey values of four pixels held one per 32-bit lane as bytes B, G, R, (next byte), as 32-bit
+// values. B and R go through one multiply-add; G, masked to G·256, through a high multiply by
+// 59·256, which yields 59·G without a shift (shifts compete with the shuffles for the same units).
 inline __m128i Grey4(__m128i pixels) {
-    const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
+    const __m128i maskBR = _mm_set1_epi32(0x00FF00FF);
+    const __m128i maskG = _mm_set1_epi32(0x0000FF00);
     const __m128i weightsBR = _mm_set1_epi32(kWeightB | (kWeightR << 16));
-    const __m128i weightG = _mm_set1_epi32(kWeightG);
-    const __m128i br = _mm_and_si128(pixels, lowBytes); // 16-bit B and R
-    const __m128i g = _mm_srli_epi16(pixels, 8);        // 16-bit G and the next byte (weight 0)
-    return _mm_add_epi32(_mm_madd_epi16(br, weightsBR), _mm_madd_epi16(g, weightG));
+    const __m128i weightG = _mm_set1_epi32(kWeightG << 8);
+    const __m128i br = _mm_madd_epi16(_mm_and_si128(pixels, maskBR), weightsBR);
+    const __m128i g = _mm_mulhi_epu16(_mm_and_si128(pixels, maskG), weightG); // (G·256 · 59·256) >> 16
+    return _mm_add_epi32(br, g);
 }
 
 // 16 pixels: bit (15 − i) set when |a[i] − b[i]| > level. biasedLevel = level ^ 0x8000 in every
@@ -99,18 +103,22 @@ void GreyRow(const uint8_t* bgr, int16_t* grey, int32_t width, size_t readableBy
     int32_t x = 0;
 #if TAVRIX_HAVE_SSE2
     // Eight pixels a step from four overlapping 16-byte loads: a load at a pixel's first byte holds
-    // that pixel in lane 0 and the pixel four further on in lane 3 (byte 12); two unpack rounds
-    // gather pixels 0..3 and 4..7. The load at byte 9 reads up to byte 24 of the step.
+    // that pixel in lane 0 and the pixel four further on in lane 3 (byte 12). The load at byte 9
+    // reads up to byte 24 of the step.
     for (; x + 8 <= width && 3 * static_cast<size_t>(x) + 25 <= readableBytes; x += 8) {
         const uint8_t* p = bgr + 3 * static_cast<size_t>(x);
-        const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i l3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3));
-        const __m128i l6 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 6));
-        const __m128i l9 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 9));
-        const __m128i first = _mm_unpacklo_epi64(_mm_unpacklo_epi32(l0, l3), _mm_unpacklo_epi32(l6, l9));
-        const __m128i second = _mm_unpackhi_epi64(_mm_unpackhi_epi32(l0, l3), _mm_unpackhi_epi32(l6, l9));
-        const __m128i out = _mm_packs_epi32(Grey4(first), Grey4(second)); // values fit: max 18615
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x), out);
+        const __m128 l0 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        const __m128 l3 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)));
+        const __m128 l6 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 6)));
+        const __m128 l9 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 9)));
+        // Pixels 0, 4, 2, 6 and 1, 5, 3, 7.
+        const __m128i even = _mm_castps_si128(_mm_shuffle_ps(l0, l6, _MM_SHUFFLE(3, 0, 3, 0)));
+        const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(l3, l9, _MM_SHUFFLE(3, 0, 3, 0)));
+        // Grey values are below 2^15: an even pixel's value and its odd neighbour's share one
+        // 32-bit lane as two 16-bit values, giving 0 1 | 4 5 | 2 3 | 6 7, then lanes 0 2 1 3.
+        const __m128i pairs = _mm_or_si128(Grey4(even), _mm_slli_epi32(Grey4(odd), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x),
+                         _mm_shuffle_epi32(pairs, _MM_SHUFFLE(3, 1, 2, 0)));
     }
 #else
     (void)readableBytes;

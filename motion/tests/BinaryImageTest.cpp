@@ -99,28 +99,6 @@ TEST(BinaryImage, ThresholdBitOrderPutsTheLeftmostPixelInBit31) {
     }
 }
 
-TEST(BinaryImage, ThresholdMatchesAPlainLoopOnRandomFrames) {
-    std::mt19937 rng(11);
-    for (int32_t width : {31, 32, 33, 64, 65}) {
-        CGrayScaleImage a = Grey(width, 7, 0), b = Grey(width, 7, 0);
-        for (int i = 0; i < width * 7; ++i) {
-            a.Pixels()[i] = static_cast<int16_t>(rng() % 18616);
-            b.Pixels()[i] = static_cast<int16_t>(rng() % 18616);
-        }
-        for (int32_t level : {0, 2792, 9307, 18615}) {
-            CBinaryImage d;
-            d.Threshold(a, b, level);
-            for (int y = 0; y < 7; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    ASSERT_EQ(d.GetPixel(x, y), std::abs(a.Row(y)[x] - b.Row(y)[x]) > level)
-                        << width << " " << x << "," << y << " level " << level;
-                }
-            }
-            ExpectPaddingClear(d);
-        }
-    }
-}
-
 TEST(BinaryImage, ThresholdOfImagesOfDifferentSizesThrows) {
     CGrayScaleImage a = Grey(32, 2, 0), b = Grey(33, 2, 0), empty;
     CBinaryImage d;

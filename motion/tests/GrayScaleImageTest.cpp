@@ -120,42 +120,6 @@ TEST(GrayScaleImage, CreateKeepsBufferAndContentWhenTheSizeIsUnchanged) {
     EXPECT_TRUE(image.IsEmpty());
 }
 
-TEST(GrayScaleImage, AssignmentCopiesOrEmpties) {
-    CGrayScaleImage a, b;
-    a.Create(3, 2);
-    for (int i = 0; i < 6; ++i) {
-        a.Pixels()[i] = static_cast<int16_t>(i * 100);
-    }
-    b = a;
-    ASSERT_EQ(b.GetWidth(), 3);
-    EXPECT_NE(b.GetData(), a.GetData());
-    EXPECT_EQ(b.Row(1)[2], 500);
-    CGrayScaleImage empty;
-    b = empty;
-    EXPECT_TRUE(b.IsEmpty());
-    CGrayScaleImage moved(std::move(a));
-    EXPECT_TRUE(a.IsEmpty());
-    EXPECT_EQ(moved.Row(1)[1], 400);
-}
-
-TEST(GrayScaleImage, AbsDiffGivesTheDistanceEitherWay) {
-    CGrayScaleImage a, b;
-    a.Create(9, 1);
-    b.Create(9, 1);
-    for (int i = 0; i < 9; ++i) {
-        a.Pixels()[i] = static_cast<int16_t>(i * 1000);
-        b.Pixels()[i] = static_cast<int16_t>(4000);
-    }
-    a.AbsDiff(b);
-    const int16_t expected[] = {4000, 3000, 2000, 1000, 0, 1000, 2000, 3000, 4000};
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(a.Pixels()[i], expected[i]);
-    }
-    CGrayScaleImage other;
-    other.Create(8, 1);
-    EXPECT_THROW(a.AbsDiff(other), CGeneralEx);
-}
-
 TEST(GrayScaleImage, BadFramesThrowAndLeaveNoHalfMadeImage) {
     CGrayScaleImage image;
     std::vector<uint8_t> frame(100 * 3);
@@ -166,4 +130,8 @@ TEST(GrayScaleImage, BadFramesThrowAndLeaveNoHalfMadeImage) {
     EXPECT_TRUE(image.IsEmpty());
     EXPECT_THROW(image.Create(1 << 20, 1 << 20), CGeneralEx);
     EXPECT_TRUE(image.IsEmpty());
+    CGrayScaleImage a, b;
+    a.Create(9, 1);
+    b.Create(8, 1);
+    EXPECT_THROW(a.AbsDiff(b), CGeneralEx);
 }

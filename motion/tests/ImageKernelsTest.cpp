@@ -150,14 +150,3 @@ TEST(ImageKernels, AbsDiffAndAndNotMatchPlainLoops) {
         }
     }
 }
-
-TEST(ImageKernels, PopCountAndLastWordMask) {
-    EXPECT_EQ(PopCount32(0), 0);
-    EXPECT_EQ(PopCount32(0xFFFFFFFFu), 32);
-    EXPECT_EQ(PopCount32(0x80000001u), 2);
-    EXPECT_EQ(PopCount32(0x0F0F0F0Fu), 16);
-    EXPECT_EQ(LastWordMask(32), 0xFFFFFFFFu);
-    EXPECT_EQ(LastWordMask(33), 0x80000000u);
-    EXPECT_EQ(LastWordMask(31), 0xFFFFFFFEu);
-    EXPECT_EQ(LastWordMask(640), 0xFFFFFFFFu);
-}

@@ -1,0 +1,115 @@
+#pragma once
+// The motion detector of one camera. The camera view hands it the grey-level image of every frame;
+// the detector compares it with the previous frame's image (frame-to-frame differencing, no
+// background model), thresholds the difference, erodes it, masks it, counts the changed pixels and
+// runs the three-state machine "No motion" -> "Waiting start delay" -> "Motion active" with a start
+// and a stop delay. State changes are reported to the camera view through CMotionDetectorCB.
+//
+// Buffers: ProcessImage takes the frame's grey image and hands back the frame's changed-pixel
+// image; both travel as owning pointers whose deleter returns the image to a pool of the detector
+// (CImagePool). The camera view gets its grey image from MakeGreyImage (the buffer of the frame
+// before last, recycled), fills it with FromFrame and passes it on; the detector keeps it as the
+// next reference (the old reference goes back to the pool, no copy). The changed-pixel image goes
+// back to the pool when the view drops it. Erosion runs in place. Once the sizes are known no frame
+// allocates. Pointers may outlive the detector (the pools are shared).
+//
+// Threads: ProcessImage on the camera's streaming thread; the setters, SetMask, ClearMask and
+// GetLastCount from the user-interface thread, the streaming thread (overlay) and the countdown
+// thread (Reset). Every operation takes m_lock. OnStateChange is called on the streaming thread
+// with m_lock held, so the lock order is detector lock -> camera lock; code that holds the camera
+// lock must stop the frames before calling Reset.
+
+#include "motion/BinaryImage.h"
+#include "motion/GrayScaleImage.h"
+#include "motion/ImagePool.h"
+#include "platform/Sync.h"
+#include "platform/Time.h"
+
+#include <cstdint>
+#include <memory>
+
+class CMotionDetectorCB {
+public:
+    virtual void OnStateChange(int32_t oldState, int32_t newState) = 0;
+
+protected:
+    ~CMotionDetectorCB() = default;
+};
+
+class CMotionDetector {
+public:
+    // Motion states, as traced and reported.
+    static constexpr int32_t kNoMotion = 0;
+    static constexpr int32_t kWaitingStartDelay = 1;
+    static constexpr int32_t kMotionActive = 2;
+
+    using GreyImagePtr = CImagePool<CGrayScaleImage>::Ptr;
+    using BinaryImagePtr = CImagePool<CBinaryImage>::Ptr;
+
+    // callback may be null (nothing is told). tickSource defaults to platform::GetTickCount32.
+    explicit CMotionDetector(CMotionDetectorCB* callback, platform::TickSource tickSource = {});
+    ~CMotionDetector();
+    CMotionDetector(const CMotionDetector&) = delete;
+    CMotionDetector& operator=(const CMotionDetector&) = delete;
+
+    // The camera settings, applied in this order whenever the camera's options are applied. Values
+    // outside the settings' ranges are clamped: grey level 0..1000 thousandths of the full grey
+    // scale (greyLevel = perMille · 18615 / 1000), counts, delays and passes not below 0.
+    void SetGreyLevel(int32_t perMille);
+    void SetPixelCount(int32_t pixels);
+    void SetStartDelay(int32_t milliseconds);
+    void SetStopDelay(int32_t milliseconds);
+    void SetErosionLevel(int32_t passes);
+    // Copies the area mask (set bits = ignored pixels) and enables it; ClearMask disables and
+    // frees it. A mask whose size differs from the frames is ignored (traced once per mask).
+    void SetMask(const CBinaryImage& mask);
+    void ClearMask();
+
+    // An image for the next frame's grey values: a recycled buffer (content undefined).
+    GreyImagePtr MakeGreyImage();
+    // Processes one frame's grey image and keeps it as the next reference. Returns the frame's
+    // changed pixels (after erosion and mask), or null on the first frame after construction or
+    // Reset, for a null or empty image, and when the frame size changed (the frame then becomes
+    // the new reference, as after Reset).
+    BinaryImagePtr ProcessImage(GreyImagePtr grey);
+
+    // The changed-pixel count of the last processed frame (counting stops at pixelCount + 10).
+    int32_t GetLastCount();
+    // Drops the reference so that the next frame only becomes the new reference; the motion state
+    // stays as it is.
+    void Reset();
+    int32_t GetState();
+
+    int32_t GetGreyLevel();
+    int32_t GetPixelCount();
+    int32_t GetStartDelay();
+    int32_t GetStopDelay();
+    int32_t GetErosionLevel();
+
+    // "No motion", "Waiting start delay", "Motion active", or "Unknown State".
+    static const char* GetStateName(int32_t state);
+
+private:
+    void RunStateMachine();
+    bool Elapsed(uint32_t now, uint32_t since, int32_t delayMs) const;
+
+    platform::CCritSec m_lock; // guards every field below; taken before the camera lock
+    int32_t m_greyLevel = 9307;
+    int32_t m_pixelCount = 100;
+    int32_t m_startDelay = 0;
+    int32_t m_stopDelay = 10000;
+    int32_t m_erosionLevel = 1;
+    int32_t m_state = kNoMotion;
+    int32_t m_reportedState = kNoMotion;
+    uint32_t m_startTick = 0;
+    uint32_t m_lastMotionTick = 0;
+    int32_t m_lastCount = 0;
+    CMotionDetectorCB* m_callback;
+    platform::TickSource m_tickSource;
+    GreyImagePtr m_reference;
+    CBinaryImage m_mask;
+    bool m_maskEnabled = false;
+    bool m_maskMismatchTraced = false;
+    std::shared_ptr<CImagePool<CGrayScaleImage>> m_greyPool;
+    std::shared_ptr<CImagePool<CBinaryImage>> m_binaryPool;
+};
