@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <new>
 
-CPreEventBuffer::CPreEventBuffer(int32_t size) { SetBufferSize(size); }
+CPreEventBuffer::CPreEventBuffer(int32_t size) {
+    SetBufferSize(size);
+}
 
 CPreEventBuffer::~CPreEventBuffer() {
     platform::CAutoLock bufferLock(m_BufferLock);
@@ -103,8 +105,9 @@ void CPreEventBuffer::AddSample(const CMediaSample* sample) {
                     it->CorrectReadPtr(element);
                 }
             }
-        } else if (std::any_of(m_Iterators.begin(), m_Iterators.end(),
-                               [this](CPreEventBufferIterator* it) { return it->IsCurrentReadPtr(m_Head); })) {
+        } else if (std::any_of(m_Iterators.begin(), m_Iterators.end(), [this](CPreEventBufferIterator* it) {
+                       return it->IsCurrentReadPtr(m_Head);
+                   })) {
             TRACE("reuse not possible --> overrun");
         } else {
             TRACE("do reuse");

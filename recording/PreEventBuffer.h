@@ -61,8 +61,8 @@ private:
     int64_t OverrunLimit() const { return 10 * static_cast<int64_t>(m_Size); }
 
     // Lock order, outer to inner: m_BufferLock, then m_ListLock, then an iterator's lock.
-    platform::CCritSec m_BufferLock; // the element list, the sizes and the durations
-    platform::CCritSec m_ListLock;   // m_Iterators
+    platform::CCritSec m_BufferLock;                   // the element list, the sizes and the durations
+    platform::CCritSec m_ListLock;                     // m_Iterators
     std::vector<CPreEventBufferIterator*> m_Iterators; // owned, in order of creation
     CPreEventBufferElement* m_Head = nullptr;          // oldest
     CPreEventBufferElement* m_Tail = nullptr;          // newest

@@ -8,6 +8,6 @@
 #include <memory>
 
 struct CPreEventBufferElement {
-    CPreEventBufferElement* next = nullptr;   // the next newer element; null at the newest
-    std::unique_ptr<CSampleBuffer> sample;    // created when the element is first filled
+    CPreEventBufferElement* next = nullptr; // the next newer element; null at the newest
+    std::unique_ptr<CSampleBuffer> sample;  // created when the element is first filled
 };

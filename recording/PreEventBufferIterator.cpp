@@ -31,16 +31,18 @@ int32_t CPreEventBufferIterator::GetSamplesToGet() {
 void CPreEventBufferIterator::GetSample(CMediaSample* out, REFERENCE_TIME* duration) {
     TRACE("CPreEventBufferIterator::GetSample() enter (%p)", static_cast<void*>(this));
     for (;;) {
-        TRACE("CPreEventBufferIterator::GetSample() Get sample %d (%p)", GetSamplesToGet(), static_cast<void*>(this));
+        TRACE("CPreEventBufferIterator::GetSample() Get sample %d (%p)", GetSamplesToGet(),
+              static_cast<void*>(this));
         // Wait before taking any lock, so that AddSample never waits for a blocked reader.
-        const int signalled = platform::WaitForObjects({&m_AbortEvent, &m_FlushedEvent, &m_Available},
-                                                       platform::kInfinite);
+        const int signalled =
+            platform::WaitForObjects({&m_AbortEvent, &m_FlushedEvent, &m_Available}, platform::kInfinite);
         if (signalled == 0) {
             TRACE("CPreEventBufferIterator::GetSample() abort (%p)", static_cast<void*>(this));
             return;
         }
         if (signalled == 1) {
-            TRACE("CPreEventBufferIterator::GetSample() end reached during GetSample (%p)", static_cast<void*>(this));
+            TRACE("CPreEventBufferIterator::GetSample() end reached during GetSample (%p)",
+                  static_cast<void*>(this));
             return;
         }
         TRACE("CPreEventBufferIterator::GetSample() after sema wait (%p)", static_cast<void*>(this));
@@ -118,7 +120,8 @@ void CPreEventBufferIterator::WaitForFlush() {
     } else {
         MarkFlushedLocked();
         lock.unlock();
-        TRACE("CPreEventBufferIterator::WaitForFlush() no samples left, return (%p)", static_cast<void*>(this));
+        TRACE("CPreEventBufferIterator::WaitForFlush() no samples left, return (%p)",
+              static_cast<void*>(this));
     }
     TRACE("CPreEventBufferIterator::WaitForFlush() exit (%p)", static_cast<void*>(this));
 }
@@ -134,11 +137,12 @@ void CPreEventBufferIterator::AddedOneSample(CPreEventBufferElement* appended) {
     TRACE("CPreEventBufferIterator::AddedOneSample() enter (%p)", static_cast<void*>(this));
     if (m_State != State::running) {
         TRACE("is flushing, no add");
-    } else if (m_SamplesToGet >= kMaxPending && m_CurrentReadPtr != nullptr && m_CurrentReadPtr->next != nullptr) {
+    } else if (m_SamplesToGet >= kMaxPending && m_CurrentReadPtr != nullptr &&
+               m_CurrentReadPtr->next != nullptr) {
         // The semaphore cannot count more: the reader loses its oldest pending frame, and the
         // count and the semaphore stay as they are (one frame gone, one come).
-        TRACE("CPreEventBufferIterator::AddedOneSample() %d frames pending, drop oldest %p (%p)", m_SamplesToGet,
-              static_cast<void*>(m_CurrentReadPtr), static_cast<void*>(this));
+        TRACE("CPreEventBufferIterator::AddedOneSample() %d frames pending, drop oldest %p (%p)",
+              m_SamplesToGet, static_cast<void*>(m_CurrentReadPtr), static_cast<void*>(this));
         m_CurrentReadPtr = m_CurrentReadPtr->next;
     } else {
         if (m_CurrentReadPtr == nullptr) {

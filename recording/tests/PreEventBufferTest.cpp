@@ -5,19 +5,12 @@
 
 #include "recording/PreEventBuffer.h"
 
-#include "foundation/Tracer.h"
+#include "camera/tests/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -329,7 +322,7 @@ TEST(PreEventBufferTest, ShrinkingAFlushingIteratorsFramesAwayEndsItsFlush) {
     AddRange(buffer, 0, 4);
     CPreEventBufferIterator* it = buffer.StartIterator();
     it->FlushIterator(false);
-    AddRange(buffer, 5, 7); // not counted: flushing
+    AddRange(buffer, 5, 7);  // not counted: flushing
     buffer.SetBufferSize(2); // destroys frames 3..5, three of the five still counted
     EXPECT_EQ(it->GetSamplesToGet(), 0);
     EXPECT_EQ(it->GetState(), CPreEventBufferIterator::State::flushed);
@@ -396,35 +389,8 @@ TEST(PreEventBufferTest, FrameRecycledBetweenReadersWaitAndLockIsNotDeliveredTwi
     buffer.StopIterator(it);
 }
 
-namespace {
-
-std::string ReadTraceFiles(const std::string& dir) {
-    std::string all;
-    DIR* d = opendir(dir.c_str());
-    while (dirent* entry = d ? readdir(d) : nullptr) {
-        if (entry->d_name[0] == '.') {
-            continue;
-        }
-        std::ifstream file(dir + "/" + entry->d_name);
-        std::stringstream text;
-        text << file.rdbuf();
-        all += text.str();
-    }
-    if (d) {
-        closedir(d);
-    }
-    return all;
-}
-
-} // namespace
-
 TEST(PreEventBufferTest, TracesItsDecisions) {
-    char dirTemplate[] = "/tmp/tavrix-pebtrace-XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = dirTemplate;
-    setenv("TAVRIX_TRACE", "yes", 1);
-    CTracer::Instance().SetFilePrefixForTesting(dir + "/t.");
-    ASSERT_TRUE(CTracer::Instance().Start());
+    CTraceCapture capture;
     {
         CPreEventBuffer buffer(1);
         Add(buffer, 0);
@@ -435,19 +401,16 @@ TEST(PreEventBufferTest, TracesItsDecisions) {
         buffer.StopIterator(it);
         Add(buffer, 13); // plain reuse
     }
-    CTracer::Instance().Stop();
-    unsetenv("TAVRIX_TRACE");
-    CTracer::Instance().SetFilePrefixForTesting("");
-    const std::string text = ReadTraceFiles(dir);
+    const std::string text = capture.Finish();
     for (const char* line :
          {"SetBufferSize() to 1\n", "Add sample m_CurrentSize 0\n", "create new, buffer not full\n",
           "try to reuse element\n", "reuse not possible --> overrun\n", "do reuse forced\n", "do reuse\n",
-          "Skipped 0 frames, starting now with", "StartElement ", "SamplesToGet 1\n", "new m_SamplesToGet 2\n",
-          "CPreEventBufferIterator::GetSample() after sema wait (", "CPreEventBufferIterator::GetSample() : exit\n",
+          "Skipped 0 frames, starting now with", "StartElement ", "SamplesToGet 1\n",
+          "new m_SamplesToGet 2\n", "CPreEventBufferIterator::GetSample() after sema wait (",
+          "CPreEventBufferIterator::GetSample() : exit\n",
           "CPreEventBufferIterator::CorrectReadPtr() enter (", "move m_CurrentReadPtr from ",
-          "CPreEventBufferIterator::FlushIterator() enter (", "Stopped last iterator. Shrink PreBuffer list.\n",
-          "CPreEventBufferIterator() d'tor "}) {
+          "CPreEventBufferIterator::FlushIterator() enter (",
+          "Stopped last iterator. Shrink PreBuffer list.\n", "CPreEventBufferIterator() d'tor "}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
-    std::filesystem::remove_all(dir);
 }

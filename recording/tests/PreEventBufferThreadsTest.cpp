@@ -150,7 +150,7 @@ TEST(PreEventBufferThreadsTest, SlowReaderLosesOnlyOldestFramesAndListStaysBound
     reader.join();
     EXPECT_TRUE(StrictlyIncreasing(got));
     ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got.back(), 302); // the newest frame was still counted when the flush began
+    EXPECT_EQ(got.back(), 302);  // the newest frame was still counted when the flush began
     EXPECT_LT(got.size(), 300u); // forced reuse took frames from the slow reader
     buffer.StopIterator(it);
     EXPECT_EQ(buffer.GetCurrentSize(), 3);
