@@ -5,34 +5,22 @@
 #include "motion/ImageKernels.h"
 
 #include <algorithm>
-#include <cstring>
 
 CBinaryImage::CBinaryImage(const CBinaryImage& other) : CImageBase() {
-    *this = other;
+    CopyFrom(other);
 }
 
 CBinaryImage::CBinaryImage(CBinaryImage&& other) noexcept : CImageBase() {
-    SwapBuffers(other);
+    TakeFrom(other);
 }
 
 CBinaryImage& CBinaryImage::operator=(const CBinaryImage& other) {
-    if (this == &other) {
-        return *this;
-    }
-    if (other.IsEmpty()) {
-        Free();
-        return *this;
-    }
-    Create(other.m_width, other.m_height);
-    std::memcpy(GetData(), other.GetData(), GetSize());
+    CopyFrom(other);
     return *this;
 }
 
 CBinaryImage& CBinaryImage::operator=(CBinaryImage&& other) noexcept {
-    if (this != &other) {
-        Release();
-        SwapBuffers(other);
-    }
+    TakeFrom(other);
     return *this;
 }
 

@@ -4,7 +4,6 @@
 #include "motion/ImageKernels.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -15,31 +14,20 @@ int64_t FrameStride(int32_t width, int32_t strideBytes) {
 } // namespace
 
 CGrayScaleImage::CGrayScaleImage(const CGrayScaleImage& other) : CImageBase() {
-    *this = other;
+    CopyFrom(other);
 }
 
 CGrayScaleImage::CGrayScaleImage(CGrayScaleImage&& other) noexcept : CImageBase() {
-    SwapBuffers(other);
+    TakeFrom(other);
 }
 
 CGrayScaleImage& CGrayScaleImage::operator=(const CGrayScaleImage& other) {
-    if (this == &other) {
-        return *this;
-    }
-    if (other.IsEmpty()) {
-        Free();
-        return *this;
-    }
-    Create(other.m_width, other.m_height);
-    std::memcpy(GetData(), other.GetData(), GetSize());
+    CopyFrom(other);
     return *this;
 }
 
 CGrayScaleImage& CGrayScaleImage::operator=(CGrayScaleImage&& other) noexcept {
-    if (this != &other) {
-        Release();
-        SwapBuffers(other);
-    }
+    TakeFrom(other);
     return *this;
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
@@ -51,4 +52,23 @@ void CImageBase::SwapBuffers(CImageBase& other) noexcept {
     std::swap(m_width, other.m_width);
     std::swap(m_height, other.m_height);
     std::swap(m_rowBytes, other.m_rowBytes);
+}
+
+void CImageBase::CopyFrom(const CImageBase& other) {
+    if (this == &other) {
+        return;
+    }
+    if (other.IsEmpty()) {
+        Free();
+        return;
+    }
+    Create(other.m_width, other.m_height);
+    std::memcpy(GetData(), other.GetData(), GetSize());
+}
+
+void CImageBase::TakeFrom(CImageBase& other) noexcept {
+    if (this != &other) {
+        Release();
+        SwapBuffers(other);
+    }
 }

@@ -56,6 +56,11 @@ protected:
     void Release();
     // Exchanges buffers and sizes with another image of the same class (no copy).
     void SwapBuffers(CImageBase& other) noexcept;
+    // The assignment of both classes from an image of the same class: an empty source empties
+    // this image, otherwise Create with the source's size and copy its buffer.
+    void CopyFrom(const CImageBase& other);
+    // Move: takes over the other image's buffer, leaving it empty.
+    void TakeFrom(CImageBase& other) noexcept;
     void* Buffer() const { return m_data; }
 
     int32_t m_height = 0;
