@@ -39,6 +39,7 @@ public:
     size_t WordCount() const { return GetRowBytes() / 4 * static_cast<size_t>(m_height); }
     uint32_t* Row(int32_t y) { return Words() + static_cast<size_t>(y) * (GetRowBytes() / 4); }
     const uint32_t* Row(int32_t y) const { return Words() + static_cast<size_t>(y) * (GetRowBytes() / 4); }
+    // Single pixels (tests, mask painting); x and y must lie inside the image.
     bool GetPixel(int32_t x, int32_t y) const { return (Row(y)[x / 32] >> (31 - x % 32)) & 1u; }
     void SetPixel(int32_t x, int32_t y, bool set);
     // Sets every pixel to 0 (or every pixel inside the width to 1); the padding bits stay 0.

@@ -22,6 +22,7 @@ struct CMonoBitmap {
         return width > 0 && height > 0 && rowBytes >= (static_cast<int64_t>(width) + 7) / 8 &&
                bits.size() >= static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
     }
+    // Single pixels of a valid bitmap; x and y must lie inside it.
     bool GetPixel(int32_t x, int32_t y) const {
         return (bits[static_cast<size_t>(y) * static_cast<size_t>(rowBytes) + static_cast<size_t>(x / 8)] >>
                 (7 - x % 8)) &
