@@ -1,10 +1,14 @@
 // Tavrix command line entry point.
 
 #include "TavrixVersion.h"
+#include "foundation/CrashHandler.h"
 #include "foundation/Tracer.h"
 
 #include <cstdio>
 #include <cstring>
+
+// Installed before main runs, so that a crash anywhere in the program leaves its report.
+static CCrashHandlerInstaller s_crashHandler;
 
 int main(int argc, char** argv) {
     // The tracer is the first service started and the last one stopped.

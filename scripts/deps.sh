@@ -12,7 +12,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-plugins-base-apps
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
-  libdw-dev libunwind-dev
+  libdw-dev libunwind-dev gdb
   qt6-base-dev xvfb xauth
   dbus dbus-bin dbus-daemon
   python3-aiosmtpd python3-pyftpdlib
