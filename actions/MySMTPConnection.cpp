@@ -1,0 +1,306 @@
+#include "actions/MySMTPConnection.h"
+
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+#include "platform/Time.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace mylib {
+
+namespace {
+
+// The system's text for an error number, with the number: "Connection timed out (110)".
+std::string ErrorText(int error) {
+    char buffer[256];
+    const char* text = strerror_r(error, buffer, sizeof(buffer));
+    return std::string(text) + " (" + std::to_string(error) + ")";
+}
+
+// Finds the end of the first complete reply in text: the position after the line break of the
+// first line whose fourth character is not "-". npos while the reply is incomplete. A bare "\n"
+// is accepted as a line end from lenient servers.
+size_t FindReplyEnd(const std::string& text) {
+    size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            return std::string::npos;
+        }
+        size_t length = lineEnd - lineStart;
+        if (length > 0 && text[lineEnd - 1] == '\r') {
+            --length;
+        }
+        if (length < 4 || text[lineStart + 3] != '-') {
+            return lineEnd + 1;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return std::string::npos;
+}
+
+std::string WithoutFinalLineBreak(std::string text) {
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    return text;
+}
+
+int ReplyCode(const std::string& text) {
+    if (text.size() < 3) {
+        return 0;
+    }
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return 0;
+        }
+        code = code * 10 + (text[i] - '0');
+    }
+    return code;
+}
+
+} // namespace
+
+#define SMTP_FAIL(message) Throw(__LINE__, (message))
+#define SMTP_SEND_FAIL(message) ThrowSendFailure(__LINE__, (message))
+
+MySMTPConnection::~MySMTPConnection() {
+    try {
+        Disconnect();
+    } catch (const CSMTPEx&) {
+        // The caller that wanted to know has called Disconnect() itself.
+    }
+}
+
+void MySMTPConnection::Throw(int line, const std::string& message) const {
+    throw CSMTPEx(TAVRIX_THROW_SOURCE, "CSMTPEx", line, message, m_lastError ? ErrorText(m_lastError) : "");
+}
+
+void MySMTPConnection::ThrowSendFailure(int line, const std::string& message) {
+    Throw(line, message + std::to_string(m_lastError));
+}
+
+bool MySMTPConnection::SendText(const std::string& text) {
+    if (m_socket.Send(text)) {
+        return true;
+    }
+    m_lastError = errno;
+    return false;
+}
+
+void MySMTPConnection::FailResponse(int error, std::string text) {
+    m_lastError = error;
+    m_lastCommandResponse = WithoutFinalLineBreak(std::move(text));
+}
+
+bool MySMTPConnection::ReadResponse(int expectedCode) {
+    m_lastError = 0;
+    uint32_t lastDataTick = platform::GetTickCount32();
+    std::string& text = m_pending;
+    size_t replyEnd;
+    while ((replyEnd = FindReplyEnd(text)) == std::string::npos) {
+        uint32_t waited = platform::GetTickCount32() - lastDataTick;
+        if (waited > m_responseTimeoutMs) {
+            FailResponse(ETIMEDOUT, std::move(text));
+            text.clear();
+            return false;
+        }
+        int waitMs = static_cast<int>(std::min<uint32_t>(kPollIntervalMs, m_responseTimeoutMs - waited + 1));
+        int readable = m_socket.WaitReadable(waitMs);
+        if (readable < 0) {
+            FailResponse(errno, std::move(text));
+            text.clear();
+            return false;
+        }
+        if (readable == 0) {
+            continue;
+        }
+        char buffer[4096];
+        ssize_t received = m_socket.Receive(buffer, sizeof(buffer));
+        if (received <= 0) {
+            FailResponse(received == 0 ? ECONNRESET : errno, std::move(text));
+            text.clear();
+            return false;
+        }
+        text.append(buffer, static_cast<size_t>(received));
+        lastDataTick = platform::GetTickCount32();
+        if (text.size() > kMaxResponseBytes && FindReplyEnd(text) == std::string::npos) {
+            FailResponse(EMSGSIZE, text.substr(0, 512));
+            text.clear();
+            return false;
+        }
+    }
+    std::string reply = WithoutFinalLineBreak(text.substr(0, replyEnd));
+    text.erase(0, replyEnd);
+    m_lastResponseCode = ReplyCode(reply);
+    TRACE("MySMTPConnection::ReadResponse() got %d, expected %d", m_lastResponseCode, expectedCode);
+    if (m_lastResponseCode != expectedCode) {
+        m_lastError = EPROTO;
+        m_lastCommandResponse = std::move(reply);
+        return false;
+    }
+    return true;
+}
+
+bool MySMTPConnection::Connect(const std::string& host, int port, const std::string& user,
+                               const std::string& password) {
+    TRACE("MySMTPConnection::Connect() to %s port %d", host.c_str(), port);
+    if (m_socket.IsOpen()) {
+        Disconnect();
+    }
+    m_pending.clear();
+    m_lastError = 0;
+    if (!m_socket.Create()) {
+        m_lastError = errno;
+        SMTP_SEND_FAIL("Failed to create client socket, GetLastError returns: ");
+    }
+    if (port < 0 || port > 65535 || !m_socket.Connect(host, static_cast<uint16_t>(port))) {
+        m_lastError = (port < 0 || port > 65535) ? EINVAL : errno;
+        m_socket.Close();
+        SMTP_FAIL("Could not connect to the SMTP server " + host + " on port " + std::to_string(port) +
+                  ", GetLastError returns: " + std::to_string(m_lastError));
+    }
+    if (!ReadResponse(220)) {
+        m_socket.Close();
+        SMTP_FAIL("An unexpected SMTP login response was received");
+    }
+    char hostName[256] = {};
+    if (::gethostname(hostName, sizeof(hostName) - 1) != 0 || hostName[0] == '\0') {
+        std::strcpy(hostName, "localhost");
+    }
+    if (!SendText("EHLO " + SingleLine(hostName) + "\r\n")) {
+        Disconnect();
+        SMTP_FAIL("An unexpected error occurred while sending the EHLO command");
+    }
+    if (!ReadResponse(250)) {
+        m_socket.Close();
+        SMTP_FAIL("An unexpected SMTP login response was received");
+    }
+    if (!user.empty()) {
+        TRACE("MySMTPConnection::Connect() logging in as %s", user.c_str());
+        if (!SendText("AUTH LOGIN\r\n")) {
+            Disconnect();
+            SMTP_FAIL("An unexpected error occurred while sending the EHLO command");
+        }
+        if (!ReadResponse(334)) {
+            Disconnect();
+            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+        }
+        if (!SendText(MySMTPAttachment::EncodeLine(user))) {
+            Disconnect();
+            SMTP_FAIL("An unexpected error occurred while sending the username");
+        }
+        if (!ReadResponse(334)) {
+            Disconnect();
+            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+        }
+        if (!SendText(MySMTPAttachment::EncodeLine(password))) {
+            Disconnect();
+            SMTP_FAIL("An unexpected error occurred while sending the username");
+        }
+        if (!ReadResponse(235)) {
+            Disconnect();
+            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+        }
+    }
+    m_connected = true;
+    TRACE("MySMTPConnection::Connect() connected");
+    return true;
+}
+
+bool MySMTPConnection::SendMessage(const MySMTPMessage& message) {
+    if (!m_connected) {
+        SMTP_FAIL("Failed to send the SMTP message, not connected!");
+    }
+    TRACE("MySMTPConnection::SendMessage() called");
+    if (!SendText("MAIL FROM:<" + SingleLine(message.GetFrom().GetEmailAddress()) + ">\r\n")) {
+        SMTP_SEND_FAIL("Failed in call to send MAIL command, GetLastError returns: ");
+    }
+    if (!ReadResponse(250)) {
+        m_lastError = EBADMSG;
+        SMTP_FAIL("An unexpected MAIL response was received");
+    }
+    for (int kind : {MySMTPMessage::TO, MySMTPMessage::CC, MySMTPMessage::BCC}) {
+        for (const MySMTPAddress& recipient : message.GetRecipients(kind)) {
+            if (!SendText("RCPT TO:<" + SingleLine(recipient.GetEmailAddress()) + ">\r\n")) {
+                SMTP_SEND_FAIL("Failed in call to send RCPT command, GetLastError returns: ");
+            }
+            if (!ReadResponse(250)) {
+                m_lastError = EBADMSG;
+                SMTP_FAIL("An unexpected RCPT response was received");
+            }
+        }
+    }
+    if (!SendText("DATA\r\n")) {
+        SMTP_SEND_FAIL("Failed in call to send MAIL command, GetLastError returns: ");
+    }
+    if (!ReadResponse(354)) {
+        m_lastError = EBADMSG;
+        SMTP_FAIL("An unexpected DATA response was received");
+    }
+    if (!SendText(message.GetHeader())) {
+        SMTP_SEND_FAIL("Failed in call to send the header, GetLastError returns: ");
+    }
+    const bool multipart = !message.GetAttachments().empty();
+    if (multipart) {
+        if (!SendText("\r\n--#BOUNDARY#\r\nContent-Type: text/plain; charset=us-ascii\r\n"
+                      "Content-Transfer-Encoding: quoted-printable\r\n\r\n")) {
+            SMTP_SEND_FAIL("Failed in call to send the body header, GetLastError returns: ");
+        }
+    }
+    if (!SendText(multipart ? message.GetMimeBody() : message.GetBody())) {
+        SMTP_SEND_FAIL("Failed in call to send the header, GetLastError returns: ");
+    }
+    for (const MySMTPAttachment& attachment : message.GetAttachments()) {
+        std::string header =
+            "\r\n\r\n--#BOUNDARY#\r\nContent-Type: application/octet-stream; name=" +
+            MimeParameter(attachment.GetTitle()) +
+            "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
+            MimeParameter(attachment.GetFileName()) + "\r\n\r\n";
+        if (!SendText(header)) {
+            SMTP_SEND_FAIL("Failed in call to send Mime attachment header, GetLastError returns: ");
+        }
+        if (!SendText(attachment.GetEncodedText())) {
+            SMTP_SEND_FAIL("Failed in call to send the attachment, GetLastError returns: ");
+        }
+    }
+    if (multipart && !SendText("\r\n--#BOUNDARY#--")) {
+        SMTP_SEND_FAIL("Failed in call to send Mime attachment header, GetLastError returns: ");
+    }
+    if (!SendText("\r\n.\r\n")) {
+        SMTP_SEND_FAIL("Failed in call to send end of message indicator, GetLastError returns: ");
+    }
+    if (!ReadResponse(250)) {
+        m_lastError = EBADMSG;
+        SMTP_FAIL("An unexpected end of message response was received");
+    }
+    TRACE("MySMTPConnection::SendMessage() finished");
+    return true;
+}
+
+void MySMTPConnection::Disconnect() {
+    if (m_connected) {
+        // Whatever QUIT brings, nothing more can be done on this connection.
+        m_connected = false;
+        if (!SendText("QUIT\r\n")) {
+            m_socket.Close();
+            SMTP_SEND_FAIL("Failed in call to send QUIT command, GetLastError returns: ");
+        }
+        if (!ReadResponse(221)) {
+            m_lastError = EBADMSG;
+            m_socket.Close();
+            SMTP_FAIL("An unexpected QUIT response was received");
+        }
+    }
+    m_socket.Close();
+    m_pending.clear();
+}
+
+} // namespace mylib
