@@ -1,0 +1,44 @@
+#pragma once
+// Display names of capture sources, as the device manager lists them and cameras store them
+// (.VideoDeviceDN), parsed back into the source they name:
+//
+//   v4l2:<path>                       a V4L2 camera, e.g. v4l2:/dev/v4l/by-id/usb-...-video-index0
+//   test:<pattern>                    a generated picture, one of videotestsrc's patterns
+//                                     (test:smpte, test:ball, test:snow, ...)
+//   test:motion                       a still picture
+//   test:motion?on=START-END,...      a still picture with clear motion inside each window
+//                                     [START, END) in milliseconds since the source started
+//
+// Used by the device manager and by the camera's preview pipeline, from any thread after
+// InitGStreamer.
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CMotionWindow {
+    int64_t startMs = 0; // inclusive
+    int64_t endMs = 0;   // exclusive
+    bool operator==(const CMotionWindow&) const = default;
+};
+
+struct CCaptureSourceName {
+    enum class Kind { V4l2, TestPattern, TestMotion };
+    Kind kind = Kind::TestPattern;
+    std::string devicePath;                  // V4l2: the device node or its /dev/v4l/by-id link
+    std::string pattern;                     // TestPattern: videotestsrc's pattern nick
+    std::vector<CMotionWindow> motionWindows; // TestMotion: in the order written
+
+    // Parses a display name; throws CDirectXEx (MK_E_SYNTAX) "Unable to parse device name of
+    // capture device." for anything that is not one of the forms above.
+    static CCaptureSourceName Parse(const std::string& displayName);
+};
+
+// The source element a display name names: v4l2src (offering the camera's own formats) for V4L2;
+// for the test sources a live bin around videotestsrc that offers BGR video of any size and frame
+// rate downstream asks for, as a camera offering a range would. A floating reference named `name` (empty: a generated
+// name). Throws as Parse does, and CDirectXEx "Unable to bind to capture device via moniker."
+// when the element cannot be made.
+GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name = {});

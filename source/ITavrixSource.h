@@ -1,0 +1,64 @@
+#pragma once
+// The contract between the application and the GStreamer element "tavrixsource" (plugin file
+// libgsttavrixsource.so), the only source of each recording pipeline. It offers exactly one
+// format, video/x-raw,format=BGR of the size and frame time the application sets, and asks the
+// application's ITavrixSourceCB for every frame on its streaming thread. The application reaches
+// the control interface through the element's read-only pointer property "control":
+//
+//     ITavrixSource* source = nullptr;
+//     g_object_get(element, "control", &source, nullptr);
+//
+// valid as long as the element exists. Control operations return result codes and never throw.
+//
+// Header-only: the plugin links no application code and the application links no plugin code.
+
+#include "grabber/VideoFormat.h"
+#include "platform/HResult.h"
+#include "platform/MediaSample.h"
+
+// Returned by ITavrixSourceCB::GetSampleCB when there will be no more frames: the element ends
+// the stream (end-of-stream travels down the pipeline, the multiplexer finishes the file and the
+// sink posts EOS on the bus), so the application can wait for EOS and then stop the pipeline.
+constexpr HRESULT TAVRIX_S_END_OF_STREAM = MakeHResult(0x00041001);
+
+// Implemented by the application (the record context). Not reference counted: the application
+// keeps the object alive until the pipeline has been stopped.
+class ITavrixSourceCB {
+public:
+    // Called on the element's streaming thread for each frame it is about to produce; may block
+    // until the application has a frame. The sample views one frame buffer of the negotiated
+    // format: BGR, top-down, BgrRowStride(width) bytes a row, GetSize() bytes in all.
+    //
+    // - A frame: fill the sample, set *duration (100-ns units, >= 0) and return S_OK. The frame
+    //   is stamped [t, t + duration) where t starts at 0 when the element starts and advances
+    //   by each duration.
+    // - No frame this time: return S_FALSE, or return S_OK leaving *duration untouched. Nothing
+    //   is delivered (no stale or duplicate frame); the element asks again after one frame time
+    //   (at least 5 ms) unless it is being stopped or flushed.
+    // - No more frames: return TAVRIX_S_END_OF_STREAM; the stream ends cleanly.
+    // - An error code fails the stream with an error message on the bus.
+    //
+    // The element cannot interrupt a blocking callback: before stopping the pipeline the
+    // application ends any wait inside it (flush or abort of its frame iterator).
+    virtual HRESULT GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration) = 0;
+
+protected:
+    ~ITavrixSourceCB() = default;
+};
+
+class ITavrixSource {
+public:
+    // All three are called after creating the element and before the pipeline starts; a change
+    // takes effect at the next start.
+    // Registers the frame callback (null: the element produces no frames until one is set). S_OK.
+    virtual HRESULT SetSampleCallback(ITavrixSourceCB* callback) = 0;
+    // The one frame size offered; other sizes are refused during negotiation. E_INVALIDARG
+    // unless 1 <= width, height <= 16384; otherwise S_OK.
+    virtual HRESULT SetVideoSize(int width, int height) = 0;
+    // Average time per frame in 100-ns units (the offered frame rate is 10^7 / timePerFrame;
+    // 0 offers a variable rate). E_INVALIDARG for a negative value; otherwise S_OK.
+    virtual HRESULT SetFrameTime(REFERENCE_TIME timePerFrame) = 0;
+
+protected:
+    ~ITavrixSource() = default;
+};
