@@ -145,8 +145,10 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
         }
         ThrowCannotBind();
     }
+    // The motion source's still picture must not change at all: the colour bars without the
+    // noise field that "smpte" has in its corner.
     gst_util_set_object_arg(G_OBJECT(source), "pattern",
-                            parsed.kind == CCaptureSourceName::Kind::TestMotion ? "smpte" : parsed.pattern.c_str());
+                            parsed.kind == CCaptureSourceName::Kind::TestMotion ? "smpte75" : parsed.pattern.c_str());
     g_object_set(source, "is-live", TRUE, nullptr);
     GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGR");
     g_object_set(filter, "caps", caps, nullptr);
