@@ -3,9 +3,33 @@
 #include "TavrixVersion.h"
 #include "foundation/CrashHandler.h"
 #include "foundation/Tracer.h"
+#include "recording/DxDeviceMgr.h"
+#include "recording/TavrixElements.h"
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+// "tavrix devices": the capture devices and the compressors, display name TAB friendly name.
+int ListDevices() {
+    InitGStreamer();
+    CDxDeviceMgrImpl& mgr = CDxDeviceMgrImpl::Instance();
+    mgr.RefreshAll();
+    const auto print = [](const char* heading, const std::map<std::string, std::string>& entries) {
+        std::printf("%s\n", heading);
+        for (const auto& [displayName, friendlyName] : entries) {
+            std::printf("%s\t%s\n", displayName.c_str(), friendlyName.c_str());
+        }
+    };
+    print("Video Devices", mgr.GetDevices());
+    print("Compressors", mgr.GetCompressors());
+    return 0;
+}
+
+} // namespace
 
 // Installed before main runs, so that a crash anywhere in the program leaves its report.
 static CCrashHandlerInstaller s_crashHandler;
@@ -18,8 +42,10 @@ int main(int argc, char** argv) {
     int status = 0;
     if (argc >= 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0)) {
         std::printf("Tavrix %s\n", TAVRIX_VERSION_STRING);
+    } else if (argc >= 2 && std::strcmp(argv[1], "devices") == 0) {
+        status = ListDevices();
     } else {
-        std::fprintf(stderr, "Usage: tavrix --version\n");
+        std::fprintf(stderr, "Usage: tavrix --version | devices\n");
         status = 2;
     }
 

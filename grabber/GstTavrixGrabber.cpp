@@ -15,8 +15,8 @@ constexpr guint kDefaultSnapshotTimeoutMs = 2000;
 
 enum { PROP_0, PROP_CONTROL, PROP_SNAPSHOT_TIMEOUT };
 
-GstStaticPadTemplate sink_template =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                                                             GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
 GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
 
@@ -46,7 +46,8 @@ static void gst_tavrix_grabber_set_property(GObject* object, guint prop_id, cons
     }
 }
 
-static void gst_tavrix_grabber_get_property(GObject* object, guint prop_id, GValue* value, GParamSpec* pspec) {
+static void gst_tavrix_grabber_get_property(GObject* object, guint prop_id, GValue* value,
+                                            GParamSpec* pspec) {
     GstTavrixGrabber* self = GST_TAVRIX_GRABBER(object);
     switch (prop_id) {
     case PROP_CONTROL:
@@ -107,8 +108,9 @@ static void gst_tavrix_grabber_class_init(GstTavrixGrabberClass* klass) {
                              static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
     g_object_class_install_property(
         gobject_class, PROP_SNAPSHOT_TIMEOUT,
-        g_param_spec_uint("snapshot-timeout", "Snapshot time-out", "Milliseconds TakeSnapshot waits for a frame",
-                          0, G_MAXUINT, kDefaultSnapshotTimeoutMs,
+        g_param_spec_uint("snapshot-timeout", "Snapshot time-out",
+                          "Milliseconds TakeSnapshot waits for a frame", 0, G_MAXUINT,
+                          kDefaultSnapshotTimeoutMs,
                           static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     gst_element_class_set_static_metadata(element_class, "Tavrix Grabber", "Filter/Video",

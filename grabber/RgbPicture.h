@@ -11,7 +11,7 @@
 struct CRgbPicture {
     int32_t width = 0;
     int32_t height = 0;
-    int32_t stride = 0; // bytes per row, at least width * 3
+    int32_t stride = 0;         // bytes per row, at least width * 3
     std::vector<uint8_t> bytes; // stride * height bytes
 
     bool IsEmpty() const { return width <= 0 || height <= 0 || bytes.empty(); }

@@ -12,7 +12,9 @@ namespace {
 constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 
 // GStreamer nanoseconds to 100-ns units.
-REFERENCE_TIME ToReferenceTime(GstClockTime t) { return static_cast<REFERENCE_TIME>(t / 100); }
+REFERENCE_TIME ToReferenceTime(GstClockTime t) {
+    return static_cast<REFERENCE_TIME>(t / 100);
+}
 
 } // namespace
 
@@ -150,9 +152,9 @@ GstFlowReturn CTavrixGrabber::ProcessFrame(GstBuffer* buffer, bool writable) {
         CMediaSample sample(map.data, m_format.frameSize);
         if (GST_BUFFER_PTS_IS_VALID(buffer)) {
             const REFERENCE_TIME start = ToReferenceTime(GST_BUFFER_PTS(buffer));
-            const REFERENCE_TIME duration =
-                GST_BUFFER_DURATION_IS_VALID(buffer) ? ToReferenceTime(GST_BUFFER_DURATION(buffer))
-                                                     : m_format.frameDuration100ns;
+            const REFERENCE_TIME duration = GST_BUFFER_DURATION_IS_VALID(buffer)
+                                                ? ToReferenceTime(GST_BUFFER_DURATION(buffer))
+                                                : m_format.frameDuration100ns;
             sample.SetTime(start, start + duration);
         }
         sample.SetSyncPoint(!GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT));
@@ -189,9 +191,10 @@ void CTavrixGrabber::FillSnapshotLocked(const GstMapInfo& map) {
 
 void CTavrixGrabber::CopyToSampleBufferLocked(const GstMapInfo& map) {
     if (m_format.frameSize > m_bufferProperties.cbBuffer) {
-        GST_LOG_OBJECT(m_element, "frame of %d bytes does not fit the sample buffer of %d", m_format.frameSize,
-                       m_bufferProperties.cbBuffer);
+        GST_LOG_OBJECT(m_element, "frame of %d bytes does not fit the sample buffer of %d",
+                       m_format.frameSize, m_bufferProperties.cbBuffer);
         return;
     }
-    std::memcpy(m_sampleBuffer + m_bufferProperties.cbPrefix, map.data, static_cast<size_t>(m_format.frameSize));
+    std::memcpy(m_sampleBuffer + m_bufferProperties.cbPrefix, map.data,
+                static_cast<size_t>(m_format.frameSize));
 }

@@ -11,7 +11,9 @@
 #include <cstring>
 
 // Bytes per row of a BGR frame of the given width: width * 3 rounded up to a multiple of 4.
-constexpr int32_t BgrRowStride(int32_t width) { return (width * 3 + 3) & ~3; }
+constexpr int32_t BgrRowStride(int32_t width) {
+    return (width * 3 + 3) & ~3;
+}
 
 struct CVideoFormat {
     int32_t width = 0;

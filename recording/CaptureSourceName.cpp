@@ -21,7 +21,9 @@ constexpr int64_t kMaxWindowMs = 1000000000000LL; // about 31 years
     THROW_DIRECTX(MK_E_SYNTAX, "Unable to parse device name of capture device.");
 }
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 // Reads a decimal number of milliseconds at pos; false when there is none or it is too large.
 bool ReadMs(const std::string& text, size_t& pos, int64_t& value) {
@@ -119,7 +121,8 @@ GstPadProbeReturn MotionProbe(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer u
     GstMapInfo map;
     if (gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) {
         if (map.size >= GST_VIDEO_INFO_SIZE(&state->info)) {
-            state->painter.Paint(map.data, GST_VIDEO_INFO_WIDTH(&state->info), GST_VIDEO_INFO_HEIGHT(&state->info),
+            state->painter.Paint(map.data, GST_VIDEO_INFO_WIDTH(&state->info),
+                                 GST_VIDEO_INFO_HEIGHT(&state->info),
                                  GST_VIDEO_INFO_PLANE_STRIDE(&state->info, 0), timeMs);
         }
         gst_buffer_unmap(buffer, &map);
@@ -148,7 +151,8 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
     // The motion source's still picture must not change at all: the colour bars without the
     // noise field that "smpte" has in its corner.
     gst_util_set_object_arg(G_OBJECT(source), "pattern",
-                            parsed.kind == CCaptureSourceName::Kind::TestMotion ? "smpte75" : parsed.pattern.c_str());
+                            parsed.kind == CCaptureSourceName::Kind::TestMotion ? "smpte75"
+                                                                                : parsed.pattern.c_str());
     g_object_set(source, "is-live", TRUE, nullptr);
     GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGR");
     g_object_set(filter, "caps", caps, nullptr);
@@ -161,7 +165,8 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
     if (parsed.kind == CCaptureSourceName::Kind::TestMotion) {
         auto* state = new MotionProbeState(parsed.motionWindows);
         gst_pad_add_probe(
-            filterSrc, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            filterSrc,
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
             MotionProbe, state, [](gpointer data) { delete static_cast<MotionProbeState*>(data); });
     }
     gst_element_add_pad(bin, gst_ghost_pad_new("src", filterSrc));

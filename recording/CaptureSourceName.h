@@ -27,8 +27,8 @@ struct CMotionWindow {
 struct CCaptureSourceName {
     enum class Kind { V4l2, TestPattern, TestMotion };
     Kind kind = Kind::TestPattern;
-    std::string devicePath;                  // V4l2: the device node or its /dev/v4l/by-id link
-    std::string pattern;                     // TestPattern: videotestsrc's pattern nick
+    std::string devicePath;                   // V4l2: the device node or its /dev/v4l/by-id link
+    std::string pattern;                      // TestPattern: videotestsrc's pattern nick
     std::vector<CMotionWindow> motionWindows; // TestMotion: in the order written
 
     // Parses a display name; throws CDirectXEx (MK_E_SYNTAX) "Unable to parse device name of
@@ -38,7 +38,7 @@ struct CCaptureSourceName {
 
 // The source element a display name names: v4l2src (offering the camera's own formats) for V4L2;
 // for the test sources a live bin around videotestsrc that offers BGR video of any size and frame
-// rate downstream asks for, as a camera offering a range would. A floating reference named `name` (empty: a generated
-// name). Throws as Parse does, and CDirectXEx "Unable to bind to capture device via moniker."
-// when the element cannot be made.
+// rate downstream asks for, as a camera offering a range would. A floating reference named `name` (empty: a
+// generated name). Throws as Parse does, and CDirectXEx "Unable to bind to capture device via moniker." when
+// the element cannot be made.
 GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name = {});

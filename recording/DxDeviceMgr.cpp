@@ -121,7 +121,7 @@ std::vector<SizeRange> SizeRanges(const GstStructure* s) {
         const SizeRange presets[] = {{1280, 960, 160, 120, 0, 0}, {1920, 1080, 240, 135, 0, 0}};
         for (const SizeRange& p : presets) {
             SizeRange r{std::min(maxW, p.maxW), std::min(maxH, p.maxH), std::max(minW, p.minW),
-                        std::max(minH, p.minH), granularityX, granularityY};
+                        std::max(minH, p.minH), granularityX,           granularityY};
             if (r.minW <= r.maxW && r.minH <= r.maxH) {
                 ranges.push_back(r);
             }
@@ -149,7 +149,7 @@ void CalcSizes(const SizeRange& r, std::set<CVideoSize>& sizes) {
 }
 
 void AddStandardSizes(const SizeRange& r, std::set<CVideoSize>& sizes) {
-    static const CVideoSize kStandard[] = {{648, 486}, {720, 486}, {720, 520}, {720, 486},
+    static const CVideoSize kStandard[] = {{648, 486}, {720, 486}, {720, 520},  {720, 486},
                                            {720, 576}, {768, 576}, {1280, 729}, {1920, 1080}};
     for (const CVideoSize& s : kStandard) {
         const bool sameAspect = static_cast<int64_t>(s.cx) * r.maxH == static_cast<int64_t>(s.cy) * r.maxW;
@@ -178,7 +178,8 @@ void AddFrameIntervals(const GstStructure* s, CVideoDeviceCaps& caps) {
     std::vector<std::pair<int, int>> slowest;
     std::vector<std::pair<int, int>> fastest;
     if (GST_VALUE_HOLDS_FRACTION(rate)) {
-        slowest.emplace_back(gst_value_get_fraction_numerator(rate), gst_value_get_fraction_denominator(rate));
+        slowest.emplace_back(gst_value_get_fraction_numerator(rate),
+                             gst_value_get_fraction_denominator(rate));
         fastest = slowest;
     } else if (GST_VALUE_HOLDS_FRACTION_RANGE(rate)) {
         const GValue* min = gst_value_get_fraction_range_min(rate);
@@ -384,13 +385,15 @@ void CDxDeviceMgrImpl::EnumerateCompressors(std::map<std::string, std::string>& 
         return;
     }
     TRACE("CDxDeviceMgrImpl::RefreshInternal() enumerate devices");
-    GList* factories = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_VIDEO_ENCODER, GST_RANK_NONE);
+    GList* factories =
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_VIDEO_ENCODER, GST_RANK_NONE);
     for (GList* item = factories; item != nullptr; item = item->next) {
         auto* factory = static_cast<GstElementFactory*>(item->data);
         TRACE("CDxDeviceMgrImpl::RefreshInternal() fetch device");
         const std::string name = gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
         // OpenMAX IL encoders need hardware that desktop machines do not have.
-        if (g_str_has_suffix(name.c_str(), "_omx") || !gst_element_factory_can_src_any_caps(factory, aviCaps)) {
+        if (g_str_has_suffix(name.c_str(), "_omx") ||
+            !gst_element_factory_can_src_any_caps(factory, aviCaps)) {
             continue;
         }
         TRACE("CDxDeviceMgrImpl::RefreshInternal() get property bag");
@@ -498,7 +501,8 @@ void CDxDeviceMgrImpl::StopDeviceWatch() {
     if (!m_watchThread.joinable()) {
         return;
     }
-    gst_bus_post(m_watchBus, gst_message_new_application(nullptr, gst_structure_new_empty(kStopWatchMessage)));
+    gst_bus_post(m_watchBus,
+                 gst_message_new_application(nullptr, gst_structure_new_empty(kStopWatchMessage)));
     m_watchThread.join();
     gst_device_monitor_stop(Monitor());
     gst_object_unref(m_watchBus);
@@ -506,8 +510,8 @@ void CDxDeviceMgrImpl::StopDeviceWatch() {
 }
 
 void CDxDeviceMgrImpl::WatchThread(GstBus* bus) {
-    const auto types =
-        static_cast<GstMessageType>(GST_MESSAGE_DEVICE_ADDED | GST_MESSAGE_DEVICE_REMOVED | GST_MESSAGE_APPLICATION);
+    const auto types = static_cast<GstMessageType>(GST_MESSAGE_DEVICE_ADDED | GST_MESSAGE_DEVICE_REMOVED |
+                                                   GST_MESSAGE_APPLICATION);
     for (;;) {
         GstMessage* message = gst_bus_timed_pop_filtered(bus, GST_CLOCK_TIME_NONE, types);
         if (message == nullptr) {
@@ -591,8 +595,10 @@ void CDxDeviceMgrImpl::ForceVideoDeviceCaps(const std::string& displayName, GstE
     TRACE("CDxDeviceMgrImpl::ForceVideoDeviceCaps() finished");
 }
 
-CVideoDeviceCaps CDxDeviceMgrImpl::GetVideoDeviceCapsInternal(bool useSupplied, const std::string& displayName,
-                                                              GstElement* captureElement, GstElement* pipeline) {
+CVideoDeviceCaps CDxDeviceMgrImpl::GetVideoDeviceCapsInternal(bool useSupplied,
+                                                              const std::string& displayName,
+                                                              GstElement* captureElement,
+                                                              GstElement* pipeline) {
     TRACE("CDxDeviceMgrImpl::GetVideoDeviceCapsInternal() entered");
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -701,24 +707,26 @@ void CDxDeviceMgrImpl::GetDirectXVersion(uint32_t* code, char* text, size_t text
 }
 
 std::string CDxDeviceMgrImpl::GetPhysicalConnectorName(int32_t type) {
-    static const char* const kNames[] = {"Tuner",           "Composite",     "SVideo",       "RGB",      "YRYBY",
-                                         "Serial Digital",  "Parallel Digital", "SCSI",      "Aux",      "Firewire",
-                                         "USB",             "Video Decoder", "Video Encoder", "SCART"};
+    static const char* const kNames[] = {
+        "Tuner", "Composite", "SVideo",   "RGB", "YRYBY",         "Serial Digital", "Parallel Digital",
+        "SCSI",  "Aux",       "Firewire", "USB", "Video Decoder", "Video Encoder",  "SCART"};
     if (type >= 1 && type <= static_cast<int32_t>(std::size(kNames))) {
         return kNames[type - 1];
     }
     return "Unknown";
 }
 
-std::string CDxDeviceMgrImpl::GetSubtypeName(const GUID& subtype) { return GetMediaSubtypeName(subtype); }
+std::string CDxDeviceMgrImpl::GetSubtypeName(const GUID& subtype) {
+    return GetMediaSubtypeName(subtype);
+}
 
 std::vector<std::pair<std::string, uint32_t>> CDxDeviceMgrImpl::GetTVStandards(uint32_t flags) {
     static const std::pair<const char*, uint32_t> kStandards[] = {
-        {"NTSC_M", 0x1},         {"NTSC_M_J", 0x2},      {"NTSC_433 ", 0x4},     {"PAL_B ", 0x10},
-        {"PAL_D ", 0x20},        {"PAL_H ", 0x80},       {"PAL_I ", 0x100},      {"PAL_M ", 0x200},
-        {"PAL_N ", 0x400},       {"PAL_60 ", 0x800},     {"SECAM_B ", 0x1000},   {"SECAM_D ", 0x2000},
-        {"SECAM_G ", 0x4000},    {"SECAM_H ", 0x8000},   {"SECAM_K ", 0x10000},  {"SECAM_K1 ", 0x20000},
-        {"SECAM_L ", 0x40000},   {"SECAM_L1 ", 0x80000}, {"PAL_N_COMBO ", 0x100000}};
+        {"NTSC_M", 0x1},       {"NTSC_M_J", 0x2},      {"NTSC_433 ", 0x4},        {"PAL_B ", 0x10},
+        {"PAL_D ", 0x20},      {"PAL_H ", 0x80},       {"PAL_I ", 0x100},         {"PAL_M ", 0x200},
+        {"PAL_N ", 0x400},     {"PAL_60 ", 0x800},     {"SECAM_B ", 0x1000},      {"SECAM_D ", 0x2000},
+        {"SECAM_G ", 0x4000},  {"SECAM_H ", 0x8000},   {"SECAM_K ", 0x10000},     {"SECAM_K1 ", 0x20000},
+        {"SECAM_L ", 0x40000}, {"SECAM_L1 ", 0x80000}, {"PAL_N_COMBO ", 0x100000}};
     std::vector<std::pair<std::string, uint32_t>> standards;
     for (const auto& [name, value] : kStandards) {
         if ((flags & value) != 0) {

@@ -70,7 +70,8 @@ public:
     CVideoDeviceCaps GetVideoDeviceCaps(const std::string& displayName);
     // Learns the capabilities from a camera's own source element (in its running pipeline) unless
     // they are cached already. The result only fills the cache.
-    void ForceVideoDeviceCaps(const std::string& displayName, GstElement* captureElement, GstElement* pipeline);
+    void ForceVideoDeviceCaps(const std::string& displayName, GstElement* captureElement,
+                              GstElement* pipeline);
     // Whether the capabilities of a device are cached.
     bool HasCachedCaps(const std::string& displayName) const;
 
@@ -106,7 +107,7 @@ private:
 
     const std::string m_byIdFolder;
 
-    std::mutex m_refreshLock;        // serialises refreshes; taken before m_lock
+    std::mutex m_refreshLock;            // serialises refreshes; taken before m_lock
     mutable std::recursive_mutex m_lock; // guards everything below
     std::map<std::string, std::string> m_devices;
     std::map<std::string, std::string> m_compressors;

@@ -21,7 +21,9 @@ constexpr GUID FourCcSubtype(const char (&code)[5]) {
 
 constexpr const char* kRaw = "video/x-raw";
 
-bool SameText(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
+bool SameText(const char* a, const char* b) {
+    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+}
 
 } // namespace
 
@@ -35,7 +37,8 @@ const std::vector<CMediaSubtypeInfo>& GetMediaSubtypes() {
         {RgbSubtype(0x7c), "RGB555", kRaw, "RGB15"},
         {RgbSubtype(0x7d), "RGB24", kRaw, "BGR"},
         {RgbSubtype(0x7e), "RGB32", kRaw, "BGRx"},
-        {GUID{0x773c9ac0, 0x3274, 0x11d0, {0xb7, 0x24, 0x00, 0xaa, 0x00, 0x6c, 0x1a, 0x01}}, "ARGB32", kRaw, "BGRA"},
+        {GUID{0x773c9ac0, 0x3274, 0x11d0, {0xb7, 0x24, 0x00, 0xaa, 0x00, 0x6c, 0x1a, 0x01}}, "ARGB32", kRaw,
+         "BGRA"},
         {FourCcSubtype("AYUV"), "AYUV", kRaw, "VUYA"},
         {FourCcSubtype("YUY2"), "YUY2", kRaw, "YUY2"},
         {FourCcSubtype("YUYV"), "YUYV", kRaw, "YUY2"},
@@ -77,7 +80,8 @@ std::vector<GUID> SubtypesFromStructure(const GstStructure* structure) {
     const char* mediaType = gst_structure_get_name(structure);
     auto add = [&](const char* format) {
         for (const CMediaSubtypeInfo& info : GetMediaSubtypes()) {
-            if (SameText(info.mediaType, mediaType) && (info.format == nullptr || SameText(info.format, format))) {
+            if (SameText(info.mediaType, mediaType) &&
+                (info.format == nullptr || SameText(info.format, format))) {
                 subtypes.push_back(info.guid);
                 return;
             }

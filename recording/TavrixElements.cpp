@@ -39,7 +39,8 @@ void EnsureFactory(const char* factoryName) {
 
 // The pointer behind an element's read-only "control" property, or null when it has none.
 void* ControlOf(GstElement* element) {
-    if (element == nullptr || g_object_class_find_property(G_OBJECT_GET_CLASS(element), "control") == nullptr) {
+    if (element == nullptr ||
+        g_object_class_find_property(G_OBJECT_GET_CLASS(element), "control") == nullptr) {
         return nullptr;
     }
     void* control = nullptr;
@@ -49,7 +50,8 @@ void* ControlOf(GstElement* element) {
 
 bool IsFromFactory(GstElement* element, const char* factoryName) {
     GstElementFactory* factory = element ? gst_element_get_factory(element) : nullptr;
-    return factory != nullptr && g_strcmp0(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), factoryName) == 0;
+    return factory != nullptr &&
+           g_strcmp0(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), factoryName) == 0;
 }
 
 } // namespace
@@ -84,7 +86,7 @@ void InitGStreamer() {
         }
         EnsureFactory(kGrabberFactory);
         EnsureFactory(kSourceFactory);
-        TRACE("InitGStreamer() GStreamer %s", gst_version_string());
+        TRACE("InitGStreamer() %s", gst_version_string());
     });
 }
 

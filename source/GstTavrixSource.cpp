@@ -16,7 +16,9 @@ enum { PROP_0, PROP_CONTROL };
 GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
 
-CTavrixSource* Impl(gpointer element) { return GST_TAVRIX_SOURCE(element)->impl; }
+CTavrixSource* Impl(gpointer element) {
+    return GST_TAVRIX_SOURCE(element)->impl;
+}
 
 } // namespace
 
@@ -40,7 +42,9 @@ static void gst_tavrix_source_finalize(GObject* object) {
     G_OBJECT_CLASS(gst_tavrix_source_parent_class)->finalize(object);
 }
 
-static GstCaps* gst_tavrix_source_get_caps(GstBaseSrc* src, GstCaps* filter) { return Impl(src)->GetCaps(filter); }
+static GstCaps* gst_tavrix_source_get_caps(GstBaseSrc* src, GstCaps* filter) {
+    return Impl(src)->GetCaps(filter);
+}
 
 static gboolean gst_tavrix_source_set_caps(GstBaseSrc* src, GstCaps* caps) {
     return Impl(src)->SetCaps(caps) ? TRUE : FALSE;
@@ -53,7 +57,9 @@ static gboolean gst_tavrix_source_decide_allocation(GstBaseSrc* src, GstQuery* q
     return GST_BASE_SRC_CLASS(gst_tavrix_source_parent_class)->decide_allocation(src, query);
 }
 
-static gboolean gst_tavrix_source_start(GstBaseSrc* src) { return Impl(src)->Start() ? TRUE : FALSE; }
+static gboolean gst_tavrix_source_start(GstBaseSrc* src) {
+    return Impl(src)->Start() ? TRUE : FALSE;
+}
 
 static gboolean gst_tavrix_source_stop(GstBaseSrc* src) {
     Impl(src)->Stop();
@@ -70,9 +76,13 @@ static gboolean gst_tavrix_source_unlock_stop(GstBaseSrc* src) {
     return TRUE;
 }
 
-static gboolean gst_tavrix_source_is_seekable(GstBaseSrc* /*src*/) { return FALSE; }
+static gboolean gst_tavrix_source_is_seekable(GstBaseSrc* /*src*/) {
+    return FALSE;
+}
 
-static GstFlowReturn gst_tavrix_source_fill(GstPushSrc* src, GstBuffer* buffer) { return Impl(src)->Fill(buffer); }
+static GstFlowReturn gst_tavrix_source_fill(GstPushSrc* src, GstBuffer* buffer) {
+    return Impl(src)->Fill(buffer);
+}
 
 static void gst_tavrix_source_class_init(GstTavrixSourceClass* klass) {
     GObjectClass* gobject_class = G_OBJECT_CLASS(klass);

@@ -19,7 +19,9 @@ constexpr REFERENCE_TIME kMaxRetry100ns = 10000000; // 1 s
 
 } // namespace
 
-CTavrixSource::CTavrixSource(GstBaseSrc* element) : m_element(element) { gst_video_info_init(&m_info); }
+CTavrixSource::CTavrixSource(GstBaseSrc* element) : m_element(element) {
+    gst_video_info_init(&m_info);
+}
 
 HRESULT CTavrixSource::SetSampleCallback(ITavrixSourceCB* callback) {
     std::lock_guard<std::mutex> lock(m_stateLock);
@@ -53,7 +55,8 @@ void CTavrixSource::FrameRateFromFrameTime(REFERENCE_TIME timePerFrame, int* num
         return;
     }
     const REFERENCE_TIME rounded = (kUnitsPerSecond + timePerFrame / 2) / timePerFrame;
-    if (rounded > 0 && rounded <= std::numeric_limits<int>::max() && kUnitsPerSecond / rounded == timePerFrame) {
+    if (rounded > 0 && rounded <= std::numeric_limits<int>::max() &&
+        kUnitsPerSecond / rounded == timePerFrame) {
         *numerator = static_cast<int>(rounded);
         *denominator = 1;
         return;
@@ -66,7 +69,8 @@ void CTavrixSource::FrameRateFromFrameTime(REFERENCE_TIME timePerFrame, int* num
     // A frame time longer than 10^7 units a frame overflows nothing; one beyond int range is
     // reduced to the nearest fraction GStreamer can carry.
     if (den > std::numeric_limits<int>::max()) {
-        gst_util_double_to_fraction(static_cast<double>(num) / static_cast<double>(den), numerator, denominator);
+        gst_util_double_to_fraction(static_cast<double>(num) / static_cast<double>(den), numerator,
+                                    denominator);
         return;
     }
     *numerator = static_cast<int>(num);
@@ -77,8 +81,8 @@ GstCaps* CTavrixSource::FixedCaps(int width, int height, REFERENCE_TIME frameTim
     int fpsN = 0;
     int fpsD = 1;
     FrameRateFromFrameTime(frameTime, &fpsN, &fpsD);
-    return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT, width, "height",
-                               G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fpsN, fpsD,
+    return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT, width,
+                               "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fpsN, fpsD,
                                "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, "interlace-mode", G_TYPE_STRING,
                                "progressive", nullptr);
 }
@@ -239,9 +243,9 @@ GstFlowReturn CTavrixSource::Fill(GstBuffer* buffer) {
         }
         if (map.size < frameSize) {
             gst_buffer_unmap(buffer, &map);
-            GST_ELEMENT_ERROR(m_element, RESOURCE, FAILED, (nullptr),
-                              ("buffer of %" G_GSIZE_FORMAT " bytes for a frame of %" G_GSIZE_FORMAT, map.size,
-                               frameSize));
+            GST_ELEMENT_ERROR(
+                m_element, RESOURCE, FAILED, (nullptr),
+                ("buffer of %" G_GSIZE_FORMAT " bytes for a frame of %" G_GSIZE_FORMAT, map.size, frameSize));
             return GST_FLOW_ERROR;
         }
         CMediaSample sample(map.data, static_cast<int32_t>(frameSize));

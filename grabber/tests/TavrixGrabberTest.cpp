@@ -328,8 +328,9 @@ TEST_F(TavrixGrabberTest, ChangingTheCallbackWaitsForTheFrameInProgress) {
 
 TEST_F(TavrixGrabberTest, RealPipelineDeliversEveryFrameToTheCallback) {
     SKIP_PIPELINE_TEST_UNDER_TSAN();
-    gsttest::ElementPtr pipeline = gsttest::ParsePipeline(
-        std::string("videotestsrc num-buffers=30 pattern=ball ! ") + kCaps + " ! tavrixgrabber name=g ! fakesink");
+    gsttest::ElementPtr pipeline =
+        gsttest::ParsePipeline(std::string("videotestsrc num-buffers=30 pattern=ball ! ") + kCaps +
+                               " ! tavrixgrabber name=g ! fakesink");
     ASSERT_TRUE(pipeline);
     ITavrixGrabber* grabber = GetGrabberControl(gsttest::ByName(pipeline.get(), "g"));
     int frames = 0;

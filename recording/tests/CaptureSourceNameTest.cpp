@@ -43,10 +43,11 @@ TEST_F(CaptureSourceNameTest, ParsesEveryKindOfName) {
 
 TEST_F(CaptureSourceNameTest, RefusesMalformedNamesWithTheDeviceMessage) {
     for (const char* name :
-         {"", "v4l2:", "v4l2:video0", "v4l2:/", "usb:/dev/video0", "test:", "test:no-such-pattern", "TEST:smpte",
-          "test:motion?", "test:motion?on=", "test:motion?on=5-5", "test:motion?on=6-5", "test:motion?on=1-2,",
-          "test:motion?on=1-2x", "test:motion?on=-1-2", "test:motion?on=1-2,,3-4", "test:motion?off=1-2",
-          "test:motion?on=1000000000001-1000000000002", "test:motion?on=1-99999999999999999999"}) {
+         {"", "v4l2:", "v4l2:video0", "v4l2:/", "usb:/dev/video0", "test:", "test:no-such-pattern",
+          "TEST:smpte", "test:motion?", "test:motion?on=", "test:motion?on=5-5", "test:motion?on=6-5",
+          "test:motion?on=1-2,", "test:motion?on=1-2x", "test:motion?on=-1-2", "test:motion?on=1-2,,3-4",
+          "test:motion?off=1-2", "test:motion?on=1000000000001-1000000000002",
+          "test:motion?on=1-99999999999999999999"}) {
         try {
             CCaptureSourceName::Parse(name);
             ADD_FAILURE() << "accepted '" << name << "'";
@@ -121,7 +122,8 @@ TEST(MotionPainterTest, PaintsOnlyInsideTheWindowsAndAlwaysChangesTheFrame) {
                 ASSERT_EQ(frame[y * stride + x], 0x80) << "row padding written at row " << y;
             }
         }
-        EXPECT_EQ(changed, static_cast<size_t>(width / 4) * 3 * (height / 2)) << "a block of a quarter by a half";
+        EXPECT_EQ(changed, static_cast<size_t>(width / 4) * 3 * (height / 2))
+            << "a block of a quarter by a half";
         if (!previous.empty()) {
             size_t differing = 0;
             for (size_t i = 0; i < frame.size(); ++i) {
@@ -192,7 +194,8 @@ TEST_F(CaptureSourceNameTest, MotionSourceIsStillOutsideItsWindowsAndMovesInside
 
 TEST_F(CaptureSourceNameTest, MotionSourceFollowsTheRequestedSizeAndRate) {
     SKIP_PIPELINE_TEST_UNDER_TSAN();
-    const RunFrames run = RunMotionSource("test:motion?on=0-1000", "video/x-raw,width=64,height=48,framerate=7/1", 3);
+    const RunFrames run =
+        RunMotionSource("test:motion?on=0-1000", "video/x-raw,width=64,height=48,framerate=7/1", 3);
     ASSERT_EQ(run.bytes.size(), 3u);
     EXPECT_EQ(run.bytes[0].size(), static_cast<size_t>(64 * 3 * 48));
     EXPECT_EQ(run.pts[1], gst_util_uint64_scale(GST_SECOND, 1, 7));

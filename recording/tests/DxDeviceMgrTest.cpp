@@ -74,7 +74,8 @@ protected:
         gsttest::StartGStreamer();
         static std::once_flag once;
         std::call_once(once, [] {
-            gst_device_provider_register(nullptr, "tavrixtestcams", GST_RANK_PRIMARY, test_cam_provider_get_type());
+            gst_device_provider_register(nullptr, "tavrixtestcams", GST_RANK_PRIMARY,
+                                         test_cam_provider_get_type());
         });
         CNotificationLog::Instance().Clear();
         char folder[] = "/tmp/tavrix-byid-XXXXXX";
@@ -92,7 +93,8 @@ protected:
     }
 
     // A "V4L2" camera: a node file standing in for /dev/videoN, optionally with a by-id link.
-    GstDevice* Plug(const std::string& friendlyName, const std::string& node, const std::string& byIdName = {}) {
+    GstDevice* Plug(const std::string& friendlyName, const std::string& node,
+                    const std::string& byIdName = {}) {
         const std::string path = m_folder + "/" + node;
         std::ofstream(path).put('\n');
         if (!byIdName.empty()) {
@@ -101,9 +103,9 @@ protected:
         GstStructure* props = gst_structure_new("v4l2deviceprovider", "device.api", G_TYPE_STRING, "v4l2",
                                                 "device.path", G_TYPE_STRING, path.c_str(), nullptr);
         GstCaps* caps = gst_caps_from_string("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1");
-        auto* device = GST_DEVICE(g_object_new(test_cam_device_get_type(), "display-name", friendlyName.c_str(),
-                                               "device-class", "Video/Source", "caps", caps, "properties", props,
-                                               nullptr));
+        auto* device = GST_DEVICE(g_object_new(test_cam_device_get_type(), "display-name",
+                                               friendlyName.c_str(), "device-class", "Video/Source", "caps",
+                                               caps, "properties", props, nullptr));
         gst_caps_unref(caps);
         gst_structure_free(props);
         gst_object_ref_sink(device);
@@ -156,7 +158,8 @@ TEST_F(DxDeviceMgrTest, TestSourcesAreAlwaysListedAndLoggedOnceAsAdded) {
 
     const std::vector<std::string> texts = LogTexts();
     EXPECT_EQ(texts.size(), devices.size());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Device 'Test picture: colour bars' has been added to the system."),
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "Device 'Test picture: colour bars' has been added to the system."),
               texts.end());
 
     m_mgr->RefreshDevices();

@@ -77,8 +77,9 @@ struct BusOutcome {
 inline BusOutcome WaitForEnd(GstElement* pipeline, uint32_t timeoutMs) {
     BusOutcome outcome;
     GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
-                                                     static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstMessage* message =
+        gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(timeoutMs) * GST_MSECOND,
+                                   static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     if (message != nullptr) {
         outcome.type = GST_MESSAGE_TYPE(message);
         if (outcome.type == GST_MESSAGE_ERROR) {

@@ -3,4 +3,6 @@
 // leak suppressions (scripts/lsan.supp) could not tell GLib's intentional start-up allocations
 // from ours. Other builds ignore these functions.
 
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}

@@ -2,9 +2,9 @@
 // builds from the callback's durations, samples without a frame, the end of the stream, and a
 // recording into an AVI file checked by FFmpeg frame by frame.
 
-#include "source/ITavrixSource.h"
 #include "recording/TavrixElements.h"
 #include "recording/tests/GstTestSupport.h"
+#include "source/ITavrixSource.h"
 
 #include "foundation/Exceptions.h"
 
@@ -92,7 +92,8 @@ protected:
 
     // tavrixsource ! <caps> ! appsink, with the source configured.
     ITavrixSource* Build(const std::string& caps = "video/x-raw", REFERENCE_TIME frameTime = 400000) {
-        m_pipeline = gsttest::ParsePipeline("tavrixsource name=s ! " + caps + " ! appsink name=out sync=false");
+        m_pipeline =
+            gsttest::ParsePipeline("tavrixsource name=s ! " + caps + " ! appsink name=out sync=false");
         ITavrixSource* source = GetSourceControl(gsttest::ByName(m_pipeline.get(), "s"));
         EXPECT_EQ(source->SetVideoSize(kWidth, kHeight), S_OK);
         EXPECT_EQ(source->SetFrameTime(frameTime), S_OK);
@@ -126,7 +127,8 @@ protected:
     }
 
     // Callbacks outlive the pipeline, which TearDown stops first.
-    ScriptedCallback& Script(std::deque<Step> steps, Step whenDone = {TAVRIX_S_END_OF_STREAM, kUntouched, 0}) {
+    ScriptedCallback& Script(std::deque<Step> steps,
+                             Step whenDone = {TAVRIX_S_END_OF_STREAM, kUntouched, 0}) {
         m_callbacks.push_back(std::make_unique<ScriptedCallback>(std::move(steps), whenDone));
         return *m_callbacks.back();
     }
@@ -156,8 +158,8 @@ TEST_F(TavrixSourceTest, OffersExactlyTheSetSizeAndFrameRate) {
         int fpsN;
         int fpsD;
     };
-    for (const Case& c : {Case{333333, 30, 1}, Case{400000, 25, 1}, Case{10000000, 1, 1}, Case{20000000, 1, 2},
-                          Case{333667, 10000000, 333667}, Case{0, 0, 1}}) {
+    for (const Case& c : {Case{333333, 30, 1}, Case{400000, 25, 1}, Case{10000000, 1, 1},
+                          Case{20000000, 1, 2}, Case{333667, 10000000, 333667}, Case{0, 0, 1}}) {
         gsttest::ElementPtr element = gsttest::Own(CreateSourceElement());
         ITavrixSource* source = GetSourceControl(element.get());
         source->SetVideoSize(kWidth, kHeight);
@@ -236,8 +238,9 @@ TEST_F(TavrixSourceTest, StampsEachFrameWithItsDurationAndRestartsAtZero) {
 TEST_F(TavrixSourceTest, ASampleWithoutAFrameDeliversNothing) {
     SKIP_PIPELINE_TEST_UNDER_TSAN();
     ITavrixSource* source = Build("video/x-raw", 100000);
-    ScriptedCallback& callback = Script({Step{S_OK, 100000, 1}, Step{S_FALSE, kUntouched, 0}, Step{S_OK, 100000, 2},
-                               Step{S_OK, kUntouched, 0}, Step{S_OK, 100000, 3}});
+    ScriptedCallback& callback =
+        Script({Step{S_OK, 100000, 1}, Step{S_FALSE, kUntouched, 0}, Step{S_OK, 100000, 2},
+                Step{S_OK, kUntouched, 0}, Step{S_OK, 100000, 3}});
     source->SetSampleCallback(&callback);
     const std::vector<Frame> frames = PlayAndCollect();
     ASSERT_EQ(frames.size(), 3u) << "no stale duplicate for the empty samples";
@@ -325,7 +328,8 @@ TEST_F(TavrixSourceTest, EndOfStreamLeavesACompleteAviFile) {
     EXPECT_NE(probe.find("height=241"), std::string::npos) << probe;
 
     // Every frame decodes to what the callback wrote, upright.
-    const std::string raw = RunCommand("ffmpeg -v error -i '" + file + "' -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    const std::string raw =
+        RunCommand("ffmpeg -v error -i '" + file + "' -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
     const size_t frameBytes = static_cast<size_t>(kWidth) * kHeight * 3;
     ASSERT_EQ(raw.size(), 25 * frameBytes);
     for (int i = 0; i < 25; ++i) {
