@@ -13,10 +13,10 @@
 #include <mutex>
 #include <string>
 
-// Tests whose pipelines run streaming threads skip themselves under ThreadSanitizer: GLib's locks
-// and queues are built on futexes that ThreadSanitizer does not see, so every hand-over between a
-// streaming thread and the test (bus messages, appsink samples) would be reported as a race. They
-// run in the plain and the AddressSanitizer builds.
+// Tests in which GStreamer's own threads (pipeline streaming threads, the device monitor) hand
+// data to the test skip themselves under ThreadSanitizer: GLib's locks and queues are built on
+// futexes that ThreadSanitizer does not see, so every hand-over (bus messages, appsink samples,
+// devices) would be reported as a race. They run in the plain and the AddressSanitizer builds.
 #if defined(__SANITIZE_THREAD__)
 #define SKIP_PIPELINE_TEST_UNDER_TSAN()                                                                      \
     GTEST_SKIP() << "streaming threads synchronise through GLib futexes, invisible to ThreadSanitizer"
