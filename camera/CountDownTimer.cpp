@@ -35,13 +35,14 @@ void CCountDownTimer::Start(int32_t seconds) {
     m_StopRequested.store(false);
     // A stop that came after the worker had ended by itself left the event signalled.
     m_AbortEvent->Reset();
+    m_Running.store(true); // before the thread can tick and stop itself
     try {
         m_Thread = std::thread(&CCountDownTimer::Worker, this);
     } catch (const std::system_error&) {
+        m_Running.store(false);
         THROW_GENERAL("Unable to create count down timer thread.");
     }
     m_WorkerId.store(m_Thread.get_id());
-    m_Running.store(true);
 }
 
 void CCountDownTimer::Stop() {
