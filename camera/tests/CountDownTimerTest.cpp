@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -66,28 +67,42 @@ TEST(CountDownTimerTest, TicksFromNMinusOneDownToZeroOnItsOwnThreadThenEnds) {
     EXPECT_EQ(ticks.Values(), (std::vector<int32_t>{2, 1, 0}));
     EXPECT_NE(ticks.Thread(), std::this_thread::get_id());
     EXPECT_EQ(timer.GetRemaining(), 0);
+    timer.Stop(); // the worker ended by itself; its stop request is left for nobody
+    EXPECT_FALSE(timer.IsRunning());
+
+    ticks.ResetLast();
+    timer.Start(0); // nothing to count: one tick with 0, and the restart still ticks
+    ticks.WaitForLast();
+    EXPECT_EQ(ticks.Values(), (std::vector<int32_t>{2, 1, 0, 0}));
     timer.Stop();
-    EXPECT_FALSE(timer.IsRunning());
-    EXPECT_EQ(ticks.Values().size(), 3u);
 }
 
-TEST(CountDownTimerTest, RemainingReadsTheStartValueBeforeTheFirstTick) {
+TEST(CountDownTimerTest, StopBeforeTheFirstTickEndsTheThreadWithoutTicks) {
     CTicks ticks;
-    CCountDownTimer timer(&ticks, kNeverMs);
-    timer.Start(10);
-    EXPECT_EQ(timer.GetRemaining(), 10);
-    timer.Stop(); // long before the first tick: ends the thread without any tick
+    {
+        CCountDownTimer timer(&ticks, kNeverMs);
+        timer.Start(10);
+        EXPECT_EQ(timer.GetRemaining(), 10);
+        timer.Stop();
+        EXPECT_FALSE(timer.IsRunning());
+        timer.Stop(); // not running: nothing
+        timer.Start(120);
+    } // destroying a running timer stops it
     EXPECT_TRUE(ticks.Values().empty());
-    EXPECT_FALSE(timer.IsRunning());
-    timer.Stop(); // not running: nothing
 }
 
-TEST(CountDownTimerTest, StopFromInsideTheTickReturnsAndNoFurtherTickComes) {
+TEST(CountDownTimerTest, StopFromInsideTheTickReturnsAndStartThereIsRefused) {
     CTicks ticks;
     CCountDownTimer timer(&ticks, kTickMs);
+    std::atomic<bool> refused{false};
     platform::CEvent stopped(true, false);
     ticks.m_action = [&](int32_t remaining) {
         if (remaining == 3) {
+            try {
+                timer.Start(4);
+            } catch (const CGeneralEx& e) {
+                refused = e.GetMessage() == "Unable to create count down timer thread.";
+            }
             timer.Stop(); // must not wait for its own thread
             stopped.Set();
         }
@@ -95,66 +110,26 @@ TEST(CountDownTimerTest, StopFromInsideTheTickReturnsAndNoFurtherTickComes) {
     timer.Start(5);
     stopped.Wait();
     EXPECT_FALSE(timer.IsRunning());
-
-    // The timer can be started again; the stopped worker is joined on the way.
-    timer.Start(2);
+    EXPECT_TRUE(refused);
+    timer.Start(2); // joins the worker that stopped itself
     ticks.WaitForLast();
     EXPECT_EQ(ticks.Values(), (std::vector<int32_t>{4, 3, 1, 0}));
     timer.Stop();
 }
 
-TEST(CountDownTimerTest, RestartAfterACountdownThatEndedByItselfStillTicks) {
-    CTicks ticks;
-    CCountDownTimer timer(&ticks, kTickMs);
-    timer.Start(1);
-    ticks.WaitForLast();
-    timer.Stop(); // the worker has already ended: the stop request finds nobody to take it
-    ticks.ResetLast();
-    timer.Start(2);
-    ticks.WaitForLast();
-    EXPECT_EQ(ticks.Values(), (std::vector<int32_t>{0, 1, 0}));
-    timer.Stop();
-}
-
-TEST(CountDownTimerTest, StartWithNothingToCountTicksZeroOnce) {
-    CTicks ticks;
-    CCountDownTimer timer(&ticks, kTickMs);
-    timer.Start(0);
-    ticks.WaitForLast();
-    EXPECT_EQ(ticks.Values(), (std::vector<int32_t>{0}));
-    timer.Stop();
-}
-
-TEST(CountDownTimerTest, StartFromInsideTheTickIsRefused) {
-    CTicks ticks;
-    CCountDownTimer timer(&ticks, kTickMs);
-    bool refused = false;
-    ticks.m_action = [&](int32_t) {
-        try {
-            timer.Start(4);
-        } catch (const CGeneralEx& e) {
-            refused = e.GetMessage() == "Unable to create count down timer thread.";
-        }
-    };
-    timer.Start(1);
-    ticks.WaitForLast();
-    timer.Stop();
-    EXPECT_TRUE(refused);
-}
-
 // The camera view's final tick takes the camera lock; a deactivation holding that lock stops the
-// timer at the same moment. The tick must give up and both must finish.
-TEST(CountDownTimerTest, FinalTickGivesUpWhenStopHoldsTheCameraLock) {
+// timer at the same moment. The tick must give up and both must finish. Without a stop, the tick
+// waits for the lock.
+TEST(CountDownTimerTest, FinalTickGivesUpTheCameraLockOnlyWhenStopped) {
     platform::CCritSec cameraLock;
     CTicks ticks;
     CCountDownTimer timer(&ticks, kTickMs);
     platform::CEvent inFinalTick(true, false);
-    bool tookLock = true;
+    std::atomic<int> tookLock{-1};
     ticks.m_action = [&](int32_t remaining) {
         if (remaining == 0) {
             inFinalTick.Set();
-            auto guard = timer.LockUnlessStopping(cameraLock);
-            tookLock = guard.owns_lock();
+            tookLock = timer.LockUnlessStopping(cameraLock).owns_lock();
         }
     };
     {
@@ -163,43 +138,17 @@ TEST(CountDownTimerTest, FinalTickGivesUpWhenStopHoldsTheCameraLock) {
         inFinalTick.Wait();
         timer.Stop(); // would wait forever if the tick insisted on the camera lock
     }
-    EXPECT_FALSE(tookLock);
-    EXPECT_FALSE(timer.IsRunning());
-}
+    EXPECT_EQ(tookLock, 0);
 
-TEST(CountDownTimerTest, FinalTickTakesTheCameraLockWhenNobodyStops) {
-    platform::CCritSec cameraLock;
-    CTicks ticks;
-    CCountDownTimer timer(&ticks, kTickMs);
-    bool tookLock = false;
-    platform::CEvent holding(true, false);
-    platform::CEvent release(true, false);
-    std::thread ui([&] {
-        // Holds the camera lock for a moment during the final tick, then lets it go.
-        platform::CAutoLock camera(cameraLock);
-        holding.Set();
-        release.Wait();
-    });
-    holding.Wait();
-    ticks.m_action = [&](int32_t remaining) {
-        if (remaining == 0) {
-            release.Set();
-            auto guard = timer.LockUnlessStopping(cameraLock);
-            tookLock = guard.owns_lock();
-        }
-    };
-    timer.Start(1);
-    ticks.WaitForLast();
-    ui.join();
-    timer.Stop();
-    EXPECT_TRUE(tookLock);
-}
-
-TEST(CountDownTimerTest, DestroyingARunningTimerStopsIt) {
-    CTicks ticks;
+    inFinalTick.Reset();
+    ticks.ResetLast();
     {
-        CCountDownTimer timer(&ticks, kNeverMs);
-        timer.Start(120);
+        std::unique_lock camera(cameraLock);
+        timer.Start(1);
+        inFinalTick.Wait();
+        camera.unlock(); // a user-interface thread done with the lock
+        ticks.WaitForLast();
     }
-    EXPECT_TRUE(ticks.Values().empty());
+    timer.Stop();
+    EXPECT_EQ(tookLock, 1);
 }

@@ -107,7 +107,7 @@ CTimeSchedule OfficeHours() {
 
 } // namespace
 
-TEST(ScheduleServiceTest, StartedInsideTheScheduleCallsBackBeforeStartReturns) {
+TEST(ScheduleServiceTest, StartedInsideTheScheduleCallsBackBeforeStartReturnsThenFollowsTheClock) {
     CFakeClock clock;
     CCalls calls;
     CScheduleService service(&calls, clock.Source(), kPassMs);
@@ -118,7 +118,7 @@ TEST(ScheduleServiceTest, StartedInsideTheScheduleCallsBackBeforeStartReturns) {
     EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
     EXPECT_EQ(calls.LastThread(), std::this_thread::get_id());
     EXPECT_TRUE(service.IsActive());
-    EXPECT_TRUE(service.IsRunning());
+    service.Start(); // already running: nothing
 
     clock.Set(17, 0); // the end minute is outside
     ASSERT_TRUE(calls.WaitForCalls(2));
@@ -127,6 +127,7 @@ TEST(ScheduleServiceTest, StartedInsideTheScheduleCallsBackBeforeStartReturns) {
     EXPECT_FALSE(service.IsActive());
     service.Stop();
     EXPECT_FALSE(service.IsRunning());
+    service.Stop();
 }
 
 TEST(ScheduleServiceTest, StartedOutsideTheScheduleCallsNothingUntilItBecomesActive) {
@@ -141,65 +142,36 @@ TEST(ScheduleServiceTest, StartedOutsideTheScheduleCallsNothingUntilItBecomesAct
     EXPECT_TRUE(calls.Calls().empty());
     clock.Set(8, 0);
     ASSERT_TRUE(calls.WaitForCalls(1));
-    EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
     service.Stop();
+    EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
 }
 
-TEST(ScheduleServiceTest, WithoutScheduleAlwaysActiveAndAnEmptyScheduleNever) {
+TEST(ScheduleServiceTest, ScheduleChangesTakeEffectAtTheNextPassAndOnlyStateChangesCallBack) {
     CFakeClock clock;
     CCalls calls;
     CScheduleService service(&calls, clock.Source(), kPassMs);
-    service.Start();
+    service.Start(); // no schedule: always active
     EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
 
-    const CTimeSchedule noRules;
-    service.SetSchedule(&noRules); // effective at the next pass, not now
-    EXPECT_EQ(calls.Calls().size(), 1u);
-    ASSERT_TRUE(calls.WaitForCalls(2));
-    EXPECT_EQ(calls.Calls(), (std::vector<bool>{true, false}));
-
-    service.SetSchedule(nullptr);
-    ASSERT_TRUE(calls.WaitForCalls(3));
-    EXPECT_EQ(calls.Calls(), (std::vector<bool>{true, false, true}));
-    service.Stop();
-}
-
-TEST(ScheduleServiceTest, ScheduleChangeThatKeepsTheStateCallsNothing) {
-    CFakeClock clock;
-    CCalls calls;
-    CScheduleService service(&calls, clock.Source(), kPassMs);
-    const CTimeSchedule office = OfficeHours();
-    service.SetSchedule(&office);
-    service.Start();
     CTimeSchedule longer = OfficeHours();
     longer.GetEntry(0)->TillHour = 20;
     service.SetSchedule(&longer);
-    clock.WaitForPasses(3);
-    EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
     clock.Set(18, 0);
     clock.WaitForPasses(3);
-    EXPECT_EQ(calls.Calls(), std::vector<bool>{true}); // still inside the new schedule
+    EXPECT_EQ(calls.Calls().size(), 1u); // still active under the new schedule
+    const CTimeSchedule noRules;
+    service.SetSchedule(&noRules); // never active
+    ASSERT_TRUE(calls.WaitForCalls(2));
+    service.SetSchedule(nullptr);
+    ASSERT_TRUE(calls.WaitForCalls(3));
     service.Stop();
-}
+    EXPECT_EQ(calls.Calls(), (std::vector<bool>{true, false, true}));
 
-TEST(ScheduleServiceTest, StopPathsAndRestart) {
-    CFakeClock clock;
-    CCalls calls;
-    {
-        CScheduleService neverStarted(&calls);
-        neverStarted.Stop(); // does nothing
-        EXPECT_FALSE(neverStarted.IsRunning());
-    }
-    CScheduleService service(&calls, clock.Source(), kPassMs);
-    service.Start();
-    service.Start(); // already running: nothing
-    service.Stop();
-    service.Stop();
     const int reads = clock.Reads();
-    service.Start(); // the state is still active: no call-back
-    EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
+    service.Start(); // restart; the state is still active: no call-back
     EXPECT_GT(clock.Reads(), reads);
     service.Stop();
+    EXPECT_EQ(calls.Calls().size(), 3u);
 }
 
 TEST(ScheduleServiceTest, CallbackMayReadTheStateAndEvenStopTheService) {
@@ -207,7 +179,7 @@ TEST(ScheduleServiceTest, CallbackMayReadTheStateAndEvenStopTheService) {
     clock.Set(6, 0);
     CCalls calls;
     CScheduleService service(&calls, clock.Source(), kPassMs);
-    bool seen = false;
+    std::atomic<bool> seen{false};
     calls.m_action = [&](bool active) {
         seen = service.IsActive() == active; // re-entrant lock on the service thread
         service.Stop();                      // from its own thread: must not wait for itself
@@ -219,14 +191,18 @@ TEST(ScheduleServiceTest, CallbackMayReadTheStateAndEvenStopTheService) {
     ASSERT_TRUE(calls.WaitForCalls(1));
     EXPECT_TRUE(seen);
     EXPECT_FALSE(service.IsRunning());
-    service.Start(); // joins the thread that stopped itself; the state stays active: no call-back
+    service.Start(); // joins the thread that stopped itself; still active: no call-back
     service.Stop();
 }
 
 TEST(ScheduleServiceTest, RealClockServiceStopsWithoutWaitingForItsPass) {
     CCalls calls;
+    {
+        CScheduleService neverStarted(&calls);
+        neverStarted.Stop(); // does nothing
+    }
     CScheduleService service(&calls);
-    service.Start(); // no schedule: active
+    service.Start();
     EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
     service.Stop(); // the thread is in its one-second wait; the abort ends it
     EXPECT_FALSE(service.IsRunning());
