@@ -29,7 +29,7 @@ HRESULT CTavrixGrabber::GetInputMediaType(CVideoFormat* format) {
     if (format == nullptr) {
         return E_POINTER;
     }
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     if (!m_haveFormat) {
         return VFW_E_NOT_CONNECTED;
     }
@@ -38,7 +38,7 @@ HRESULT CTavrixGrabber::GetInputMediaType(CVideoFormat* format) {
 }
 
 HRESULT CTavrixGrabber::SetFrameCallback(ITavrixGrabberCB* callback) {
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     m_callback = callback;
     GST_DEBUG_OBJECT(m_element, "frame callback %p", static_cast<void*>(callback));
     return S_OK;
@@ -54,7 +54,7 @@ HRESULT CTavrixGrabber::SetSampleBuffer(ALLOCATOR_PROPERTIES properties, uint8_t
     if (buffer == nullptr) {
         return E_POINTER;
     }
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     m_bufferProperties = properties;
     m_sampleBuffer = buffer;
     return S_OK;
@@ -84,7 +84,7 @@ bool CTavrixGrabber::SetCaps(GstCaps* caps) {
         GST_WARNING_OBJECT(m_element, "refusing caps %" GST_PTR_FORMAT, caps);
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     m_info = info;
     m_format = CVideoFormat{};
     m_format.width = GST_VIDEO_INFO_WIDTH(&info);
@@ -103,17 +103,17 @@ bool CTavrixGrabber::SetCaps(GstCaps* caps) {
 }
 
 void CTavrixGrabber::Stop() {
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     m_haveFormat = false;
 }
 
 bool CTavrixGrabber::WantsWritableFrames() {
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     return m_callback != nullptr;
 }
 
 GstFlowReturn CTavrixGrabber::ProcessFrame(GstBuffer* buffer, bool writable) {
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::recursive_mutex> lock(m_frameLock);
     // A callback registered while this frame was already on its way without being made writable
     // sees the next frame; it must not write into a buffer others may share.
     ITavrixGrabberCB* callback = writable ? m_callback : nullptr;

@@ -55,7 +55,8 @@ private:
     GstBaseTransform* const m_element;
     const std::function<uint32_t()> m_snapshotTimeoutMs;
 
-    std::mutex m_frameLock;
+    std::recursive_mutex
+        m_frameLock; // re-entrant: the callback may ask for the format or change the callback
     ITavrixGrabberCB* m_callback = nullptr;
     bool m_haveFormat = false;
     GstVideoInfo m_info{};

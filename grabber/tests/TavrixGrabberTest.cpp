@@ -326,6 +326,24 @@ TEST_F(TavrixGrabberTest, ChangingTheCallbackWaitsForTheFrameInProgress) {
     EXPECT_TRUE(changed.load());
 }
 
+TEST_F(TavrixGrabberTest, CallbackMayAskForTheFormatAndRemoveItself) {
+    int calls = 0;
+    CallbackFn callback([&](CMediaSample*) {
+        ++calls;
+        CVideoFormat format;
+        EXPECT_EQ(m_grabber->GetInputMediaType(&format), S_OK);
+        EXPECT_EQ(format.width, kWidth);
+        m_grabber->SetFrameCallback(nullptr);
+        return S_OK;
+    });
+    m_grabber->SetFrameCallback(&callback);
+    GstHarness* h = Harness();
+    ASSERT_EQ(gst_harness_push(h, MakeFrame(1)), GST_FLOW_OK);
+    ASSERT_EQ(gst_harness_push(h, MakeFrame(2)), GST_FLOW_OK);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(gst_harness_buffers_received(h), 2u);
+}
+
 TEST_F(TavrixGrabberTest, RealPipelineDeliversEveryFrameToTheCallback) {
     SKIP_PIPELINE_TEST_UNDER_TSAN();
     gsttest::ElementPtr pipeline =
