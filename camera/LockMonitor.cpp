@@ -180,7 +180,14 @@ void CLockMonitor::Stop() {
     if (!m_thread.joinable()) {
         return;
     }
-    g_main_loop_quit(m_loop);
+    // Quit from within the loop: a quit that came before the loop started running would be lost.
+    g_main_context_invoke(
+        m_context,
+        [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        m_loop);
     m_thread.join();
     g_main_loop_unref(m_loop);
     g_main_context_unref(m_context);

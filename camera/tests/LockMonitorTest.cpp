@@ -100,7 +100,13 @@ public:
         ready.wait(guard, [&] { return done; });
     }
     ~ScriptedLockSource() {
-        g_main_loop_quit(m_loop);
+        g_main_context_invoke(
+            m_context,
+            [](gpointer loop) -> gboolean {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            m_loop);
         m_thread.join();
         g_main_loop_unref(m_loop);
         g_main_context_unref(m_context);
