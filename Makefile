@@ -5,13 +5,15 @@
 #   make test-asan  unit tests built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan  unit tests built with ThreadSanitizer
 #   make bench      build and run the benchmarks (Release build in build-bench/)
+#   make fuzz       build the fuzz targets with clang and fuzz documents for FUZZ_SECONDS (60)
 #   make demo       run the main job: a demo camera watched headless for about 30 seconds
 
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-asan test-tsan bench demo format clean
+.PHONY: all deps build test test-asan test-tsan bench fuzz demo format clean
 
 all: build
 
@@ -48,6 +50,14 @@ bench:
 	@cmake --build build-bench -j $(JOBS)
 	@scripts/run-benchmarks.sh build-bench
 
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_BUILD_FUZZ=ON \
+		-DTAVRIX_BUILD_TESTS=OFF -DTAVRIX_BUILD_APP=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target document_fuzz
+	@mkdir -p build-fuzz/corpus build-fuzz/artifacts
+	build-fuzz/bin/document_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+		-artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 build-fuzz/corpus persistence/fuzz/corpus
+
 demo: build
 	@scripts/demo.sh
 
@@ -55,4 +65,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -2,7 +2,12 @@
 // Typed access to the flat key-value table t_config_data of an open document (or any SQLite file
 // with that table): one row per dotted key ("Cameras.0.CamName"), the value in the column of its
 // kind. Every operation prepares its statement anew, binds key and value by position and runs it.
-// A Get of a key without a row throws sqlite3x::database_error("nothing to read").
+// A Get of a key without a row throws sqlite3x::database_error("nothing to read"). A row whose value
+// column does not hold the kind asked for (NULL, a text where an integer belongs, an integer beyond
+// 32 bits) throws database_error("type mismatch (integer expected)"), "(text expected)" or
+// "(byte string expected)"; a GUID blob of another length than 16 throws std::out_of_range("type
+// mismatch (GUID expected)"). Texts are written so that SQLite's numeric affinity of the
+// string_value column cannot turn "007" into 7 (see sqlite3_command::bindtext_exact).
 //
 // Used on the thread that loads or saves a document.
 

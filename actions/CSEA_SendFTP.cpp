@@ -1,0 +1,34 @@
+#include "actions/CSEA_SendFTP.h"
+
+namespace {
+const CSEAPropertyRow kProperties[] = {
+    {"FTPPath", "Path on server", SEAPropertyType::Text},
+    {"FTPFilename", "Filename on server", SEAPropertyType::Text},
+    {"FTPServer", "FTP Server", SEAPropertyType::Text},
+    {"FTPPort", "FTP Port", SEAPropertyType::Integer},
+    {"FTPUser", "FTP User name", SEAPropertyType::Text},
+    {"FTPPass", "FTP Password", SEAPropertyType::Password},
+    {"FTPPassive", "Use passive FTP", SEAPropertyType::Bool},
+    {"MaxAttachSize", "Maximum Size (KB)", SEAPropertyType::Integer},
+    {nullptr, nullptr, 0},
+};
+} // namespace
+
+CSEA_SendFTP::CSEA_SendFTP() {
+    SetStringProp("FTPPath", "");
+    SetStringProp("FTPFilename", "%n_%d%m%y_%h%i%s.%t");
+    SetStringProp("FTPServer", "");
+    SetIntegerProp("FTPPort", 21);
+    SetStringProp("FTPUser", "");
+    SetStringProp("FTPPass", "");
+    SetBoolProp("FTPPassive", false);
+    SetIntegerProp("MaxAttachSize", 512);
+}
+
+const CSEAPropertyRow* CSEA_SendFTP::GetPropertyTable() const {
+    return kProperties;
+}
+
+bool CSEA_SendFTP::Execute(const CSEventRecord& record) {
+    return ExecuteNotAvailable(record);
+}

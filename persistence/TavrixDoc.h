@@ -1,0 +1,166 @@
+#pragma once
+// A document: one surveillance set-up (cameras, named time schedules, named event-action chains,
+// whether cameras are activated on opening, the folder recordings go to), stored in one SQLite
+// file ".tvrx" whose connection stays open from creation or opening until the document is closed.
+//
+// Threads and the document lock:
+// - Creating, opening, saving, closing and editing happen on the user interface thread. Editing
+//   replaces content under the document lock: SetData (the properties dialogs' copy assigned back
+//   on OK) or Edit (a function run under the lock).
+// - Camera, schedule-service, countdown and recording threads read the document while it exists.
+//   They use the lookups below, which take the lock shortly and return copies (FindCamera,
+//   FindChain, FindSchedule, GetCameraName, ...), or Read to look at several things at once.
+//   ActivateChain copies the chain under the lock and runs the copy without it, so a chain may
+//   run for seconds (mail, FTP) while the user edits and saves the document.
+// - The document lock is innermost: it is taken after any camera or service lock and never held
+//   while calling out of this class. Read and Edit must not call back into the document.
+
+#include "actions/CSEventActionChain.h"
+#include "actions/CSEventRecord.h"
+#include "camera/TimeSchedule.h"
+#include "persistence/Camera.h"
+#include "persistence/Serializeable.h"
+#include "persistence/sqlite3x.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+// The content of a document, copied whole by the properties dialogs.
+struct CTavrixDocData {
+    SerializeableMap<CTimeSchedule> m_schedules;        // "Schedules"
+    SerializeableMap<CCamera> m_cameras;                // "Cameras"
+    SerializeableMap<CSEventActionChain> m_chains;      // "EventActionChains"
+    bool m_activateAtStartup = false;                   // "Global.ActivateAtStartup"
+    std::string m_commonFilePath = DefaultRecordPath(); // "Global.CommonFilePath"
+
+    // The user's videos folder (created when missing), else the documents folder, else the
+    // temporary folder.
+    static std::string DefaultRecordPath();
+
+    // Adds a camera named "Camera_" + its id; null when no id is left.
+    CCamera* AddCamera();
+    // Adds a chain named "EventActionChain_" + its id, without actions.
+    CSEventActionChain* AddChain();
+    // Deletion guards: refused (false, message set) while a camera refers to the schedule or chain.
+    // A schedule or chain that does not exist is not deleted either (false, empty message).
+    bool DeleteSchedule(int32_t scheduleId, std::string& message);
+    bool DeleteChain(int32_t chainId, std::string& message);
+    bool IsScheduleUsed(int32_t scheduleId) const;
+    bool IsChainUsed(int32_t chainId) const;
+
+    static constexpr const char* kScheduleInUseMessage =
+        "The schedule cannot be deleted because it is used in a camera definition.";
+    static constexpr const char* kChainInUseMessage =
+        "The action chain cannot be deleted because it is used in a camera definition.";
+};
+
+class CTavrixDoc {
+public:
+    static constexpr const char* kExtension = ".tvrx";
+
+    CTavrixDoc() = default;
+    // Closes the connection; errors are swallowed.
+    ~CTavrixDoc();
+    CTavrixDoc(const CTavrixDoc&) = delete;
+    CTavrixDoc& operator=(const CTavrixDoc&) = delete;
+
+    // ---- life cycle (user interface thread) ----
+
+    // A new document on the file the user named: opens it (creating the tables and version 1 when
+    // missing; an existing document file is not loaded, its content is replaced by the first save)
+    // and adds one camera, id 0, named "Default". Marked modified. False, with a message shown, when
+    // the file cannot be used.
+    bool OnNewDocument(const std::string& path);
+    // Opens and loads a document. False, with the message shown, when the file cannot be opened,
+    // is newer than this program ("The format of the file is more recent than this application.
+    // Please use a new version of Tavrix.") or fails to load ("An error occurred during opening the
+    // document: '" + text + "'"); the file is left as it was.
+    bool OnOpenDocument(const std::string& path);
+    // Saves into the open file in one transaction. On failure the transaction is rolled back (the
+    // file keeps its previous content), "An error occurred during saving the document: '" + text +
+    // "'" is shown and false returned.
+    bool OnSaveDocument();
+    // Save As: writes the document into a new file next to the target, then renames it over the
+    // target, and only then switches the connection, the path and the title to the new file. A
+    // failure leaves the target, the current file and the document unchanged (message as above).
+    bool OnSaveDocumentAs(const std::string& path);
+    // Closes the connection (errors swallowed).
+    void OnCloseDocument();
+
+    bool IsOpen() const { return m_connection.is_open(); }
+    bool IsModified() const { return m_modified.load(); }
+    void SetModifiedFlag(bool modified = true) { m_modified.store(modified); }
+    std::string GetPathName() const;
+    // The file's name without folder and without ".tvrx": the document name of log entries.
+    std::string GetTitle() const;
+    // Opens the connection on a file with the schema check; false (message shown) for a file that
+    // cannot be opened or is newer than this program.
+    bool OpenDb(const std::string& path);
+
+    // ---- content ----
+
+    // A full copy (for the properties dialogs) and its assignment back, which marks the document
+    // modified.
+    CTavrixDocData GetData() const;
+    void SetData(const CTavrixDocData& data);
+    // Runs f(const CTavrixDocData&) under the shared document lock and returns its result.
+    template <class F>
+    auto Read(F&& f) const {
+        std::shared_lock<std::shared_mutex> lock(m_lock);
+        return f(static_cast<const CTavrixDocData&>(m_data));
+    }
+    // Runs f(CTavrixDocData&) under the exclusive document lock and marks the document modified.
+    template <class F>
+    auto Edit(F&& f) {
+        struct MarkModified {
+            CTavrixDoc& doc;
+            ~MarkModified() { doc.SetModifiedFlag(true); }
+        } mark{*this};
+        std::unique_lock<std::shared_mutex> lock(m_lock);
+        return f(m_data);
+    }
+
+    // ---- lookups (any thread; copies taken under the document lock) ----
+
+    std::optional<CCamera> FindCamera(int32_t cameraId) const;
+    std::optional<CSEventActionChain> FindChain(int32_t chainId) const;
+    std::optional<CTimeSchedule> FindSchedule(int32_t scheduleId) const;
+    std::vector<int32_t> GetCameraIds() const;
+    // The camera's ".CamName"; empty for an unknown camera.
+    std::string GetCameraName(int32_t cameraId) const;
+    // The chain bound to an event kind of a camera; -1 for none, an unknown camera, or a kind
+    // outside 1..7.
+    int32_t GetChainForEvent(int32_t cameraId, int32_t kind) const;
+    bool CameraUsesChain(int32_t cameraId, int32_t chainId) const;
+    bool GetActivateAtStartup() const;
+    std::string GetCommonFilePath() const;
+
+    // ---- camera events (any thread) ----
+
+    // Raises a camera event: fills the record's time, document, camera and kind; when the camera
+    // binds no chain to the kind (-1, or a kind outside 1..7) returns true and does nothing else.
+    // Otherwise logs "Activate chain '<name>' for event '<kind name>'" (document title, camera
+    // name) and runs the chain on the calling thread, returning its result. A chain id that names
+    // no chain of the document (a hand-edited file) is logged and nothing runs; the result is false.
+    bool ActivateChain(int32_t cameraId, int32_t kind);
+    bool ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& record);
+
+private:
+    // Loads everything from the open connection into data (the load order of the format).
+    static void LoadData(sqlite3x::sqlite3_connection& connection, CTavrixDocData& data);
+    // Replaces the content of t_config_data by data, in one transaction.
+    static void WriteData(sqlite3x::sqlite3_connection& connection, const CTavrixDocData& data);
+    void CloseConnection();
+
+    mutable std::shared_mutex m_lock; // guards m_data and m_path; innermost, see above
+    CTavrixDocData m_data;
+    std::string m_path;
+    std::atomic<bool> m_modified{false};
+    // Used on the user interface thread only (open, save, close).
+    sqlite3x::sqlite3_connection m_connection;
+};
