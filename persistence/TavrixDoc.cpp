@@ -52,6 +52,15 @@ CCamera* CTavrixDocData::AddCamera() {
     return camera;
 }
 
+CTimeSchedule* CTavrixDocData::AddSchedule() {
+    CTimeSchedule* schedule = m_schedules.Add();
+    if (schedule) {
+        schedule->SetName("Schedule_" + std::to_string(schedule->GetId()));
+        schedule->AddEntry();
+    }
+    return schedule;
+}
+
 CSEventActionChain* CTavrixDocData::AddChain() {
     CSEventActionChain* chain = m_chains.Add();
     if (chain) {

@@ -44,6 +44,8 @@ struct CTavrixDocData {
 
     // Adds a camera named "Camera_" + its id; null when no id is left.
     CCamera* AddCamera();
+    // Adds a schedule named "Schedule_" + its id, with one rule of a new rule's values.
+    CTimeSchedule* AddSchedule();
     // Adds a chain named "EventActionChain_" + its id, without actions.
     CSEventActionChain* AddChain();
     // Deletion guards: refused (false, message set) while a camera refers to the schedule or chain.
