@@ -75,7 +75,7 @@ const std::vector<uint8_t>& BaseDocument() {
             camera->m_areaMaskImage.SetPixel(3, 1, true);
             camera->m_compressorData = {'a', '=', '1'};
             camera->m_timeScheduleId = 0;
-            data.m_schedules.Add();
+            data.AddSchedule();
             CSEventActionChain* chain = data.AddChain();
             for (int32_t id = 1; id <= 5; ++id) {
                 chain->AddAction(CSEventActionFactory::Instance().Create(id));
