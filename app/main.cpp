@@ -2,7 +2,9 @@
 
 #include "TavrixVersion.h"
 #include "foundation/CrashHandler.h"
+#include "foundation/SystemInfo.h"
 #include "foundation/Tracer.h"
+#include "recording/DxDeviceInfoSource.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
 
@@ -29,6 +31,16 @@ int ListDevices() {
     return 0;
 }
 
+// "tavrix sysinfo": the system information report (the desktop copies it to the clipboard).
+int PrintSystemInfo() {
+    InitGStreamer();
+    CDxDeviceMgrImpl& mgr = CDxDeviceMgrImpl::Instance();
+    mgr.RefreshAll();
+    const std::string report = CSystemInfo::BuildReportText(CDxDeviceInfoSource(mgr));
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    return 0;
+}
+
 } // namespace
 
 // Installed before main runs, so that a crash anywhere in the program leaves its report.
@@ -44,8 +56,10 @@ int main(int argc, char** argv) {
         std::printf("Tavrix %s\n", TAVRIX_VERSION_STRING);
     } else if (argc >= 2 && std::strcmp(argv[1], "devices") == 0) {
         status = ListDevices();
+    } else if (argc >= 2 && std::strcmp(argv[1], "sysinfo") == 0) {
+        status = PrintSystemInfo();
     } else {
-        std::fprintf(stderr, "Usage: tavrix --version | devices\n");
+        std::fprintf(stderr, "Usage: tavrix --version | devices | sysinfo\n");
         status = 2;
     }
 
