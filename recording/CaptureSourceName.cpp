@@ -6,6 +6,7 @@
 
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 
@@ -62,6 +63,35 @@ bool ParseWindows(const std::string& text, std::vector<CMotionWindow>& windows) 
     }
 }
 
+// "on=WINDOWS", "fail=MS" or both joined by "&", each at most once; false for anything else.
+bool ParseMotionOptions(const std::string& text, CCaptureSourceName& parsed) {
+    bool haveWindows = false;
+    bool haveFail = false;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = std::min(text.find('&', begin), text.size());
+        const std::string option = text.substr(begin, end - begin);
+        if (StartsWith(option, "on=") && !haveWindows) {
+            haveWindows = true;
+            if (!ParseWindows(option.substr(3), parsed.motionWindows)) {
+                return false;
+            }
+        } else if (StartsWith(option, "fail=") && !haveFail) {
+            haveFail = true;
+            size_t pos = 5;
+            if (!ReadMs(option, pos, parsed.failAtMs) || pos != option.size()) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+        if (end == text.size()) {
+            return true;
+        }
+        begin = end + 1;
+    }
+}
+
 // Whether videotestsrc knows the pattern by this nick.
 bool IsTestPattern(const std::string& nick) {
     GstElementFactory* factory = gst_element_factory_find("videotestsrc");
@@ -88,13 +118,32 @@ bool IsTestPattern(const std::string& nick) {
 
 // The motion of "test:motion", painted into the BGR frames leaving the source bin.
 struct MotionProbeState {
-    explicit MotionProbeState(std::vector<CMotionWindow> windows) : painter(std::move(windows)) {
+    MotionProbeState(std::vector<CMotionWindow> windows, int64_t failAt, GstElement* src)
+        : painter(std::move(windows)), failAtMs(failAt), source(src) {
         gst_video_info_init(&info);
     }
     CMotionPainter painter;
     GstVideoInfo info;
     bool haveInfo = false;
+    const int64_t failAtMs;
+    GstElement* const source; // the bin's videotestsrc; lives as long as the probe
+    bool failed = false;
 };
+
+// The source "is unplugged": a read error from the source element, as v4l2src posts when its
+// camera goes away, and the stream ends with an error so that no frame follows.
+GstPadProbeReturn FailSource(MotionProbeState* state, GstPadProbeInfo* info) {
+    if (!state->failed) {
+        state->failed = true;
+        GST_ELEMENT_ERROR(state->source, RESOURCE, READ,
+                          ("Could not read from the capture device: it has been removed."),
+                          ("test source failing at %" G_GINT64_FORMAT " ms", state->failAtMs));
+    }
+    gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+    return GST_PAD_PROBE_HANDLED;
+}
 
 GstPadProbeReturn MotionProbe(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer userData) {
     auto* state = static_cast<MotionProbeState*>(userData);
@@ -113,6 +162,9 @@ GstPadProbeReturn MotionProbe(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer u
         return GST_PAD_PROBE_OK;
     }
     const auto timeMs = static_cast<int64_t>(GST_BUFFER_PTS(buffer) / GST_MSECOND);
+    if (state->failAtMs >= 0 && timeMs >= state->failAtMs) {
+        return FailSource(state, info);
+    }
     if (!state->painter.IsInWindow(timeMs)) {
         return GST_PAD_PROBE_OK;
     }
@@ -154,7 +206,8 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
                             parsed.kind == CCaptureSourceName::Kind::TestMotion ? "smpte75"
                                                                                 : parsed.pattern.c_str());
     g_object_set(source, "is-live", TRUE, nullptr);
-    GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGR");
+    // The rates of a common webcam: a camera asking for more gets the fastest of them.
+    GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGR,framerate=[1/1,30/1]");
     g_object_set(filter, "caps", caps, nullptr);
     gst_caps_unref(caps);
 
@@ -163,7 +216,7 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
     gst_element_link(source, filter);
     GstPad* filterSrc = gst_element_get_static_pad(filter, "src");
     if (parsed.kind == CCaptureSourceName::Kind::TestMotion) {
-        auto* state = new MotionProbeState(parsed.motionWindows);
+        auto* state = new MotionProbeState(parsed.motionWindows, parsed.failAtMs, source);
         gst_pad_add_probe(
             filterSrc,
             static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
@@ -195,10 +248,10 @@ CCaptureSourceName CCaptureSourceName::Parse(const std::string& displayName) {
         parsed.kind = Kind::TestMotion;
         return parsed;
     }
-    const std::string motionQuery = std::string(kMotion) + "?on=";
+    const std::string motionQuery = std::string(kMotion) + "?";
     if (StartsWith(rest, motionQuery.c_str())) {
         parsed.kind = Kind::TestMotion;
-        if (!ParseWindows(rest.substr(motionQuery.size()), parsed.motionWindows)) {
+        if (!ParseMotionOptions(rest.substr(motionQuery.size()), parsed)) {
             ThrowUnparsable(displayName);
         }
         return parsed;

@@ -8,6 +8,12 @@
 //   test:motion                       a still picture
 //   test:motion?on=START-END,...      a still picture with clear motion inside each window
 //                                     [START, END) in milliseconds since the source started
+//   test:motion?fail=MS               (also after the windows: ...?on=...&fail=MS) a source that
+//                                     fails MS milliseconds after it started, as a camera that is
+//                                     unplugged does: a read error from the source, then no frames
+//
+// Test sources deliver BGR frames of any size at 1 to 30 frames a second, the range a common
+// webcam offers, so that a camera asking for more (the default ".FPS" of 1000) gets 30.
 //
 // Used by the device manager and by the camera's preview pipeline, from any thread after
 // InitGStreamer.
@@ -30,6 +36,7 @@ struct CCaptureSourceName {
     std::string devicePath;                   // V4l2: the device node or its /dev/v4l/by-id link
     std::string pattern;                      // TestPattern: videotestsrc's pattern nick
     std::vector<CMotionWindow> motionWindows; // TestMotion: in the order written
+    int64_t failAtMs = -1;                    // TestMotion: when the source fails; -1 never
 
     // Parses a display name; throws CDirectXEx (MK_E_SYNTAX) "Unable to parse device name of
     // capture device." for anything that is not one of the forms above.
@@ -37,8 +44,8 @@ struct CCaptureSourceName {
 };
 
 // The source element a display name names: v4l2src (offering the camera's own formats) for V4L2;
-// for the test sources a live bin around videotestsrc that offers BGR video of any size and frame
-// rate downstream asks for, as a camera offering a range would. A floating reference named `name` (empty: a
-// generated name). Throws as Parse does, and CDirectXEx "Unable to bind to capture device via moniker." when
-// the element cannot be made.
+// for the test sources a live bin around videotestsrc that offers BGR video of any size at 1 to 30
+// frames a second, whatever downstream asks for within that, as a camera offering a range would. A floating
+// reference named `name` (empty: a generated name). Throws as Parse does, and CDirectXEx "Unable to bind to
+// capture device via moniker." when the element cannot be made.
 GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name = {});

@@ -39,15 +39,43 @@ TEST_F(CaptureSourceNameTest, ParsesEveryKindOfName) {
     CCaptureSourceName motion = CCaptureSourceName::Parse("test:motion?on=0-1500,20000-25000");
     EXPECT_EQ(motion.kind, Kind::TestMotion);
     EXPECT_EQ(motion.motionWindows, (std::vector<CMotionWindow>{{0, 1500}, {20000, 25000}}));
+    EXPECT_EQ(motion.failAtMs, -1);
+
+    CCaptureSourceName failing = CCaptureSourceName::Parse("test:motion?on=0-100&fail=2500");
+    EXPECT_EQ(failing.motionWindows, (std::vector<CMotionWindow>{{0, 100}}));
+    EXPECT_EQ(failing.failAtMs, 2500);
+    EXPECT_EQ(CCaptureSourceName::Parse("test:motion?fail=0").failAtMs, 0);
+    EXPECT_TRUE(CCaptureSourceName::Parse("test:motion?fail=7&on=1-2").motionWindows.size() == 1);
 }
 
 TEST_F(CaptureSourceNameTest, RefusesMalformedNamesWithTheDeviceMessage) {
-    for (const char* name :
-         {"", "v4l2:", "v4l2:video0", "v4l2:/", "usb:/dev/video0", "test:", "test:no-such-pattern",
-          "TEST:smpte", "test:motion?", "test:motion?on=", "test:motion?on=5-5", "test:motion?on=6-5",
-          "test:motion?on=1-2,", "test:motion?on=1-2x", "test:motion?on=-1-2", "test:motion?on=1-2,,3-4",
-          "test:motion?off=1-2", "test:motion?on=1000000000001-1000000000002",
-          "test:motion?on=1-99999999999999999999"}) {
+    for (const char* name : {"",
+                             "v4l2:",
+                             "v4l2:video0",
+                             "v4l2:/",
+                             "usb:/dev/video0",
+                             "test:",
+                             "test:no-such-pattern",
+                             "TEST:smpte",
+                             "test:motion?",
+                             "test:motion?on=",
+                             "test:motion?on=5-5",
+                             "test:motion?on=6-5",
+                             "test:motion?on=1-2,",
+                             "test:motion?on=1-2x",
+                             "test:motion?on=-1-2",
+                             "test:motion?on=1-2,,3-4",
+                             "test:motion?off=1-2",
+                             "test:motion?on=1000000000001-1000000000002",
+                             "test:motion?on=1-99999999999999999999",
+                             "test:motion?fail=",
+                             "test:motion?fail=x",
+                             "test:motion?fail=5&fail=6",
+                             "test:motion?on=1-2&on=3-4",
+                             "test:motion?on=1-2&",
+                             "test:motion?&",
+                             "test:motion?fail=-1",
+                             "test:motion?fail=5ms"}) {
         try {
             CCaptureSourceName::Parse(name);
             ADD_FAILURE() << "accepted '" << name << "'";
@@ -68,7 +96,7 @@ TEST_F(CaptureSourceNameTest, CreatesTheNamedSource) {
     EXPECT_STREQ(device, "/dev/video7");
     g_free(device);
 
-    // A test source offers BGR at any size and rate, like a camera offering ranges.
+    // A test source offers BGR at any size and at the rates of a common webcam.
     gsttest::ElementPtr test = gsttest::Own(CreateCaptureSource("test:smpte"));
     GstPad* pad = gst_element_get_static_pad(test.get(), "src");
     ASSERT_NE(pad, nullptr);
@@ -78,6 +106,9 @@ TEST_F(CaptureSourceNameTest, CreatesTheNamedSource) {
     GstCaps* yuv = gst_caps_from_string("video/x-raw,format=I420");
     EXPECT_FALSE(gst_caps_can_intersect(caps, yuv));
     gst_caps_unref(yuv);
+    GstCaps* fast = gst_caps_from_string("video/x-raw,format=BGR,framerate=31/1");
+    EXPECT_FALSE(gst_caps_can_intersect(caps, fast)) << "no test source spins faster than 30 frames a second";
+    gst_caps_unref(fast);
     gst_caps_unref(wanted);
     gst_caps_unref(caps);
     gst_object_unref(pad);
@@ -177,7 +208,7 @@ RunFrames RunMotionSource(const std::string& displayName, const std::string& cap
 TEST_F(CaptureSourceNameTest, MotionSourceIsStillOutsideItsWindowsAndMovesInside) {
     SKIP_PIPELINE_TEST_UNDER_TSAN();
     const RunFrames run =
-        RunMotionSource("test:motion?on=200-400", "video/x-raw,width=318,height=241,framerate=50/1", 30);
+        RunMotionSource("test:motion?on=200-400", "video/x-raw,width=318,height=241,framerate=25/1", 30);
     ASSERT_EQ(run.bytes.size(), 30u);
     for (size_t i = 1; i < run.bytes.size(); ++i) {
         const int64_t ms = static_cast<int64_t>(run.pts[i] / GST_MSECOND);
@@ -200,6 +231,34 @@ TEST_F(CaptureSourceNameTest, MotionSourceFollowsTheRequestedSizeAndRate) {
     EXPECT_EQ(run.bytes[0].size(), static_cast<size_t>(64 * 3 * 48));
     EXPECT_EQ(run.pts[1], gst_util_uint64_scale(GST_SECOND, 1, 7));
     EXPECT_NE(run.bytes[0], run.bytes[1]);
+}
+
+TEST_F(CaptureSourceNameTest, FailingSourceReportsAReadErrorAndDeliversNothingAfterIt) {
+    SKIP_PIPELINE_TEST_UNDER_TSAN();
+    gsttest::ElementPtr pipeline = gsttest::Own(gst_pipeline_new(nullptr));
+    GstElement* source = CreateCaptureSource("test:motion?fail=200", "cam");
+    GstElement* sink = gst_element_factory_make("appsink", "out");
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
+    ASSERT_TRUE(gst_element_link(source, sink));
+    GstElement* inner = gst_bin_get_by_name(GST_BIN(source), "source");
+    g_object_set(inner, "is-live", FALSE, nullptr);
+    gst_object_unref(inner);
+    GstCaps* caps = gst_caps_from_string("video/x-raw,width=32,height=24,framerate=10/1");
+    gst_app_sink_set_caps(GST_APP_SINK(sink), caps);
+    gst_caps_unref(caps);
+
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    std::vector<GstClockTime> pts;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_SECOND)) {
+        pts.push_back(GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
+        gst_sample_unref(sample);
+    }
+    const gsttest::BusOutcome outcome = gsttest::WaitForEnd(pipeline.get(), 5000);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    EXPECT_EQ(pts.size(), 2u) << "frames at 0 and 100 ms, none from 200 ms on";
+    ASSERT_EQ(outcome.type, GST_MESSAGE_ERROR);
+    EXPECT_NE(outcome.error.find("it has been removed"), std::string::npos) << outcome.error;
 }
 
 } // namespace

@@ -226,7 +226,7 @@ TEST_F(DxDeviceMgrTest, CapabilitiesOfATestSourceComeFromItsOwnPipelineThenFromT
                                   CVideoSize{1920, 1080}, CVideoSize{768, 576}}) {
         EXPECT_EQ(caps.sizes.count(size), 1u) << size.cx << "x" << size.cy;
     }
-    EXPECT_EQ(caps.maxFPS, 30) << "any rate: the default range";
+    EXPECT_EQ(caps.maxFPS, 30) << "1 to 30 frames a second, as a common webcam";
     EXPECT_EQ(caps.minFPS, 5);
     EXPECT_FALSE(caps.hasCrossbar);
     EXPECT_FALSE(caps.hasTuner);
