@@ -1,6 +1,7 @@
 // Tavrix command line entry point.
 
 #include "TavrixVersion.h"
+#include "camera/LockMonitor.h"
 #include "foundation/CrashHandler.h"
 #include "foundation/SystemInfo.h"
 #include "foundation/Tracer.h"
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     // The tracer is the first service started and the last one stopped.
     CTracer::Instance().Start();
     TRACE("Tavrix %s starting", TAVRIX_VERSION_STRING);
+    // The settings ask whether a session lock signal source is present when they are loaded.
+    CLockMonitor::RegisterSettingsProbe();
 
     int status = 0;
     if (argc >= 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0)) {

@@ -94,6 +94,11 @@ bool PwriteAll(int fd, const void* data, size_t length, uint64_t offset) {
     return true;
 }
 
+// Shared anonymous memory shows as "/dev/zero (deleted)": it has no file to name.
+bool IsFileBacked(const char* path) {
+    return path[0] == '/' && std::strncmp(path, "/dev/zero", 9) != 0;
+}
+
 size_t Align4(size_t n) {
     return (n + 3) & ~size_t{3};
 }
@@ -173,20 +178,28 @@ void CCoreDumpWriter::Beat() {
 
 bool CCoreDumpWriter::ReadMaps() {
     m_pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    // The map text is read whole into scratch memory that grows until the file fits.
-    size_t capacity = 1 << 20;
+    // The detailed map (with each mapping's anonymous pages and flags) is read whole into scratch
+    // memory that grows until the file fits; the plain map serves when it cannot be read.
+    bool detailed = true;
+    size_t capacity = 4 << 20;
     for (;;) {
         m_mapsText = static_cast<char*>(MapScratch(capacity));
         if (!m_mapsText) {
             return false;
         }
-        m_mapsSize = ReadSmallFile("/proc/self/maps", m_mapsText, capacity - 1);
+        m_mapsSize =
+            ReadSmallFile(detailed ? "/proc/self/smaps" : "/proc/self/maps", m_mapsText, capacity - 1);
+        if (m_mapsSize == 0 && detailed) {
+            munmap(m_mapsText, capacity);
+            detailed = false;
+            continue;
+        }
         if (m_mapsSize < capacity - 1) {
             break;
         }
         munmap(m_mapsText, capacity);
         capacity *= 2;
-        if (capacity > (256u << 20)) {
+        if (capacity > (1024u << 20)) {
             return false;
         }
     }
@@ -197,50 +210,68 @@ bool CCoreDumpWriter::ReadMaps() {
         lines += m_mapsText[i] == '\n' ? 1 : 0;
     }
     // The program header count is 16 bits; the note takes one entry.
-    if (lines > 65000) {
-        lines = 65000;
-    }
-    m_mappings = static_cast<Mapping*>(MapScratch((lines + 1) * sizeof(Mapping)));
+    const size_t maxMappings = 65000;
+    m_mappings = static_cast<Mapping*>(
+        MapScratch((lines < maxMappings ? lines : maxMappings) * sizeof(Mapping) + sizeof(Mapping)));
     if (!m_mappings) {
         return false;
     }
-    const char* p = m_mapsText;
-    while (*p && m_mappingCount < lines) {
-        Mapping m{};
-        m.start = ParseHex(p);
-        if (*p == '-') {
-            ++p;
-        }
-        m.end = ParseHex(p);
-        while (*p == ' ') {
-            ++p;
-        }
-        m.read = p[0] == 'r';
-        m.write = p[1] == 'w';
-        m.exec = p[2] == 'x';
-        SkipField(p);
-        m.fileOffset = ParseHex(p);
-        while (*p == ' ') {
-            ++p;
-        }
-        SkipField(p); // device
-        SkipField(p); // inode
-        char* lineEnd = const_cast<char*>(p);
+    char* p = m_mapsText;
+    Mapping* current = nullptr;
+    while (*p) {
+        char* lineEnd = p;
         while (*lineEnd && *lineEnd != '\n') {
             ++lineEnd;
         }
         const bool more = *lineEnd == '\n';
         *lineEnd = '\0';
-        m.path = p;
+        const char c = *p;
+        const bool header = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        if (header && m_mappingCount < maxMappings) {
+            const char* q = p;
+            Mapping m{};
+            m.start = ParseHex(q);
+            if (*q == '-') {
+                ++q;
+            }
+            m.end = ParseHex(q);
+            while (*q == ' ') {
+                ++q;
+            }
+            m.read = q[0] == 'r';
+            m.write = q[1] == 'w';
+            m.exec = q[2] == 'x';
+            SkipField(q);
+            m.fileOffset = ParseHex(q);
+            while (*q == ' ') {
+                ++q;
+            }
+            SkipField(q); // device
+            SkipField(q); // inode
+            m.path = q;
+            current = nullptr;
+            if (m.end > m.start) {
+                if (IsFileBacked(m.path)) {
+                    ++m_fileMappingCount;
+                    m_fileNamesSize += CrashStrLen(m.path) + 1;
+                }
+                m_mappings[m_mappingCount] = m;
+                current = &m_mappings[m_mappingCount++];
+            }
+        } else if (current && std::strncmp(p, "Anonymous:", 10) == 0) {
+            const char* q = p + 10;
+            while (*q == ' ') {
+                ++q;
+            }
+            current->copiedPages = *q >= '1' && *q <= '9';
+        } else if (current && std::strncmp(p, "VmFlags:", 8) == 0) {
+            for (const char* q = p + 8; q[0] && q[1]; ++q) {
+                if (q[-1] == ' ' && q[0] == 'd' && q[1] == 'd' && (q[2] == ' ' || q[2] == '\0')) {
+                    current->dontDump = true;
+                }
+            }
+        }
         p = more ? lineEnd + 1 : lineEnd;
-        if (m.end <= m.start) {
-            continue;
-        }
-        if (m.path[0] == '/') {
-            ++m_fileMappingCount;
-            m_fileNamesSize += CrashStrLen(m.path) + 1;
-        }
-        m_mappings[m_mappingCount++] = m;
     }
     return m_mappingCount > 0;
 }
@@ -248,7 +279,7 @@ bool CCoreDumpWriter::ReadMaps() {
 void CCoreDumpWriter::ChooseContent(Mapping& m) const {
     const uint64_t size = m.end - m.start;
     m.contentSize = 0;
-    if (!m.read || size > kSkipAbove) {
+    if (!m.read || m.dontDump || size > kSkipAbove) {
         return;
     }
     if (m.start < m_excludeEnd && m.end > m_excludeStart) {
@@ -258,8 +289,8 @@ void CCoreDumpWriter::ChooseContent(Mapping& m) const {
         std::strncmp(m.path, "[vvar_", 6) == 0) {
         return; // kernel pages that are not ordinary memory
     }
-    const bool fileBacked = m.path[0] == '/';
-    if (m.write || !fileBacked) {
+    const bool fileBacked = IsFileBacked(m.path);
+    if (m.write || !fileBacked || m.copiedPages) {
         m.contentSize = size;
         return;
     }
@@ -348,7 +379,7 @@ bool CCoreDumpWriter::WriteNotes(int fd, uint64_t offset, size_t& written) {
         char* names = reinterpret_cast<char*>(desc + (2 + m_fileMappingCount * 3) * sizeof(uint64_t));
         for (size_t i = 0; i < m_mappingCount; ++i) {
             const Mapping& m = m_mappings[i];
-            if (m.path[0] != '/') {
+            if (!IsFileBacked(m.path)) {
                 continue;
             }
             words[w++] = m.start;

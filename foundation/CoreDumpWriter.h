@@ -4,9 +4,11 @@
 // the process info (NT_PRPSINFO), the signal (NT_SIGINFO), the auxiliary vector (NT_AUXV) and the
 // mapped files (NT_FILE), then one loadable segment per memory mapping.
 //
-// Memory content follows the kernel's default choice: writable and anonymous mappings whole,
-// file-backed read-only mappings only their ELF header page (the tools read the rest from the
-// files), nothing of unreadable ones. Very large mappings are written sparsely (resident pages
+// Memory content follows the kernel's default choice: writable and anonymous mappings whole, and
+// file mappings with privately copied pages (relocated data, which holds the dynamic loader's
+// list the tools need to find the libraries); other file-backed read-only mappings only their
+// ELF header page (the tools read the rest from the files); nothing of unreadable ones or of
+// those marked not to be dumped. Very large mappings are written sparsely (resident pages
 // only). Called by the crash handler's core-writing child process, which holds a frozen copy of
 // the crashed process; it uses system calls and its own mmap'ed scratch memory only.
 
@@ -32,6 +34,8 @@ private:
         uintptr_t start, end;
         uint64_t fileOffset;
         bool read, write, exec;
+        bool copiedPages; // private pages written since mapping (relocated data, RELRO)
+        bool dontDump;    // marked by madvise(MADV_DONTDUMP)
         const char* path; // "" for anonymous memory
         uint64_t contentSize;
         uint64_t fileAt; // where its content starts in the core

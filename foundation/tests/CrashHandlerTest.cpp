@@ -156,13 +156,16 @@ TEST_F(CrashHandlerTest, TheCoreFileLoadsInGdbWithTheCrashingFrame) {
     ASSERT_TRUE(Exists(core));
     const std::string out = m_dir + "/gdb.txt";
     const std::string command =
-        "gdb -nx -batch -ex bt -ex 'info registers rip' '" + kVictim + "' '" + core + "' >'" + out + "' 2>&1";
+        "gdb -nx -batch -ex bt -ex 'info sharedlibrary' '" + kVictim + "' '" + core + "' >'" + out + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string gdb = ReadFile(out);
     EXPECT_NE(gdb.find("terminated with signal SIGSEGV"), std::string::npos) << gdb;
     EXPECT_NE(gdb.find("#0  "), std::string::npos) << gdb;
     EXPECT_NE(gdb.find("VictimWriteThroughNull"), std::string::npos) << gdb;
     EXPECT_NE(gdb.find("main"), std::string::npos) << gdb;
+    // The dynamic loader's list is in the core: the shared libraries are found.
+    EXPECT_TRUE(std::regex_search(gdb, std::regex("Yes .*/libc\\.so\\.6"))) << gdb;
+    EXPECT_EQ(gdb.find("Can't open file"), std::string::npos) << gdb;
 }
 
 TEST_F(CrashHandlerTest, EachSignalMapsToItsExceptionName) {
