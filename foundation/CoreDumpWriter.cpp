@@ -122,10 +122,10 @@ size_t PutNote(unsigned char* out, uint32_t type, const void* desc, size_t descS
     return at + Align4(descSize);
 }
 
-void FillRegisters(const CrashSnapshot& s, elf_gregset_t& out) {
+void FillRegisters(const mcontext_t& machine, uint64_t fsBase, uint64_t gsBase, elf_gregset_t& out) {
 #if defined(__x86_64__)
     user_regs_struct r{};
-    const greg_t* g = s.machine.gregs;
+    const greg_t* g = machine.gregs;
     r.r15 = static_cast<unsigned long long>(g[REG_R15]);
     r.r14 = static_cast<unsigned long long>(g[REG_R14]);
     r.r13 = static_cast<unsigned long long>(g[REG_R13]);
@@ -153,18 +153,20 @@ void FillRegisters(const CrashSnapshot& s, elf_gregset_t& out) {
     if (r.ss == 0) {
         r.ss = 0x2b; // the user data segment, which the kernel restores on return anyway
     }
-    r.fs_base = s.fsBase;
-    r.gs_base = s.gsBase;
+    r.fs_base = fsBase;
+    r.gs_base = gsBase;
     static_assert(sizeof r == sizeof out);
     std::memcpy(&out, &r, sizeof r);
 #elif defined(__aarch64__)
+    (void)fsBase;
+    (void)gsBase;
     std::memset(&out, 0, sizeof out);
     for (int i = 0; i < 31; ++i) {
-        out[i] = s.machine.regs[i];
+        out[i] = machine.regs[i];
     }
-    out[31] = s.machine.sp;
-    out[32] = s.machine.pc;
-    out[33] = s.machine.pstate;
+    out[31] = machine.sp;
+    out[32] = machine.pc;
+    out[33] = machine.pstate;
 #endif
 }
 
@@ -306,6 +308,20 @@ void CCoreDumpWriter::ChooseContent(Mapping& m) const {
     }
 }
 
+size_t CCoreDumpWriter::OtherThreadsNoteSize() const {
+    size_t size = 0;
+    for (int i = 0; i < m_snapshot.threadCount; ++i) {
+        const CrashThreadState& thread = m_snapshot.threads[i];
+        if (thread.captured.load()) {
+            size += NoteSize(sizeof(elf_prstatus));
+#if defined(__x86_64__)
+            size += thread.fpValid ? NoteSize(sizeof thread.fpState) : 0;
+#endif
+        }
+    }
+    return size;
+}
+
 size_t CCoreDumpWriter::NoteFileSize() const {
     return NoteSize(sizeof(elf_prstatus)) + NoteSize(sizeof(elf_prpsinfo)) + NoteSize(sizeof(siginfo_t)) +
            NoteSize(m_auxvSize) +
@@ -313,7 +329,7 @@ size_t CCoreDumpWriter::NoteFileSize() const {
 #if defined(__x86_64__)
            (m_snapshot.fpValid ? NoteSize(sizeof m_snapshot.fpState) : 0) +
 #endif
-           0;
+           OtherThreadsNoteSize();
 }
 
 bool CCoreDumpWriter::WriteNotes(int fd, uint64_t offset, size_t& written) {
@@ -333,7 +349,11 @@ bool CCoreDumpWriter::WriteNotes(int fd, uint64_t offset, size_t& written) {
     status.pr_ppid = m_snapshot.ppid;
     status.pr_pgrp = m_snapshot.pgrp;
     status.pr_sid = m_snapshot.sid;
-    FillRegisters(m_snapshot, status.pr_reg);
+#if defined(__x86_64__)
+    FillRegisters(m_snapshot.machine, m_snapshot.fsBase, m_snapshot.gsBase, status.pr_reg);
+#else
+    FillRegisters(m_snapshot.machine, 0, 0, status.pr_reg);
+#endif
     status.pr_fpvalid = m_snapshot.fpValid ? 1 : 0;
     at += PutNote(out + at, NT_PRSTATUS, &status, sizeof status);
 
@@ -396,6 +416,30 @@ bool CCoreDumpWriter::WriteNotes(int fd, uint64_t offset, size_t& written) {
         at += PutNote(out + at, NT_FPREGSET, m_snapshot.fpState, sizeof m_snapshot.fpState);
     }
 #endif
+    // The other threads that were caught, each with its status and floating-point registers.
+    for (int i = 0; i < m_snapshot.threadCount; ++i) {
+        const CrashThreadState& thread = m_snapshot.threads[i];
+        if (!thread.captured.load()) {
+            continue;
+        }
+        elf_prstatus other{};
+        other.pr_pid = thread.tid;
+        other.pr_ppid = m_snapshot.ppid;
+        other.pr_pgrp = m_snapshot.pgrp;
+        other.pr_sid = m_snapshot.sid;
+#if defined(__x86_64__)
+        FillRegisters(thread.machine, thread.fsBase, 0, other.pr_reg);
+#else
+        FillRegisters(thread.machine, 0, 0, other.pr_reg);
+#endif
+        other.pr_fpvalid = thread.fpValid ? 1 : 0;
+        at += PutNote(out + at, NT_PRSTATUS, &other, sizeof other);
+#if defined(__x86_64__)
+        if (thread.fpValid) {
+            at += PutNote(out + at, NT_FPREGSET, thread.fpState, sizeof thread.fpState);
+        }
+#endif
+    }
     written = at;
     const bool ok = PwriteAll(fd, out, at, offset);
     munmap(out, total);

@@ -1,6 +1,7 @@
 #pragma once
 // Writes an ELF core file of the running process, readable by gdb and the other standard tools:
-// a note segment with the crashed thread's status and registers (NT_PRSTATUS, NT_FPREGSET),
+// a note segment with the crashed thread's status and registers (NT_PRSTATUS, NT_FPREGSET) and
+// those of the other threads that could be caught,
 // the process info (NT_PRPSINFO), the signal (NT_SIGINFO), the auxiliary vector (NT_AUXV) and the
 // mapped files (NT_FILE), then one loadable segment per memory mapping.
 //
@@ -44,6 +45,7 @@ private:
     bool ReadMaps();
     void ChooseContent(Mapping& mapping) const;
     size_t NoteFileSize() const;
+    size_t OtherThreadsNoteSize() const;
     bool WriteNotes(int fd, uint64_t offset, size_t& written);
     void WriteMemory(int fd, const Mapping& mapping);
     void Beat();

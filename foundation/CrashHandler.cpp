@@ -239,6 +239,107 @@ void Capture(int signal, const siginfo_t* info, const ucontext_t* context) {
     g_modules.Fill(g_programPath);
 }
 
+// ---- the other threads' registers ----------------------------------------------------------
+
+// Every other thread is interrupted with this signal; its handler stores the thread's registers
+// and parks the thread until the crash handler has taken the core file's copy of the process.
+// Parked threads also cannot end the process while the report is written.
+std::atomic<int> g_releaseThreads{0};
+constexpr int64_t kThreadCaptureWaitNs = 300'000'000;
+constexpr int64_t kThreadParkLimitNs = 600'000'000'000;
+
+int ThreadSignal() {
+    return SIGRTMAX - 3;
+}
+
+void OnThreadCapture(int, siginfo_t*, void* contextPointer) {
+    const int savedErrno = errno;
+    const auto tid = static_cast<pid_t>(syscall(SYS_gettid));
+    CrashSnapshot& s = g_snapshot;
+    for (int i = 0; i < s.threadCount; ++i) {
+        CrashThreadState& t = s.threads[i];
+        if (t.tid != tid || t.captured.load()) {
+            continue;
+        }
+        const auto* context = static_cast<const ucontext_t*>(contextPointer);
+        t.machine = context->uc_mcontext;
+#if defined(__x86_64__)
+        if (context->uc_mcontext.fpregs) {
+            std::memcpy(t.fpState, context->uc_mcontext.fpregs, sizeof t.fpState);
+            t.fpValid = true;
+        }
+        unsigned long base = 0;
+        if (syscall(SYS_arch_prctl, ARCH_GET_FS, &base) == 0) {
+            t.fsBase = base;
+        }
+#endif
+        t.captured.store(1);
+        const int64_t until = MonotonicNs() + kThreadParkLimitNs;
+        while (!g_releaseThreads.load() && MonotonicNs() < until) {
+            SleepMs(2);
+        }
+        break;
+    }
+    errno = savedErrno;
+}
+
+struct LinuxDirent64 {
+    uint64_t inode;
+    int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+};
+
+void CaptureOtherThreads() {
+    CrashSnapshot& s = g_snapshot;
+    s.threadCount = 0;
+    g_releaseThreads.store(0);
+    struct sigaction action {};
+    action.sa_sigaction = &OnThreadCapture;
+    action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    sigaction(ThreadSignal(), &action, nullptr);
+
+    const int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return;
+    }
+    alignas(8) char entries[4096];
+    for (;;) {
+        const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
+        if (n <= 0) {
+            break;
+        }
+        for (long at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(entries + at);
+            at += entry->length;
+            pid_t tid = 0;
+            for (const char* c = entry->name; *c >= '0' && *c <= '9'; ++c) {
+                tid = tid * 10 + (*c - '0');
+            }
+            if (tid <= 0 || tid == s.tid || s.threadCount >= CrashSnapshot::kMaxThreads) {
+                continue;
+            }
+            CrashThreadState& t = s.threads[s.threadCount++];
+            t.tid = tid;
+            t.captured.store(0);
+            t.fpValid = false;
+        }
+    }
+    close(dir);
+    for (int i = 0; i < s.threadCount; ++i) {
+        syscall(SYS_tgkill, s.pid, s.threads[i].tid, ThreadSignal());
+    }
+    // Threads that block the signal or have ended by now are left out of the core file.
+    const int64_t until = MonotonicNs() + kThreadCaptureWaitNs;
+    for (int i = 0; i < s.threadCount; ++i) {
+        while (!s.threads[i].captured.load() && MonotonicNs() < until) {
+            SleepMs(1);
+        }
+    }
+}
+
 // ---- the report's first part -----------------------------------------------------------------
 
 void WriteRegisters(CCrashText& t, const ucontext_t* context) {
@@ -522,7 +623,10 @@ void OnCrash(int signal, siginfo_t* info, void* contextPointer) {
     if (!DebuggerAttached()) {
         const auto* context = static_cast<const ucontext_t*>(contextPointer);
         Capture(signal, info, context);
+        CaptureOtherThreads();
         WriteFiles(context);
+        // The threads may hold locks the trace needs.
+        g_releaseThreads.store(1);
         TraceAndFlush();
     }
     g_state.store(kDone);

@@ -15,8 +15,21 @@ struct CrashFrame {
     uintptr_t frame = 0; // the frame's canonical frame address (stack pointer at its call)
 };
 
+// The registers of one of the process's other threads, caught at the crash.
+struct CrashThreadState {
+    pid_t tid = 0;
+    std::atomic<int> captured{0}; // 1 once the thread has stored its registers
+    mcontext_t machine{};
+    bool fpValid = false;
+#if defined(__x86_64__)
+    unsigned char fpState[512] = {};
+    uint64_t fsBase = 0;
+#endif
+};
+
 struct CrashSnapshot {
     static constexpr int kMaxFrames = 256;
+    static constexpr int kMaxThreads = 512;
 
     int signal = 0;
     siginfo_t info{};
@@ -34,6 +47,10 @@ struct CrashSnapshot {
 
     CrashFrame frames[kMaxFrames];
     int frameCount = 0;
+
+    // The other threads, in the order found; only those with `captured` set are written.
+    CrashThreadState threads[kMaxThreads];
+    int threadCount = 0;
 };
 
 // How far the symbolising child got, in memory shared with the crashed process, so that the

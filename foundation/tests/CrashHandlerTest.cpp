@@ -168,6 +168,20 @@ TEST_F(CrashHandlerTest, TheCoreFileLoadsInGdbWithTheCrashingFrame) {
     EXPECT_EQ(gdb.find("Can't open file"), std::string::npos) << gdb;
 }
 
+TEST_F(CrashHandlerTest, TheCoreFileHoldsEveryThreadWithTheCrashedOneFirst) {
+    Run("sleepers");
+    const std::string out = m_dir + "/gdb.txt";
+    const std::string command = "gdb -nx -batch -ex 'info threads' -ex 'thread apply all bt' '" + kVictim +
+                                "' '" + m_base + ".minidump' >'" + out + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string gdb = ReadFile(out);
+    EXPECT_TRUE(std::regex_search(
+        gdb, std::regex("\\* 1 +.*LWP \\d+\\) +\\(anonymous namespace\\)::VictimWriteThroughNull")))
+        << gdb;
+    EXPECT_NE(gdb.find("\n  3 "), std::string::npos) << gdb;
+    EXPECT_EQ(Count(gdb, "VictimSleeper"), 2) << gdb;
+}
+
 TEST_F(CrashHandlerTest, EachSignalMapsToItsExceptionName) {
     const struct {
         const char* mode;

@@ -2,7 +2,7 @@
 // installed on the base path of its second argument. The crash handler tests run it as a child.
 //
 //   crash_victim <mode> <base path> [trace file prefix]
-//   modes: segv fpe fltdiv ill bus abort overflow kill thread twice traced exit
+//   modes: segv fpe fltdiv ill bus abort overflow kill thread sleepers twice traced exit
 
 #include "foundation/CrashHandler.h"
 #include "foundation/Tracer.h"
@@ -61,6 +61,12 @@ __attribute__((noinline)) int VictimReadTruncatedFile(const char* base) {
     return mapped[4096];
 }
 
+__attribute__((noinline)) void VictimSleeper() {
+    for (;;) {
+        pause();
+    }
+}
+
 void Crash(const char* mode, const char* base) {
     if (std::strcmp(mode, "segv") == 0) {
         VictimWriteThroughNull(nullptr);
@@ -106,6 +112,12 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(mode, "thread") == 0) {
         std::thread worker([] { VictimWriteThroughNull(nullptr); });
         worker.join();
+    } else if (std::strcmp(mode, "sleepers") == 0) {
+        // Two more threads wait while the main thread crashes: all three are in the core file.
+        std::thread(VictimSleeper).detach();
+        std::thread(VictimSleeper).detach();
+        usleep(100000);
+        VictimWriteThroughNull(nullptr);
     } else if (std::strcmp(mode, "twice") == 0) {
         // Two threads crash at once: one report only.
         std::thread first([] { VictimWriteThroughNull(nullptr); });
