@@ -1,5 +1,10 @@
 #include "actions/CSEA_PlaySnd.h"
 
+#include "actions/EventActionContext.h"
+#include "actions/SoundPlayer.h"
+
+#include <sys/stat.h>
+
 namespace {
 const CSEAPropertyRow kProperties[] = {
     {"SoundFile", "Sound File", SEAPropertyType::FilePath},
@@ -16,5 +21,13 @@ const CSEAPropertyRow* CSEA_PlaySnd::GetPropertyTable() const {
 }
 
 bool CSEA_PlaySnd::Execute(const CSEventRecord& record) {
-    return ExecuteNotAvailable(record);
+    const std::string soundFile = GetStringProp("SoundFile");
+    struct stat status {};
+    if (!soundFile.empty() && ::stat(soundFile.c_str(), &status) == 0) {
+        // Played on the player's own thread; whether it can be heard does not change the result.
+        CSoundPlayer::Instance().Play(soundFile);
+        return true;
+    }
+    CEventActionContext(record).Log("Play Sound Event Action: Sound file '" + soundFile + "' not found");
+    return false;
 }

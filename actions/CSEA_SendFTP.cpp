@@ -1,5 +1,9 @@
 #include "actions/CSEA_SendFTP.h"
 
+#include "actions/CSEventRecord.h"
+#include "actions/EventActionContext.h"
+#include "actions/FtpUploader.h"
+
 namespace {
 const CSEAPropertyRow kProperties[] = {
     {"FTPPath", "Path on server", SEAPropertyType::Text},
@@ -30,5 +34,17 @@ const CSEAPropertyRow* CSEA_SendFTP::GetPropertyTable() const {
 }
 
 bool CSEA_SendFTP::Execute(const CSEventRecord& record) {
-    return ExecuteNotAvailable(record);
+    const CEventActionContext context(record);
+    CFtpUploadJob job;
+    job.remoteName = context.Expand(GetStringProp("FTPFilename"));
+    job.remoteDirectory = context.Expand(GetStringProp("FTPPath"));
+    job.sourceFile = record.fileName;
+    job.server = GetStringProp("FTPServer");
+    job.port = GetIntegerProp("FTPPort");
+    job.user = GetStringProp("FTPUser");
+    job.password = GetStringProp("FTPPass");
+    job.passive = GetBoolProp("FTPPassive");
+    job.maxSizeKb = GetIntegerProp("MaxAttachSize");
+    CFtpUploader uploader([&context](const std::string& text) { context.Log(text); });
+    return uploader.Upload(job);
 }

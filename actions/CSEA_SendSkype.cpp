@@ -1,5 +1,9 @@
 #include "actions/CSEA_SendSkype.h"
 
+#include "actions/EventActionContext.h"
+#include "actions/SkypeSession.h"
+#include "foundation/Exceptions.h"
+
 namespace {
 const CSEAPropertyRow kProperties[] = {
     {"Recipient", "Recipient Address", SEAPropertyType::Text},
@@ -16,5 +20,28 @@ const CSEAPropertyRow* CSEA_SendSkype::GetPropertyTable() const {
 }
 
 bool CSEA_SendSkype::Execute(const CSEventRecord& record) {
-    return ExecuteNotAvailable(record);
+    const std::string text = GetStringProp("Text");
+    const std::string recipient = GetStringProp("Recipient");
+    const CEventActionContext context(record);
+    const std::string message = context.Expand(text);
+    context.Log("Send Skype Event Action: sending message '" + message + "' to '" + recipient + "'");
+    CSkypeConnection connection;
+    try {
+        connection.Attach();
+        const std::string chat = connection.CreateChat(recipient);
+        const bool sent = connection.SendChatMessage(chat, message);
+        connection.Close();
+        if (!sent) {
+            // The client answered the message with an error: that is no "Message sent".
+            context.Log("Send Skype Event Action: Error while sending a chat message: " +
+                        connection.GetLastError());
+            return false;
+        }
+    } catch (const CSkypeEx& e) {
+        context.Log("Send Skype Event Action: Error while sending a chat message: " + e.GetMessage());
+        connection.Close();
+        return false;
+    }
+    context.Log("Send Skype Event Action: Message sent");
+    return true;
 }

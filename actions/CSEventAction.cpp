@@ -3,7 +3,6 @@
 #include "actions/CSEventActionFactory.h"
 #include "actions/CSEventRecord.h"
 #include "persistence/ConfigStore.h"
-#include "persistence/NotificationLog.h"
 
 std::string CSEventAction::GetStringProp(const std::string& key) const {
     auto it = m_stringProps.find(key);
@@ -70,11 +69,4 @@ void CSEventAction::Load(const std::string& prefix, CConfigStore& store) {
     }
     m_stringProps.swap(strings);
     m_integerProps.swap(integers);
-}
-
-bool CSEventAction::ExecuteNotAvailable(const CSEventRecord& record) const {
-    CNotificationLog::Instance().AddEntry(record.GetDocumentTitle(), record.GetCameraName(),
-                                          GetName() +
-                                              " Event Action: This action is not available in this build");
-    return false;
 }

@@ -71,10 +71,6 @@ protected:
     CSEventAction(const CSEventAction&) = default;
     CSEventAction& operator=(const CSEventAction&) = default;
 
-    // The Execute of an action kind that this build cannot carry out: logs "<name> Event Action: "
-    // followed by a not-available text with the event's document and camera, and fails.
-    bool ExecuteNotAvailable(const CSEventRecord& record) const;
-
     std::map<std::string, std::string> m_stringProps;
     std::map<std::string, int32_t> m_integerProps;
 };

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -131,15 +132,24 @@ TEST(CSEventActionTest, EventKindNames) {
     EXPECT_EQ(record.GetCameraName(), "");
 }
 
-TEST(CSEventActionTest, AnActionThatIsNotAvailableSaysSoAndFails) {
+TEST(CSEventActionTest, EveryActionWithItsDefaultsFailsWithItsOwnLogLine) {
+    // No session bus anywhere, so that the chat action fails at once instead of waiting for one.
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string savedBus = bus ? bus : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrix-test-bus", 1);
     CNotificationLog::Instance().Clear();
     CSEventRecord record;
     for (int32_t id = 1; id <= 5; ++id) {
         auto action = CSEventActionFactory::Instance().Create(id);
-        EXPECT_FALSE(action->Execute(record));
+        EXPECT_FALSE(action->Execute(record)) << action->GetName();
         const CLogEntry entry =
             CNotificationLog::Instance().GetEntry(CNotificationLog::Instance().GetCount() - 1);
         EXPECT_EQ(entry.text.rfind(action->GetName() + " Event Action: ", 0), 0u) << entry.text;
     }
     CNotificationLog::Instance().Clear();
+    if (bus) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
 }

@@ -52,6 +52,7 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "tavrix test ftp"
+    Handler.auth_failed_timeout = 0.1  # the tests need no brute-force delay
     server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT", server.address[1], flush=True)
     thread = threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2}, daemon=True)
