@@ -33,7 +33,9 @@ public:
     bool IsEmpty() const override { return Buffer() == nullptr; }
 
     int32_t GetWordsPerRow() const { return static_cast<int32_t>(GetRowBytes() / 4); }
-    static int32_t WordsPerRow(int32_t width) { return width <= 0 ? 0 : (width + 31) / 32; }
+    static int32_t WordsPerRow(int32_t width) {
+        return width <= 0 ? 0 : static_cast<int32_t>((int64_t{width} + 31) / 32);
+    }
     uint32_t* Words() { return static_cast<uint32_t*>(Buffer()); }
     const uint32_t* Words() const { return static_cast<const uint32_t*>(Buffer()); }
     size_t WordCount() const { return GetRowBytes() / 4 * static_cast<size_t>(m_height); }

@@ -65,6 +65,8 @@ TEST(BinaryImage, WordsPerRowAndBufferSize) {
     EXPECT_EQ(image.GetSize(), 24u);
     image.Create(31, 1);
     EXPECT_EQ(image.GetWordsPerRow(), 1);
+    // The word count of the widest possible row does not overflow.
+    EXPECT_EQ(CBinaryImage::WordsPerRow(INT32_MAX), 67108864);
 }
 
 TEST(BinaryImage, ThresholdIsStrictAndSymmetricAtEveryWidth) {
