@@ -19,7 +19,6 @@ const std::string kPrefix = "Send FTP Event Action: ";
 enum class Phase { Connect, Directory, Destination, Writing };
 
 struct Transfer {
-    CFtpUploader* uploader = nullptr;
     std::function<void()> onTransferring; // logs "Transferring file" once, when the directory is set
     int fd = -1;
     int64_t remaining = 0;
@@ -204,7 +203,6 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
     Log("Open ftp connection to '" + job.server + "'");
 
     Transfer transfer;
-    transfer.uploader = this;
     transfer.fd = fd;
     transfer.remaining = size;
     transfer.onTransferring = [&] {

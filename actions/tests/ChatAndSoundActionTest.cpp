@@ -111,6 +111,11 @@ TEST_F(SoundActionTest, MissingFileIsLoggedAndAnExistingOnePlays) {
     EXPECT_TRUE(action.Execute(Record(EventKind::MotionStart)));
     ASSERT_TRUE(player.WaitIdle(20000));
     EXPECT_EQ(player.FinishedCount(), finished + 1);
+    // Two in a row: the second may replace the first; both are done with afterwards.
+    EXPECT_TRUE(action.Execute(Record(EventKind::MotionStart)));
+    EXPECT_TRUE(action.Execute(Record(EventKind::MotionStart)));
+    ASSERT_TRUE(player.WaitIdle(20000));
+    EXPECT_GE(player.FinishedCount(), finished + 2);
     action.SetStringProp("SoundFile", m_dir + "/Lobby.tvrx");
     EXPECT_TRUE(action.Execute(Record(EventKind::MotionStart)));
     ASSERT_TRUE(player.WaitIdle(20000));

@@ -44,7 +44,7 @@ const std::string P = "Send FTP Event Action: ";
 
 TEST_F(FtpActionTest, RecordingGoesIntoTheCamerasDirectoryUnderTheTemplatedName) {
     std::string recording = m_dir + "/recording.avi";
-    std::string content(150000, '\0');
+    std::string content(524288, '\0'); // exactly at the 512 KB limit
     for (size_t i = 0; i < content.size(); ++i) {
         content[i] = static_cast<char>(i % 251);
     }

@@ -166,28 +166,6 @@ TEST_F(FtpUploaderTest, WrongPasswordFailsAtTheConnectionAndNeverShowsAPassword)
     }
 }
 
-TEST_F(FtpUploaderTest, SizeLimitIsCheckedBeforeAnyConnection) {
-    std::string exact = MakeFile("exact.avi", 524288);
-    ASSERT_TRUE(Upload(Job(exact))) << "512 KB exactly is within the limit";
-    EXPECT_EQ(ReadWholeFile(Remote("uploads/Door_07122026_030509.avi")), ReadWholeFile(exact));
-
-    std::string over = MakeFile("over.avi", 524289);
-    size_t before = ConnectionLog().size();
-    EXPECT_FALSE(Upload(Job(over)));
-    EXPECT_EQ(m_lines, std::vector<std::string>{P + "File to be attached beyond size limit."});
-    EXPECT_EQ(ConnectionLog().size(), before) << "no connection was made";
-}
-
-TEST_F(FtpUploaderTest, EventWithoutAFileFailsAtTheSourceFile) {
-    size_t before = ConnectionLog().size();
-    EXPECT_FALSE(Upload(Job("")));
-    EXPECT_EQ(m_lines, std::vector<std::string>{P + "Error opening the source file: "});
-    EXPECT_FALSE(Upload(Job(s_dir)));
-    EXPECT_EQ(m_lines, std::vector<std::string>{P + "Error opening the source file: " + s_dir})
-        << "a directory";
-    EXPECT_EQ(ConnectionLog().size(), before);
-}
-
 TEST_F(FtpUploaderTest, UnreachableServerFailsAtTheConnectionWithCurlsText) {
     std::string file = MakeFile("unreachable.avi", 10);
     CFtpUploadJob job = Job(file);

