@@ -1,0 +1,70 @@
+#pragma once
+// What a record context (CRecContext) needs of the camera it records: the capture format, the
+// pre-event buffer, the facts of its document and camera, the composition of the record file
+// name, the set of running record contexts and the reports of failures and pipeline events.
+// The camera view implements it; so do the tests, around a real pre-event buffer.
+//
+// Threads: every operation is called from a record context's own threads (start, stop and
+// pipeline event threads), never from the caller of StartRecord/StopRecord. The host must not
+// make these threads wait for its user interface thread.
+
+#include "platform/HResult.h"
+#include "recording/DxEventRec.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CPreEventBuffer;
+class CRecContext;
+
+// The camera's record options, read once at the start of a recording.
+struct CRecordSettings {
+    bool wmvActive = true;               // ".WMVActive": WMV (ASF) when true, else AVI
+    std::string compressorDN;            // ".CompressorDN": AVI encoder factory name; empty: uncompressed
+    std::vector<uint8_t> compressorData; // ".CompressorData": "name=value ..." encoder settings
+    int32_t codec = 0;                   // ".Codec": index into the WMV codecs present
+    int32_t codecFormat = 0;             // ".CodecFormat": index into that codec's formats
+    int32_t bitRate = 1024;              // ".BitRate": WMV bit rate in units of 1024 bits per second
+};
+
+// Camera event kinds raised by a record context.
+constexpr int32_t kEventRecordBegin = 5;
+constexpr int32_t kEventRecordFinish = 6;
+
+class IRecContextHost {
+public:
+    // The capture format: frames are BGR, top-down, GetFrameStride() bytes a row.
+    virtual int32_t GetFrameWidth() = 0;
+    virtual int32_t GetFrameHeight() = 0;
+    virtual int32_t GetFrameStride() = 0;
+    // Average time per frame in 100-ns units; 0 when not known.
+    virtual REFERENCE_TIME GetFrameDuration() = 0;
+    // The camera's pre-event buffer; it outlives every record context of the camera.
+    virtual CPreEventBuffer* GetPreEventBuffer() = 0;
+
+    // The document's name (title) and the camera's name, for log entries and reports.
+    virtual std::string GetDocumentName() = 0;
+    virtual std::string GetCameraName() = 0;
+    // The document's record folder ("Global.CommonFilePath").
+    virtual std::string GetRecordPath() = 0;
+    virtual CRecordSettings GetRecordSettings() = 0;
+    // The record file's name without folder, from the camera's ".FileNameTemplate" expanded for
+    // the current time and file type.
+    virtual std::string GetRecordFileName() = 0;
+    // Raises a camera event of the camera (Record Begin, Record Finish) with the record file's
+    // full path as event string: runs the camera's chain for it on the calling thread.
+    virtual void RaiseCameraEvent(int32_t kind, const std::string& eventString) = 0;
+
+    // The camera's set of running record contexts.
+    virtual void AddToRCSet(CRecContext* rc) = 0;
+    virtual void RemoveFromRCSet(CRecContext* rc) = 0;
+    // A start or stop of rc failed (already reported): the camera cannot record.
+    virtual void AsyncRecContextFailed(CRecContext* rc) = 0;
+    // An event of rc's recording pipeline (codes of recording/DxEventRec.h); on EC_ERRORABORT
+    // the camera decides whether to call rc->ForceStopRecord().
+    virtual void DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR param2) = 0;
+
+protected:
+    ~IRecContextHost() = default;
+};

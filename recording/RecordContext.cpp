@@ -1,0 +1,467 @@
+#include "recording/RecordContext.h"
+
+#include "foundation/ErrorReport.h"
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+#include "grabber/VideoFormat.h"
+#include "persistence/NotificationLog.h"
+#include "recording/PreEventBuffer.h"
+#include "recording/RecordPipeline.h"
+#include "recording/WmvWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// GetSample leaves the duration untouched when it returns without a frame.
+constexpr REFERENCE_TIME kNoFrame = std::numeric_limits<REFERENCE_TIME>::min();
+// After a pipeline error the end of the stream may still come (the writers finish their files
+// when the source gives up), but need not.
+constexpr uint32_t kEndOfStreamAfterErrorMs = 2000;
+// Names tried for one recording: "name.avi", "name_1.avi", ... "name_999.avi".
+constexpr int kMaxNameAttempts = 1000;
+constexpr HRESULT kFileExists = HResultFromWin32(80); // ERROR_FILE_EXISTS
+
+} // namespace
+
+std::atomic<int> CRecContext::s_instances{0};
+
+CRecContext::CRecContext(IRecContextHost* host) : m_host(host), m_buffer(host->GetPreEventBuffer()) {
+    s_instances.fetch_add(1);
+}
+
+CRecContext::~CRecContext() {
+    m_eventRec.Stop();
+    m_pipeline.reset();
+    CloseIterator();
+    s_instances.fetch_sub(1);
+}
+
+void CRecContext::AddRef() {
+    std::lock_guard<std::mutex> lock(m_lifeLock);
+    ++m_users;
+}
+
+void CRecContext::Release() {
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lifeLock);
+        last = --m_users == 0;
+    }
+    if (last) {
+        delete this;
+    }
+}
+
+void CRecContext::Finish() {
+    {
+        std::lock_guard<std::mutex> lock(m_lifeLock);
+        if (m_finished) {
+            return;
+        }
+        m_finished = true;
+    }
+    Release();
+}
+
+// ---- requests of the host ----
+
+void CRecContext::StartRecord() {
+    TRACE("CRecContext::StartRecord() enter RC %p", static_cast<void*>(this));
+    AddRef(); // the start thread
+    AddRef(); // this call, until the start thread holds the lock
+    try {
+        std::thread(&CRecContext::AsyncStart, this).detach();
+    } catch (const std::system_error& error) {
+        Release();
+        const CGeneralEx failure(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__,
+                                 "Unable to create record start thread.", error.what());
+        OnStartFailed(failure);
+        TRACE("CRecContext::StartRecord() exit RC %p", static_cast<void*>(this));
+        Release();
+        return;
+    }
+    TRACE("CRecContext::StartRecord() exit RC %p", static_cast<void*>(this));
+    m_startedEvent.Wait();
+    Release();
+}
+
+void CRecContext::StopRecord() {
+    TRACE("CRecContext::StopRecord() enter RC %p", static_cast<void*>(this));
+    {
+        std::lock_guard<std::mutex> lock(m_lifeLock);
+        if (m_stopRequested) {
+            TRACE("CRecContext::StopRecord() stop already requested RC %p", static_cast<void*>(this));
+            return;
+        }
+        m_stopRequested = true;
+        ++m_users; // the stop thread
+    }
+    try {
+        std::thread(&CRecContext::AsyncStop, this).detach();
+    } catch (const std::system_error& error) {
+        {
+            std::lock_guard<std::mutex> lock(m_lifeLock);
+            m_stopRequested = false; // a later request may succeed
+            --m_users;
+        }
+        const CGeneralEx failure(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__,
+                                 "Unable to create record stop thread.", error.what());
+        ReportException(failure, m_host->GetDocumentName(), m_host->GetCameraName());
+    }
+    TRACE("CRecContext::StopRecord() leave RC %p", static_cast<void*>(this));
+}
+
+void CRecContext::ForceStopRecord() {
+    TRACE("CRecContext::ForceStopRecord() entered");
+    TRACE("CRecContext::ForceStopRecord signal iterator to abort");
+    AbortIterator();
+    bool requested = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lifeLock);
+        requested = m_stopRequested;
+    }
+    if (!requested) {
+        TRACE("CRecContext::ForceStopRecord no active stopping thread found. Start one...");
+        StopRecord();
+    } else {
+        TRACE("CRecContext::ForceStopRecord Stop already in progress. Keep calm...");
+    }
+    TRACE("CRecContext::ForceStopRecord() finished");
+}
+
+// ---- callbacks ----
+
+HRESULT CRecContext::GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration) {
+    TRACE("CRecContext::GetSampleCB() entered");
+    // Opened before the pipeline starts and closed only after it has stopped.
+    CPreEventBufferIterator* it = m_iterator.load();
+    REFERENCE_TIME frameDuration = kNoFrame;
+    if (it != nullptr) {
+        it->GetSample(sample, &frameDuration);
+    }
+    TRACE("CRecContext::GetSampleCB() finished");
+    if (frameDuration == kNoFrame) {
+        return TAVRIX_S_END_OF_STREAM; // flushed to the end, or aborted
+    }
+    // The newest frame's duration is not known until the next frame arrives: one frame time.
+    *duration = frameDuration > 0 ? frameDuration : m_frameTime;
+    return S_OK;
+}
+
+void CRecContext::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
+    TRACE("CRecContext::DxEvent() --> Rec DX Event code: %#04x Params: %d, %d", static_cast<unsigned>(code),
+          static_cast<int>(param1), static_cast<int>(param2));
+    if (code == EC_ERRORABORT) {
+        // Nothing more reaches the file: a stop must not wait for frames to be taken.
+        AbortIterator();
+        m_streamErrorEvent.Set();
+    } else if (code == EC_COMPLETE) {
+        m_streamEndedEvent.Set();
+    }
+    bool forward = false;
+    {
+        std::lock_guard<std::mutex> lock(m_eventLock);
+        if (m_forwardEvents) {
+            forward = code != EC_ERRORABORT || !m_errorForwarded;
+            m_errorForwarded = m_errorForwarded || code == EC_ERRORABORT;
+        }
+    }
+    if (forward) {
+        m_host->DxEventRec(this, code, param1, param2);
+    } else {
+        TRACE("CRecContext::DxEvent() event %#04x not passed on RC %p", static_cast<unsigned>(code),
+              static_cast<void*>(this));
+    }
+}
+
+// ---- start ----
+
+void CRecContext::AsyncStart(CRecContext* rc) {
+    TRACE("CRecContext::AsyncStart() started RC %p", static_cast<void*>(rc));
+    try {
+        rc->StartRecordBlocking();
+    } catch (const CBaseException& exception) {
+        rc->OnStartFailed(exception);
+    } catch (const std::exception& error) {
+        const CGeneralEx failure(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__,
+                                 "Unable to start the recording.", error.what());
+        rc->OnStartFailed(failure);
+    }
+    TRACE("CRecContext::AsyncStart() exit thread RC %p", static_cast<void*>(rc));
+    rc->Release();
+}
+
+void CRecContext::StartRecordBlocking() {
+    TRACE("CRecContext::StartRecordBlocking() entered");
+    platform::CAutoLock lock(m_StartStopCritSec);
+    TRACE("CRecContext::StartRecordBlocking() got crit sec");
+    if (m_started) {
+        TRACE("CRecContext::StartRecordBlocking() rc started twice RC %p", static_cast<void*>(this));
+        TRACER_STOP_HERE();
+    }
+    m_startedEvent.Set();
+
+    const std::string recordPath = m_host->GetRecordPath();
+    struct stat status {};
+    if (recordPath.empty() || stat(recordPath.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        THROW_GENERAL_INFO("The record path is invalid.", recordPath);
+    }
+
+    m_pipeline = std::make_unique<CRecordPipeline>(m_framesWritten);
+    m_pipeline->Create();
+    m_eventRec.Start(m_pipeline->GetPipeline(), this);
+
+    const int32_t width = m_host->GetFrameWidth();
+    const int32_t height = m_host->GetFrameHeight();
+    const int32_t stride = m_host->GetFrameStride();
+    const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
+    if (width > 0 && stride != BgrRowStride(width)) {
+        // The pre-event buffer's frames are copied as they are into the source's frames.
+        THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
+                           "row stride " + std::to_string(stride) + " for a width of " +
+                               std::to_string(width));
+    }
+    m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
+    m_pipeline->AddSource(this, width, height, m_frameTime);
+
+    const CRecordSettings settings = m_host->GetRecordSettings();
+    m_fileName = ReserveFileName(recordPath, settings.wmvActive);
+    if (settings.wmvActive) {
+        m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
+                             static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
+                             m_frameTime);
+    } else {
+        m_pipeline->BuildAvi(settings.compressorDN, settings.compressorData, m_fileName,
+                             [this](const std::string& text) { Log(text); });
+    }
+    m_pipeline->Render();
+
+    {
+        std::lock_guard<std::mutex> iteratorLock(m_iteratorLock);
+        CPreEventBufferIterator* it = m_buffer->StartIterator();
+        if (m_abortRequested) {
+            it->AbortIterator();
+        }
+        m_iterator.store(it);
+    }
+
+    const uint32_t frameMs = static_cast<uint32_t>(std::min<REFERENCE_TIME>(m_frameTime / 10000, 60000));
+    const bool playing = m_pipeline->Run(std::max(kMinPrerollTimeoutMs, 3 * frameMs));
+    if (!playing) {
+        TRACE("CRecContext::StartRecordBlocking() the recording graph waits for its first frame RC %p",
+              static_cast<void*>(this));
+    }
+    // From here on the host hears of the pipeline's events; an error that came before is the
+    // start's own failure (and was not passed on).
+    std::string errorText;
+    HRESULT error = S_OK;
+    {
+        std::lock_guard<std::mutex> eventLock(m_eventLock);
+        error = m_pipeline->GetFirstError(&errorText);
+        m_forwardEvents = error == S_OK;
+    }
+    if (error != S_OK) {
+        THROW_DIRECTX_INFO(error, "Unable to start the recording graph.", errorText);
+    }
+
+    m_started = true;
+    m_host->AddToRCSet(this);
+    Log("Started recording to '" + m_fileName + "'");
+    RaiseEvent(kEventRecordBegin);
+    TRACE("CRecContext::StartRecordBlocking() finished");
+}
+
+std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv) {
+    const char* const message = wmv ? "Failed to set target filename" : "Unable to set record file name.";
+    const std::string name = m_host->GetRecordFileName();
+    if (name.empty() || name.back() == '/') {
+        THROW_DIRECTX_INFO(E_INVALIDARG, message,
+                           "the file name template gives no file name: '" + name + "'");
+    }
+    const std::string folder = recordPath.back() == '/' ? recordPath : recordPath + "/";
+    const size_t slash = name.rfind('/');
+    const size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        // A file of an earlier recording with the same name (two recordings in one second) is
+        // kept: this one gets "_1", "_2", ... before its extension.
+        const std::string candidate =
+            folder + (attempt == 0 ? name : stem + "_" + std::to_string(attempt) + extension);
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            close(fd);
+            m_fileReserved = true;
+            return candidate;
+        }
+        if (errno != EEXIST) {
+            const int error = errno;
+            THROW_DIRECTX_INFO(CWmvWriter::HResultFromAvError(-error), message,
+                               candidate + ": " + std::strerror(error));
+        }
+    }
+    THROW_DIRECTX_INFO(kFileExists, message, folder + name + " and its numbered variants exist");
+}
+
+void CRecContext::OnStartFailed(const CBaseException& exception) {
+    m_startedEvent.Set(); // in case the start failed before it could release StartRecord
+    {
+        platform::CAutoLock lock(m_StartStopCritSec);
+        CleanUpFailedStart();
+    }
+    m_host->AsyncRecContextFailed(this);
+    ReportException(exception, m_host->GetDocumentName(), m_host->GetCameraName());
+    Finish();
+}
+
+void CRecContext::CleanUpFailedStart() {
+    {
+        std::lock_guard<std::mutex> lock(m_eventLock);
+        m_forwardEvents = false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lifeLock);
+        m_startFailed = true;
+    }
+    AbortIterator(); // no frame wait may hold up the pipeline's stop
+    m_pipeline.reset();
+    m_eventRec.Stop();
+    CloseIterator();
+    if (m_fileReserved) {
+        // A recording that never started leaves no file behind.
+        unlink(m_fileName.c_str());
+        m_fileReserved = false;
+    }
+    m_started = false;
+}
+
+// ---- stop ----
+
+void CRecContext::AsyncStop(CRecContext* rc) {
+    TRACE("CRecContext::AsyncStop() started RC %p", static_cast<void*>(rc));
+    try {
+        rc->StopRecordBlocking();
+    } catch (const CBaseException& exception) {
+        rc->OnStopFailed(exception);
+    } catch (const std::exception& error) {
+        const CGeneralEx failure(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__, "Unable to stop the recording.",
+                                 error.what());
+        rc->OnStopFailed(failure);
+    }
+    rc->Finish();
+    TRACE("CRecContext::AsyncStop() exit thread RC %p", static_cast<void*>(rc));
+    rc->Release();
+}
+
+void CRecContext::StopRecordBlocking() {
+    TRACE("CRecContext::StopRecordBlocking() entered");
+    platform::CAutoLock lock(m_StartStopCritSec);
+    TRACE("CRecContext::StopRecordBlocking() got m_StartStopCritSec");
+    {
+        std::lock_guard<std::mutex> lifeLock(m_lifeLock);
+        if (m_startFailed) {
+            TRACE("CRecContext::StopRecordBlocking() start failed, nothing to stop RC %p",
+                  static_cast<void*>(this));
+            return;
+        }
+    }
+    if (!m_started) {
+        TRACE("CRecContext::StopRecordBlocking() rc started twice RC %p", static_cast<void*>(this));
+        TRACER_STOP_HERE();
+    }
+    TRACE("CRecContext::StopRecordBlocking() start flushing the iterator");
+    if (CPreEventBufferIterator* it = m_iterator.load()) {
+        it->FlushIterator(true);
+    }
+    TRACE("CRecContext::StopRecordBlocking() finished flushing the iterator");
+    if (m_started) {
+        try {
+            StopRecordGraph();
+        } catch (...) {
+            CloseAfterStop();
+            throw;
+        }
+    }
+    CloseAfterStop();
+}
+
+void CRecContext::StopRecordGraph() {
+    TRACE("CRecContext::StopRecordGraph() entered");
+    Log("Finished recording to '" + m_fileName + "'");
+    if (m_pipeline) {
+        // The source ends the stream once the iterator is flushed or aborted; the writers finish
+        // their files when the end of the stream reaches them.
+        platform::CSyncObject* const ends[] = {&m_streamEndedEvent, &m_streamErrorEvent};
+        int ended = platform::WaitForObjects(ends, 2, kEndOfStreamTimeoutMs);
+        if (ended == 1) {
+            ended = m_streamEndedEvent.Wait(kEndOfStreamAfterErrorMs) ? 0 : platform::kWaitTimeout;
+        }
+        if (ended != 0) {
+            TRACE("CRecContext::StopRecordGraph() the end of the stream did not reach the writer");
+        }
+        TRACE("CRecContext::StopRecordGraph() stop the record graph.");
+        m_pipeline->Stop();
+        TRACE("CRecContext::StopRecordGraph() stop finished.");
+        TRACE("CRecContext::StopRecordGraph() Stop abort event receiver.");
+        m_eventRec.Stop();
+        TRACE("CRecContext::StopRecordGraph() stop abort event receiver finished.");
+        m_pipeline.reset();
+    }
+    RaiseEvent(kEventRecordFinish);
+    TRACE("CRecContext::StopRecordGraph() finished");
+}
+
+void CRecContext::CloseAfterStop() {
+    AbortIterator(); // after a failed stop a frame wait could still hold up the pipeline
+    m_eventRec.Stop();
+    m_pipeline.reset();
+    CloseIterator();
+    m_started = false;
+    m_host->RemoveFromRCSet(this);
+}
+
+void CRecContext::OnStopFailed(const CBaseException& exception) {
+    m_host->AsyncRecContextFailed(this);
+    ReportException(exception, m_host->GetDocumentName(), m_host->GetCameraName());
+}
+
+// ---- helpers ----
+
+void CRecContext::AbortIterator() {
+    std::lock_guard<std::mutex> lock(m_iteratorLock);
+    if (CPreEventBufferIterator* it = m_iterator.load()) {
+        it->AbortIterator();
+    } else {
+        m_abortRequested = true;
+    }
+}
+
+void CRecContext::CloseIterator() {
+    std::lock_guard<std::mutex> lock(m_iteratorLock);
+    if (CPreEventBufferIterator* it = m_iterator.exchange(nullptr)) {
+        m_buffer->StopIterator(it);
+    }
+}
+
+void CRecContext::RaiseEvent(int32_t kind) {
+    try {
+        m_host->RaiseCameraEvent(kind, m_fileName);
+    } catch (const CBaseException& exception) {
+        // The chain's failure does not undo the recording.
+        ReportException(exception, m_host->GetDocumentName(), m_host->GetCameraName());
+    }
+}
+
+void CRecContext::Log(const std::string& text) {
+    CNotificationLog::Instance().AddEntry(m_host->GetDocumentName(), m_host->GetCameraName(), text);
+}

@@ -1,0 +1,144 @@
+#pragma once
+// CRecContext: one recording of one camera into one video file. The camera view (the host,
+// IRecContextHost) creates one when the camera enters recording and asks it to stop when the
+// recording ends. Starting builds a recording pipeline of its own (CRecordPipeline): the
+// "tavrixsource" element, which asks this context for every frame (GetSampleCB), and an AVI or
+// WMV writer. The frames come from an iterator on the camera's pre-event buffer, so the file
+// begins with the buffered frames from before the event and goes on with live frames until the
+// stop flushes the iterator. A stop ends the stream (end-of-stream through the pipeline, so the
+// writers finish their files), stops the pipeline and closes the iterator.
+//
+// Threads: the host calls StartRecord, StopRecord and ForceStopRecord from its own threads; the
+// work runs on a start thread and a stop thread of the context's own, so that no caller waits for
+// pipeline building or flushing. m_StartStopCritSec is held for the whole of a start and of a
+// stop, so a stop always runs after its start has finished. GetSampleCB runs on the source's
+// streaming thread and DxEvent on the pipeline event receiver's thread.
+//
+// Lifetime: the context deletes itself. It lives while its start thread, its stop thread or a
+// caller inside StartRecord still uses it, and until it has either failed to start or finished
+// its stop; the last of them deletes it. After StopRecord (or a ForceStopRecord that starts a
+// stop) the caller must not use the context, except that ForceStopRecord stays allowed while the
+// context is still in the host's record-context set (it leaves the set before it is deleted).
+//
+// Lock order: m_StartStopCritSec, then m_iteratorLock (taken before the pre-event buffer's own
+// locks), m_eventLock, m_lifeLock (innermost; neither is held while calling out or waiting). No
+// lock of the context is held while the host is called, except m_StartStopCritSec on the start
+// and stop threads.
+
+#include "platform/HResult.h"
+#include "platform/MediaSample.h"
+#include "platform/Sync.h"
+#include "recording/DxEventRec.h"
+#include "recording/RecContextHost.h"
+#include "source/ITavrixSource.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CBaseException;
+class CPreEventBufferIterator;
+class CRecordPipeline;
+
+class CRecContext final : public ITavrixSourceCB, public CDxEventRecDB {
+public:
+    // The longest a stop waits for the end of the stream to reach the writer (an encoder may
+    // still be compressing its last frames) before it stops the pipeline anyway.
+    static constexpr uint32_t kEndOfStreamTimeoutMs = 10000;
+    // The shortest a start waits for the pipeline to play (its first frame at the writer).
+    static constexpr uint32_t kMinPrerollTimeoutMs = 2000;
+    // The frame time a file gets when the capture's frame time is not known: 25 frames a second.
+    static constexpr REFERENCE_TIME kDefaultFrameTime = 400000;
+
+    // Remembers the host and its pre-event buffer; nothing is started.
+    explicit CRecContext(IRecContextHost* host);
+    CRecContext(const CRecContext&) = delete;
+    CRecContext& operator=(const CRecContext&) = delete;
+
+    // Starts the recording on the start thread and returns once that thread holds
+    // m_StartStopCritSec; the recording may still be being built or may fail later (then the
+    // host hears of it through AsyncRecContextFailed). Called once.
+    void StartRecord();
+    // Asks for the stop and returns at once; the stop thread ends the recording and deletes the
+    // context. A second request is ignored.
+    void StopRecord();
+    // Stops now: frames not yet written are dropped, the file is still finished properly. Starts
+    // a stop unless one was already requested.
+    void ForceStopRecord();
+
+    // ITavrixSourceCB, on the source's streaming thread: the next frame from the iterator, or
+    // TAVRIX_S_END_OF_STREAM once the iterator has been flushed to its end or aborted.
+    HRESULT GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration) override;
+    // CDxEventRecDB, on the event receiver's thread: passes the recording pipeline's events to
+    // the host's DxEventRec (the first error only; events of a start that has not finished are
+    // left to the start, which reports its failure itself).
+    void DxEvent(long code, LONG_PTR param1, LONG_PTR param2) override;
+
+    // Frames that reached the file writer so far (any thread; for measurements).
+    int64_t GetFramesWritten() const { return m_framesWritten.load(); }
+    // Record contexts that exist (not yet deleted themselves), over the whole process.
+    static int GetInstanceCount() { return s_instances.load(); }
+
+private:
+    ~CRecContext();
+
+    static void AsyncStart(CRecContext* rc);
+    static void AsyncStop(CRecContext* rc);
+    void StartRecordBlocking();
+    void StopRecordBlocking();
+    void StopRecordGraph();
+
+    // The record file's full path, created empty so that no earlier recording is overwritten.
+    std::string ReserveFileName(const std::string& recordPath, bool wmv);
+    // Undoes a failed start (under m_StartStopCritSec): the pipeline, the receiver, the iterator
+    // and the reserved file.
+    void CleanUpFailedStart();
+    // After a stop (also a failed one): the receiver, the pipeline, the iterator, the set.
+    void CloseAfterStop();
+    void CloseIterator();
+    // Aborts the iterator, or makes it open aborted when it is not open yet.
+    void AbortIterator();
+    void OnStartFailed(const CBaseException& exception);
+    void OnStopFailed(const CBaseException& exception);
+    // Raises a camera event; a failure of its chain is reported, the recording goes on.
+    void RaiseEvent(int32_t kind);
+    void Log(const std::string& text);
+    // One more user of the context; Release deletes the context after its last user.
+    void AddRef();
+    void Release();
+    // Releases the recording's own use, once: after a failed start or a finished stop.
+    void Finish();
+
+    static std::atomic<int> s_instances;
+
+    IRecContextHost* const m_host;
+    CPreEventBuffer* const m_buffer;
+
+    platform::CCritSec m_StartStopCritSec;
+    platform::CEvent m_startedEvent{false, false};    // the start thread holds the lock
+    platform::CEvent m_streamEndedEvent{true, false}; // end-of-stream reached the bus
+    platform::CEvent m_streamErrorEvent{true, false}; // an error reached the bus
+    std::unique_ptr<CRecordPipeline> m_pipeline;      // the recording pipeline (graph)
+    CDxEventRec m_eventRec;
+    std::string m_fileName; // full path of the record file
+    bool m_fileReserved = false;
+    bool m_started = false;
+    REFERENCE_TIME m_frameTime = kDefaultFrameTime;
+    std::atomic<int64_t> m_framesWritten{0};
+
+    std::mutex m_iteratorLock; // m_iterator against ForceStopRecord
+    std::atomic<CPreEventBufferIterator*> m_iterator{nullptr};
+    bool m_abortRequested = false; // a forced stop came before the iterator was opened
+
+    std::mutex m_eventLock;       // innermost
+    bool m_forwardEvents = false; // the start has finished: events go to the host
+    bool m_errorForwarded = false;
+
+    std::mutex m_lifeLock; // innermost
+    int m_users = 1;       // the recording itself, plus every thread inside
+    bool m_stopRequested = false;
+    bool m_startFailed = false;
+    bool m_finished = false; // the recording's own use has been released
+};

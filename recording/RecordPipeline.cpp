@@ -1,0 +1,275 @@
+#include "recording/RecordPipeline.h"
+
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+#include "recording/CompressorState.h"
+#include "recording/DxEventRec.h"
+#include "recording/TavrixElements.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <cstring>
+
+namespace {
+
+// Creates an element by factory name; null when the factory is missing.
+GstElement* Make(const char* factory, const char* name) {
+    return gst_element_factory_make(factory, name);
+}
+
+bool IsVideoEncoder(GstElementFactory* factory) {
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    return klass != nullptr && std::strstr(klass, "Encoder") != nullptr &&
+           std::strstr(klass, "Video") != nullptr;
+}
+
+} // namespace
+
+CRecordPipeline::~CRecordPipeline() {
+    if (m_pipeline != nullptr) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(m_pipeline);
+        if (bus != nullptr) {
+            gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+            gst_object_unref(bus);
+        }
+    }
+    if (m_wmv) {
+        m_wmv->Finish();
+    }
+    if (m_pipeline != nullptr) {
+        gst_object_unref(m_pipeline);
+    }
+}
+
+void CRecordPipeline::Create() {
+    m_pipeline = gst_pipeline_new("RecordGraph");
+    if (m_pipeline == nullptr) {
+        THROW_DIRECTX(E_OUTOFMEMORY, "Could not create record filter graph.");
+    }
+    gst_object_ref_sink(m_pipeline);
+    GstBus* bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, &CRecordPipeline::OnBusMessage, this, nullptr);
+    gst_object_unref(bus);
+}
+
+GstBusSyncReply CRecordPipeline::OnBusMessage(GstBus*, GstMessage* message, gpointer user) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        auto* self = static_cast<CRecordPipeline*>(user);
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        {
+            std::lock_guard<std::mutex> lock(self->m_errorLock);
+            if (self->m_firstError == S_OK) {
+                self->m_firstError = CDxEventRec::HResultFromGstError(error, debug);
+                self->m_firstErrorText = std::string(error != nullptr ? error->message : "") +
+                                         (debug != nullptr ? std::string(" (") + debug + ")" : "");
+            }
+        }
+        g_clear_error(&error);
+        g_free(debug);
+    }
+    return GST_BUS_PASS; // the event receiver pops every message
+}
+
+HRESULT CRecordPipeline::GetFirstError(std::string* text) const {
+    std::lock_guard<std::mutex> lock(m_errorLock);
+    if (text != nullptr) {
+        *text = m_firstErrorText;
+    }
+    return m_firstError;
+}
+
+bool CRecordPipeline::Append(GstElement* element) {
+    if (!gst_bin_add(GST_BIN(m_pipeline), element)) {
+        return false; // a floating element refused by the bin is sunk and freed by gst_bin_add
+    }
+    m_chain.push_back(element);
+    return true;
+}
+
+void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height,
+                                REFERENCE_TIME frameTime) {
+    GstElement* source = CreateSourceElement("TavrixSourceFilter");
+    ITavrixSource* control = nullptr;
+    try {
+        control = GetSourceControl(source);
+    } catch (...) {
+        gst_object_unref(gst_object_ref_sink(source));
+        throw;
+    }
+    control->SetSampleCallback(callback);
+    HRESULT hr = control->SetVideoSize(width, height);
+    if (SUCCEEDED(hr)) {
+        hr = control->SetFrameTime(frameTime);
+    }
+    if (FAILED(hr)) {
+        gst_object_unref(gst_object_ref_sink(source));
+        THROW_DIRECTX_INFO(hr, "Could not set the video format of TavrixSource filter.",
+                           std::to_string(width) + "x" + std::to_string(height) + ", frame time " +
+                               std::to_string(frameTime));
+    }
+    if (!Append(source)) {
+        THROW_DIRECTX(E_FAIL, "Unable to add TavrixSourceFilter to the record graph.");
+    }
+}
+
+void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vector<uint8_t>& compressorData,
+                               const std::string& fileName, const LogFunction& log) {
+    if (!compressorDN.empty()) {
+        GstElementFactory* factory = gst_element_factory_find(compressorDN.c_str());
+        if (factory == nullptr) {
+            THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.", compressorDN);
+        }
+        if (!IsVideoEncoder(factory)) {
+            gst_object_unref(factory);
+            THROW_GENERAL_INFO("Unable to attach to compressor filter.",
+                               compressorDN + " is no video encoder");
+        }
+        const bool takesI420 = [&] {
+            GstCaps* i420 = gst_caps_from_string("video/x-raw,format=I420");
+            const bool result = gst_element_factory_can_sink_any_caps(factory, i420);
+            gst_caps_unref(i420);
+            return result;
+        }();
+        GstElement* encoder = gst_element_factory_create(factory, "Compressor");
+        gst_object_unref(factory);
+        if (encoder == nullptr) {
+            THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", compressorDN);
+        }
+        gst_object_ref_sink(encoder);
+        for (const std::string& problem : CCompressorState::Restore(encoder, compressorData)) {
+            if (log) {
+                log("Compressor '" + compressorDN + "': " + problem);
+            }
+        }
+        const bool added = gst_bin_add(GST_BIN(m_pipeline), encoder);
+        gst_object_unref(encoder); // the bin holds it now, or it is gone
+        if (!added) {
+            THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
+        }
+        // The converters between the BGR source and the encoder belong to rendering the stream.
+        GstElement* convert = Make("videoconvert", "CompressorConvert");
+        GstElement* filter = takesI420 ? Make("capsfilter", "CompressorFormat") : nullptr;
+        if (convert == nullptr || (takesI420 && filter == nullptr) || !Append(convert)) {
+            if (filter != nullptr) {
+                gst_object_unref(gst_object_ref_sink(filter));
+            }
+            THROW_DIRECTX_INFO(VFW_E_CANNOT_CONNECT, "Unable to render the stream.",
+                               "no videoconvert element");
+        }
+        if (filter != nullptr) {
+            GstCaps* caps = gst_caps_from_string("video/x-raw,format=I420");
+            g_object_set(filter, "caps", caps, nullptr);
+            gst_caps_unref(caps);
+            if (!Append(filter)) {
+                THROW_DIRECTX(VFW_E_CANNOT_CONNECT, "Unable to render the stream.");
+            }
+        }
+        m_chain.push_back(encoder);
+    }
+
+    GstElement* mux = Make("avimux", "AviMux");
+    GstElement* sink = Make("filesink", "FileWriter");
+    if (mux == nullptr || sink == nullptr) {
+        if (mux != nullptr) {
+            gst_object_unref(gst_object_ref_sink(mux));
+        }
+        if (sink != nullptr) {
+            gst_object_unref(gst_object_ref_sink(sink));
+        }
+        THROW_DIRECTX_INFO(VFW_E_NOT_FOUND, "Unable to set record file name.",
+                           "no avimux or filesink element");
+    }
+    g_object_set(sink, "location", fileName.c_str(), nullptr);
+    const size_t writerIndex = m_chain.size();
+    const bool muxAdded = Append(mux);
+    if (!muxAdded || !Append(sink)) {
+        if (!muxAdded) {
+            gst_object_unref(gst_object_ref_sink(sink)); // a refused element is freed by the bin
+        }
+        THROW_DIRECTX(E_FAIL, "Unable to set record file name.");
+    }
+    m_frameCounterSink = m_chain[writerIndex];
+}
+
+void CRecordPipeline::BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,
+                               const std::string& fileName, int32_t width, int32_t height,
+                               REFERENCE_TIME frameTime) {
+    m_wmv = std::make_unique<CWmvWriter>();
+    m_wmv->Open(fileName, codec, codecFormat, bitsPerSecond, width, height, frameTime);
+    GstElement* sink = Make("appsink", "ASFWriter");
+    if (sink == nullptr) {
+        THROW_GENERAL("Could not create ASF writer filter.");
+    }
+    g_object_set(sink, "sync", FALSE, "enable-last-sample", FALSE, "max-buffers", 1u, nullptr);
+    if (!Append(sink)) {
+        THROW_DIRECTX(E_FAIL, "Could not add ASF writer filter in graph.");
+    }
+    m_wmv->Attach(GST_APP_SINK(sink));
+    m_frameCounterSink = sink;
+}
+
+void CRecordPipeline::Render() {
+    for (size_t i = 1; i < m_chain.size(); ++i) {
+        if (!gst_element_link(m_chain[i - 1], m_chain[i])) {
+            THROW_DIRECTX_INFO(VFW_E_CANNOT_CONNECT, "Unable to render the stream.",
+                               std::string(GST_ELEMENT_NAME(m_chain[i - 1])) + " cannot feed " +
+                                   GST_ELEMENT_NAME(m_chain[i]));
+        }
+    }
+    if (m_frameCounterSink == nullptr) {
+        THROW_DIRECTX_INFO(VFW_E_NO_SINK, "Unable to render the stream.", "no writer");
+    }
+    // Frames leaving the element before the writer have reached the writer.
+    for (size_t i = 1; i < m_chain.size(); ++i) {
+        if (m_chain[i] == m_frameCounterSink) {
+            GstPad* pad = gst_element_get_static_pad(m_chain[i - 1], "src");
+            if (pad != nullptr) {
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &CRecordPipeline::OnFrameProbe, this,
+                                  nullptr);
+                gst_object_unref(pad);
+            }
+        }
+    }
+}
+
+GstPadProbeReturn CRecordPipeline::OnFrameProbe(GstPad*, GstPadProbeInfo*, gpointer user) {
+    static_cast<CRecordPipeline*>(user)->m_framesWritten.fetch_add(1);
+    return GST_PAD_PROBE_OK;
+}
+
+bool CRecordPipeline::Run(uint32_t prerollTimeoutMs) {
+    auto fail = [this](const char* why) {
+        std::string text;
+        HRESULT hr = GetFirstError(&text);
+        THROW_DIRECTX_INFO(hr != S_OK ? hr : E_FAIL, "Unable to start the recording graph.",
+                           text.empty() ? std::string(why) : text);
+    };
+    GstStateChangeReturn result = gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+    if (result == GST_STATE_CHANGE_FAILURE) {
+        fail("the pipeline refused to play");
+    }
+    if (result == GST_STATE_CHANGE_ASYNC) {
+        result = gst_element_get_state(m_pipeline, nullptr, nullptr,
+                                       static_cast<GstClockTime>(prerollTimeoutMs) * GST_MSECOND);
+        if (result == GST_STATE_CHANGE_FAILURE) {
+            fail("the pipeline failed while starting");
+        }
+    }
+    if (GetFirstError() != S_OK) {
+        fail("an error was posted while starting");
+    }
+    return result != GST_STATE_CHANGE_ASYNC;
+}
+
+void CRecordPipeline::Stop() {
+    if (m_pipeline != nullptr &&
+        gst_element_set_state(m_pipeline, GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE) {
+        THROW_DIRECTX(E_FAIL, "Unable to stop the recording graph.");
+    }
+    if (m_wmv) {
+        m_wmv->Finish();
+    }
+}

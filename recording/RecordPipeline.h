@@ -1,0 +1,98 @@
+#pragma once
+// CRecordPipeline: builds, runs and stops the GStreamer pipeline of one recording, step by step
+// as the record context (CRecContext) asks, each step failing with the record context's message:
+//
+//   AVI:  tavrixsource ! [videoconvert ! video/x-raw,format=I420 !] <encoder> ! avimux ! filesink
+//         (videoconvert only with an encoder, the I420 caps only when the encoder takes I420;
+//         without an encoder the BGR frames go into the AVI file uncompressed, and avimux stores
+//         them bottom-up as AVI wants, so players show them upright)
+//   WMV:  tavrixsource ! appsink, feeding a CWmvWriter (FFmpeg's WMV encoder and ASF writer)
+//
+// Used by the record context's start and stop threads, one at a time (the context's start/stop
+// lock). The first error posted on the pipeline's bus and the number of frames that reached the
+// writer are recorded from the streaming threads and may be read from any thread.
+
+#include "platform/HResult.h"
+#include "recording/WmvWriter.h"
+#include "source/ITavrixSource.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CRecordPipeline {
+public:
+    using LogFunction = std::function<void(const std::string& text)>;
+
+    // framesWritten counts the frames that reach the file writer; it must outlive the pipeline.
+    explicit CRecordPipeline(std::atomic<int64_t>& framesWritten) : m_framesWritten(framesWritten) {}
+    // Stops the pipeline if it still runs, finishes the WMV file and releases everything.
+    ~CRecordPipeline();
+    CRecordPipeline(const CRecordPipeline&) = delete;
+    CRecordPipeline& operator=(const CRecordPipeline&) = delete;
+
+    // The pipeline itself. CDirectXEx "Could not create record filter graph.".
+    void Create();
+    GstElement* GetPipeline() const { return m_pipeline; }
+
+    // The source element, configured and added as "TavrixSourceFilter". Throws the source's own
+    // failures ("Could not TavrixSource filter (TavrixSource.ax registered?).", "Could not get
+    // control interface for TavrixSource filter."), CDirectXEx "Could not set the video format of
+    // TavrixSource filter." for a size or frame time it refuses, and CDirectXEx "Unable to add
+    // TavrixSourceFilter to the record graph.".
+    void AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height, REFERENCE_TIME frameTime);
+
+    // The AVI branch. compressorDN names the encoder's factory (empty: uncompressed); its state
+    // is restored from compressorData, and what cannot be restored is passed to log. Throws
+    // CDirectXEx "Unable to parse device name of compressor." (no such encoder), CGeneralEx
+    // "Unable to attach to compressor filter." (not a video encoder), CDirectXEx "Unable to bind
+    // to compressor via moniker.", "Could not add compressor filter in graph." and "Unable to
+    // set record file name.".
+    void BuildAvi(const std::string& compressorDN, const std::vector<uint8_t>& compressorData,
+                  const std::string& fileName, const LogFunction& log);
+    // The WMV branch: creates the file (see CWmvWriter::Open for the failures) and adds the
+    // appsink as "ASFWriter" (CDirectXEx "Could not add ASF writer filter in graph.").
+    void BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond, const std::string& fileName,
+                  int32_t width, int32_t height, REFERENCE_TIME frameTime);
+    // Links the branch. CDirectXEx "Unable to render the stream.".
+    void Render();
+
+    // Sets the pipeline playing and waits at most prerollTimeoutMs for it to get there (the
+    // first frame reaching the writer completes that). CDirectXEx "Unable to start the recording
+    // graph." when the state change fails or an error was posted, with the error's text as info.
+    // Returns true when the pipeline is playing, false when it still waits for its first frame.
+    bool Run(uint32_t prerollTimeoutMs);
+    // Sets the pipeline to NULL (closing the AVI file) and finishes the WMV file. CDirectXEx
+    // "Unable to stop the recording graph." when the state change fails.
+    void Stop();
+
+    // The first error posted on the bus (S_OK and empty when none).
+    HRESULT GetFirstError(std::string* text = nullptr) const;
+    // Frames that have reached the writer (the multiplexer or the WMV writer).
+    int64_t GetFramesWritten() const { return m_framesWritten.load(); }
+    // The WMV writer of the WMV branch (null for AVI).
+    CWmvWriter* GetWmvWriter() const { return m_wmv.get(); }
+
+private:
+    static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer user);
+    static GstPadProbeReturn OnFrameProbe(GstPad* pad, GstPadProbeInfo* info, gpointer user);
+    // Adds element to the pipeline and to the chain that Render links; false when refused.
+    bool Append(GstElement* element);
+    void CountFramesAt(GstPad* pad);
+
+    GstElement* m_pipeline = nullptr;         // owned
+    std::vector<GstElement*> m_chain;         // in the pipeline, source first
+    std::unique_ptr<CWmvWriter> m_wmv;        // WMV branch only
+    GstElement* m_frameCounterSink = nullptr; // element whose input is counted once linked
+
+    mutable std::mutex m_errorLock;
+    HRESULT m_firstError = S_OK;
+    std::string m_firstErrorText;
+    std::atomic<int64_t>& m_framesWritten;
+};

@@ -1,0 +1,372 @@
+#include "recording/WmvWriter.h"
+
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+
+#include <gst/video/video.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mathematics.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+GST_DEBUG_CATEGORY_STATIC(tavrix_wmv_writer_debug);
+#define GST_CAT_DEFAULT tavrix_wmv_writer_debug
+
+namespace {
+
+struct CCodecEntry {
+    const char* name;
+    const char* friendlyName;
+    AVCodecID id;
+};
+
+// Newest first, as the device list shows the WMV encoders.
+const CCodecEntry kCodecs[] = {
+    {"avenc_wmv2", "Windows Media Video 8", AV_CODEC_ID_WMV2},
+    {"avenc_wmv1", "Windows Media Video 7", AV_CODEC_ID_WMV1},
+};
+
+std::vector<const CCodecEntry*> PresentCodecs() {
+    std::vector<const CCodecEntry*> present;
+    for (const CCodecEntry& entry : kCodecs) {
+        if (avcodec_find_encoder(entry.id) != nullptr) {
+            present.push_back(&entry);
+        }
+    }
+    return present;
+}
+
+std::string AvErrorText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+GstFlowReturn OnNewSample(GstAppSink* appsink, gpointer user) {
+    GstSample* sample = gst_app_sink_pull_sample(appsink);
+    if (sample == nullptr) {
+        return GST_FLOW_EOS;
+    }
+    const GstFlowReturn result = static_cast<CWmvWriter*>(user)->OnSample(sample);
+    gst_sample_unref(sample);
+    return result;
+}
+
+void OnEosCallback(GstAppSink*, gpointer user) {
+    static_cast<CWmvWriter*>(user)->OnEos();
+}
+
+} // namespace
+
+std::vector<CWmvWriter::CCodecInfo> CWmvWriter::GetCodecs() {
+    std::vector<CCodecInfo> codecs;
+    for (const CCodecEntry* entry : PresentCodecs()) {
+        codecs.push_back({entry->name, entry->friendlyName, {""}});
+    }
+    return codecs;
+}
+
+CWmvWriter::CWmvWriter() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        GST_DEBUG_CATEGORY_INIT(tavrix_wmv_writer_debug, "tavrixwmvwriter", 0, "Tavrix WMV file writer");
+    });
+}
+
+CWmvWriter::~CWmvWriter() {
+    Finish();
+}
+
+HRESULT CWmvWriter::HResultFromAvError(int error) {
+    switch (error) {
+    case AVERROR(ENOSPC):
+        return HRESULT_DISK_FULL;
+    case AVERROR(ENOENT):
+    case AVERROR(ENOTDIR):
+        return HRESULT_PATH_NOT_FOUND;
+    case AVERROR(EACCES):
+    case AVERROR(EPERM):
+    case AVERROR(EROFS):
+        return E_ACCESSDENIED;
+    case AVERROR(ENOMEM):
+        return E_OUTOFMEMORY;
+    case AVERROR(EINVAL):
+        return E_INVALIDARG;
+    case AVERROR(ENAMETOOLONG):
+        return HResultFromWin32(206); // ERROR_FILENAME_EXCED_RANGE
+    case AVERROR(EIO):
+        return HRESULT_WRITE_FAULT;
+    default:
+        return E_FAIL;
+    }
+}
+
+void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,
+                      int32_t width, int32_t height, REFERENCE_TIME frameTime) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const std::vector<const CCodecEntry*> codecs = PresentCodecs();
+    if (codec < 0 || static_cast<size_t>(codec) >= codecs.size() || codecFormat != 0) {
+        THROW_DIRECTX_INFO(E_INVALIDARG, "Unable to get format info",
+                           "codec " + std::to_string(codec) + ", format " + std::to_string(codecFormat) +
+                               "; " + std::to_string(codecs.size()) + " WMV codecs with one format each");
+    }
+    if (width <= 0 || height <= 0 || frameTime <= 0 || bitsPerSecond <= 0) {
+        THROW_DIRECTX_INFO(E_INVALIDARG, "Could not configure ASF writer filter",
+                           std::to_string(width) + "x" + std::to_string(height) + ", frame time " +
+                               std::to_string(frameTime) + ", " + std::to_string(bitsPerSecond) + " bit/s");
+    }
+    const AVCodec* encoder = avcodec_find_encoder(codecs[codec]->id);
+
+    m_fileName = fileName;
+    m_width = width;
+    m_height = height;
+    m_lastPts = -1;
+    m_failed = false;
+    m_result = S_OK;
+    m_framesWritten.store(0);
+    int num = 1;
+    int den = 25;
+    try {
+        if (avformat_alloc_output_context2(&m_format, nullptr, "asf", fileName.c_str()) < 0 ||
+            m_format == nullptr) {
+            THROW_GENERAL("Could not create ASF writer filter.");
+        }
+        m_stream = avformat_new_stream(m_format, nullptr);
+        if (m_stream == nullptr) {
+            THROW_DIRECTX(E_OUTOFMEMORY, "Could not add stream in profile");
+        }
+        m_encoder = avcodec_alloc_context3(encoder);
+        m_frame = av_frame_alloc();
+        m_packet = av_packet_alloc();
+        if (m_encoder == nullptr || m_frame == nullptr || m_packet == nullptr) {
+            THROW_DIRECTX(E_OUTOFMEMORY, "Could not configure ASF writer filter");
+        }
+        // The WMV encoders need even sizes: an odd last column or row is repeated once.
+        m_encoder->width = (width + 1) & ~1;
+        m_encoder->height = (height + 1) & ~1;
+        m_encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        // The encoders' rate control spends bit rate x time base per frame, so the time base is
+        // one frame; its denominator must stay below 2^16 for these encoders.
+        av_reduce(&num, &den, frameTime, 10000000, 65535);
+        m_encoder->time_base = AVRational{num, den};
+        m_encoder->framerate = AVRational{den, num};
+        m_encoder->bit_rate = bitsPerSecond;
+        m_encoder->gop_size = std::max(1, den / std::max(num, 1)); // a key frame a second
+        if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+            m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        int error = avcodec_open2(m_encoder, encoder, nullptr);
+        if (error < 0) {
+            THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
+                               AvErrorText(error));
+        }
+        error = avcodec_parameters_from_context(m_stream->codecpar, m_encoder);
+        if (error < 0) {
+            THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not add stream in profile",
+                               AvErrorText(error));
+        }
+        m_stream->time_base = m_encoder->time_base;
+        m_frame->format = AV_PIX_FMT_YUV420P;
+        m_frame->width = m_encoder->width;
+        m_frame->height = m_encoder->height;
+        error = av_frame_get_buffer(m_frame, 0);
+        if (error < 0) {
+            THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
+                               AvErrorText(error));
+        }
+        m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
+                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (m_scaler == nullptr) {
+            THROW_DIRECTX(E_FAIL, "Could not configure ASF writer filter");
+        }
+        error = avio_open(&m_format->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+        if (error < 0) {
+            THROW_DIRECTX_INFO(HResultFromAvError(error), "Failed to set target filename",
+                               fileName + ": " + AvErrorText(error));
+        }
+        error = avformat_write_header(m_format, nullptr);
+        if (error < 0) {
+            THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
+                               AvErrorText(error));
+        }
+    } catch (...) {
+        Release();
+        throw;
+    }
+    m_open = true;
+    TRACE("CWmvWriter::Open() %s %dx%d, time base %d/%d, %lld bit/s into '%s'", codecs[codec]->name, width,
+          height, num, den, static_cast<long long>(bitsPerSecond), fileName.c_str());
+}
+
+void CWmvWriter::Attach(GstAppSink* appsink) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_appsink = appsink;
+    }
+    GstAppSinkCallbacks callbacks{};
+    callbacks.eos = OnEosCallback;
+    callbacks.new_sample = OnNewSample;
+    gst_app_sink_set_callbacks(appsink, &callbacks, this, nullptr);
+}
+
+void CWmvWriter::PostError(int error, const char* what) {
+    m_failed = true;
+    if (m_result == S_OK) {
+        m_result = HResultFromAvError(error);
+    }
+    const std::string text = AvErrorText(error);
+    TRACE("CWmvWriter: %s failed for '%s': %s", what, m_fileName.c_str(), text.c_str());
+    if (m_appsink == nullptr) {
+        return;
+    }
+    if (error == AVERROR(ENOSPC)) {
+        GST_ELEMENT_ERROR(GST_ELEMENT(m_appsink), RESOURCE, NO_SPACE_LEFT, ("No space left on the device."),
+                          ("%s '%s': %s", what, m_fileName.c_str(), text.c_str()));
+    } else {
+        GST_ELEMENT_ERROR(GST_ELEMENT(m_appsink), RESOURCE, WRITE, ("Could not write the WMV file."),
+                          ("%s '%s': %s", what, m_fileName.c_str(), text.c_str()));
+    }
+}
+
+int CWmvWriter::EncodeAndWrite(AVFrame* frame) {
+    int error = avcodec_send_frame(m_encoder, frame);
+    if (error < 0 && error != AVERROR_EOF) {
+        return error;
+    }
+    for (;;) {
+        error = avcodec_receive_packet(m_encoder, m_packet);
+        if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) {
+            return 0;
+        }
+        if (error < 0) {
+            return error;
+        }
+        av_packet_rescale_ts(m_packet, m_encoder->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        error = av_interleaved_write_frame(m_format, m_packet); // takes the packet's data
+        if (error < 0) {
+            return error;
+        }
+    }
+}
+
+GstFlowReturn CWmvWriter::OnSample(GstSample* sample) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_open || m_failed) {
+        return GST_FLOW_ERROR;
+    }
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstVideoInfo info;
+    GstCaps* caps = gst_sample_get_caps(sample);
+    if (buffer == nullptr || caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR || GST_VIDEO_INFO_WIDTH(&info) != m_width ||
+        GST_VIDEO_INFO_HEIGHT(&info) != m_height) {
+        m_failed = true;
+        m_result = VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_appsink != nullptr) {
+            GST_ELEMENT_ERROR(GST_ELEMENT(m_appsink), STREAM, FORMAT,
+                              ("The WMV writer got frames of another format."),
+                              ("expected BGR %dx%d", m_width, m_height));
+        }
+        return GST_FLOW_ERROR;
+    }
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        return GST_FLOW_OK; // nothing to encode; the next frame may map
+    }
+    int error = av_frame_make_writable(m_frame);
+    if (error >= 0) {
+        const uint8_t* source[1] = {map.data};
+        const int sourceStride[1] = {GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
+        sws_scale(m_scaler, source, sourceStride, 0, m_height, m_frame->data, m_frame->linesize);
+        // Repeat the last column and row into the padding of an odd-sized picture.
+        uint8_t* luma = m_frame->data[0];
+        const int lumaStride = m_frame->linesize[0];
+        if (m_frame->width > m_width) {
+            for (int y = 0; y < m_height; ++y) {
+                luma[y * lumaStride + m_width] = luma[y * lumaStride + m_width - 1];
+            }
+        }
+        if (m_frame->height > m_height) {
+            std::memcpy(luma + m_height * lumaStride, luma + (m_height - 1) * lumaStride, m_frame->width);
+        }
+        // Stream time of the frame in encoder units, strictly increasing.
+        int64_t pts = m_lastPts + 1;
+        if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+            pts = av_rescale_q(static_cast<int64_t>(GST_BUFFER_PTS(buffer)), AVRational{1, 1000000000},
+                               m_encoder->time_base);
+        }
+        pts = std::max(pts, m_lastPts + 1);
+        m_lastPts = pts;
+        m_frame->pts = pts;
+        error = EncodeAndWrite(m_frame);
+    }
+    gst_buffer_unmap(buffer, &map);
+    if (error < 0) {
+        PostError(error, "Writing a frame");
+        return GST_FLOW_ERROR;
+    }
+    m_framesWritten.fetch_add(1);
+    return GST_FLOW_OK;
+}
+
+void CWmvWriter::OnEos() {
+    Finish();
+}
+
+HRESULT CWmvWriter::Finish() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_open) {
+        return m_result;
+    }
+    m_open = false;
+    // Drain the encoder unless the file already failed; write the trailer in any case, so that
+    // a file cut short by a full disk still gets its header completed where that is possible.
+    if (!m_failed) {
+        const int error = EncodeAndWrite(nullptr);
+        if (error < 0) {
+            PostError(error, "Writing the last frames");
+        }
+    }
+    if (m_failed && m_format->pb != nullptr) {
+        // A failed write leaves the I/O context in an error state that would swallow the
+        // trailer; try it once more: the header is rewritten in place.
+        m_format->pb->error = 0;
+    }
+    const int error = av_write_trailer(m_format);
+    if (error < 0 && !m_failed) {
+        PostError(error, "Writing the end of the file");
+    }
+    TRACE("CWmvWriter::Finish() '%s': %lld frames, result 0x%08X", m_fileName.c_str(),
+          static_cast<long long>(m_framesWritten.load()), static_cast<unsigned>(m_result));
+    Release();
+    return m_result;
+}
+
+bool CWmvWriter::IsFinished() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return !m_open;
+}
+
+void CWmvWriter::Release() {
+    if (m_format != nullptr && m_format->pb != nullptr) {
+        avio_closep(&m_format->pb);
+    }
+    avformat_free_context(m_format);
+    m_format = nullptr;
+    m_stream = nullptr;
+    avcodec_free_context(&m_encoder);
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    sws_freeContext(m_scaler);
+    m_scaler = nullptr;
+}
