@@ -28,7 +28,6 @@ constexpr REFERENCE_TIME kNoFrame = std::numeric_limits<REFERENCE_TIME>::min();
 constexpr uint32_t kEndOfStreamAfterErrorMs = 2000;
 // Names tried for one recording: "name.avi", "name_1.avi", ... "name_999.avi".
 constexpr int kMaxNameAttempts = 1000;
-constexpr HRESULT kFileExists = HResultFromWin32(80); // ERROR_FILE_EXISTS
 
 } // namespace
 
@@ -310,7 +309,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
                                candidate + ": " + std::strerror(error));
         }
     }
-    THROW_DIRECTX_INFO(kFileExists, message, folder + name + " and its numbered variants exist");
+    THROW_DIRECTX_INFO(E_FAIL, message, folder + name + " and its numbered variants exist");
 }
 
 void CRecContext::OnStartFailed(const CBaseException& exception) {

@@ -8,8 +8,6 @@
 
 #include <gst/app/gstappsink.h>
 
-#include <cstring>
-
 namespace {
 
 // Creates an element by factory name; null when the factory is missing.
@@ -17,10 +15,9 @@ GstElement* Make(const char* factory, const char* name) {
     return gst_element_factory_make(factory, name);
 }
 
+// The kind of element the compressor list offers: an encoder of video or of still pictures.
 bool IsVideoEncoder(GstElementFactory* factory) {
-    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
-    return klass != nullptr && std::strstr(klass, "Encoder") != nullptr &&
-           std::strstr(klass, "Video") != nullptr;
+    return gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_VIDEO_ENCODER);
 }
 
 } // namespace

@@ -100,9 +100,8 @@ HRESULT CWmvWriter::HResultFromAvError(int error) {
     case AVERROR(ENOMEM):
         return E_OUTOFMEMORY;
     case AVERROR(EINVAL):
-        return E_INVALIDARG;
     case AVERROR(ENAMETOOLONG):
-        return HResultFromWin32(206); // ERROR_FILENAME_EXCED_RANGE
+        return E_INVALIDARG;
     case AVERROR(EIO):
         return HRESULT_WRITE_FAULT;
     default:

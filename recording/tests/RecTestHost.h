@@ -38,14 +38,16 @@ constexpr int kBlock = 16; // pixels of one number block
 constexpr int kNumberTop = 8;
 
 // Paints frame number n into a BGR frame: white blocks for 1 bits in a band near the top, the rest
-// a noise texture that changes with n (so encoders have something to spend bits on).
+// a moving gradient with a little noise that changes with n (so that encoders have something to
+// spend bits on, more the more they may spend).
 inline void PaintFrame(std::vector<uint8_t>& frame, int32_t width, int32_t height, int32_t n, bool noise) {
     const int32_t stride = BgrRowStride(width);
     std::mt19937 random(static_cast<uint32_t>(n) * 2654435761u);
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = frame.data() + static_cast<size_t>(y) * stride;
         for (int32_t x = 0; x < width * 3; ++x) {
-            row[x] = noise ? static_cast<uint8_t>(64 + (random() % 128)) : static_cast<uint8_t>(96);
+            const int gradient = 64 + ((x / 3 + y + 4 * n) % 128);
+            row[x] = noise ? static_cast<uint8_t>(gradient + static_cast<int>(random() % 24)) : 96;
         }
     }
     for (int bit = 0; bit < kNumberBits; ++bit) {

@@ -10,9 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <sys/mount.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace rectest;
 
@@ -63,6 +69,11 @@ protected:
         rc->StartRecord();
         std::this_thread::sleep_for(duration);
         recording.lastAtStop = feeder.Last();
+        if (host.Failures() > 0) {
+            // The context has deleted itself.
+            ADD_FAILURE() << "the recording failed to start";
+            return recording;
+        }
         rc->StopRecord();
         EXPECT_TRUE(host.WaitForRemoved(1)) << "the recording did not stop";
         recording.lastAtStarted = host.LastFrameAtAdd();
@@ -111,6 +122,371 @@ TEST_F(RecordContextTest, UncompressedAviBeginsWithThePreEventFramesAndRunsToThe
     EXPECT_EQ(raised[1], std::make_pair(kEventRecordFinish, recording.file));
     EXPECT_TRUE(LogHas("Started recording to '" + recording.file + "'"));
     EXPECT_TRUE(LogHas("Finished recording to '" + recording.file + "'"));
+}
+
+TEST_F(RecordContextTest, WmvFilesDecodeWholeAndFollowTheBitRate) {
+    struct CResult {
+        long frames;
+        double bytesPerFrame;
+        std::string codec;
+    };
+    auto recordWmv = [&](int32_t codec, int32_t bitRate) {
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        host.SetSettings(Wmv(codec, bitRate));
+        host.SetFileName("RecCam.wmv");
+        CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+        const CRecording recording = Record(host, feeder, 1500ms);
+        feeder.Stop();
+        const CProbe probe = Probe(recording.file);
+        EXPECT_EQ(probe.exitCode, 0);
+        EXPECT_EQ(probe.formatName, "asf");
+        const std::vector<int32_t> numbers = ReadFrameNumbers(recording.file, kWidth, kHeight);
+        EXPECT_EQ(static_cast<long>(numbers.size()), probe.frames) << "ffprobe and ffmpeg disagree";
+        EXPECT_TRUE(Consecutive(numbers));
+        if (!numbers.empty()) {
+            EXPECT_LE(numbers.front(), recording.lastAtStarted - kPreEventFrames + 1);
+            EXPECT_GE(numbers.back(), recording.lastAtStop) << "the last frames are missing";
+        }
+        const double size = static_cast<double>(std::filesystem::file_size(recording.file));
+        return CResult{probe.frames, probe.frames > 0 ? size / probe.frames : 0.0, probe.codecName};
+    };
+    const CResult low = recordWmv(0, 100);   // 100 x 1024 bit/s
+    const CResult high = recordWmv(0, 2000); // 2000 x 1024 bit/s
+    const CResult wmv1 = recordWmv(1, 1000);
+    EXPECT_EQ(low.codec, "wmv2");
+    EXPECT_EQ(wmv1.codec, "wmv1");
+    // 2000 kbit/s at 25 frames a second is about 10 KB a frame.
+    const double target = 2000.0 * 1024 / 8 / 25;
+    EXPECT_GT(high.bytesPerFrame, 0.6 * target);
+    EXPECT_LT(high.bytesPerFrame, 1.4 * target);
+    EXPECT_GT(high.bytesPerFrame, 3 * low.bytesPerFrame) << "the bit rate is not followed";
+    std::printf("WMV2 bytes per frame: %.0f at 100, %.0f at 2000 (target %.0f); WMV1 at 1000: %.0f\n",
+                low.bytesPerFrame, high.bytesPerFrame, target, wmv1.bytesPerFrame);
+}
+
+// The compressors of the AVI path: each file decodes whole and holds every frame in order.
+class RecordContextEncoderTest : public RecordContextTest,
+                                 public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+TEST_P(RecordContextEncoderTest, AviWithCompressorDecodesWhole) {
+    const auto [factory, codec] = GetParam();
+    if (GstElementFactory* found = gst_element_factory_find(factory)) {
+        gst_object_unref(found);
+    } else {
+        GTEST_SKIP() << factory << " is not installed";
+    }
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    // x264enc's defaults look 40 frames ahead; the stored state makes it quick.
+    host.SetSettings(
+        Avi(factory, std::string(factory) == "x264enc" ? "speed-preset=ultrafast tune=zerolatency" : ""));
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    const CRecording recording = Record(host, feeder, 500ms);
+    feeder.Stop();
+    const CProbe probe = Probe(recording.file);
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_EQ(probe.formatName, "avi");
+    EXPECT_EQ(probe.codecName, codec);
+    const std::vector<int32_t> numbers = ReadFrameNumbers(recording.file, kWidth, kHeight);
+    EXPECT_EQ(static_cast<long>(numbers.size()), probe.frames);
+    EXPECT_GE(numbers.size(), static_cast<size_t>(kPreEventFrames));
+    EXPECT_TRUE(Consecutive(numbers));
+    if (!numbers.empty()) {
+        EXPECT_LE(numbers.front(), recording.lastAtStarted - kPreEventFrames + 1);
+        EXPECT_GE(numbers.back(), recording.lastAtStop);
+    }
+    EXPECT_FALSE(LogHas("Compressor '")) << "the stored state did not apply cleanly";
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressors, RecordContextEncoderTest,
+                         ::testing::Values(std::make_pair("jpegenc", "mjpeg"),
+                                           std::make_pair("x264enc", "h264"),
+                                           std::make_pair("avenc_mpeg4", "mpeg4")));
+
+TEST_F(RecordContextTest, OddFrameSizesRecordUprightInBothFormats) {
+    constexpr int32_t kOddWidth = 321;
+    constexpr int32_t kOddHeight = 241;
+    for (const bool wmv : {false, true}) {
+        CTestHost host(kOddWidth, kOddHeight, kFrameTime, kPreEventFrames);
+        host.SetSettings(wmv ? Wmv(0, 1000) : Avi());
+        host.SetFileName(wmv ? "odd.wmv" : "odd.avi");
+        CFrameFeeder feeder(host.Buffer(), kOddWidth, kOddHeight, kInterval);
+        const CRecording recording = Record(host, feeder, 300ms);
+        feeder.Stop();
+        const CProbe probe = Probe(recording.file);
+        EXPECT_EQ(probe.exitCode, 0) << recording.file;
+        // The WMV encoders need even sizes: the last column and row are repeated.
+        EXPECT_EQ(probe.width, wmv ? kOddWidth + 1 : kOddWidth);
+        EXPECT_EQ(probe.height, wmv ? kOddHeight + 1 : kOddHeight);
+        const std::vector<int32_t> numbers = ReadFrameNumbers(recording.file, probe.width, probe.height);
+        EXPECT_EQ(static_cast<long>(numbers.size()), probe.frames);
+        EXPECT_GE(numbers.size(), static_cast<size_t>(kPreEventFrames));
+        EXPECT_TRUE(Consecutive(numbers)) << recording.file;
+    }
+}
+
+TEST_F(RecordContextTest, StopRightAfterStartWaitsForTheStartAndKeepsThePreEventFrames) {
+    for (const bool wmv : {false, true}) {
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        host.SetSettings(wmv ? Wmv(0, 1000) : Avi());
+        host.SetFileName(wmv ? "quick.wmv" : "quick.avi");
+        CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+        feeder.WaitForFrame(kPreEventFrames + 2);
+        host.SetFeeder(&feeder);
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        rc->StopRecord();
+        ASSERT_TRUE(host.WaitForRemoved(1));
+        const std::string file = host.Folder() + (wmv ? "/quick.wmv" : "/quick.avi");
+        const std::vector<int32_t> numbers = ReadFrameNumbers(file, kWidth, kHeight);
+        EXPECT_EQ(static_cast<long>(numbers.size()), Probe(file).frames);
+        EXPECT_GE(numbers.size(), static_cast<size_t>(kPreEventFrames)) << file;
+        EXPECT_TRUE(Consecutive(numbers));
+        if (!numbers.empty()) {
+            EXPECT_LE(numbers.front(), host.LastFrameAtAdd() - kPreEventFrames + 1);
+        }
+        EXPECT_EQ(host.Raised().size(), 2u);
+    }
+}
+
+TEST_F(RecordContextTest, ForceStopTwiceStopsOnceAndLeavesAPlayableFile) {
+    CTraceCapture traces;
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi());
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    feeder.WaitForFrame(kPreEventFrames + 2);
+    auto* rc = new CRecContext(&host);
+    rc->StartRecord();
+    std::this_thread::sleep_for(300ms);
+    {
+        // As the camera view stops all its recordings: under its set lock, so that none can
+        // leave the set (and delete itself) in between.
+        std::lock_guard<std::mutex> lock(host.SetLock());
+        rc->ForceStopRecord();
+        rc->ForceStopRecord();
+    }
+    ASSERT_TRUE(host.WaitForRemoved(1));
+    ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
+    const std::string trace = traces.Finish();
+    EXPECT_NE(trace.find("CRecContext::ForceStopRecord no active stopping thread found. Start one..."),
+              std::string::npos);
+    EXPECT_NE(trace.find("CRecContext::ForceStopRecord Stop already in progress. Keep calm..."),
+              std::string::npos);
+    size_t stops = 0;
+    for (size_t at = trace.find("CRecContext::AsyncStop() started"); at != std::string::npos;
+         at = trace.find("CRecContext::AsyncStop() started", at + 1)) {
+        ++stops;
+    }
+    EXPECT_EQ(stops, 1u);
+    EXPECT_EQ(host.Removed(), 1);
+    EXPECT_EQ(host.Raised().size(), 2u);
+    const std::string file = host.Folder() + "/RecCam_test.avi";
+    const CProbe probe = Probe(file);
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_GT(probe.frames, 0);
+    const std::vector<int32_t> numbers = ReadFrameNumbers(file, kWidth, kHeight);
+    EXPECT_EQ(static_cast<long>(numbers.size()), probe.frames);
+    EXPECT_TRUE(Consecutive(numbers));
+}
+
+TEST_F(RecordContextTest, ForceStopAfterAStopRequestDoesNotStopTwice) {
+    CTraceCapture traces;
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Wmv(0, 500));
+    host.SetFileName("twice.wmv");
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    feeder.WaitForFrame(kPreEventFrames + 2);
+    auto* rc = new CRecContext(&host);
+    rc->StartRecord();
+    std::this_thread::sleep_for(200ms);
+    {
+        std::lock_guard<std::mutex> lock(host.SetLock());
+        rc->StopRecord();
+        rc->ForceStopRecord();
+    }
+    ASSERT_TRUE(host.WaitForRemoved(1));
+    ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
+    const std::string trace = traces.Finish();
+    EXPECT_EQ(trace.find("CRecContext::ForceStopRecord no active stopping thread found."), std::string::npos);
+    EXPECT_NE(trace.find("CRecContext::ForceStopRecord Stop already in progress. Keep calm..."),
+              std::string::npos);
+    EXPECT_EQ(host.Raised().size(), 2u);
+    const std::string file = host.Folder() + "/twice.wmv";
+    const CProbe probe = Probe(file);
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_GT(probe.frames, 0);
+    EXPECT_EQ(static_cast<long>(ReadFrameNumbers(file, kWidth, kHeight).size()), probe.frames);
+}
+
+// A start that fails tells the host, reports the failure, raises no Record Begin, leaves no file
+// and deletes the context.
+TEST_F(RecordContextTest, FailedStartsAreReportedAndLeaveNothingBehind) {
+    struct CCase {
+        const char* what;
+        std::function<void(CTestHost&)> setUp;
+        const char* message;
+    };
+    const CCase cases[] = {
+        {"missing record folder", [](CTestHost& host) { host.SetRecordPath(host.Folder() + "/missing"); },
+         "The record path is invalid."},
+        {"record path is a file",
+         [](CTestHost& host) {
+             const std::string file = host.Folder() + "/plain";
+             std::fclose(std::fopen(file.c_str(), "w"));
+             host.SetRecordPath(file);
+         },
+         "The record path is invalid."},
+        {"empty record path", [](CTestHost& host) { host.SetRecordPath(""); }, "The record path is invalid."},
+        {"unknown compressor", [](CTestHost& host) { host.SetSettings(Avi("nosuchencoder")); },
+         "Unable to parse device name of compressor."},
+        {"not an encoder", [](CTestHost& host) { host.SetSettings(Avi("filesink")); },
+         "Unable to attach to compressor filter."},
+        {"empty file name", [](CTestHost& host) { host.SetFileName(""); }, "Unable to set record file name."},
+        {"file name too long", [](CTestHost& host) { host.SetFileName(std::string(300, 'x') + ".avi"); },
+         "Unable to set record file name."},
+        {"no such WMV codec", [](CTestHost& host) { host.SetSettings(Wmv(7, 1000)); },
+         "Unable to get format info"},
+        {"no such WMV format",
+         [](CTestHost& host) {
+             CRecordSettings settings = Wmv(0, 1000);
+             settings.codecFormat = 3;
+             host.SetSettings(settings);
+         },
+         "Unable to get format info"},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CNotificationLog::Instance().Clear();
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        host.SetSettings(Avi());
+        c.setUp(host);
+        CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        ASSERT_TRUE(host.WaitForFailures(1));
+        ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
+        EXPECT_EQ(host.Failures(), 1);
+        EXPECT_EQ(host.Added(), 0);
+        EXPECT_TRUE(host.Raised().empty()) << "Record Begin raised for a failed start";
+        EXPECT_TRUE(LogHas(c.message)) << c.message;
+        EXPECT_FALSE(LogHas("Started recording to"));
+        for (const std::string& file : host.Files()) {
+            EXPECT_EQ(file, host.Folder() + "/plain") << "a failed start left a file";
+        }
+    }
+}
+
+TEST_F(RecordContextTest, ARecordingNeverOverwritesAnEarlierFileOfTheSameName) {
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi());
+    host.SetFileName("same.avi");
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    feeder.WaitForFrame(kPreEventFrames + 2);
+    auto* first = new CRecContext(&host);
+    auto* second = new CRecContext(&host);
+    first->StartRecord();
+    second->StartRecord();
+    std::this_thread::sleep_for(200ms);
+    first->StopRecord();
+    second->StopRecord();
+    ASSERT_TRUE(host.WaitForRemoved(2));
+    feeder.Stop();
+    for (const char* name : {"/same.avi", "/same_1.avi"}) {
+        const std::string file = host.Folder() + name;
+        const CProbe probe = Probe(file);
+        EXPECT_EQ(probe.exitCode, 0) << file;
+        EXPECT_GE(probe.frames, kPreEventFrames) << file;
+        EXPECT_TRUE(Consecutive(ReadFrameNumbers(file, kWidth, kHeight))) << file;
+    }
+    EXPECT_EQ(host.Raised().size(), 4u);
+}
+
+TEST_F(RecordContextTest, UnusableCompressorStateIsLoggedAndTheRecordingGoesOn) {
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi("jpegenc", "quality=40 no-such-setting=1 quality=abc"));
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    const CRecording recording = Record(host, feeder, 200ms);
+    feeder.Stop();
+    EXPECT_TRUE(LogHas("Compressor 'jpegenc': unknown setting 'no-such-setting' was ignored"));
+    EXPECT_TRUE(
+        LogHas("Compressor 'jpegenc': value 'abc' of setting 'quality' is not valid and was ignored"));
+    EXPECT_EQ(Probe(recording.file).codecName, "mjpeg");
+    EXPECT_EQ(host.Failures(), 0);
+}
+
+// A small file system of its own, mounted for the test (needs root, as in the build container).
+class CSmallDisk {
+public:
+    CSmallDisk(const std::string& folder, const char* size) : m_folder(folder + "/small") {
+        std::filesystem::create_directory(m_folder);
+        const std::string options = std::string("size=") + size;
+        if (geteuid() == 0 && mount("tmpfs", m_folder.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            m_mounted = true;
+        } else {
+            m_error = std::strerror(errno);
+        }
+    }
+    ~CSmallDisk() {
+        if (m_mounted) {
+            umount2(m_folder.c_str(), MNT_DETACH);
+        }
+    }
+    bool Mounted() const { return m_mounted; }
+    const std::string& Folder() const { return m_folder; }
+    const std::string& Error() const { return m_error; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+// The disk fills up while recording: the host hears of it once, as a full disk, stops the
+// recording, and what was written stays playable.
+TEST_F(RecordContextTest, AFullDiskIsReportedOnceAndTheFileSoFarStaysPlayable) {
+    struct CCase {
+        const char* name;
+        CRecordSettings settings;
+        const char* size;
+    };
+    const CCase cases[] = {{"full.avi", Avi(), "2m"}, {"full.wmv", Wmv(0, 4000), "256k"}};
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        CSmallDisk disk(host.Folder(), c.size);
+        if (!disk.Mounted()) {
+            GTEST_SKIP() << "cannot mount a small tmpfs (" << disk.Error()
+                         << "); run as root, e.g. in the build container";
+        }
+        host.SetRecordPath(disk.Folder());
+        host.SetSettings(c.settings);
+        host.SetFileName(c.name);
+        CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+        feeder.WaitForFrame(kPreEventFrames + 2);
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        // The host force-stops the recording when the error arrives, as the camera view does.
+        ASSERT_TRUE(host.WaitForEvent(EC_ERRORABORT, 30000)) << "the disk never filled up";
+        ASSERT_TRUE(host.WaitForRemoved(1));
+        feeder.Stop();
+        int errors = 0;
+        for (const CHostEvent& event : host.Events()) {
+            if (event.code == EC_ERRORABORT) {
+                ++errors;
+                EXPECT_EQ(static_cast<HRESULT>(event.param1), HRESULT_DISK_FULL);
+            }
+        }
+        EXPECT_EQ(errors, 1) << "one failure, one report";
+        EXPECT_EQ(host.Raised().size(), 2u);
+
+        const std::string file = disk.Folder() + "/" + c.name;
+        const CProbe probe = Probe(file);
+        EXPECT_EQ(probe.exitCode, 0);
+        EXPECT_GT(probe.frames, 0);
+        const std::vector<int32_t> numbers = ReadFrameNumbers(file, kWidth, kHeight);
+        EXPECT_FALSE(numbers.empty());
+        EXPECT_TRUE(Consecutive(numbers));
+        std::printf("%s: %zu frames readable after the disk filled up\n", c.name, numbers.size());
+    }
 }
 
 } // namespace
