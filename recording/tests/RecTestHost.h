@@ -67,6 +67,9 @@ inline int32_t ReadNumber(const uint8_t* grey, int32_t width) {
     const int y = kNumberTop + kBlock / 2;
     for (int bit = 0; bit < kNumberBits; ++bit) {
         const int x = bit * kBlock + kBlock / 2;
+        if (x >= width) {
+            break; // a narrow picture carries the low bits only
+        }
         if (grey[static_cast<size_t>(y) * width + x] > 128) {
             n |= 1 << bit;
         }
