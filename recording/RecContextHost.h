@@ -56,7 +56,9 @@ public:
     // full path as event string: runs the camera's chain for it on the calling thread.
     virtual void RaiseCameraEvent(int32_t kind, const std::string& eventString) = 0;
 
-    // The camera's set of running record contexts.
+    // The camera's set of record contexts. A context joins it on its start thread before
+    // StartRecord returns and leaves it with its last call to the host, after its stop or its
+    // failed start: a host that waits until its set is empty is no longer used afterwards.
     virtual void AddToRCSet(CRecContext* rc) = 0;
     virtual void RemoveFromRCSet(CRecContext* rc) = 0;
     // A start or stop of rc failed (already reported): the camera cannot record.

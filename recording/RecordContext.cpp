@@ -207,6 +207,10 @@ void CRecContext::StartRecordBlocking() {
         TRACE("CRecContext::StartRecordBlocking() rc started twice RC %p", static_cast<void*>(this));
         TRACER_STOP_HERE();
     }
+    // In the host's set before StartRecord returns, so that a host that waits for its set to
+    // empty never goes away under a context that is still starting.
+    m_host->AddToRCSet(this);
+    m_inSet = true;
     m_startedEvent.Set();
 
     const std::string recordPath = m_host->GetRecordPath();
@@ -273,7 +277,6 @@ void CRecContext::StartRecordBlocking() {
     }
 
     m_started = true;
-    m_host->AddToRCSet(this);
     Log("Started recording to '" + m_fileName + "'");
     RaiseEvent(kEventRecordBegin);
     TRACE("CRecContext::StartRecordBlocking() finished");
@@ -320,6 +323,7 @@ void CRecContext::OnStartFailed(const CBaseException& exception) {
     }
     m_host->AsyncRecContextFailed(this);
     ReportException(exception, m_host->GetDocumentName(), m_host->GetCameraName());
+    RemoveFromSet(); // the last call to the host
     Finish();
 }
 
@@ -348,8 +352,9 @@ void CRecContext::CleanUpFailedStart() {
 
 void CRecContext::AsyncStop(CRecContext* rc) {
     TRACE("CRecContext::AsyncStop() started RC %p", static_cast<void*>(rc));
+    bool stopped = true;
     try {
-        rc->StopRecordBlocking();
+        stopped = rc->StopRecordBlocking();
     } catch (const CBaseException& exception) {
         rc->OnStopFailed(exception);
     } catch (const std::exception& error) {
@@ -357,12 +362,17 @@ void CRecContext::AsyncStop(CRecContext* rc) {
                                  error.what());
         rc->OnStopFailed(failure);
     }
+    // A stop after a failed start has nothing to do and must not call the host: the start
+    // has left the host's set, and the host may be gone.
+    if (stopped) {
+        rc->RemoveFromSet(); // the last call to the host
+    }
     rc->Finish();
     TRACE("CRecContext::AsyncStop() exit thread RC %p", static_cast<void*>(rc));
     rc->Release();
 }
 
-void CRecContext::StopRecordBlocking() {
+bool CRecContext::StopRecordBlocking() {
     TRACE("CRecContext::StopRecordBlocking() entered");
     platform::CAutoLock lock(m_StartStopCritSec);
     TRACE("CRecContext::StopRecordBlocking() got m_StartStopCritSec");
@@ -371,7 +381,7 @@ void CRecContext::StopRecordBlocking() {
         if (m_startFailed) {
             TRACE("CRecContext::StopRecordBlocking() start failed, nothing to stop RC %p",
                   static_cast<void*>(this));
-            return;
+            return false;
         }
     }
     if (!m_started) {
@@ -392,6 +402,7 @@ void CRecContext::StopRecordBlocking() {
         }
     }
     CloseAfterStop();
+    return true;
 }
 
 void CRecContext::StopRecordGraph() {
@@ -426,7 +437,6 @@ void CRecContext::CloseAfterStop() {
     m_pipeline.reset();
     CloseIterator();
     m_started = false;
-    m_host->RemoveFromRCSet(this);
 }
 
 void CRecContext::OnStopFailed(const CBaseException& exception) {
@@ -435,6 +445,13 @@ void CRecContext::OnStopFailed(const CBaseException& exception) {
 }
 
 // ---- helpers ----
+
+void CRecContext::RemoveFromSet() {
+    if (m_inSet) {
+        m_inSet = false;
+        m_host->RemoveFromRCSet(this);
+    }
+}
 
 void CRecContext::AbortIterator() {
     std::lock_guard<std::mutex> lock(m_iteratorLock);

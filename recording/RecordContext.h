@@ -16,9 +16,12 @@
 //
 // Lifetime: the context deletes itself. It lives while its start thread, its stop thread or a
 // caller inside StartRecord still uses it, and until it has either failed to start or finished
-// its stop; the last of them deletes it. After StopRecord (or a ForceStopRecord that starts a
-// stop) the caller must not use the context, except that ForceStopRecord stays allowed while the
-// context is still in the host's record-context set (it leaves the set before it is deleted).
+// its stop; the last of them deletes it. It is in its host's record-context set from before
+// StartRecord returns until its last call to the host (AddToRCSet first, RemoveFromRCSet last),
+// so a host that force-stops the members of its set and waits for the set to empty may then go
+// away. ForceStopRecord is allowed while the context is in the set, and from the host's
+// DxEventRec; StopRecord once, while the context is in the set and the host has not been told
+// of a failure (AsyncRecContextFailed).
 //
 // Lock order: m_StartStopCritSec, then m_iteratorLock (taken before the pre-event buffer's own
 // locks), m_eventLock, m_lifeLock (innermost; neither is held while calling out or waiting). No
@@ -87,7 +90,8 @@ private:
     static void AsyncStart(CRecContext* rc);
     static void AsyncStop(CRecContext* rc);
     void StartRecordBlocking();
-    void StopRecordBlocking();
+    // False when there was nothing to stop (the start had failed).
+    bool StopRecordBlocking();
     void StopRecordGraph();
 
     // The record file's full path, created empty so that no earlier recording is overwritten.
@@ -95,8 +99,10 @@ private:
     // Undoes a failed start (under m_StartStopCritSec): the pipeline, the receiver, the iterator
     // and the reserved file.
     void CleanUpFailedStart();
-    // After a stop (also a failed one): the receiver, the pipeline, the iterator, the set.
+    // After a stop (also a failed one): the receiver, the pipeline, the iterator.
     void CloseAfterStop();
+    // Leaves the host's set: the last call a context makes to its host.
+    void RemoveFromSet();
     void CloseIterator();
     // Aborts the iterator, or makes it open aborted when it is not open yet.
     void AbortIterator();
@@ -124,6 +130,7 @@ private:
     CDxEventRec m_eventRec;
     std::string m_fileName; // full path of the record file
     bool m_fileReserved = false;
+    bool m_inSet = false; // in the host's record-context set
     bool m_started = false;
     REFERENCE_TIME m_frameTime = kDefaultFrameTime;
     std::atomic<int64_t> m_framesWritten{0};

@@ -152,37 +152,66 @@ public:
     }
 
     // ---- IRecContextHost ----
-    int32_t GetFrameWidth() override { return m_width; }
-    int32_t GetFrameHeight() override { return m_height; }
-    int32_t GetFrameStride() override { return BgrRowStride(m_width); }
-    REFERENCE_TIME GetFrameDuration() override { return m_frameDuration; }
-    CPreEventBuffer* GetPreEventBuffer() override { return &m_buffer; }
-    std::string GetDocumentName() override { return "RecDoc"; }
-    std::string GetCameraName() override { return "RecCam"; }
+    int32_t GetFrameWidth() override {
+        Called("GetFrameWidth");
+        return m_width;
+    }
+    int32_t GetFrameHeight() override {
+        Called("GetFrameHeight");
+        return m_height;
+    }
+    int32_t GetFrameStride() override {
+        Called("GetFrameStride");
+        return BgrRowStride(m_width);
+    }
+    REFERENCE_TIME GetFrameDuration() override {
+        Called("GetFrameDuration");
+        return m_frameDuration;
+    }
+    CPreEventBuffer* GetPreEventBuffer() override {
+        Called("GetPreEventBuffer");
+        return &m_buffer;
+    }
+    std::string GetDocumentName() override {
+        Called("GetDocumentName");
+        return "RecDoc";
+    }
+    std::string GetCameraName() override {
+        Called("GetCameraName");
+        return "RecCam";
+    }
     std::string GetRecordPath() override {
+        Called("GetRecordPath");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_recordPath;
     }
     CRecordSettings GetRecordSettings() override {
+        Called("GetRecordSettings");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_settings;
     }
     std::string GetRecordFileName() override {
+        Called("GetRecordFileName");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_fileName;
     }
     void RaiseCameraEvent(int32_t kind, const std::string& eventString) override {
+        Called("RaiseCameraEvent");
+        if (kind == kEventRecordBegin) {
+            m_lastAtBegin.store(m_feederLast ? m_feederLast() : -1);
+        }
         std::lock_guard<std::mutex> lock(m_lock);
         m_raised.emplace_back(kind, eventString);
         m_changed.notify_all();
     }
     void AddToRCSet(CRecContext* rc) override {
-        m_lastAtAdd.store(m_feederLast ? m_feederLast() : -1);
+        Called("AddToRCSet");
         std::lock_guard<std::mutex> lock(m_setLock);
         m_active.insert(rc);
         ++m_added;
     }
     void RemoveFromRCSet(CRecContext* rc) override {
+        Called("RemoveFromRCSet");
         {
             std::lock_guard<std::mutex> lock(m_setLock);
             m_removed += static_cast<int>(m_active.erase(rc));
@@ -191,11 +220,15 @@ public:
         m_changed.notify_all();
     }
     void AsyncRecContextFailed(CRecContext*) override {
+        Called("AsyncRecContextFailed");
+        std::lock_guard<std::recursive_mutex> cameraLock(m_cameraLock);
         std::lock_guard<std::mutex> lock(m_lock);
         ++m_failures;
         m_changed.notify_all();
     }
     void DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR param2) override {
+        Called("DxEventRec");
+        std::lock_guard<std::recursive_mutex> cameraLock(m_cameraLock);
         {
             std::lock_guard<std::mutex> lock(m_lock);
             m_events.push_back({rc, code, param1, param2});
@@ -236,7 +269,16 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         return m_failures;
     }
-    int32_t LastFrameAtAdd() const { return m_lastAtAdd.load(); }
+    // The newest frame when the recording raised Record Begin (its iterator was open then).
+    int32_t LastFrameAtBegin() const { return m_lastAtBegin.load(); }
+    // The camera view's lock: held by the view while it starts and stops recordings, taken by
+    // the failure report and the event handler.
+    std::recursive_mutex& CameraLock() { return m_cameraLock; }
+    // Every call the contexts made, in order.
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(m_callLock);
+        return m_calls;
+    }
     std::vector<std::pair<int32_t, std::string>> Raised() {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_raised;
@@ -311,7 +353,16 @@ private:
     std::set<CRecContext*> m_active;
     std::atomic<int> m_added{0};
     std::atomic<int> m_removed{0};
-    std::atomic<int32_t> m_lastAtAdd{-1};
+    std::atomic<int32_t> m_lastAtBegin{-1};
+
+    std::recursive_mutex m_cameraLock; // taken before m_lock
+    std::mutex m_callLock;             // innermost
+    std::vector<std::string> m_calls;
+
+    void Called(const char* what) {
+        std::lock_guard<std::mutex> lock(m_callLock);
+        m_calls.emplace_back(what);
+    }
 };
 
 // ---- reading recordings back ----

@@ -5,6 +5,7 @@
 #include "recording/tests/RecTestHost.h"
 
 #include "camera/tests/TraceCapture.h"
+#include "foundation/Exceptions.h"
 #include "recording/DxEventRec.h"
 #include "recording/RecordContext.h"
 
@@ -76,7 +77,8 @@ protected:
         }
         rc->StopRecord();
         EXPECT_TRUE(host.WaitForRemoved(1)) << "the recording did not stop";
-        recording.lastAtStarted = host.LastFrameAtAdd();
+        recording.lastAtStarted = host.LastFrameAtBegin();
+        EXPECT_EQ(host.Calls().back(), "RemoveFromRCSet") << "a call to the host after leaving its set";
         const auto files = host.Files();
         EXPECT_EQ(files.size(), 1u);
         if (!files.empty()) {
@@ -106,8 +108,8 @@ TEST_F(RecordContextTest, UncompressedAviBeginsWithThePreEventFramesAndRunsToThe
     ASSERT_FALSE(numbers.empty());
     EXPECT_EQ(static_cast<long>(numbers.size()), probe.frames);
     EXPECT_TRUE(Consecutive(numbers));
-    // The iterator opened between the start call and the host hearing of the started recording,
-    // kPreEventFrames frames back from the newest then. The numbers also prove that the picture
+    // The iterator opened between the start call and Record Begin, kPreEventFrames frames back
+    // from the newest then. The numbers also prove that the picture
     // is upright: they are read from the top of each decoded frame.
     EXPECT_GE(numbers.front(), recording.lastBeforeStart - kPreEventFrames + 1);
     EXPECT_LE(numbers.front(), recording.lastAtStarted - kPreEventFrames + 1);
@@ -162,6 +164,57 @@ TEST_F(RecordContextTest, WmvFilesDecodeWholeAndFollowTheBitRate) {
     EXPECT_GT(high.bytesPerFrame, 3 * low.bytesPerFrame) << "the bit rate is not followed";
     std::printf("WMV2 bytes per frame: %.0f at 100, %.0f at 2000 (target %.0f); WMV1 at 1000: %.0f\n",
                 low.bytesPerFrame, high.bytesPerFrame, target, wmv1.bytesPerFrame);
+}
+
+// The start and the stop leave their trace lines in order, on their own threads.
+TEST_F(RecordContextTest, StartAndStopTraceTheirSteps) {
+    CTraceCapture traces;
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi());
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    Record(host, feeder, 100ms);
+    feeder.Stop();
+    ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
+    const std::string trace = traces.Finish();
+    const char* const startSteps[] = {
+        "CRecContext::StartRecord() enter RC",
+        "CRecContext::StartRecord() exit RC",
+    };
+    const char* const startThread[] = {
+        "CRecContext::AsyncStart() started RC",
+        "CRecContext::StartRecordBlocking() entered",
+        "CRecContext::StartRecordBlocking() got crit sec",
+        "CRecContext::StartRecordBlocking() finished",
+        "CRecContext::AsyncStart() exit thread RC",
+    };
+    const char* const stopThread[] = {
+        "CRecContext::AsyncStop() started RC",
+        "CRecContext::StopRecordBlocking() entered",
+        "CRecContext::StopRecordBlocking() got m_StartStopCritSec",
+        "CRecContext::StopRecordBlocking() start flushing the iterator",
+        "CRecContext::StopRecordBlocking() finished flushing the iterator",
+        "CRecContext::StopRecordGraph() entered",
+        "CRecContext::StopRecordGraph() stop the record graph.",
+        "CRecContext::StopRecordGraph() stop finished.",
+        "CRecContext::StopRecordGraph() Stop abort event receiver.",
+        "CRecContext::StopRecordGraph() stop abort event receiver finished.",
+        "CRecContext::StopRecordGraph() finished",
+        "CRecContext::AsyncStop() exit thread RC",
+    };
+    for (const auto& steps : {std::vector<const char*>(std::begin(startSteps), std::end(startSteps)),
+                              std::vector<const char*>(std::begin(startThread), std::end(startThread)),
+                              std::vector<const char*>(std::begin(stopThread), std::end(stopThread))}) {
+        size_t at = 0;
+        for (const char* step : steps) {
+            const size_t found = trace.find(step, at);
+            EXPECT_NE(found, std::string::npos) << "missing or out of order: " << step;
+            at = found == std::string::npos ? at : found;
+        }
+    }
+    EXPECT_NE(trace.find("CRecContext::GetSampleCB() entered"), std::string::npos);
+    EXPECT_NE(trace.find("CRecContext::DxEvent() --> Rec DX Event code: 0x01 Params: 0, 0"),
+              std::string::npos);
+    EXPECT_EQ(trace.find("rc started twice"), std::string::npos);
 }
 
 // The compressors of the AVI path: each file decodes whole and holds every frame in order.
@@ -242,7 +295,7 @@ TEST_F(RecordContextTest, StopRightAfterStartWaitsForTheStartAndKeepsThePreEvent
         EXPECT_GE(numbers.size(), static_cast<size_t>(kPreEventFrames)) << file;
         EXPECT_TRUE(Consecutive(numbers));
         if (!numbers.empty()) {
-            EXPECT_LE(numbers.front(), host.LastFrameAtAdd() - kPreEventFrames + 1);
+            EXPECT_LE(numbers.front(), host.LastFrameAtBegin() - kPreEventFrames + 1);
         }
         EXPECT_EQ(host.Raised().size(), 2u);
     }
@@ -365,7 +418,9 @@ TEST_F(RecordContextTest, FailedStartsAreReportedAndLeaveNothingBehind) {
         ASSERT_TRUE(host.WaitForFailures(1));
         ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
         EXPECT_EQ(host.Failures(), 1);
-        EXPECT_EQ(host.Added(), 0);
+        EXPECT_EQ(host.Added(), 1);
+        EXPECT_EQ(host.Removed(), 1);
+        EXPECT_EQ(host.Calls().back(), "RemoveFromRCSet") << "a call to the host after leaving its set";
         EXPECT_TRUE(host.Raised().empty()) << "Record Begin raised for a failed start";
         EXPECT_TRUE(LogHas(c.message)) << c.message;
         EXPECT_FALSE(LogHas("Started recording to"));
@@ -373,6 +428,52 @@ TEST_F(RecordContextTest, FailedStartsAreReportedAndLeaveNothingBehind) {
             EXPECT_EQ(file, host.Folder() + "/plain") << "a failed start left a file";
         }
     }
+}
+
+// The camera view asks a recording to stop while its start is still running (both under the
+// view's lock); the start then fails. The waiting stop has nothing to do, the context still
+// deletes itself, and nothing calls the host once the context has left the host's set.
+TEST_F(RecordContextTest, AStopRequestedDuringAFailingStartIsHarmless) {
+    CTraceCapture traces;
+    CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi("nosuchencoder"));
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    {
+        std::lock_guard<std::recursive_mutex> cameraLock(host.CameraLock());
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        rc->StopRecord();
+    }
+    ASSERT_TRUE(host.WaitForFailures(1));
+    ASSERT_TRUE(CTestHost::WaitForNoContexts(5000));
+    EXPECT_EQ(host.Added(), 1);
+    EXPECT_EQ(host.Removed(), 1);
+    EXPECT_TRUE(host.Raised().empty());
+    EXPECT_EQ(host.Calls().back(), "RemoveFromRCSet");
+    EXPECT_TRUE(host.Files().empty());
+    EXPECT_NE(traces.Finish().find("CRecContext::StopRecordBlocking() start failed, nothing to stop"),
+              std::string::npos);
+}
+
+// A failing Record Begin or Record Finish chain is reported; the recording is not undone.
+TEST_F(RecordContextTest, AFailingEventChainDoesNotUndoTheRecording) {
+    class CThrowingHost : public CTestHost {
+    public:
+        using CTestHost::CTestHost;
+        void RaiseCameraEvent(int32_t kind, const std::string& eventString) override {
+            CTestHost::RaiseCameraEvent(kind, eventString);
+            THROW_GENERAL("The chain failed.");
+        }
+    };
+    CThrowingHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+    host.SetSettings(Avi());
+    CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+    const CRecording recording = Record(host, feeder, 200ms);
+    feeder.Stop();
+    EXPECT_EQ(host.Failures(), 0);
+    EXPECT_EQ(host.Raised().size(), 2u);
+    EXPECT_TRUE(LogHas("The chain failed."));
+    EXPECT_GE(Probe(recording.file).frames, kPreEventFrames);
 }
 
 TEST_F(RecordContextTest, ARecordingNeverOverwritesAnEarlierFileOfTheSameName) {
