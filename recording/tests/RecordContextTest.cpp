@@ -4,8 +4,13 @@
 
 #include "recording/tests/RecTestHost.h"
 
+#include "actions/CSEventActionChain.h"
+#include "actions/CSEventRecord.h"
 #include "camera/tests/TraceCapture.h"
 #include "foundation/Exceptions.h"
+#include "persistence/Camera.h"
+#include "persistence/TavrixDoc.h"
+#include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
 #include "recording/RecordContext.h"
 
@@ -79,11 +84,12 @@ protected:
         EXPECT_TRUE(host.WaitForRemoved(1)) << "the recording did not stop";
         recording.lastAtStarted = host.LastFrameAtBegin();
         EXPECT_EQ(host.Calls().back(), "RemoveFromRCSet") << "a call to the host after leaving its set";
-        const auto files = host.Files();
-        EXPECT_EQ(files.size(), 1u);
-        if (!files.empty()) {
-            recording.file = files.front();
+        for (const auto& [kind, file] : host.Raised()) {
+            if (kind == kEventRecordBegin) {
+                recording.file = file;
+            }
         }
+        EXPECT_FALSE(recording.file.empty()) << "no Record Begin";
         return recording;
     }
 };
@@ -512,6 +518,74 @@ TEST_F(RecordContextTest, UnusableCompressorStateIsLoggedAndTheRecordingGoesOn) 
         LogHas("Compressor 'jpegenc': value 'abc' of setting 'quality' is not valid and was ignored"));
     EXPECT_EQ(Probe(recording.file).codecName, "mjpeg");
     EXPECT_EQ(host.Failures(), 0);
+}
+
+// A camera of a real document records into the document's record folder, under the name its
+// template gives, with its own record settings, and raises the chains bound to Record Begin and
+// Record Finish.
+TEST_F(RecordContextTest, ACameraOfARealDocumentRecordsAndRaisesItsRecordEvents) {
+    class CDocumentHost : public CTestHost {
+    public:
+        CDocumentHost(CTavrixDoc& document, int32_t cameraId)
+            : CTestHost(kWidth, kHeight, kFrameTime, kPreEventFrames), m_facts(document, cameraId) {}
+        std::string GetDocumentName() override { return m_facts.GetDocumentName(); }
+        std::string GetCameraName() override { return m_facts.GetCameraName(); }
+        std::string GetRecordPath() override { return m_facts.GetRecordPath(); }
+        CRecordSettings GetRecordSettings() override { return m_facts.GetRecordSettings(); }
+        std::string GetRecordFileName() override { return m_facts.GetRecordFileName(1796612709); }
+        void RaiseCameraEvent(int32_t kind, const std::string& eventString) override {
+            CTestHost::RaiseCameraEvent(kind, eventString);
+            m_facts.RaiseCameraEvent(kind, eventString);
+        }
+
+    private:
+        CCameraRecordFacts m_facts;
+    };
+
+    char folderTemplate[] = "/tmp/tavrix-recdoc-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate;
+    {
+        CTavrixDoc document;
+        ASSERT_TRUE(document.OnNewDocument(folder + "/Garage.tvrx"));
+        document.Edit([&](CTavrixDocData& data) {
+            data.m_commonFilePath = folder;
+            CSEventActionChain* chain = data.AddChain();
+            CCamera* camera = data.m_cameras.Find(0);
+            camera->m_camName = "Door";
+            camera->m_wmvActive = false;
+            camera->m_compressorDN = "jpegenc";
+            camera->m_fileNameTemplate = "%n_%o_%y.%t";
+            camera->SetChainId(EventKind::RecordBegin, chain->GetId());
+            camera->SetChainId(EventKind::RecordFinish, chain->GetId());
+        });
+        {
+            CDocumentHost host(document, 0);
+            CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+            const CRecording recording = Record(host, feeder, 200ms);
+            feeder.Stop();
+            // 1796612709 is in 2026 in every time zone.
+            EXPECT_EQ(recording.file, folder + "/Door_Garage_2026.avi");
+            EXPECT_EQ(Probe(recording.file).codecName, "mjpeg");
+            EXPECT_TRUE(LogHas("Activate chain 'EventActionChain_0' for event 'Record Begin'"));
+            EXPECT_TRUE(LogHas("Activate chain 'EventActionChain_0' for event 'Record Finish'"));
+            bool named = false;
+            for (const CLogEntry& entry : CNotificationLog::Instance().GetEntries()) {
+                named = named || (entry.docName == "Garage" && entry.camName == "Door" &&
+                                  entry.text == "Started recording to '" + recording.file + "'");
+            }
+            EXPECT_TRUE(named) << "the log entry names the document and the camera";
+        }
+        // A camera removed from the document cannot start a recording.
+        document.Edit([](CTavrixDocData& data) { data.m_cameras.Remove(0); });
+        CDocumentHost host(document, 0);
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        ASSERT_TRUE(host.WaitForFailures(1));
+        ASSERT_TRUE(CTestHost::WaitForNoContexts(5000)); // the report follows the host's notice
+        EXPECT_TRUE(LogHas("The camera does not exist in the document."));
+    }
+    std::filesystem::remove_all(folder);
 }
 
 // A small file system of its own, mounted for the test (needs root, as in the build container).
