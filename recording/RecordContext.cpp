@@ -172,6 +172,9 @@ void CRecContext::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
         if (m_forwardEvents) {
             forward = code != EC_ERRORABORT || !m_errorForwarded;
             m_errorForwarded = m_errorForwarded || code == EC_ERRORABORT;
+        } else if (code == EC_ERRORABORT && !m_heldError.held) {
+            // The start decides: a failure of its own, or passed on once it has finished.
+            m_heldError = {true, code, param1, param2};
         }
     }
     if (forward) {
@@ -263,22 +266,22 @@ void CRecContext::StartRecordBlocking() {
         TRACE("CRecContext::StartRecordBlocking() the recording graph waits for its first frame RC %p",
               static_cast<void*>(this));
     }
-    // From here on the host hears of the pipeline's events; an error that came before is the
-    // start's own failure (and was not passed on).
-    std::string errorText;
-    HRESULT error = S_OK;
+    // An error before the pipeline played failed the start (Run threw). From here on the host
+    // hears of the pipeline's events, beginning with an error that came since.
+    CHeldEvent held;
     {
         std::lock_guard<std::mutex> eventLock(m_eventLock);
-        error = m_pipeline->GetFirstError(&errorText);
-        m_forwardEvents = error == S_OK;
-    }
-    if (error != S_OK) {
-        THROW_DIRECTX_INFO(error, "Unable to start the recording graph.", errorText);
+        m_forwardEvents = true;
+        held = m_heldError;
+        m_errorForwarded = held.held;
     }
 
     m_started = true;
     Log("Started recording to '" + m_fileName + "'");
     RaiseEvent(kEventRecordBegin);
+    if (held.held) {
+        m_host->DxEventRec(this, held.code, held.param1, held.param2);
+    }
     TRACE("CRecContext::StartRecordBlocking() finished");
 }
 

@@ -75,8 +75,9 @@ public:
     // TAVRIX_S_END_OF_STREAM once the iterator has been flushed to its end or aborted.
     HRESULT GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration) override;
     // CDxEventRecDB, on the event receiver's thread: passes the recording pipeline's events to
-    // the host's DxEventRec (the first error only; events of a start that has not finished are
-    // left to the start, which reports its failure itself).
+    // the host's DxEventRec, of errors the first only. While the start runs, its first error is
+    // held: the start fails with it when it came before the pipeline played, and otherwise
+    // passes it on once the recording has started.
     void DxEvent(long code, LONG_PTR param1, LONG_PTR param2) override;
 
     // Frames that reached the file writer so far (any thread; for measurements).
@@ -139,9 +140,16 @@ private:
     std::atomic<CPreEventBufferIterator*> m_iterator{nullptr};
     bool m_abortRequested = false; // a forced stop came before the iterator was opened
 
+    struct CHeldEvent {
+        bool held = false;
+        long code = 0;
+        LONG_PTR param1 = 0;
+        LONG_PTR param2 = 0;
+    };
     std::mutex m_eventLock;       // innermost
     bool m_forwardEvents = false; // the start has finished: events go to the host
     bool m_errorForwarded = false;
+    CHeldEvent m_heldError; // the first error that came while the start ran
 
     std::mutex m_lifeLock; // innermost
     int m_users = 1;       // the recording itself, plus every thread inside

@@ -626,7 +626,9 @@ TEST_F(RecordContextTest, AFullDiskIsReportedOnceAndTheFileSoFarStaysPlayable) {
     const CCase cases[] = {{"full.avi", Avi(), "2m"}, {"full.wmv", Wmv(0, 4000), "256k"}};
     for (const CCase& c : cases) {
         SCOPED_TRACE(c.name);
-        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        // Few pre-event frames, so that the disk fills with live frames, after the start.
+        constexpr int32_t kFewFrames = 3;
+        CTestHost host(kWidth, kHeight, kFrameTime, kFewFrames);
         CSmallDisk disk(host.Folder(), c.size);
         if (!disk.Mounted()) {
             GTEST_SKIP() << "cannot mount a small tmpfs (" << disk.Error()
@@ -636,7 +638,7 @@ TEST_F(RecordContextTest, AFullDiskIsReportedOnceAndTheFileSoFarStaysPlayable) {
         host.SetSettings(c.settings);
         host.SetFileName(c.name);
         CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
-        feeder.WaitForFrame(kPreEventFrames + 2);
+        feeder.WaitForFrame(kFewFrames + 2);
         auto* rc = new CRecContext(&host);
         rc->StartRecord();
         // The host force-stops the recording when the error arrives, as the camera view does.
