@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -88,9 +89,11 @@ void CDxEventRec::Start(GstElement* pipeline, CDxEventRecDB* callback) {
         gst_object_unref(bus);
         THROW_GENERAL("Unable to create dx event thread abort event.");
     }
+    // The thread waits until this object is set up: its first callback may already call Stop.
+    std::promise<void> ready;
     try {
         gst_object_ref(bus); // the thread's own reference
-        m_thread = std::thread(&CDxEventRec::ThreadProc, bus, threadAbortFd, callback);
+        m_thread = std::thread(&CDxEventRec::ThreadProc, bus, threadAbortFd, callback, ready.get_future());
     } catch (const std::system_error&) {
         gst_object_unref(bus);
         gst_object_unref(bus);
@@ -101,6 +104,7 @@ void CDxEventRec::Start(GstElement* pipeline, CDxEventRecDB* callback) {
     m_bus = bus;
     m_abortFd = abortFd;
     m_running = true;
+    ready.set_value();
     TRACE("CDxEventRec::Start() receiver started for %p", static_cast<void*>(pipeline));
 }
 
@@ -126,7 +130,8 @@ void CDxEventRec::Stop() {
     TRACE("CDxEventRec::Stop() receiver stopped");
 }
 
-void CDxEventRec::ThreadProc(GstBus* bus, int abortFd, CDxEventRecDB* callback) {
+void CDxEventRec::ThreadProc(GstBus* bus, int abortFd, CDxEventRecDB* callback, std::future<void> ready) {
+    ready.wait();
     GPollFD busFd{-1, 0, 0};
     gst_bus_get_pollfd(bus, &busFd);
     for (;;) {

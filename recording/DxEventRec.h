@@ -36,7 +36,9 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstdint>
+#include <future>
 #include <thread>
 
 using LONG_PTR = intptr_t;
@@ -75,7 +77,7 @@ public:
     // Signals the receiver thread to end and, unless called on that thread, waits for it. Events
     // still on the bus are not delivered any more. Does nothing when not running.
     void Stop();
-    bool IsRunning() const { return m_running; }
+    bool IsRunning() const { return m_running.load(); }
 
     // Posts an event on the pipeline's bus; the receiver delivers it in order with the
     // pipeline's own messages. False when the pipeline has no bus or the bus refused it (a
@@ -90,10 +92,10 @@ public:
 private:
     // The thread owns its own bus reference and abort descriptor, so that a Stop from inside the
     // callback leaves nothing behind that the thread still reads.
-    static void ThreadProc(GstBus* bus, int abortFd, CDxEventRecDB* callback);
+    static void ThreadProc(GstBus* bus, int abortFd, CDxEventRecDB* callback, std::future<void> ready);
 
     GstBus* m_bus = nullptr; // reference held while running
     int m_abortFd = -1;      // eventfd signalled by Stop
     std::thread m_thread;
-    bool m_running = false;
+    std::atomic<bool> m_running{false};
 };
