@@ -1,0 +1,139 @@
+#include "app/qt/OptionsDlg.h"
+
+#include "app/qt/HotKeyEdit.h"
+#include "app/qt/UiMessages.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kMaxLogLength = 9999; // four digits
+} // namespace
+
+COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(parent), m_config(config) {
+    setWindowTitle("Options");
+    const CNotificationSettings notification = m_config.GetNotificationSettings();
+    const CMiscSettings misc = m_config.GetMiscSettings();
+
+    // Window group: hot key and minimising.
+    m_hotKey = new CHotKeyEdit(this);
+    CHotKey stored(misc.GetHotKeyVirtualKeyCode(), misc.GetHotKeyModifiers());
+    if (stored.IsEmpty()) {
+        stored = CHotKey(CHotKey::kProposedVirtualKey, CHotKey::kProposedModifiers);
+    }
+    m_hotKey->SetHotKey(stored);
+    m_minimizeMode = new QComboBox(this);
+    m_minimizeMode->addItem("Minimize the window", 0);
+    m_minimizeMode->addItem("Hide the window and show a tray icon", 1);
+    m_minimizeMode->addItem("Hide the window (the hot key shows it again)", 2);
+    int modeIndex = m_minimizeMode->findData(misc.GetMinimizeMode());
+    if (modeIndex < 0) {
+        // A stored value that does nothing is kept as it is unless the user picks another.
+        m_minimizeMode->addItem(QString("Do nothing (%1)").arg(misc.GetMinimizeMode()),
+                                misc.GetMinimizeMode());
+        modeIndex = m_minimizeMode->count() - 1;
+    }
+    m_minimizeMode->setCurrentIndex(modeIndex);
+    m_minimizeOnStartup =
+        new QCheckBox("Start minimized when a document is opened from the command line", this);
+    m_minimizeOnStartup->setChecked(misc.GetMinimizeOnStartup());
+    auto* windowGroup = new QGroupBox("Main window", this);
+    auto* windowForm = new QFormLayout(windowGroup);
+    windowForm->addRow("&Hot key to show the window:", m_hotKey);
+    windowForm->addRow("&When minimized:", m_minimizeMode);
+    windowForm->addRow(m_minimizeOnStartup);
+
+    // Notifications group: log length, database, unattended mode.
+    // A stored length of 0 (a value missing from the settings file) means the log's default.
+    const int32_t logLength = notification.GetMaximumLogLength() > 0
+                                  ? notification.GetMaximumLogLength()
+                                  : CNotificationSettings::kDefaultMaximumLogLength;
+    m_logLength = new QLineEdit(QString::number(logLength), this);
+    m_logLength->setMaxLength(4);
+    m_logLength->setValidator(new QIntValidator(0, kMaxLogLength, m_logLength));
+    m_databasePath = new QLineEdit(QString::fromStdString(notification.GetUserDbPath()), this);
+    auto* browse = new QPushButton("Browse...", this);
+    connect(browse, &QPushButton::clicked, this, &COptionsDlg::BrowseDatabase);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(m_databasePath, 1);
+    pathRow->addWidget(browse);
+    m_unattended = new QCheckBox("Unattended mode (errors are only logged, no dialog is shown)", this);
+    m_unattended->setChecked(notification.GetUnattendedMode());
+    auto* logGroup = new QGroupBox("Notifications", this);
+    auto* logForm = new QFormLayout(logGroup);
+    logForm->addRow("Maximum &log length:", m_logLength);
+    logForm->addRow("User &database:", pathRow);
+    logForm->addRow(m_unattended);
+
+    m_disableMD = new QCheckBox("Disable motion detection while a camera is inactive", this);
+    m_disableMD->setChecked(misc.GetDisableMDWhenInactive());
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(windowGroup);
+    layout->addWidget(logGroup);
+    layout->addWidget(m_disableMD);
+    layout->addWidget(buttons);
+}
+
+void COptionsDlg::BrowseDatabase() {
+    const QString path = QFileDialog::getSaveFileName(this, "User database", m_databasePath->text(),
+                                                      "Tavrix user database (*.db);;All files (*)", nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty()) {
+        m_databasePath->setText(path);
+    }
+}
+
+bool COptionsDlg::Validate(QString& message) const {
+    if (m_hotKey->GetHotKey().IsEmpty()) {
+        message = "You must enter a hotkey";
+        return false;
+    }
+    bool number = false;
+    const int length = m_logLength->text().trimmed().toInt(&number);
+    if (!number || length < 2 || length > kMaxLogLength) {
+        message = "The maximum log length must be a number from 2 to 9999.";
+        return false;
+    }
+    if (m_databasePath->text().trimmed().isEmpty()) {
+        message = "Please enter the file of the user database.";
+        return false;
+    }
+    return true;
+}
+
+void COptionsDlg::accept() {
+    QString message;
+    if (!Validate(message)) {
+        UiMessages::ShowWarning(this, message);
+        return;
+    }
+    CNotificationSettings notification = m_config.GetNotificationSettings();
+    notification.SetMaximumLogLength(m_logLength->text().trimmed().toInt());
+    notification.SetUserDbPath(QFileInfo(m_databasePath->text().trimmed()).absoluteFilePath().toStdString());
+    notification.SetUnattendedMode(m_unattended->isChecked());
+    m_config.SetNotificationSettings(notification);
+
+    CMiscSettings misc = m_config.GetMiscSettings();
+    misc.SetHotKeyVirtualKeyCode(m_hotKey->GetHotKey().GetVirtualKey());
+    misc.SetHotKeyModifiers(m_hotKey->GetHotKey().GetModifiers());
+    misc.SetMinimizeMode(m_minimizeMode->currentData().toInt());
+    misc.SetMinimizeOnStartup(m_minimizeOnStartup->isChecked());
+    misc.SetDisableMDWhenInactive(m_disableMD->isChecked());
+    m_config.SetMiscSettings(misc);
+    QDialog::accept();
+}
