@@ -1,0 +1,71 @@
+#pragma once
+// CPropActiveAreaDlg: the camera's "Active Area" page: the area mask editor on a still picture of
+// the camera. The picture is the camera's next frame, asked of its camera view on a pool thread
+// (it may take up to two seconds; none comes while the camera is unavailable or has no running
+// preview). Without a picture nothing can be painted and the stored mask is kept as it is.
+//
+// Controls: the tools Freehand, Line, Rectangle, Circle and Fill (one pressed at a time, Freehand
+// at start), "Clear All", the zoom list 12 to 500 % (100 % at start), the pen size 1 to 9, the
+// colour "Active" or "Inactive" ("Inactive" at start) and "Enable Active Area".
+// GUI thread only.
+
+#include "app/qt/PropertyPage.h"
+
+#include <QImage>
+
+#include <functional>
+#include <optional>
+
+class CBitmapPaintCtrl;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QToolButton;
+
+// Where the page gets the camera's still picture from: the document's view, which asks the camera
+// view. Request is called on the GUI thread and calls done on the GUI thread, later, with the
+// picture or nothing.
+class ISnapshotSource {
+public:
+    using Done = std::function<void(std::optional<QImage> picture)>;
+    virtual void RequestSnapshot(int32_t cameraId, Done done) = 0;
+
+protected:
+    ~ISnapshotSource() = default;
+};
+
+class CPropActiveAreaDlg : public CCameraPage {
+    Q_OBJECT
+public:
+    static constexpr int kZoomPercents[] = {12, 25, 50, 100, 200, 300, 400, 500};
+
+    // snapshots may be null (no camera view yet, as in a new document).
+    CPropActiveAreaDlg(CTavrixDocData& data, int32_t cameraId, ISnapshotSource* snapshots,
+                       QWidget* parent = nullptr);
+
+    QString Title() const override { return "Active Area"; }
+    void Store() override;
+
+    CBitmapPaintCtrl* PaintCtrl() const { return m_paint; }
+    QCheckBox* EnableField() const { return m_enable; }
+    QComboBox* ZoomField() const { return m_zoom; }
+    QComboBox* PenSizeField() const { return m_penSize; }
+    QComboBox* ColourField() const { return m_colour; }
+    QToolButton* ToolButton(int tool) const;
+    QLabel* StatusLabel() const { return m_status; }
+
+signals:
+    // The snapshot request was answered (with or without a picture).
+    void SnapshotFinished();
+
+private:
+    void OnSnapshot(std::optional<QImage> picture);
+
+    CBitmapPaintCtrl* m_paint;
+    QCheckBox* m_enable;
+    QComboBox* m_zoom;
+    QComboBox* m_penSize;
+    QComboBox* m_colour;
+    QLabel* m_status;
+    QToolButton* m_tools[5] = {};
+};

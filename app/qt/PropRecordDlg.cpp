@@ -1,0 +1,191 @@
+#include "app/qt/PropRecordDlg.h"
+
+#include "app/qt/CompressorSettingsDlg.h"
+#include "recording/DxDeviceMgr.h"
+#include "recording/NameTemplate.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent)
+    : CCameraPage(data, cameraId, parent) {
+    const CCamera& camera = Camera();
+    CDxDeviceMgrImpl& devices = CDxDeviceMgrImpl::Instance();
+
+    m_avi = new QRadioButton("&AVI", this);
+    m_wmv = new QRadioButton("&WMV", this);
+    auto* formats = new QButtonGroup(this);
+    formats->addButton(m_avi);
+    formats->addButton(m_wmv);
+    (camera.m_wmvActive ? m_wmv : m_avi)->setChecked(true);
+
+    // AVI: compressor and its settings.
+    m_compressor = new QComboBox(this);
+    m_compressor->addItem(kNoCompression, QString());
+    for (const auto& [displayName, friendlyName] : devices.GetCompressors()) {
+        m_compressor->addItem(QString::fromStdString(friendlyName), QString::fromStdString(displayName));
+    }
+    int index = m_compressor->findData(QString::fromStdString(camera.m_compressorDN));
+    if (index < 0) {
+        m_compressor->addItem(QString("<not present> %1").arg(QString::fromStdString(camera.m_compressorDN)),
+                              QString::fromStdString(camera.m_compressorDN));
+        index = m_compressor->count() - 1;
+    }
+    m_compressor->setCurrentIndex(index);
+    m_compressorData = camera.m_compressorData;
+    m_dataCompressor = QString::fromStdString(camera.m_compressorDN);
+    m_compressorSettings = new QPushButton("&Settings...", this);
+    connect(m_compressorSettings, &QPushButton::clicked, this, &CPropRecordDlg::EditCompressorSettings);
+    connect(m_compressor, &QComboBox::currentIndexChanged, this, &CPropRecordDlg::OnCompressorChanged);
+
+    // WMV: codec, format, bit rate.
+    m_codec = new QComboBox(this);
+    const auto codecs = devices.GetWmvCodecs();
+    for (size_t i = 0; i < codecs.size(); ++i) {
+        m_codec->addItem(QString::fromStdString(codecs[i].second), static_cast<int>(i));
+    }
+    index = m_codec->findData(camera.m_codec);
+    if (index < 0) {
+        m_codec->addItem(QString("<not present> codec %1").arg(camera.m_codec), camera.m_codec);
+        index = m_codec->count() - 1;
+    }
+    m_codec->setCurrentIndex(index);
+    m_codecFormat = new QComboBox(this);
+    FillCodecFormats();
+    connect(m_codec, &QComboBox::currentIndexChanged, this, &CPropRecordDlg::FillCodecFormats);
+    m_bitRate = new QSpinBox(this);
+    m_bitRate->setRange(1, 1000000);
+    m_bitRate->setValue(std::max(1, camera.m_bitRate));
+    m_bitRate->setSuffix(" kbit/s");
+
+    m_template = new QLineEdit(QString::fromStdString(camera.m_fileNameTemplate), this);
+    m_template->setToolTip(
+        "%n camera, %o document, %d day, %m month, %y year, %h hour, %i minute, %s second, "
+        "%t file type, %% a percent sign");
+    m_sample = new QLabel(this);
+    m_sample->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_append = new QCheckBox("A&ppend to existing video files", this);
+    m_append->setChecked(camera.m_appendVideoFiles);
+
+    auto* formatRow = new QHBoxLayout;
+    formatRow->addWidget(m_avi);
+    formatRow->addWidget(m_wmv);
+    formatRow->addStretch(1);
+
+    auto* aviGroup = new QGroupBox("AVI", this);
+    auto* aviForm = new QFormLayout(aviGroup);
+    auto* compressorRow = new QHBoxLayout;
+    compressorRow->addWidget(m_compressor, 1);
+    compressorRow->addWidget(m_compressorSettings);
+    aviForm->addRow("&Compressor:", compressorRow);
+
+    auto* wmvGroup = new QGroupBox("WMV", this);
+    auto* wmvForm = new QFormLayout(wmvGroup);
+    wmvForm->addRow("C&odec:", m_codec);
+    wmvForm->addRow("&Format:", m_codecFormat);
+    wmvForm->addRow("&Bit rate:", m_bitRate);
+
+    auto* fileForm = new QFormLayout;
+    fileForm->addRow("File &name template:", m_template);
+    fileForm->addRow("Example:", m_sample);
+    fileForm->addRow(m_append);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(formatRow);
+    layout->addWidget(aviGroup);
+    layout->addWidget(wmvGroup);
+    layout->addLayout(fileForm);
+    layout->addStretch(1);
+
+    connect(m_avi, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateEnabling);
+    connect(m_avi, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateSample);
+    connect(m_template, &QLineEdit::textChanged, this, &CPropRecordDlg::UpdateSample);
+    UpdateEnabling();
+    UpdateSample();
+}
+
+void CPropRecordDlg::FillCodecFormats() {
+    // The codecs offer one format each: their own default.
+    const int32_t stored = Camera().m_codecFormat;
+    m_codecFormat->clear();
+    m_codecFormat->addItem(kDefaultFormat, 0);
+    if (stored != 0 && m_codec->currentData().toInt() == Camera().m_codec) {
+        m_codecFormat->addItem(QString("<not present> format %1").arg(stored), stored);
+        m_codecFormat->setCurrentIndex(1);
+    }
+}
+
+void CPropRecordDlg::UpdateEnabling() {
+    const bool avi = m_avi->isChecked();
+    m_compressor->setEnabled(avi);
+    m_compressorSettings->setEnabled(avi && !m_compressor->currentData().toString().isEmpty());
+    m_codec->setEnabled(!avi);
+    m_codecFormat->setEnabled(!avi);
+    m_bitRate->setEnabled(!avi);
+}
+
+void CPropRecordDlg::UpdateSample() {
+    CNameTemplate nameTemplate;
+    nameTemplate.SetTime(static_cast<int64_t>(std::time(nullptr)));
+    nameTemplate.SetCameraName(Camera().m_camName);
+    nameTemplate.SetDocumentName("Document");
+    nameTemplate.SetEventString("");
+    nameTemplate.SetFileType(m_wmv->isChecked());
+    m_sample->setText(QString::fromStdString(nameTemplate.Expand(m_template->text().toStdString())));
+}
+
+void CPropRecordDlg::OnCompressorChanged() {
+    // Settings belong to one encoder: another compressor starts from its defaults.
+    const QString compressor = m_compressor->currentData().toString();
+    if (compressor != m_dataCompressor) {
+        m_compressorData.clear();
+        m_dataCompressor = compressor;
+    }
+    UpdateEnabling();
+}
+
+void CPropRecordDlg::EditCompressorSettings() {
+    const QString compressor = m_compressor->currentData().toString();
+    if (compressor.isEmpty()) {
+        return;
+    }
+    CCompressorSettingsDlg dialog(compressor.toStdString(), m_compressor->currentText(), m_compressorData,
+                                  this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_compressorData = dialog.GetState();
+        m_dataCompressor = compressor;
+    }
+}
+
+bool CPropRecordDlg::Validate(QString& message) {
+    const QString text = m_template->text().trimmed();
+    if (text.isEmpty()) {
+        message = "Please enter a file name template.";
+        return false;
+    }
+    return true;
+}
+
+void CPropRecordDlg::Store() {
+    CCamera& camera = Camera();
+    camera.m_wmvActive = m_wmv->isChecked();
+    camera.m_compressorDN = m_compressor->currentData().toString().toStdString();
+    camera.m_compressorData = m_compressorData;
+    camera.m_codec = m_codec->currentData().toInt();
+    camera.m_codecFormat = m_codecFormat->currentData().toInt();
+    camera.m_bitRate = m_bitRate->value();
+    camera.m_fileNameTemplate = m_template->text().trimmed().toStdString();
+    camera.m_appendVideoFiles = m_append->isChecked();
+}

@@ -1,0 +1,63 @@
+#pragma once
+// CPropRecordDlg: the camera's "Record" page: the file format (AVI or WMV), for AVI the video
+// compressor ("<No Compression>" for none) and its settings (stored as ".CompressorData"), for WMV
+// the codec, its format ("<Default>" for the codec's own) and the bit rate, the file name template
+// with a sample of the name it gives, and whether video files are appended to.
+// GUI thread only.
+
+#include "app/qt/PropertyPage.h"
+
+#include <cstdint>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+class CPropRecordDlg : public CCameraPage {
+    Q_OBJECT
+public:
+    static constexpr const char* kNoCompression = "<No Compression>";
+    static constexpr const char* kDefaultFormat = "<Default>";
+
+    CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr);
+
+    QString Title() const override { return "Record"; }
+    bool Validate(QString& message) override;
+    void Store() override;
+
+    QRadioButton* WmvField() const { return m_wmv; }
+    QRadioButton* AviField() const { return m_avi; }
+    QComboBox* CompressorField() const { return m_compressor; }
+    QPushButton* CompressorSettingsButton() const { return m_compressorSettings; }
+    QComboBox* CodecField() const { return m_codec; }
+    QComboBox* CodecFormatField() const { return m_codecFormat; }
+    QSpinBox* BitRateField() const { return m_bitRate; }
+    QLineEdit* TemplateField() const { return m_template; }
+    QLabel* SampleLabel() const { return m_sample; }
+    const std::vector<uint8_t>& CompressorData() const { return m_compressorData; }
+
+private:
+    void UpdateEnabling();
+    void UpdateSample();
+    void OnCompressorChanged();
+    void EditCompressorSettings();
+    void FillCodecFormats();
+
+    QRadioButton* m_avi;
+    QRadioButton* m_wmv;
+    QComboBox* m_compressor;
+    QPushButton* m_compressorSettings;
+    QComboBox* m_codec;
+    QComboBox* m_codecFormat;
+    QSpinBox* m_bitRate;
+    QLineEdit* m_template;
+    QLabel* m_sample;
+    QCheckBox* m_append;
+    std::vector<uint8_t> m_compressorData; // of the compressor chosen now
+    QString m_dataCompressor;              // the compressor m_compressorData belongs to
+};

@@ -1,0 +1,66 @@
+#pragma once
+// CPropVideoDlg: the camera's "Video" page: the capture device, its capture format (media
+// subtype, frame size, frames a second) and, for analogue capture cards, the video input of the
+// crossbar and the TV tuner's settings. The choices come from the device's capabilities, which the
+// device manager reads on a pool thread (opening a device may take seconds); until they arrive,
+// and for a device that cannot be opened, the stored values are shown and kept. A stored value
+// the device does not offer is listed too, so that nothing changes unless the user picks it.
+// GUI thread only.
+
+#include "app/qt/PropertyPage.h"
+#include "recording/VideoDeviceCaps.h"
+
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+
+class CPropVideoDlg : public CCameraPage {
+    Q_OBJECT
+public:
+    CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr);
+
+    QString Title() const override { return "Video"; }
+    bool Validate(QString& message) override;
+    void Store() override;
+
+    QComboBox* DeviceField() const { return m_device; }
+    QComboBox* SubtypeField() const { return m_subtype; }
+    QComboBox* SizeField() const { return m_size; }
+    QSpinBox* FpsField() const { return m_fps; }
+    QLabel* StatusLabel() const { return m_status; }
+    bool CapsLoaded() const { return m_caps.has_value(); }
+
+signals:
+    // The capabilities of the chosen device arrived (or could not be read).
+    void CapsFinished();
+
+private:
+    void OnDeviceChanged();
+    void OnCaps(const QString& deviceName, std::optional<CVideoDeviceCaps> caps, const QString& error);
+    // Fills the format and capture card fields from caps (or only the stored values without).
+    void FillFormats(bool keepStored);
+    void ShowDeviceProperties();
+    QString CurrentDevice() const;
+
+    QComboBox* m_device;
+    QPushButton* m_deviceProperties;
+    QLabel* m_status;
+    QComboBox* m_subtype;
+    QComboBox* m_size;
+    QSpinBox* m_fps;
+    QCheckBox* m_hasCrossbar;
+    QComboBox* m_videoInput;
+    QCheckBox* m_hasTuner;
+    QComboBox* m_tvFormat;
+    QSpinBox* m_channel;
+    QSpinBox* m_countryCode;
+    QComboBox* m_inputType;
+    QSpinBox* m_inputConnection;
+
+    std::optional<CVideoDeviceCaps> m_caps; // of the device chosen now, once read
+    QString m_capsDevice;                   // the device m_caps belongs to
+};
