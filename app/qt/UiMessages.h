@@ -13,11 +13,16 @@ namespace UiMessages {
 
 // A warning box with the text and an OK button.
 void ShowWarning(QWidget* parent, const QString& text);
+// An information box with the text and an OK button.
+void ShowInformation(QWidget* parent, const QString& text);
 // A Yes/No question; true for Yes.
 bool AskYesNo(QWidget* parent, const QString& text);
+// A Yes/No/Cancel question (the save prompt).
+enum class Answer { Yes, No, Cancel };
+Answer AskYesNoCancel(QWidget* parent, const QString& text);
 
-// Replaces the boxes: the hook receives each text and returns the answer to a question (its value
-// is ignored for warnings). An empty hook restores the boxes.
+// Replaces the boxes: the hook receives each text and returns the answer to a question, true for
+// Yes (its value is ignored for warnings and information). An empty hook restores the boxes.
 using Hook = std::function<bool(const QString& text)>;
 void SetHook(Hook hook);
 

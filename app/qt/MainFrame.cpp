@@ -1,0 +1,512 @@
+#include "app/qt/MainFrame.h"
+
+#include "TavrixVersion.h"
+#include "app/TavrixAppCore.h"
+#include "app/qt/BackgroundTask.h"
+#include "app/qt/CameraPropertySheet.h"
+#include "app/qt/GlobalHotKey.h"
+#include "app/qt/NotifyBar.h"
+#include "app/qt/OptionsDlg.h"
+#include "app/qt/TavrixView.h"
+#include "app/qt/UiMessages.h"
+#include "foundation/SystemInfo.h"
+#include "foundation/Tracer.h"
+#include "persistence/ConfigMgrImpl.h"
+#include "persistence/NotificationLog.h"
+#include "persistence/TavrixDoc.h"
+#include "recording/DxDeviceInfoSource.h"
+#include "recording/DxDeviceMgr.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+const char kFilter[] = "Tavrix Files (*.tvrx)";
+
+// The program's icon, drawn: a camera body with its lens.
+QIcon MakeIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(40, 60, 90));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(2, 8, 22, 16, 3, 3);
+    painter.drawPolygon(QPolygon({QPoint(24, 12), QPoint(30, 8), QPoint(30, 24), QPoint(24, 20)}));
+    painter.setBrush(QColor(220, 40, 40));
+    painter.drawEllipse(QPoint(13, 16), 4, 4);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CTavrixAppCore& app, CMessageDispatcher& dispatcher, CRecentFileList& recentFiles,
+                       QWidget* parent)
+    : QMainWindow(parent), m_app(app), m_dispatcher(dispatcher), m_recentFiles(recentFiles) {
+    setWindowTitle("Tavrix");
+    setWindowIcon(MakeIcon());
+    resize(1024, 720);
+    m_mdi = new QMdiArea(this);
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { UpdateCommands(); });
+
+    m_notifyBar = new CNotifyBar(CNotificationLog::Instance(), this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_notifyBar);
+
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    m_tray->setToolTip("Tavrix");
+    auto* trayMenu = new QMenu(this);
+    trayMenu->addAction("&Show Tavrix", this, &CMainFrame::RestoreWindow);
+    trayMenu->addAction("E&xit", this, &QMainWindow::close);
+    m_tray->setContextMenu(trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+            RestoreWindow();
+        }
+    });
+
+    m_hotKey = new CGlobalHotKey(this);
+    connect(m_hotKey, &CGlobalHotKey::Activated, this, &CMainFrame::RestoreWindow);
+
+    CreateMenus();
+    m_targetId = m_dispatcher.Register(this);
+    UpdateCommands();
+}
+
+CMainFrame::~CMainFrame() {
+    m_dispatcher.Unregister(m_targetId);
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    m_newAction = file->addAction("&New...", QKeySequence::New, this, [this] { FileNew(); });
+    m_openAction = file->addAction("&Open...", QKeySequence::Open, this, [this] { FileOpen(); });
+    QAction* save = file->addAction("&Save", QKeySequence::Save, this, [this] { SaveDocument(ActiveView()); });
+    QAction* saveAs = file->addAction("Save &As...", QKeySequence::SaveAs, this, [this] {
+        CTavrixView* view = ActiveView();
+        if (view == nullptr) {
+            return;
+        }
+        const QString path = QFileDialog::getSaveFileName(this, "Save As", view->windowFilePath(), kFilter);
+        if (!path.isEmpty()) {
+            SaveDocumentAs(view, path.endsWith(".tvrx") ? path : path + ".tvrx");
+        }
+    });
+    QAction* close = file->addAction("&Close", QKeySequence::Close, this, [this] { CloseDocument(ActiveView()); });
+    QAction* properties = file->addAction("Document &Properties...", this, [this] {
+        if (CTavrixView* view = ActiveView()) {
+            view->EditDocument();
+        }
+    });
+    file->addSeparator();
+    for (int i = 0; i < CRecentFileList::kSize; ++i) {
+        QAction* recent = file->addAction(QString(), this, [this, i] { OpenRecent(i); });
+        recent->setVisible(false);
+        m_recentActions.push_back(recent);
+    }
+    m_recentSeparator = file->addSeparator();
+    file->addAction("E&xit", QKeySequence::Quit, this, &QMainWindow::close);
+    connect(file, &QMenu::aboutToShow, this, [this] {
+        UpdateRecentMenu();
+        UpdateCommands();
+    });
+    m_documentActions = {save, saveAs, close, properties};
+
+    QMenu* camera = menuBar()->addMenu("&Camera");
+    camera->addAction("&Activate all cameras", this, [this] { m_app.ActivateAllCameras(); });
+    camera->addAction("&Deactivate all cameras", this, [this] { m_app.DeactivateAllCameras(); });
+    camera->addSeparator();
+    QAction* cameraProperties = camera->addAction("Camera &Properties...", this, [this] {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->EditCamera(view->CurrentCameraId());
+        }
+    });
+    QAction* newCamera = camera->addAction("&New Camera...", this, [this] {
+        if (CTavrixView* view = ActiveView()) {
+            view->AddCamera();
+        }
+    });
+    QAction* deleteCamera = camera->addAction("De&lete Camera", this, [this] {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->DeleteCamera(view->CurrentCameraId());
+        }
+    });
+    connect(camera, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommands);
+    m_documentActions.push_back(newCamera);
+    m_cameraActions = {cameraProperties, deleteCamera};
+
+    QMenu* view = menuBar()->addMenu("&View");
+    m_fullScreenAction = view->addAction("&Full Screen", QKeySequence::FullScreen, this, &CMainFrame::ToggleFullScreen);
+    m_fullScreenAction->setCheckable(true);
+    view->addAction(m_notifyBar->toggleViewAction());
+    QMenu* windows = view->addMenu("&Windows");
+    windows->addAction("&Tile", m_mdi, &QMdiArea::tileSubWindows);
+    windows->addAction("&Cascade", m_mdi, &QMdiArea::cascadeSubWindows);
+    view->addSeparator();
+    view->addAction("&Options...", this, &CMainFrame::ShowOptions);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction("System &Info", this, &CMainFrame::CopySystemInfo);
+    help->addAction("&About Tavrix...", this, &CMainFrame::ShowAbout);
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    const QStringList& files = m_recentFiles.Files();
+    for (int i = 0; i < CRecentFileList::kSize; ++i) {
+        QAction* action = m_recentActions[static_cast<size_t>(i)];
+        if (i < files.size()) {
+            action->setText(QString("&%1 %2").arg(i + 1).arg(files[i]));
+            action->setVisible(true);
+        } else {
+            action->setVisible(false);
+        }
+    }
+    m_recentSeparator->setVisible(!files.isEmpty());
+}
+
+void CMainFrame::UpdateCommands() {
+    const bool devices = m_app.HasCaptureDevice();
+    m_newAction->setEnabled(devices);
+    m_openAction->setEnabled(devices);
+    for (QAction* recent : m_recentActions) {
+        recent->setEnabled(devices);
+    }
+    CTavrixView* view = ActiveView();
+    for (QAction* action : m_documentActions) {
+        action->setEnabled(view != nullptr);
+    }
+    for (QAction* action : m_cameraActions) {
+        action->setEnabled(view != nullptr && view->CurrentCameraId() >= 0);
+    }
+}
+
+// ---- documents ----
+
+CTavrixView* CMainFrame::ActiveView() const {
+    QMdiSubWindow* sub = m_mdi->activeSubWindow();
+    if (sub == nullptr && !m_mdi->subWindowList().isEmpty()) {
+        sub = m_mdi->subWindowList().first();
+    }
+    return sub ? qobject_cast<CTavrixView*>(sub->widget()) : nullptr;
+}
+
+std::vector<CTavrixView*> CMainFrame::Views() const {
+    std::vector<CTavrixView*> views;
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        if (auto* view = qobject_cast<CTavrixView*>(sub->widget())) {
+            views.push_back(view);
+        }
+    }
+    return views;
+}
+
+QMdiSubWindow* CMainFrame::SubWindowOf(CTavrixView* view) const {
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        if (sub->widget() == view) {
+            return sub;
+        }
+    }
+    return nullptr;
+}
+
+CTavrixView* CMainFrame::AddViewWindow(CTavrixView* view) {
+    QMdiSubWindow* sub = m_mdi->addSubWindow(view);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowIcon(windowIcon());
+    sub->installEventFilter(this);
+    connect(view, &CTavrixView::DocumentChanged, this, &CMainFrame::UpdateCommands);
+    sub->resize(std::max(480, m_mdi->width() - 20), std::max(360, m_mdi->height() - 20));
+    sub->show();
+    m_mdi->setActiveSubWindow(sub);
+    UpdateCommands();
+    return view;
+}
+
+CTavrixView* CMainFrame::FileNew() {
+    if (!m_app.HasCaptureDevice()) {
+        return nullptr;
+    }
+    // The new document's file comes first; without a name nothing is created.
+    QFileDialog dialog(this, "Open", QString(), kFilter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix("tvrx");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return nullptr;
+    }
+    return FileNewNamed(dialog.selectedFiles().first());
+}
+
+CTavrixView* CMainFrame::FileNewNamed(const QString& path) {
+    const bool existed = QFileInfo::exists(path);
+    auto document = std::make_unique<CTavrixDoc>();
+    if (!document->OnNewDocument(path.toStdString())) {
+        return nullptr; // the reason was shown
+    }
+    if (!CCameraPropertySheet::Edit(*document, 0, nullptr, this)) {
+        // Cancelled: no document, and no file left behind that this command created.
+        document->OnCloseDocument();
+        document.reset();
+        if (!existed) {
+            QFile::remove(path);
+        }
+        return nullptr;
+    }
+    auto* view = new CTavrixView;
+    CTavrixViewCore* core = m_app.AddDocument(std::move(document), view->MakeHooks());
+    view->Attach(core);
+    m_recentFiles.Add(path);
+    return AddViewWindow(view);
+}
+
+CTavrixView* CMainFrame::FileOpen() {
+    if (!m_app.HasCaptureDevice()) {
+        return nullptr;
+    }
+    const QString path = QFileDialog::getOpenFileName(this, "Open", QString(), kFilter);
+    return path.isEmpty() ? nullptr : OpenDocument(path);
+}
+
+CTavrixView* CMainFrame::OpenDocument(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    for (CTavrixView* open : Views()) {
+        if (open->windowFilePath() == full) {
+            m_mdi->setActiveSubWindow(SubWindowOf(open));
+            return open;
+        }
+    }
+    auto* view = new CTavrixView;
+    CTavrixViewCore* core = m_app.OpenDocument(full.toStdString(), view->MakeHooks());
+    if (core == nullptr) {
+        delete view;
+        m_recentFiles.Remove(full); // a file that cannot be opened leaves the list
+        return nullptr;
+    }
+    view->Attach(core);
+    m_recentFiles.Add(full);
+    return AddViewWindow(view);
+}
+
+void CMainFrame::OpenRecent(int index) {
+    const QStringList& files = m_recentFiles.Files();
+    if (index >= 0 && index < files.size() && m_app.HasCaptureDevice()) {
+        OpenDocument(files[index]);
+    }
+}
+
+bool CMainFrame::SaveDocument(CTavrixView* view) {
+    CTavrixDoc* document = view ? view->Document() : nullptr;
+    if (document == nullptr) {
+        return false;
+    }
+    const bool saved = document->OnSaveDocument();
+    view->UpdateTitle();
+    return saved;
+}
+
+bool CMainFrame::SaveDocumentAs(CTavrixView* view, const QString& path) {
+    CTavrixDoc* document = view ? view->Document() : nullptr;
+    if (document == nullptr) {
+        return false;
+    }
+    const bool saved = document->OnSaveDocumentAs(QFileInfo(path).absoluteFilePath().toStdString());
+    if (saved) {
+        m_recentFiles.Add(path);
+    }
+    view->UpdateTitle();
+    return saved;
+}
+
+bool CMainFrame::CloseDocument(CTavrixView* view) {
+    CTavrixDoc* document = view ? view->Document() : nullptr;
+    if (document == nullptr) {
+        return false;
+    }
+    if (document->IsModified()) {
+        switch (UiMessages::AskYesNoCancel(
+            this, QString("Save changes to %1?").arg(QString::fromStdString(document->GetTitle())))) {
+        case UiMessages::Answer::Yes:
+            if (!SaveDocument(view)) {
+                return false;
+            }
+            break;
+        case UiMessages::Answer::No:
+            break;
+        case UiMessages::Answer::Cancel:
+            return false;
+        }
+    }
+    // The database connection, then the camera views (their windows go with them), then the
+    // document's window.
+    m_app.CloseDocument(view->Core());
+    view->Attach(nullptr);
+    if (QMdiSubWindow* sub = SubWindowOf(view)) {
+        sub->removeEventFilter(this);
+        sub->close();
+    }
+    UpdateCommands();
+    return true;
+}
+
+bool CMainFrame::CloseAllDocuments() {
+    for (CTavrixView* view : Views()) {
+        if (!CloseDocument(view)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
+            if (auto* view = qobject_cast<CTavrixView*>(sub->widget())) {
+                // Closing a document's window is closing the document, with its save prompt.
+                event->ignore();
+                QMetaObject::invokeMethod(this, [this, view] { CloseDocument(view); }, Qt::QueuedConnection);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- the window ----
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!CloseAllDocuments()) {
+        event->ignore();
+        return;
+    }
+    m_tray->hide();
+    event->accept();
+    QApplication::quit();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        // Hiding from within the state change confuses some window managers: done right after.
+        QTimer::singleShot(0, this, &CMainFrame::ApplyMinimizeMode);
+    }
+}
+
+void CMainFrame::ApplyMinimizeMode() {
+    switch (CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode()) {
+    case 1:
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            m_tray->show();
+            hide();
+        } else {
+            // Without a tray the window could not be found again: it stays minimised.
+            TRACE("CMainFrame::ApplyMinimizeMode() no system tray: the window stays minimised");
+        }
+        break;
+    case 2:
+        hide();
+        break;
+    default:
+        break; // 0 and anything else: an ordinary minimise
+    }
+}
+
+void CMainFrame::ShowAtStartup(bool minimize) {
+    if (!minimize) {
+        show();
+        return;
+    }
+    switch (CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode()) {
+    case 1:
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            m_tray->show();
+            break;
+        }
+        showMinimized();
+        break;
+    case 2:
+        break; // hidden: the hot key shows it
+    default:
+        showMinimized();
+        break;
+    }
+}
+
+void CMainFrame::RestoreWindow() {
+    if (isFullScreen()) {
+        showFullScreen();
+    } else {
+        showNormal();
+    }
+    raise();
+    activateWindow();
+    m_tray->hide();
+}
+
+void CMainFrame::ToggleFullScreen() {
+    if (isFullScreen()) {
+        showNormal();
+    } else {
+        showFullScreen();
+    }
+    m_fullScreenAction->setChecked(isFullScreen());
+}
+
+void CMainFrame::RegisterHotKey() {
+    const CMiscSettings misc = CConfigMgrImpl::Instance().GetMiscSettings();
+    m_hotKey->Register(CHotKey(misc.GetHotKeyVirtualKeyCode(), misc.GetHotKeyModifiers()));
+}
+
+void CMainFrame::ShowOptions() {
+    COptionsDlg dialog(CConfigMgrImpl::Instance(), this);
+    if (dialog.exec() == QDialog::Accepted) {
+        RegisterHotKey();
+    }
+}
+
+void CMainFrame::ShowAbout() {
+    QMessageBox::about(this, "About Tavrix",
+                       QString("<b>Tavrix %1</b><p>Video surveillance: motion detection frame by frame, "
+                               "recordings that begin before the motion, and actions on camera events.</p>"
+                               "<p>Qt %2, GStreamer %3</p>")
+                           .arg(TAVRIX_VERSION_STRING, qVersion(), QString::fromUtf8(gst_version_string())));
+}
+
+void CMainFrame::CopySystemInfo() {
+    BackgroundTask::Run(
+        this,
+        [] { return CSystemInfo::BuildReportText(CDxDeviceInfoSource(CDxDeviceMgrImpl::Instance())); },
+        [](CMainFrame& frame, std::string report) {
+            QString message;
+            QClipboard* clipboard = QGuiApplication::clipboard();
+            if (clipboard == nullptr) {
+                message = CSystemInfo::kClipboardOpenFailed;
+            } else {
+                const QString text = QString::fromStdString(report);
+                clipboard->setText(text);
+                message = clipboard->text() == text ? CSystemInfo::kClipboardCopied : CSystemInfo::kClipboardSetFailed;
+            }
+            UiMessages::ShowInformation(&frame, message);
+            emit frame.SystemInfoFinished(message);
+        });
+}
+
+void CMainFrame::OnMessage(uint32_t message, uintptr_t, intptr_t) {
+    if (message == ViewMessage::kNotificationListChanged) {
+        m_notifyBar->OnListChanged();
+    }
+}
