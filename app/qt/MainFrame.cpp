@@ -96,7 +96,8 @@ void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     m_newAction = file->addAction("&New...", QKeySequence::New, this, [this] { FileNew(); });
     m_openAction = file->addAction("&Open...", QKeySequence::Open, this, [this] { FileOpen(); });
-    QAction* save = file->addAction("&Save", QKeySequence::Save, this, [this] { SaveDocument(ActiveView()); });
+    QAction* save =
+        file->addAction("&Save", QKeySequence::Save, this, [this] { SaveDocument(ActiveView()); });
     QAction* saveAs = file->addAction("Save &As...", QKeySequence::SaveAs, this, [this] {
         CTavrixView* view = ActiveView();
         if (view == nullptr) {
@@ -107,7 +108,8 @@ void CMainFrame::CreateMenus() {
             SaveDocumentAs(view, path.endsWith(".tvrx") ? path : path + ".tvrx");
         }
     });
-    QAction* close = file->addAction("&Close", QKeySequence::Close, this, [this] { CloseDocument(ActiveView()); });
+    QAction* close =
+        file->addAction("&Close", QKeySequence::Close, this, [this] { CloseDocument(ActiveView()); });
     QAction* properties = file->addAction("Document &Properties...", this, [this] {
         if (CTavrixView* view = ActiveView()) {
             view->EditDocument();
@@ -151,7 +153,8 @@ void CMainFrame::CreateMenus() {
     m_cameraActions = {cameraProperties, deleteCamera};
 
     QMenu* view = menuBar()->addMenu("&View");
-    m_fullScreenAction = view->addAction("&Full Screen", QKeySequence::FullScreen, this, &CMainFrame::ToggleFullScreen);
+    m_fullScreenAction =
+        view->addAction("&Full Screen", QKeySequence::FullScreen, this, &CMainFrame::ToggleFullScreen);
     m_fullScreenAction->setCheckable(true);
     view->addAction(m_notifyBar->toggleViewAction());
     QMenu* windows = view->addMenu("&Windows");
@@ -378,7 +381,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
             if (auto* view = qobject_cast<CTavrixView*>(sub->widget())) {
                 // Closing a document's window is closing the document, with its save prompt.
                 event->ignore();
-                QMetaObject::invokeMethod(this, [this, view] { CloseDocument(view); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, view] { CloseDocument(view); }, Qt::QueuedConnection);
                 return true;
             }
         }
@@ -488,8 +492,7 @@ void CMainFrame::ShowAbout() {
 
 void CMainFrame::CopySystemInfo() {
     BackgroundTask::Run(
-        this,
-        [] { return CSystemInfo::BuildReportText(CDxDeviceInfoSource(CDxDeviceMgrImpl::Instance())); },
+        this, [] { return CSystemInfo::BuildReportText(CDxDeviceInfoSource(CDxDeviceMgrImpl::Instance())); },
         [](CMainFrame& frame, std::string report) {
             QString message;
             QClipboard* clipboard = QGuiApplication::clipboard();
@@ -498,7 +501,8 @@ void CMainFrame::CopySystemInfo() {
             } else {
                 const QString text = QString::fromStdString(report);
                 clipboard->setText(text);
-                message = clipboard->text() == text ? CSystemInfo::kClipboardCopied : CSystemInfo::kClipboardSetFailed;
+                message = clipboard->text() == text ? CSystemInfo::kClipboardCopied
+                                                    : CSystemInfo::kClipboardSetFailed;
             }
             UiMessages::ShowInformation(&frame, message);
             emit frame.SystemInfoFinished(message);

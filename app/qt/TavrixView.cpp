@@ -47,12 +47,16 @@ CTavrixViewCore::CHooks CTavrixView::MakeHooks() {
     CTavrixViewCore::CHooks hooks;
     // The view logic lives shorter than this window: the application closes the document (and
     // with it the view logic) before the window goes.
-    hooks.createRenderer = [this](int32_t cameraId) { return EnsureCameraWindow(cameraId)->Video()->CreateRenderer(); };
+    hooks.createRenderer = [this](int32_t cameraId) {
+        return EnsureCameraWindow(cameraId)->Video()->CreateRenderer();
+    };
     hooks.cameraViewCreated = [this](CCameraView& cameraView) {
         EnsureCameraWindow(cameraView.GetCameraId());
         UpdateCameraTitle(cameraView);
     };
-    hooks.cameraViewDestroyed = [this](CCameraView& cameraView) { RemoveCameraWindow(cameraView.GetCameraId()); };
+    hooks.cameraViewDestroyed = [this](CCameraView& cameraView) {
+        RemoveCameraWindow(cameraView.GetCameraId());
+    };
     hooks.cameraChanged = [this](CCameraView& cameraView) { UpdateCameraTitle(cameraView); };
     return hooks;
 }
@@ -169,7 +173,8 @@ bool CTavrixView::eventFilter(QObject* watched, QEvent* event) {
             if (watched == window || watched == window->Video()) {
                 const int32_t cameraId = id;
                 // After this event has been handled: the sheet runs its own event loop.
-                QMetaObject::invokeMethod(this, [this, cameraId] { EditCamera(cameraId); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, cameraId] { EditCamera(cameraId); }, Qt::QueuedConnection);
                 return true;
             }
         }
@@ -235,7 +240,8 @@ bool CTavrixView::DeleteCamera(int32_t cameraId) {
         return false;
     }
     const std::string name = document->GetCameraName(cameraId);
-    if (!UiMessages::AskYesNo(window(), QString("Delete the camera '%1'?").arg(QString::fromStdString(name)))) {
+    if (!UiMessages::AskYesNo(window(),
+                              QString("Delete the camera '%1'?").arg(QString::fromStdString(name)))) {
         return false;
     }
     CTavrixDocData copy = document->GetData();
@@ -250,7 +256,8 @@ bool CTavrixView::DeleteCamera(int32_t cameraId) {
 void CTavrixView::RequestSnapshot(int32_t cameraId, Done done) {
     CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
     if (cameraView == nullptr) {
-        QMetaObject::invokeMethod(this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done] { done(std::nullopt); }, Qt::QueuedConnection);
         return;
     }
     // The handle holds what the picture is taken from, so the wait (up to two seconds) may run on

@@ -54,9 +54,9 @@ private:
 };
 
 struct CVideoWidget::CMailbox {
-    std::mutex lock;                 // guards the fields below
+    std::mutex lock;                  // guards the fields below
     CVideoWidget* receiver = nullptr; // cleared by the widget's destructor
-    QImage waiting;                  // the newest frame not yet taken
-    bool callPending = false;        // a TakeFrame call is queued
+    QImage waiting;                   // the newest frame not yet taken
+    bool callPending = false;         // a TakeFrame call is queued
     std::atomic<int64_t> delivered{0};
 };
