@@ -49,7 +49,7 @@ class CRecContext final : public ITavrixSourceCB, public CDxEventRecDB {
 public:
     // The longest a stop waits for the end of the stream to reach the writer (an encoder may
     // still be compressing its last frames) before it stops the pipeline anyway.
-    static constexpr uint32_t kEndOfStreamTimeoutMs = 10000;
+    static constexpr uint32_t kEndOfStreamTimeoutMs = 30000;
     // The shortest a start waits for the pipeline to play (its first frame at the writer).
     static constexpr uint32_t kMinPrerollTimeoutMs = 2000;
     // The frame time a file gets when the capture's frame time is not known: 25 frames a second.

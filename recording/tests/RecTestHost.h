@@ -152,46 +152,22 @@ public:
     }
 
     // ---- IRecContextHost ----
-    int32_t GetFrameWidth() override {
-        Called("GetFrameWidth");
-        return m_width;
-    }
-    int32_t GetFrameHeight() override {
-        Called("GetFrameHeight");
-        return m_height;
-    }
-    int32_t GetFrameStride() override {
-        Called("GetFrameStride");
-        return BgrRowStride(m_width);
-    }
-    REFERENCE_TIME GetFrameDuration() override {
-        Called("GetFrameDuration");
-        return m_frameDuration;
-    }
-    CPreEventBuffer* GetPreEventBuffer() override {
-        Called("GetPreEventBuffer");
-        return &m_buffer;
-    }
-    std::string GetDocumentName() override {
-        Called("GetDocumentName");
-        return "RecDoc";
-    }
-    std::string GetCameraName() override {
-        Called("GetCameraName");
-        return "RecCam";
-    }
+    int32_t GetFrameWidth() override { return m_width; }
+    int32_t GetFrameHeight() override { return m_height; }
+    int32_t GetFrameStride() override { return BgrRowStride(m_width); }
+    REFERENCE_TIME GetFrameDuration() override { return m_frameDuration; }
+    CPreEventBuffer* GetPreEventBuffer() override { return &m_buffer; }
+    std::string GetDocumentName() override { return "RecDoc"; }
+    std::string GetCameraName() override { return "RecCam"; }
     std::string GetRecordPath() override {
-        Called("GetRecordPath");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_recordPath;
     }
     CRecordSettings GetRecordSettings() override {
-        Called("GetRecordSettings");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_settings;
     }
     std::string GetRecordFileName() override {
-        Called("GetRecordFileName");
         std::lock_guard<std::mutex> lock(m_lock);
         return m_fileName;
     }
