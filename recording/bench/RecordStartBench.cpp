@@ -2,8 +2,8 @@
 // frame reaching the file writer (goal: under 300 ms), for a 640x480 camera at 25 frames a second
 // with 2 s of pre-event frames, in each file format. The stop of every recording is not timed.
 //
-// Counters: to_playing_ms (StartRecord until the context joins its camera's record set, which it
-// does once the pipeline plays) and to_first_frame_ms (until the first frame reached the writer;
+// Counters: to_playing_ms (StartRecord until Record Begin, which the context raises once its
+// pipeline plays) and to_first_frame_ms (until the first frame reached the writer;
 // the iteration time). Recordings go into a temporary folder that is removed afterwards.
 
 #include "grabber/VideoFormat.h"
@@ -59,13 +59,17 @@ public:
     std::string GetRecordPath() override { return m_folder; }
     CRecordSettings GetRecordSettings() override { return m_settings; }
     std::string GetRecordFileName() override { return m_settings.wmvActive ? "bench.wmv" : "bench.avi"; }
-    void RaiseCameraEvent(int32_t, const std::string&) override {}
-    void AddToRCSet(CRecContext*) override {
+    // Record Begin comes once the pipeline plays.
+    void RaiseCameraEvent(int32_t kind, const std::string&) override {
+        if (kind != kEventRecordBegin) {
+            return;
+        }
         std::lock_guard<std::mutex> lock(m_lock);
         m_playingAt = Clock::now();
         ++m_added;
         m_changed.notify_all();
     }
+    void AddToRCSet(CRecContext*) override {}
     void RemoveFromRCSet(CRecContext*) override {
         std::lock_guard<std::mutex> lock(m_lock);
         ++m_removed;
