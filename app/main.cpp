@@ -1,6 +1,10 @@
-// Tavrix command line entry point.
+// Tavrix command line entry point: the headless shell, the document commands and the device and
+// system reports (CommandLine.h lists them).
 
 #include "TavrixVersion.h"
+#include "app/CommandLine.h"
+#include "app/DocCommands.h"
+#include "app/HeadlessShell.h"
 #include "camera/LockMonitor.h"
 #include "foundation/CrashHandler.h"
 #include "foundation/SystemInfo.h"
@@ -10,7 +14,7 @@
 #include "recording/TavrixElements.h"
 
 #include <cstdio>
-#include <cstring>
+#include <iostream>
 #include <map>
 #include <string>
 
@@ -42,29 +46,58 @@ int PrintSystemInfo() {
     return 0;
 }
 
+int Run(const CCommandLine& line, bool tracing) {
+    switch (line.command) {
+    case CCommandLine::Command::Version:
+        std::printf("Tavrix %s\n", TAVRIX_VERSION_STRING);
+        return 0;
+    case CCommandLine::Command::Devices:
+        return ListDevices();
+    case CCommandLine::Command::SysInfo:
+        return PrintSystemInfo();
+    case CCommandLine::Command::Headless: {
+        CHeadlessOptions options;
+        options.documents = line.documents;
+        options.activate = line.activate;
+        options.durationSeconds = line.durationSeconds;
+        options.stats = line.stats;
+        options.tracingStarted = tracing;
+        return HeadlessShell::Run(options);
+    }
+    case CCommandLine::Command::DocCreate:
+        return DocCommands::Create(line.file, line.cameras, line.recordPath, std::cout, std::cerr);
+    case CCommandLine::Command::DocShow:
+        return DocCommands::Show(line.file, std::cout, std::cerr);
+    case CCommandLine::Command::DocSet:
+        return DocCommands::Set(line.file, line.key, line.value, std::cout, std::cerr);
+    case CCommandLine::Command::Usage:
+        break;
+    }
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "tavrix: %s\n", line.error.c_str());
+    }
+    std::fputs(CCommandLine::UsageText(), stderr);
+    return 2;
+}
+
 } // namespace
 
 // Installed before main runs, so that a crash anywhere in the program leaves its report.
 static CCrashHandlerInstaller s_crashHandler;
 
 int main(int argc, char** argv) {
+    const CCommandLine line = CCommandLine::Parse(argc, argv);
+    if (line.command == CCommandLine::Command::Headless) {
+        // Before the first thread starts: only the shell's signal thread takes them.
+        HeadlessShell::BlockTerminationSignals();
+    }
     // The tracer is the first service started and the last one stopped.
-    CTracer::Instance().Start();
+    const bool tracing = CTracer::Instance().Start();
     TRACE("Tavrix %s starting", TAVRIX_VERSION_STRING);
     // The settings ask whether a session lock signal source is present when they are loaded.
     CLockMonitor::RegisterSettingsProbe();
 
-    int status = 0;
-    if (argc >= 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0)) {
-        std::printf("Tavrix %s\n", TAVRIX_VERSION_STRING);
-    } else if (argc >= 2 && std::strcmp(argv[1], "devices") == 0) {
-        status = ListDevices();
-    } else if (argc >= 2 && std::strcmp(argv[1], "sysinfo") == 0) {
-        status = PrintSystemInfo();
-    } else {
-        std::fprintf(stderr, "Usage: tavrix --version | devices | sysinfo\n");
-        status = 2;
-    }
+    const int status = Run(line, tracing);
 
     TRACE("Tavrix stopping with status %d", status);
     CTracer::Instance().Stop();

@@ -12,6 +12,7 @@ namespace {
 // Shared while a display is in use, exclusive while it is replaced.
 std::shared_mutex g_displayLock;
 IErrorDisplay* g_display = nullptr;
+ErrorReportObserver g_observer; // under g_displayLock
 
 // The headless form of the dialog: its labels and fields, one a line.
 void WriteDialogToStandardError(const CErrorEntry& entry) {
@@ -27,6 +28,11 @@ void WriteDialogToStandardError(const CErrorEntry& entry) {
 }
 
 } // namespace
+
+void SetErrorReportObserver(ErrorReportObserver observer) {
+    std::unique_lock<std::shared_mutex> lock(g_displayLock);
+    g_observer = std::move(observer);
+}
 
 void SetErrorDisplay(IErrorDisplay* display) {
     std::unique_lock<std::shared_mutex> lock(g_displayLock);
@@ -50,10 +56,13 @@ void ReportException(const CBaseException& exception, const std::string& docName
     const std::string text = ExceptionLogText(exception);
     TRACE("ReportException() %s", text.c_str());
     CNotificationLog::Instance().AddEntry(docName, camName, text);
+    std::shared_lock<std::shared_mutex> lock(g_displayLock);
+    if (g_observer) {
+        g_observer(text, docName, camName);
+    }
     if (CConfigMgrImpl::Instance().GetNotificationSettings().GetUnattendedMode()) {
         return;
     }
-    std::shared_lock<std::shared_mutex> lock(g_displayLock);
     if (g_display) {
         g_display->ShowErrorDialog(exception.First());
     } else {

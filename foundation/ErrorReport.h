@@ -11,6 +11,7 @@
 
 #include "foundation/Exceptions.h"
 
+#include <functional>
 #include <string>
 
 class IErrorDisplay {
@@ -23,6 +24,13 @@ public:
     // A message box with one text and an OK button.
     virtual void ShowMessageBox(const std::string& text) = 0;
 };
+
+// Called for every reported exception, after its log entry and whether or not a dialog follows,
+// on the reporting thread; it must not block. The headless shell writes reported errors to
+// standard error with it. An empty observer removes it.
+using ErrorReportObserver =
+    std::function<void(const std::string& logText, const std::string& docName, const std::string& camName)>;
+void SetErrorReportObserver(ErrorReportObserver observer);
 
 // Registers the display (null: back to standard error). Registering waits until no other thread is
 // inside the previous display, so a shell may destroy its display after unregistering it.

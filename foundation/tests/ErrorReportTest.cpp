@@ -116,6 +116,21 @@ TEST_F(ErrorReportTest, WithoutADisplayTheDialogGoesToStandardError) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
+TEST_F(ErrorReportTest, ObserverSeesEveryReportAlsoWhenUnattended) {
+    std::vector<std::string> seen;
+    SetErrorReportObserver([&seen](const std::string& text, const std::string& doc, const std::string& cam) {
+        seen.push_back(doc + "|" + cam + "|" + text);
+    });
+    SetUnattended(true);
+    ReportException(CGeneralEx(".\\X", "CGeneralEx", 1, "unattended", "i"), "Office", "Door");
+    SetUnattended(false);
+    ReportException(CGeneralEx(".\\X", "CGeneralEx", 1, "attended"), "", "");
+    SetErrorReportObserver({});
+    ReportException(CGeneralEx(".\\X", "CGeneralEx", 1, "after removal"), "", "");
+    EXPECT_EQ(seen, (std::vector<std::string>{"Office|Door|unattended;i", "||attended"}));
+    EXPECT_EQ(m_display.dialogs.size(), 2u) << "the dialog does not depend on the observer";
+}
+
 TEST_F(ErrorReportTest, MessageBoxesGoToTheDisplay) {
     ShowMessageBox("An error occurred during opening the document: 'nothing to read'");
     ASSERT_EQ(m_display.messages.size(), 1u);

@@ -1,0 +1,38 @@
+#pragma once
+// The command line of build/bin/tavrix:
+//
+//   tavrix --version | -v
+//   tavrix devices                     capture devices and compressors
+//   tavrix sysinfo                     the system information report
+//   tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...
+//   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
+//   tavrix doc show FILE
+//   tavrix doc set FILE KEY VALUE
+//
+// Parsed on the main thread before anything starts.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CCommandLine {
+    enum class Command { Usage, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+
+    Command command = Command::Usage;
+    // Headless
+    std::vector<std::string> documents;
+    bool activate = false;
+    double durationSeconds = -1; // below 0: until SIGINT or SIGTERM
+    bool stats = false;
+    // doc
+    std::string file;
+    std::vector<std::string> cameras;
+    std::optional<std::string> recordPath;
+    std::string key;
+    std::string value;
+    // Set for Usage when the command line was wrong.
+    std::string error;
+
+    static CCommandLine Parse(int argc, const char* const* argv);
+    static const char* UsageText();
+};

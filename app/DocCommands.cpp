@@ -1,0 +1,438 @@
+#include "app/DocCommands.h"
+
+#include "foundation/Exceptions.h"
+#include "persistence/Camera.h"
+#include "persistence/DocumentSchema.h"
+#include "persistence/TavrixDoc.h"
+#include "persistence/sqlite3x.h"
+#include "platform/Guid.h"
+#include "platform/Paths.h"
+#include "recording/CaptureSourceName.h"
+#include "recording/TavrixElements.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+namespace DocCommands {
+
+namespace {
+
+// The keys (their last part) that the program stores and reads as flags.
+const std::set<std::string> kBooleanNames = {
+    "ActivateAtStartup", "ActivateOnWindowsLock", "AppendVideoFiles", "hasCrossbar", "hasTuner", "WMVActive",
+    "AreaMaskEnabled",   "ImageAvailable",        "ValidDoW",         "ValidTime",   "ValidDay", "ValidMonth",
+    "ValidYear"};
+
+std::string LastPart(const std::string& key) {
+    const size_t dot = key.rfind('.');
+    return dot == std::string::npos ? key : key.substr(dot + 1);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Opens an existing document file for show and set: a clear line on the error stream and false
+// when it is missing, no SQLite file, no document or a newer one.
+bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connection, std::ostream& err) {
+    if (!IsRegularFile(file)) {
+        err << "tavrix: cannot open '" << file << "': " << (errno != 0 ? std::strerror(errno) : "not a file")
+            << "\n";
+        return false;
+    }
+    try {
+        connection.open(file);
+        const int tables = connection.executeint(
+            "select count(*) from sqlite_master where name in ('t_tavrixdoc_schema','t_config_data');");
+        if (tables != 2) {
+            err << "tavrix: '" << file << "' is not a Tavrix document\n";
+            return false;
+        }
+        if (connection.executeint64("select ifnull(max(version),0) from t_tavrixdoc_schema;") >
+            DocumentSchema::kVersion) {
+            err << "tavrix: " << DocumentSchema::kNewerVersionMessage << "\n";
+            return false;
+        }
+    } catch (const sqlite3x::database_error& e) {
+        err << "tavrix: '" << file << "' is not a Tavrix document: " << e.what() << "\n";
+        return false;
+    }
+    return true;
+}
+
+struct StoredValue {
+    Column column = Column::None;
+    int64_t integer = 0;
+    std::string text;
+    std::vector<uint8_t> bytes;
+};
+
+StoredValue ReadValue(sqlite3x::sqlite3_reader& reader) {
+    StoredValue value;
+    if (reader.getcoltype(1) != sqlite3x::column_type::null) {
+        value.column = Column::Integer;
+        value.integer = reader.getint64(1);
+    } else if (reader.getcoltype(2) != sqlite3x::column_type::null) {
+        value.column = Column::Text;
+        value.text = reader.getstring(2);
+    } else if (reader.getcoltype(3) != sqlite3x::column_type::null) {
+        value.column = Column::Blob;
+        value.bytes = reader.getblob(3);
+    }
+    return value;
+}
+
+std::string FormatValue(Kind kind, const StoredValue& value) {
+    switch (kind) {
+    case Kind::Integer:
+        return std::to_string(value.integer);
+    case Kind::Boolean:
+        return value.integer == 1 ? "true" : (value.integer == 0 ? "false" : std::to_string(value.integer));
+    case Kind::Text:
+        return EscapeText(value.text);
+    case Kind::Guid:
+        return GUID::FromBytes(value.bytes.data()).ToString();
+    case Kind::Blob:
+        return HexOf(value.bytes);
+    case Kind::Null:
+        break;
+    }
+    return "";
+}
+
+} // namespace
+
+const char* KindName(Kind kind) {
+    switch (kind) {
+    case Kind::Integer:
+        return "integer";
+    case Kind::Boolean:
+        return "boolean";
+    case Kind::Text:
+        return "text";
+    case Kind::Guid:
+        return "guid";
+    case Kind::Blob:
+        return "blob";
+    case Kind::Null:
+        break;
+    }
+    return "null";
+}
+
+Kind KindOf(const std::string& key, Column column, size_t blobSize) {
+    switch (column) {
+    case Column::Integer:
+        return kBooleanNames.count(LastPart(key)) != 0 ? Kind::Boolean : Kind::Integer;
+    case Column::Text:
+        return Kind::Text;
+    case Column::Blob:
+        return LastPart(key) == "MediaSubtype" && blobSize == 16 ? Kind::Guid : Kind::Blob;
+    case Column::None:
+        break;
+    }
+    return Kind::Null;
+}
+
+std::string EscapeText(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+bool UnescapeText(const std::string& text, std::string& result) {
+    result.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            result += text[i];
+            continue;
+        }
+        if (++i >= text.size()) {
+            return false;
+        }
+        switch (text[i]) {
+        case '\\':
+            result += '\\';
+            break;
+        case 't':
+            result += '\t';
+            break;
+        case 'n':
+            result += '\n';
+            break;
+        case 'r':
+            result += '\r';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string HexOf(const std::vector<uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const uint8_t b : bytes) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 15];
+    }
+    return hex;
+}
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (text.size() % 2 != 0) {
+        return false;
+    }
+    const auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]);
+        const int low = digit(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    return true;
+}
+
+bool ParseInt32(const std::string& text, int32_t& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end != text.c_str() + text.size() || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return false;
+    }
+    value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+bool ParseBoolean(const std::string& text, bool& value) {
+    std::string lower;
+    for (const char c : text) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (lower == "true" || lower == "1" || lower == "yes" || lower == "on") {
+        value = true;
+        return true;
+    }
+    if (lower == "false" || lower == "0" || lower == "no" || lower == "off") {
+        value = false;
+        return true;
+    }
+    return false;
+}
+
+int Create(const std::string& file, const std::vector<std::string>& cameras,
+           const std::optional<std::string>& recordPath, std::ostream& out, std::ostream& err) {
+    std::error_code error;
+    if (std::filesystem::exists(file, error)) {
+        err << "tavrix: '" << file << "' exists already; a new document needs a new file\n";
+        return 1;
+    }
+    InitGStreamer(); // test source names are checked against the test picture's patterns
+    for (const std::string& camera : cameras) {
+        try {
+            CCaptureSourceName::Parse(camera);
+        } catch (const CBaseException& e) {
+            err << "tavrix: camera '" << camera << "': " << e.GetMessage() << "\n";
+            return 1;
+        }
+    }
+    std::string folder;
+    if (recordPath) {
+        folder = std::filesystem::absolute(*recordPath, error).lexically_normal().string();
+        if (error || !platform::MakeDirs(folder) || !std::filesystem::is_directory(folder, error)) {
+            err << "tavrix: the record path '" << *recordPath << "' is not a folder that can be used\n";
+            return 1;
+        }
+        if (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+    }
+
+    CTavrixDoc document;
+    if (!document.OnNewDocument(file)) {
+        return 1; // the reason went to the error stream
+    }
+    document.Edit([&](CTavrixDocData& data) {
+        for (size_t i = 0; i < cameras.size(); ++i) {
+            // The new document's first camera is "Default"; the others are named after their id.
+            CCamera* camera = i == 0 ? data.m_cameras.Find(0) : data.AddCamera();
+            if (camera != nullptr) {
+                camera->m_videoDeviceDN = cameras[i];
+            }
+        }
+        if (recordPath) {
+            data.m_commonFilePath = folder;
+        }
+    });
+    const bool saved = document.OnSaveDocument();
+    document.OnCloseDocument();
+    if (!saved) {
+        std::filesystem::remove(file, error);
+        return 1;
+    }
+    out << "Created '" << file << "' with " << document.GetCameraIds().size()
+        << " camera(s), recording into '" << document.GetCommonFilePath() << "'\n";
+    return 0;
+}
+
+int Show(const std::string& file, std::ostream& out, std::ostream& err) {
+    sqlite3x::sqlite3_connection connection;
+    if (!OpenExisting(file, connection, err)) {
+        return 1;
+    }
+    try {
+        sqlite3x::sqlite3_command command(
+            connection, "select id, int_value, string_value, blob_value from t_config_data order by id;");
+        sqlite3x::sqlite3_reader reader = command.executereader();
+        while (reader.read()) {
+            const std::string key =
+                reader.getcoltype(0) == sqlite3x::column_type::null ? std::string() : reader.getstring(0);
+            const StoredValue value = ReadValue(reader);
+            const Kind kind = KindOf(key, value.column, value.bytes.size());
+            out << EscapeText(key) << '\t' << KindName(kind) << '\t' << FormatValue(kind, value) << '\n';
+        }
+    } catch (const std::exception& e) {
+        err << "tavrix: cannot read '" << file << "': " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int Set(const std::string& file, const std::string& key, const std::string& value, std::ostream& out,
+        std::ostream& err) {
+    sqlite3x::sqlite3_connection connection;
+    if (!OpenExisting(file, connection, err)) {
+        return 1;
+    }
+    try {
+        StoredValue stored;
+        {
+            sqlite3x::sqlite3_command find(
+                connection,
+                "select id, int_value, string_value, blob_value from t_config_data where id = ?;");
+            find.bind(1, key);
+            sqlite3x::sqlite3_reader reader = find.executereader();
+            if (!reader.read()) {
+                err << "tavrix: the document has no key '" << key << "' (tavrix doc show lists them)\n";
+                return 1;
+            }
+            stored = ReadValue(reader);
+        }
+        const Kind kind = KindOf(key, stored.column, stored.bytes.size());
+        const auto refuse = [&](const char* expected) {
+            err << "tavrix: '" << value << "' is not a " << KindName(kind) << " value for '" << key << "' ("
+                << expected << ")\n";
+            return 1;
+        };
+        sqlite3x::sqlite3_transaction transaction(connection);
+        switch (kind) {
+        case Kind::Integer:
+        case Kind::Boolean: {
+            int32_t number = 0;
+            bool flag = false;
+            if (kind == Kind::Integer && !ParseInt32(value, number)) {
+                return refuse("a whole number from -2147483648 to 2147483647");
+            }
+            if (kind == Kind::Boolean) {
+                if (!ParseBoolean(value, flag)) {
+                    return refuse("true or false");
+                }
+                number = flag ? 1 : 0;
+            }
+            sqlite3x::sqlite3_command update(connection,
+                                             "update t_config_data set int_value = ? where id = ?;");
+            update.bind(1, number);
+            update.bind(2, key);
+            update.executenonquery();
+            break;
+        }
+        case Kind::Text: {
+            std::string text;
+            if (!UnescapeText(value, text)) {
+                return refuse("a text; a backslash only before \\, t, n or r");
+            }
+            sqlite3x::sqlite3_command update(connection,
+                                             "update t_config_data set string_value = ? where id = ?;");
+            update.bindtext_exact(1, text);
+            update.bind(2, key);
+            update.executenonquery();
+            break;
+        }
+        case Kind::Guid:
+        case Kind::Blob: {
+            std::vector<uint8_t> bytes;
+            GUID guid;
+            if (kind == Kind::Guid) {
+                if (!GUID::FromString(value, guid)) {
+                    return refuse("a GUID such as {e436eb7d-524f-11ce-9f53-0020af0ba770}");
+                }
+                const auto raw = guid.ToBytes();
+                bytes.assign(raw.begin(), raw.end());
+            } else if (!ParseHex(value, bytes)) {
+                return refuse("bytes in hexadecimal, two digits each");
+            }
+            sqlite3x::sqlite3_command update(connection,
+                                             "update t_config_data set blob_value = ? where id = ?;");
+            update.bind(1, bytes.data(), static_cast<int>(bytes.size()));
+            update.bind(2, key);
+            update.executenonquery();
+            break;
+        }
+        case Kind::Null:
+            err << "tavrix: the key '" << key << "' holds no value whose kind could be kept\n";
+            return 1;
+        }
+        transaction.commit();
+    } catch (const std::exception& e) {
+        err << "tavrix: cannot change '" << file << "': " << e.what() << "\n";
+        return 1;
+    }
+    out << key << " set\n";
+    return 0;
+}
+
+} // namespace DocCommands

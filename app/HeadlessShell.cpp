@@ -1,0 +1,192 @@
+#include "app/HeadlessShell.h"
+
+#include "app/TavrixAppCore.h"
+#include "camera/MessageDispatcher.h"
+#include "foundation/ErrorReport.h"
+#include "foundation/Tracer.h"
+#include "persistence/NotificationLog.h"
+#include "persistence/TavrixDoc.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace HeadlessShell {
+
+namespace {
+
+// Wakes the signal thread when the shell ends.
+constexpr int kWakeSignal = SIGUSR1;
+
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, kWakeSignal);
+    return set;
+}
+
+std::string Field(const std::string& text) {
+    std::string field = text;
+    for (char& c : field) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = ' ';
+        }
+    }
+    return field;
+}
+
+void Echo(const CLogEntry& entry) {
+    const std::string line = EchoLine(entry.time, entry.docName, entry.camName, entry.text) + "\n";
+    // One write a line, so that lines from several threads never mix.
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+void ReportToStandardError(const std::string& text, const std::string& document, const std::string& camera) {
+    std::string line = "tavrix: error";
+    if (!document.empty()) {
+        line += " in " + Field(document);
+    }
+    if (!camera.empty()) {
+        line += ", camera " + Field(camera);
+    }
+    line += ": " + Field(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void PrintStats(CTavrixAppCore& app, double wallSeconds) {
+    for (CTavrixViewCore* view : app.GetViews()) {
+        for (const int32_t cameraId : view->GetCameraViewIds()) {
+            CCameraView* camera = view->FindCameraView(cameraId);
+            if (camera == nullptr) {
+                continue;
+            }
+            const CCameraView::CStats stats = camera->GetStats();
+            const double onFrameMs = static_cast<double>(stats.onFrameNs) / 1e6;
+            std::fprintf(stderr,
+                         "stats\t%s\t%s\tframes=%lld\tonframe_ms=%.1f\tonframe_us_per_frame=%.1f\t"
+                         "onframe_ms_per_s=%.2f\trecordings=%lld\tstart_latency_ms_avg=%.1f\t"
+                         "start_latency_ms_max=%.1f\n",
+                         Field(view->GetDocument().GetTitle()).c_str(),
+                         Field(camera->GetCameraName()).c_str(), static_cast<long long>(stats.frames),
+                         onFrameMs,
+                         stats.frames > 0 ? static_cast<double>(stats.onFrameNs) / 1e3 / stats.frames : 0.0,
+                         wallSeconds > 0 ? onFrameMs / wallSeconds : 0.0,
+                         static_cast<long long>(stats.recordingsStarted),
+                         stats.recordingsStarted > 0
+                             ? static_cast<double>(stats.startLatencyTotalUs) / 1e3 / stats.recordingsStarted
+                             : 0.0,
+                         static_cast<double>(stats.startLatencyMaxUs) / 1e3);
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::fprintf(stderr, "process\twall_s=%.2f\tcpu_user_s=%.2f\tcpu_sys_s=%.2f\tmax_rss_kb=%ld\n",
+                 wallSeconds, static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6,
+                 static_cast<double>(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec / 1e6, usage.ru_maxrss);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void BlockTerminationSignals() {
+    const sigset_t set = HandledSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string EchoLine(const platform::SystemTime& time, const std::string& document, const std::string& camera,
+                     const std::string& text) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second);
+    return std::string(stamp) + "\t" + Field(document) + "\t" + Field(camera) + "\t" + Field(text);
+}
+
+int Run(const CHeadlessOptions& options) {
+    CMessageDispatcher& dispatcher = CMessageDispatcher::Instance();
+    std::thread signals([&dispatcher] {
+        const sigset_t set = HandledSignals();
+        bool stopping = false;
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0 || signal == kWakeSignal) {
+                return;
+            }
+            if (stopping) {
+                std::fputs("tavrix: stopping now\n", stderr);
+                std::_Exit(128 + signal);
+            }
+            stopping = true;
+            TRACE("HeadlessShell::Run() signal %d: stopping", signal);
+            dispatcher.Quit();
+        }
+    });
+
+    const int listener = CNotificationLog::Instance().AddListener(Echo);
+    SetErrorReportObserver(ReportToStandardError);
+    const auto started = std::chrono::steady_clock::now();
+
+    int status = 0;
+    {
+        CTavrixAppCore app(dispatcher);
+        CTavrixAppCore::COptions appOptions;
+        appOptions.tracingStarted = options.tracingStarted;
+        appOptions.unattended = true;
+        if (app.InitInstance(appOptions)) {
+            size_t opened = 0;
+            for (const std::string& document : options.documents) {
+                if (app.OpenDocument(document) != nullptr) {
+                    ++opened;
+                } else {
+                    std::fprintf(stderr, "tavrix: the document '%s' could not be opened\n", document.c_str());
+                    status = 1;
+                }
+            }
+            if (opened > 0) {
+                status = 0;
+                if (options.activate) {
+                    app.ActivateAllCameras();
+                }
+                if (options.durationSeconds > 0) {
+                    const auto end =
+                        started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(options.durationSeconds));
+                    for (;;) {
+                        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            end - std::chrono::steady_clock::now());
+                        if (left.count() <= 0 || dispatcher.RunFor(static_cast<uint32_t>(
+                                                     std::min<int64_t>(left.count(), 60000)))) {
+                            break;
+                        }
+                    }
+                } else {
+                    dispatcher.Run();
+                }
+            }
+            if (options.stats) {
+                PrintStats(app,
+                           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+            }
+        } else {
+            status = 1;
+        }
+        app.ExitInstance();
+    }
+
+    SetErrorReportObserver({});
+    CNotificationLog::Instance().RemoveListener(listener);
+    pthread_kill(signals.native_handle(), kWakeSignal);
+    signals.join();
+    return status;
+}
+
+} // namespace HeadlessShell

@@ -1,0 +1,236 @@
+#pragma once
+// CCameraView: the run-time object of one camera of an open document. It owns the camera's
+// preview pipeline (capture source, grabber, video output), receives every frame from the grabber,
+// hands its grey image to the motion detector, stamps the date, time and name into it, keeps it in
+// the pre-event buffer and draws the changed pixels, pixel count and frame rate after that. It
+// drives the camera state manager from motion, schedule, countdown, workstation lock, device
+// availability and recording failures; the state manager's reactions start and stop recordings
+// (record contexts) and raise the camera events.
+//
+// The document's view (CTavrixViewCore) creates one per camera through ICameraViewOwner, which
+// gives it the document, the way to post messages 3024 (redraw) and 3025 (rebuild) to the view and
+// its video output.
+//
+// Threads: the user-interface thread (construction, options, pipeline operations, NextState,
+// Activate/Deactivate, lock changes, window moves); the grabber's streaming thread (OnFrame,
+// OnStateChange); the preview pipeline's event thread (DxEvent, DeviceLost); the schedule service
+// thread (OnScheduleStateChange); the countdown thread (OnCountDownTick); record contexts' threads
+// (the record side below).
+//
+// Locks: m_cameraLock (re-entrant) guards every state manager input and update, and with it every
+// registered reaction and m_masterRC. Lock order: schedule service lock -> camera lock; countdown
+// lock -> motion detector lock -> camera lock; motion detector lock -> camera lock. m_rcLock
+// guards the record-context sets only and is never held while waiting. The per-frame work outside
+// OnStateChange takes no camera-view lock.
+
+#include "camera/CamViewStateMgr.h"
+#include "camera/CountDownTimer.h"
+#include "camera/FrameOverlay.h"
+#include "camera/RunningAverage.h"
+#include "camera/ScheduleService.h"
+#include "camera/VideoRenderer.h"
+#include "grabber/ITavrixGrabber.h"
+#include "motion/MotionDetector.h"
+#include "motion/TextOverlay.h"
+#include "platform/Sync.h"
+#include "recording/DxEventRec.h"
+#include "recording/PreEventBuffer.h"
+#include "recording/RecContextHost.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+class CCamera;
+class CRecContext;
+class CTavrixDoc;
+
+// What a camera view needs of the document's view that created it.
+class ICameraViewOwner {
+public:
+    virtual CTavrixDoc& GetDocument() = 0;
+    // Posts message 3024 or 3025 with the camera id to the document's view; never waits.
+    virtual void PostCameraMessage(uint32_t message, int32_t cameraId) = 0;
+    // The video output for a new preview pipeline of the camera.
+    virtual std::unique_ptr<IVideoRenderer> CreateVideoRenderer(int32_t cameraId) = 0;
+
+protected:
+    ~ICameraViewOwner() = default;
+};
+
+// Time bases of a camera view; the application uses the defaults, tests shorten them.
+struct CCameraViewTiming {
+    uint32_t countdownTickMs = 1000;
+    uint32_t schedulePassMs = 1000;
+    CScheduleService::LocalTimeSource scheduleClock = platform::GetLocalTime;
+    // How long building a pipeline waits for the capture format to be settled.
+    uint32_t formatTimeoutMs = 5000;
+};
+
+class CCameraView final : public ITavrixGrabberCB,
+                          public CMotionDetectorCB,
+                          public CDxEventRecDB,
+                          public CScheduleServiceCB,
+                          public CCountDownTimerCB,
+                          public IRecContextHost {
+public:
+    // Frame and recording measurements, for the statistics line of the headless shell and the
+    // benchmarks.
+    struct CStats {
+        int64_t frames = 0;
+        int64_t onFrameNs = 0;           // time spent in OnFrame
+        int64_t recordingsStarted = 0;   // record contexts that reached their running pipeline
+        int64_t startLatencyTotalUs = 0; // first frame with motion -> recording pipeline running
+        int64_t startLatencyMaxUs = 0;
+        int64_t startLatencyLastUs = -1;
+    };
+
+    CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTiming timing = {});
+    ~CCameraView();
+    CCameraView(const CCameraView&) = delete;
+    CCameraView& operator=(const CCameraView&) = delete;
+
+    // ---- the preview pipeline (user-interface thread) ----
+    void BuildGraph();
+    void TearDown();
+    void StartGraph();
+    void StopGraph();
+    // On message 3025: a new pipeline for the re-connected device.
+    void Reconnect();
+    // Places the video at (x, y) with the frame's size; an exception marks the device unavailable.
+    void MoveVideoWindow(int32_t x, int32_t y);
+    // The next frame as a picture (at most 2000 ms away); false while the camera is Unavailable.
+    bool GetSnapshot(CRgbPicture* picture);
+    // The device manager's news whether the capture device is present (user-interface thread):
+    // passes a loss or a return to the pipeline's event thread as EC_DEVICE_LOST.
+    void NotifyDevicePresence(bool present);
+
+    // ---- commands (user-interface thread) ----
+    void SetOptions();
+    void NextState();
+    void Activate();
+    void Deactivate();
+    void WindowsLockChanged(bool locked);
+
+    std::string GetStateText() const;
+    int32_t GetState() const { return m_stateMgr.GetState(); }
+    int32_t GetCameraId() const { return m_cameraId; }
+    const std::string& GetDeviceName() const { return m_deviceName; }
+    const std::string& GetDeviceFriendlyName() const { return m_deviceFriendlyName; }
+    int32_t GetCaptureFps() const { return m_captureFps; }
+    bool HasGraph() const { return m_graph != nullptr; }
+    CMotionDetector& GetMotionDetector() { return m_motionDetector; }
+    CStats GetStats() const;
+    // Record contexts of this camera that have not ended yet.
+    size_t GetRecordContextCount() const;
+
+    // ---- record side (IRecContextHost; record contexts' threads) ----
+    int32_t GetFrameWidth() override { return m_frameWidth.load(); }
+    int32_t GetFrameHeight() override { return m_frameHeight.load(); }
+    int32_t GetFrameStride() override { return m_frameStride.load(); }
+    REFERENCE_TIME GetFrameDuration() override { return m_frameDuration.load(); }
+    CPreEventBuffer* GetPreEventBuffer() override { return &m_preEventBuffer; }
+    // The document's title and the camera's name, as log entries carry them.
+    std::string GetDocumentName() override;
+    std::string GetCameraName() override;
+    std::string GetRecordPath() override;
+    CRecordSettings GetRecordSettings() override;
+    std::string GetRecordFileName() override;
+    void RaiseCameraEvent(int32_t kind, const std::string& eventString) override;
+    void AddToRCSet(CRecContext* rc) override;
+    void RemoveFromRCSet(CRecContext* rc) override;
+    void AsyncRecContextFailed(CRecContext* rc) override;
+    void DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR param2) override;
+
+    // ---- callbacks ----
+    HRESULT OnFrame(CMediaSample* sample) override;
+    void OnStateChange(int32_t oldState, int32_t newState) override;
+    void DxEvent(long code, LONG_PTR param1, LONG_PTR param2) override;
+    void OnScheduleStateChange(bool active) override;
+    void OnCountDownTick(int32_t remainingSeconds) override;
+
+private:
+    // Reactions registered with the state manager (under m_cameraLock).
+    void LogStateChange(int32_t oldState, int32_t newState);
+    void StopRecordOnLeave(int32_t oldState, int32_t newState);
+    void StartRecord(int32_t oldState, int32_t newState);
+    void StopCountDown(int32_t oldState, int32_t newState);
+    void RaiseEvent(int32_t kind);
+    // Stops the main record context, if any (takes m_cameraLock).
+    void StopRecord();
+    // Force-stops every running record context and waits until all have ended.
+    void StopAllRecordContexts();
+
+    // Pipeline steps (CameraViewGraph.cpp).
+    void AttachDevice();
+    void InitStillGraph();
+    void ClearGraph();
+    void DeviceLost();
+    void ResizePreEventBuffer();
+    void ApplySchedule(const CCamera& camera);
+    void HideVideoWindow();
+    // Routes a V4L2 capture card's video input and sets its tuner (SetOptions).
+    void ConfigureCrossbarAndTuner(const CCamera& camera);
+    // The camera's settings; throws CGeneralEx when the document no longer holds the camera.
+    CCamera ReadCamera();
+
+    void PostRedraw();
+    void SetInput(int index, bool value);
+
+    ICameraViewOwner* const m_view;
+    CTavrixDoc& m_document;
+    const int32_t m_cameraId;
+    const CCameraViewTiming m_timing;
+
+    CScheduleService m_scheduleService;
+    CMotionDetector m_motionDetector;
+    CPreEventBuffer m_preEventBuffer;
+
+    // The preview pipeline (user-interface thread; read by the event thread while it runs).
+    GstElement* m_graph = nullptr;         // the pipeline (reference held)
+    GstElement* m_captureFilter = nullptr; // the capture source (reference held)
+    GstElement* m_grabberElement = nullptr;
+    ITavrixGrabber* m_grabber = nullptr; // valid while m_grabberElement is held
+    std::unique_ptr<IVideoRenderer> m_renderer;
+    std::string m_deviceFriendlyName;
+
+    CRecContext* m_masterRC = nullptr; // guarded by m_cameraLock
+    mutable std::mutex m_rcLock;       // guards m_ActiveRC only; never held while waiting
+    std::set<CRecContext*> m_ActiveRC;
+
+    CRunningAverage m_fpsAverage{20};
+    CRunningAverage m_levelAverage{10};
+    int64_t m_lastFrameTime = 0; // monotonic clock, 100-ns units; 0 before the first frame
+    CDxEventRec m_graphEvents;
+    CCountDownTimer m_countDownTimer;
+    std::string m_deviceName;
+    std::atomic<int32_t> m_frameWidth{0};
+    std::atomic<int32_t> m_frameHeight{0};
+    std::atomic<int32_t> m_frameStride{0};
+    std::atomic<REFERENCE_TIME> m_frameDuration{0};
+    int32_t m_captureFps = 0;
+    mutable platform::CCritSec m_cameraLock;
+    CCamViewStateMgr m_stateMgr;
+    std::atomic<int32_t> m_viewMode{63};
+
+    // Streaming thread only.
+    CTextOverlay m_overlay;
+    CDateTimeStamp m_dateTime;
+    // The camera's name for the overlay and log entries, copied when the options are applied.
+    mutable std::mutex m_nameLock;
+    std::string m_cameraName;
+    // The device was reported lost and has not been rebuilt since.
+    std::atomic<bool> m_deviceLost{false};
+
+    // Measurements.
+    std::atomic<int64_t> m_statFrames{0};
+    std::atomic<int64_t> m_statOnFrameNs{0};
+    std::atomic<int64_t> m_motionStartNs{0}; // when the detector last reported motion; 0 none
+    mutable std::mutex m_statLock;
+    CStats m_recordStats;
+};

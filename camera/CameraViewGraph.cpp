@@ -1,0 +1,505 @@
+// The preview pipeline of a camera view: the capture source named by the camera's display name,
+// the capture format it is asked for, decoding and conversion to BGR, the grabber and the video
+// output; its events (device lost and back); crossbar and tuner of V4L2 capture cards.
+//
+//   source ! capsfilter(capture format) [! jpegdec] ! videoconvert ! capsfilter(BGR)
+//          ! tavrixgrabber ! video output
+//
+// GStreamer settles the formats while the pipeline starts, so the pipeline runs before the
+// grabber's format is read (a media graph would connect its formats while it is built).
+
+#include "camera/CameraView.h"
+
+#include "camera/CaptureFormat.h"
+#include "camera/MessageDispatcher.h"
+#include "foundation/ErrorReport.h"
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+#include "persistence/Camera.h"
+#include "persistence/NotificationLog.h"
+#include "recording/CaptureSourceName.h"
+#include "recording/DxDeviceMgr.h"
+#include "recording/TavrixElements.h"
+
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr size_t kMaxFriendlyName = 256;
+constexpr REFERENCE_TIME kDefaultFrameDuration = 400000; // 25 frames a second
+constexpr uint32_t kFormatPollMs = 5;
+
+// The text of the first error on a bus, or empty.
+std::string PopErrorText(GstBus* bus) {
+    std::string text;
+    if (bus == nullptr) {
+        return text;
+    }
+    while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+        if (text.empty()) {
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_error(message, &error, &debug);
+            text = error != nullptr ? error->message : "";
+            g_clear_error(&error);
+            g_free(debug);
+        }
+        gst_message_unref(message);
+    }
+    return text;
+}
+
+std::string PipelineErrorText(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    std::string text = PopErrorText(bus);
+    if (bus != nullptr) {
+        gst_object_unref(bus);
+    }
+    return text;
+}
+
+// The analog video standards of the stored ".TVFormat" as V4L2 standards.
+v4l2_std_id V4l2Standard(int32_t tvFormat) {
+    static const std::pair<uint32_t, v4l2_std_id> kMap[] = {
+        {0x1, V4L2_STD_NTSC_M},       {0x2, V4L2_STD_NTSC_M_JP},    {0x4, V4L2_STD_NTSC_443},
+        {0x10, V4L2_STD_PAL_B},       {0x20, V4L2_STD_PAL_D},       {0x40, V4L2_STD_PAL_G},
+        {0x80, V4L2_STD_PAL_H},       {0x100, V4L2_STD_PAL_I},      {0x200, V4L2_STD_PAL_M},
+        {0x400, V4L2_STD_PAL_N},      {0x800, V4L2_STD_PAL_60},     {0x1000, V4L2_STD_SECAM_B},
+        {0x2000, V4L2_STD_SECAM_D},   {0x4000, V4L2_STD_SECAM_G},   {0x8000, V4L2_STD_SECAM_H},
+        {0x10000, V4L2_STD_SECAM_K},  {0x20000, V4L2_STD_SECAM_K1}, {0x40000, V4L2_STD_SECAM_L},
+        {0x80000, V4L2_STD_SECAM_LC}, {0x100000, V4L2_STD_PAL_Nc}};
+    v4l2_std_id standard = 0;
+    for (const auto& [flag, id] : kMap) {
+        if ((static_cast<uint32_t>(tvFormat) & flag) != 0) {
+            standard |= id;
+        }
+    }
+    return standard;
+}
+
+int Ioctl(int fd, unsigned long request, void* argument) {
+    int result = 0;
+    do {
+        result = ioctl(fd, request, argument);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+} // namespace
+
+// ---- building ----
+
+void CCameraView::BuildGraph() {
+    AttachDevice();
+    InitStillGraph();
+}
+
+void CCameraView::AttachDevice() {
+    try {
+        const CCamera camera = ReadCamera();
+        m_deviceName = camera.m_videoDeviceDN;
+        if (m_deviceName.empty()) {
+            THROW_GENERAL("Illegal device string for capture device.");
+        }
+        // Parsing the name gives "Unable to parse device name of capture device.".
+        GstElement* source = CreateCaptureSource(m_deviceName, "CaptureDevice");
+        m_captureFilter = GST_ELEMENT(gst_object_ref_sink(source));
+
+        // Binding opens the device: a camera that is not there fails here.
+        GstBus* bus = gst_bus_new();
+        gst_element_set_bus(m_captureFilter, bus);
+        const GstStateChangeReturn opened = gst_element_set_state(m_captureFilter, GST_STATE_READY);
+        const std::string errorText = opened == GST_STATE_CHANGE_FAILURE ? PopErrorText(bus) : std::string();
+        gst_element_set_bus(m_captureFilter, nullptr);
+        gst_object_unref(bus);
+        if (opened == GST_STATE_CHANGE_FAILURE) {
+            THROW_DIRECTX_INFO(HRESULT_DEVICE_NOT_CONNECTED, "Unable to bind to capture device via moniker.",
+                               errorText);
+        }
+        std::string friendlyName = CDxDeviceMgrImpl::Instance().GetDeviceFriendlyName(m_deviceName);
+        if (friendlyName.empty()) {
+            friendlyName = m_deviceName;
+        }
+        if (friendlyName.size() > kMaxFriendlyName) {
+            friendlyName.resize(kMaxFriendlyName);
+        }
+        m_deviceFriendlyName = friendlyName;
+    } catch (const CBaseException&) {
+        if (m_captureFilter != nullptr) {
+            gst_element_set_state(m_captureFilter, GST_STATE_NULL);
+            gst_object_unref(m_captureFilter);
+            m_captureFilter = nullptr;
+        }
+        // The device's return (NotifyDevicePresence) rebuilds the camera.
+        m_deviceLost.store(true);
+        SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+        throw;
+    }
+}
+
+void CCameraView::InitStillGraph() {
+    TRACE("CCameraView::InitStillGraph() entered");
+    if (m_captureFilter == nullptr) {
+        THROW_GENERAL("Unable to attach to capture device.");
+    }
+    const CCamera camera = ReadCamera();
+    m_graph = gst_pipeline_new("PreviewGraph");
+    if (m_graph == nullptr) {
+        THROW_DIRECTX(E_OUTOFMEMORY, "Unable to create the preview graph.");
+    }
+    gst_object_ref_sink(m_graph);
+    m_graphEvents.Start(m_graph, this);
+
+    if (!gst_bin_add(GST_BIN(m_graph), GST_ELEMENT(gst_object_ref(m_captureFilter)))) {
+        THROW_DIRECTX(E_FAIL, "Could not add capture device in graph.");
+    }
+    GstElement* grabber = CreateGrabberElement("TavrixGrabber");
+    m_grabberElement = GST_ELEMENT(gst_object_ref_sink(grabber));
+    m_grabber = GetGrabberControl(m_grabberElement);
+    if (!gst_bin_add(GST_BIN(m_graph), GST_ELEMENT(gst_object_ref(m_grabberElement)))) {
+        THROW_DIRECTX(E_FAIL, "Unable to add TavrixGrabber to preview graph.");
+    }
+
+    m_captureFps = camera.m_fps;
+
+    // Format selection among what the opened device offers.
+    CCaptureFormatRequest request;
+    request.subtype = camera.m_mediaSubtype;
+    request.width = camera.m_videoSizeCx;
+    request.height = camera.m_videoSizeCy;
+    request.fps = camera.m_fps;
+    CCaptureFormat format;
+    if (GstPad* pad = gst_element_get_static_pad(m_captureFilter, "src")) {
+        GstCaps* offered = gst_pad_query_caps(pad, nullptr);
+        format = CCaptureFormat::Select(offered, request);
+        if (offered != nullptr) {
+            gst_caps_unref(offered);
+        }
+        gst_object_unref(pad);
+    }
+    if (format.outcome == CCaptureFormat::Outcome::NoConfiguration) {
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                              "Unable to obtain video grabber configuration interface. "
+                                              "Capture will start with hardware defaults.");
+    } else if (format.outcome == CCaptureFormat::Outcome::NoSuitableType) {
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                              "Unable to find suitable media type for configuring the video "
+                                              "grabber. Capture will start with hardware defaults.");
+    }
+    TRACE("CCameraView::InitStillGraph() capture format %s", format.ToString().c_str());
+
+    // The rest of the chain up to the video output.
+    m_renderer = m_view->CreateVideoRenderer(m_cameraId);
+    if (!m_renderer) {
+        m_renderer = std::make_unique<CNullVideoRenderer>();
+    }
+    GstElement* captureFormat = gst_element_factory_make("capsfilter", "CaptureFormat");
+    GstElement* decoder = format.jpeg ? gst_element_factory_make("jpegdec", "Decoder") : nullptr;
+    GstElement* convert = gst_element_factory_make("videoconvert", "Convert");
+    GstElement* grabberFormat = gst_element_factory_make("capsfilter", "GrabberFormat");
+    GstElement* sink = m_renderer->CreateSink();
+    GstElement* chain[] = {captureFormat, decoder, convert, grabberFormat};
+    bool made = captureFormat != nullptr && convert != nullptr && grabberFormat != nullptr &&
+                (decoder != nullptr || !format.jpeg);
+    for (GstElement* element : chain) {
+        if (element != nullptr && !gst_bin_add(GST_BIN(m_graph), element)) {
+            made = false;
+        }
+    }
+    if (!made || !gst_bin_add(GST_BIN(m_graph), sink)) {
+        THROW_DIRECTX(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.");
+    }
+    if (format.caps) {
+        g_object_set(captureFormat, "caps", format.caps.get(), nullptr);
+    }
+    GstCaps* bgr = gst_caps_from_string("video/x-raw,format=BGR");
+    g_object_set(grabberFormat, "caps", bgr, nullptr);
+    gst_caps_unref(bgr);
+    const bool linked =
+        gst_element_link(m_captureFilter, captureFormat) &&
+        (decoder == nullptr ? gst_element_link(captureFormat, convert)
+                            : gst_element_link_many(captureFormat, decoder, convert, nullptr)) &&
+        gst_element_link_many(convert, grabberFormat, m_grabberElement, sink, nullptr);
+    if (!linked) {
+        THROW_DIRECTX(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.");
+    }
+
+    CDxDeviceMgrImpl::Instance().ForceVideoDeviceCaps(m_deviceName, m_captureFilter, m_graph);
+
+    // Run; the formats are settled while the pipeline starts.
+    m_deviceLost.store(false);
+    if (gst_element_set_state(m_graph, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to run preview graph.", PipelineErrorText(m_graph));
+    }
+    CVideoFormat videoFormat;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timing.formatTimeoutMs);
+    while (FAILED(m_grabber->GetInputMediaType(&videoFormat))) {
+        if (m_deviceLost.load() || std::chrono::steady_clock::now() > deadline) {
+            THROW_DIRECTX(VFW_E_NOT_CONNECTED, "Unable to get the media type of the TavrixGrabber.");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFormatPollMs));
+    }
+    REFERENCE_TIME frameDuration = videoFormat.frameDuration100ns;
+    if (frameDuration <= 0) {
+        // A source of variable rate: the rate asked for, else 25 frames a second.
+        frameDuration = format.fpsNumerator > 0 && format.fpsDenominator > 0
+                            ? 10000000LL * format.fpsDenominator / format.fpsNumerator
+                            : kDefaultFrameDuration;
+    }
+    m_frameWidth.store(videoFormat.width);
+    m_frameHeight.store(videoFormat.height);
+    m_frameStride.store(videoFormat.stride);
+    m_frameDuration.store(frameDuration);
+    TRACE("CCameraView::InitStillGraph() frames %dx%d, stride %d, %lld00 ns each", videoFormat.width,
+          videoFormat.height, videoFormat.stride, static_cast<long long>(frameDuration));
+    // The first frame of this pipeline starts the frame-time measurement afresh.
+    m_lastFrameTime = 0;
+    m_grabber->SetFrameCallback(this);
+
+    m_renderer->Place(0, 0, 1, 1);
+    m_renderer->Show(true);
+
+    ResizePreEventBuffer();
+
+    // The schedule's first evaluation calls back from inside Start and updates the state: with the
+    // camera's schedule and the device already counted as available, the first state the camera
+    // shows is its real one (not Unavailable with an Error Occurred event on every start).
+    ApplySchedule(camera);
+    {
+        platform::CAutoLock lock(m_cameraLock);
+        m_stateMgr.SetInputValue(CCamViewStateMgr::kDeviceAvailable, true);
+    }
+    m_scheduleService.Start();
+    {
+        platform::CAutoLock lock(m_cameraLock);
+        m_stateMgr.SetInputValue(CCamViewStateMgr::kInSchedule, m_scheduleService.IsActive());
+        m_stateMgr.SetInputValue(CCamViewStateMgr::kDeviceAvailable, true);
+        m_stateMgr.Update();
+    }
+    TRACE("CCameraView::InitStillGraph() finished");
+}
+
+// ---- running and stopping ----
+
+void CCameraView::StartGraph() {
+    if (m_graph != nullptr && gst_element_set_state(m_graph, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to start the preview graph.", PipelineErrorText(m_graph));
+    }
+}
+
+void CCameraView::StopGraph() {
+    TRACE("CCameraView::StopGraph() entered");
+    if (m_graph != nullptr) {
+        TRACE("CCameraView::StopGraph() we have graphs");
+        // READY keeps the device open and the bus alive for the device's events.
+        gst_element_set_state(m_graph, GST_STATE_READY);
+    }
+    StopRecord();
+    TRACE("CCameraView::StopGraph() finished");
+}
+
+void CCameraView::HideVideoWindow() {
+    if (!m_renderer) {
+        return;
+    }
+    try {
+        m_renderer->Place(0, 0, 1, 1);
+        m_renderer->Show(false);
+    } catch (const CBaseException& e) {
+        TRACE("CCameraView::HideVideoWindow() %s", e.GetMessage().c_str());
+    }
+}
+
+void CCameraView::ClearGraph() {
+    TRACE("CCameraView::ClearGraph() entered");
+    if (m_graph != nullptr) {
+        HideVideoWindow();
+    }
+    m_scheduleService.Stop();
+    if (m_graph != nullptr) {
+        if (m_grabber != nullptr) {
+            m_grabber->SetFrameCallback(nullptr);
+        }
+        // The event thread first, so that no device-lost reaction changes the pipeline's state
+        // while it goes down.
+        m_graphEvents.Stop();
+        gst_element_set_state(m_graph, GST_STATE_NULL);
+        gst_object_unref(m_graph);
+        m_graph = nullptr;
+    }
+    if (m_grabberElement != nullptr) {
+        gst_object_unref(m_grabberElement);
+        m_grabberElement = nullptr;
+        m_grabber = nullptr;
+    }
+    m_renderer.reset();
+    StopRecord();
+    m_motionDetector.Reset();
+    TRACE("CCameraView::ClearGraph() finished");
+}
+
+void CCameraView::TearDown() {
+    ClearGraph();
+    if (m_captureFilter != nullptr) {
+        gst_element_set_state(m_captureFilter, GST_STATE_NULL);
+        gst_object_unref(m_captureFilter);
+        m_captureFilter = nullptr;
+    }
+}
+
+void CCameraView::Reconnect() {
+    TearDown();
+    BuildGraph();
+    SetInput(CCamViewStateMgr::kDeviceAvailable, true);
+}
+
+void CCameraView::MoveVideoWindow(int32_t x, int32_t y) {
+    if (!m_renderer) {
+        return;
+    }
+    try {
+        m_renderer->Place(x, y, m_frameWidth.load(), m_frameHeight.load());
+    } catch (const CBaseException&) {
+        SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+        throw;
+    }
+}
+
+bool CCameraView::GetSnapshot(CRgbPicture* picture) {
+    if (picture == nullptr || m_stateMgr.GetState() == CCamViewStateMgr::kUnavailable ||
+        m_grabber == nullptr) {
+        return false;
+    }
+    return SUCCEEDED(m_grabber->TakeSnapshot(picture));
+}
+
+// ---- events of the preview pipeline ----
+
+void CCameraView::NotifyDevicePresence(bool present) {
+    if (present != m_deviceLost.load()) {
+        return; // nothing new: present and running, or gone and known to be gone
+    }
+    TRACE("CCameraView::NotifyDevicePresence() device %s", present ? "back" : "gone");
+    const LONG_PTR back = present ? 1 : 0;
+    if (m_graph == nullptr || !CDxEventRec::PostEvent(m_graph, EC_DEVICE_LOST, 0, back)) {
+        // No pipeline whose events could carry the news: handled here.
+        DxEvent(EC_DEVICE_LOST, 0, back);
+    }
+}
+
+void CCameraView::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
+    TRACE("CCameraView::DxEvent()--> Event code: %#04x Params: %d, %d", static_cast<unsigned>(code),
+          static_cast<int>(param1), static_cast<int>(param2));
+    if (code == EC_ERRORABORT) {
+        // The capture stopped with an error (a camera unplugged, a device that failed): as lost.
+        TRACE("CCameraView::DxEvent() error of the preview graph: the capture device is lost");
+        code = EC_DEVICE_LOST;
+        param2 = 0;
+    }
+    if (code != EC_DEVICE_LOST) {
+        return;
+    }
+    try {
+        if (param2 == 0) {
+            DeviceLost();
+        } else {
+            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                                  "Capturing device re-connected.");
+            m_view->PostCameraMessage(ViewMessage::kCameraReconnected, m_cameraId);
+        }
+    } catch (const CBaseException& e) {
+        ReportException(e, GetDocumentName(), GetCameraName());
+    }
+}
+
+void CCameraView::DeviceLost() {
+    TRACE("CCameraView::DeviceLost() called");
+    {
+        platform::CAutoLock lock(m_cameraLock);
+        TRACE("CCameraView::DeviceLost() got crit sec");
+        if (m_deviceLost.exchange(true)) {
+            // The loss shows up as several errors at once; the first one was handled.
+            TRACE("CCameraView::DeviceLost() already lost");
+            return;
+        }
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), "Capturing device lost.");
+        m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+    }
+    // Stopped without the camera lock: stopping waits for the streaming thread, which may be
+    // waiting for that lock with a frame.
+    if (m_graph != nullptr && gst_element_set_state(m_graph, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        HideVideoWindow();
+        THROW_DIRECTX(E_FAIL, "Unable to stop preview graph.");
+    }
+    HideVideoWindow();
+    TRACE("CCameraView::DeviceLost() finished");
+}
+
+// ---- crossbar and tuner ----
+
+void CCameraView::ConfigureCrossbarAndTuner(const CCamera& camera) {
+    if (m_graph == nullptr || m_captureFilter == nullptr) {
+        return;
+    }
+    // Only V4L2 devices have video inputs to route and tuners; the source element's open file
+    // descriptor reaches them.
+    GObjectClass* klass = G_OBJECT_GET_CLASS(m_captureFilter);
+    if (g_object_class_find_property(klass, "device-fd") == nullptr) {
+        return;
+    }
+    gint fd = -1;
+    g_object_get(m_captureFilter, "device-fd", &fd, nullptr);
+    if (fd < 0) {
+        return;
+    }
+    int inputs = 0;
+    for (;; ++inputs) {
+        v4l2_input input{};
+        input.index = static_cast<uint32_t>(inputs);
+        if (Ioctl(fd, VIDIOC_ENUMINPUT, &input) != 0) {
+            break;
+        }
+    }
+    TRACE("CCameraView::ConfigureCrossbarAndTuner() %d video inputs", inputs);
+    if (inputs > 1) {
+        // Several inputs to choose from: the crossbar of a capture card.
+        if (camera.m_hasCrossbar) {
+            int index = camera.m_videoInputPin;
+            if (index < 0 || index >= inputs || Ioctl(fd, VIDIOC_S_INPUT, &index) != 0) {
+                THROW_DIRECTX_INFO(E_FAIL, "Unable to route crossbar", "input " + std::to_string(index));
+            }
+        } else {
+            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                                  "Crossbar found, but not configured in camera settings.");
+        }
+    }
+    v4l2_tuner tuner{};
+    tuner.index = 0;
+    if (Ioctl(fd, VIDIOC_G_TUNER, &tuner) == 0) {
+        if (camera.m_hasTuner) {
+            // Results ignored, as a tuner's answers are: the picture tells whether it worked.
+            int connect = camera.m_inputConnection;
+            v4l2_input input{};
+            input.index = static_cast<uint32_t>(connect);
+            if (connect >= 0 && Ioctl(fd, VIDIOC_ENUMINPUT, &input) == 0 &&
+                input.type == V4L2_INPUT_TYPE_TUNER) {
+                Ioctl(fd, VIDIOC_S_INPUT, &connect);
+            }
+            v4l2_std_id standard = V4l2Standard(camera.m_tvFormat);
+            if (standard != 0) {
+                Ioctl(fd, VIDIOC_S_STD, &standard);
+            }
+            TRACE("CCameraView::ConfigureCrossbarAndTuner() tuner set to input %d, channel %d", connect,
+                  camera.m_channel);
+        } else {
+            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                                  "Tuner found, but not configured in camera settings.");
+        }
+    }
+}
