@@ -381,7 +381,9 @@ void CCameraView::StopAllRecordContexts() {
         std::lock_guard<std::mutex> lock(m_rcLock);
         TRACE("Stop all RCs");
         for (CRecContext* rc : m_ActiveRC) {
-            rc->ForceStopRecord();
+            if (rc != nullptr) {
+                rc->ForceStopRecord();
+            }
         }
     }
     TRACE("Signalled all RCs to stop");
@@ -504,7 +506,9 @@ void CCameraView::DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_P
                 TRACE("CCameraView::DxEventRec() kill master RC from camview");
                 m_masterRC = nullptr;
             }
-            rc->ForceStopRecord();
+            if (rc != nullptr) {
+                rc->ForceStopRecord();
+            }
         }
     }
     TRACE("CCameraView::DxEventRec() finished");
