@@ -1,0 +1,93 @@
+// The command line of the tavrix executable.
+
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <vector>
+
+namespace {
+
+CCommandLine Parse(std::initializer_list<const char*> args) {
+    std::vector<const char*> argv{"tavrix"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return CCommandLine::Parse(static_cast<int>(argv.size()), argv.data());
+}
+
+using C = CCommandLine::Command;
+
+TEST(CommandLineTest, HeadlessTakesDocumentsAndItsOptionsInAnyOrder) {
+    CCommandLine line =
+        Parse({"--headless", "a.tvrx", "--activate", "b.tvrx", "--duration", "2.5", "--stats"});
+    EXPECT_EQ(line.command, C::Headless);
+    EXPECT_EQ(line.documents, (std::vector<std::string>{"a.tvrx", "b.tvrx"}));
+    EXPECT_TRUE(line.activate);
+    EXPECT_TRUE(line.stats);
+    EXPECT_DOUBLE_EQ(line.durationSeconds, 2.5);
+
+    line = Parse({"--headless", "--", "--odd-name.tvrx"});
+    EXPECT_EQ(line.command, C::Headless);
+    EXPECT_EQ(line.documents, std::vector<std::string>{"--odd-name.tvrx"});
+    EXPECT_FALSE(line.activate);
+    EXPECT_LT(line.durationSeconds, 0) << "runs until a signal";
+}
+
+TEST(CommandLineTest, DocCommandsTakeTheirArguments) {
+    CCommandLine line = Parse({"doc", "create", "x.tvrx", "--camera", "test:ball", "--record-path", "rec",
+                               "--camera", "v4l2:/dev/video0"});
+    EXPECT_EQ(line.command, C::DocCreate);
+    EXPECT_EQ(line.file, "x.tvrx");
+    EXPECT_EQ(line.cameras, (std::vector<std::string>{"test:ball", "v4l2:/dev/video0"}));
+    EXPECT_EQ(line.recordPath, "rec");
+
+    line = Parse({"doc", "show", "x.tvrx"});
+    EXPECT_EQ(line.command, C::DocShow);
+    EXPECT_EQ(line.file, "x.tvrx");
+
+    line = Parse({"doc", "set", "x.tvrx", "Cameras.0.FPS", "-5"});
+    EXPECT_EQ(line.command, C::DocSet);
+    EXPECT_EQ(line.key, "Cameras.0.FPS");
+    EXPECT_EQ(line.value, "-5") << "a value may look like an option";
+
+    EXPECT_EQ(Parse({"--version"}).command, C::Version);
+    EXPECT_EQ(Parse({"-v"}).command, C::Version);
+    EXPECT_EQ(Parse({"devices"}).command, C::Devices);
+    EXPECT_EQ(Parse({"sysinfo"}).command, C::SysInfo);
+}
+
+TEST(CommandLineTest, WrongCommandLinesGiveUsageWithTheReason) {
+    const std::vector<std::pair<std::vector<const char*>, const char*>> cases = {
+        {{"--headless"}, "at least one document"},
+        {{"--headless", "a.tvrx", "--duration"}, "--duration"},
+        {{"--headless", "a.tvrx", "--duration", "0"}, "--duration"},
+        {{"--headless", "a.tvrx", "--duration", "-3"}, "--duration"},
+        {{"--headless", "a.tvrx", "--duration", "5x"}, "--duration"},
+        {{"--headless", "a.tvrx", "--duration", "nan"}, "--duration"},
+        {{"--headless", "a.tvrx", "--frobnicate"}, "unknown option"},
+        {{"doc"}, "create, show or set"},
+        {{"doc", "remove", "x"}, "unknown doc command"},
+        {{"doc", "create"}, "needs a file"},
+        {{"doc", "create", "x", "y"}, "one file"},
+        {{"doc", "create", "x", "--camera"}, "needs a value"},
+        {{"doc", "create", "x", "--record-path", "a", "--record-path", "b"}, "twice"},
+        {{"doc", "create", "x", "--verbose"}, "unknown option"},
+        {{"doc", "show"}, "one file"},
+        {{"doc", "show", "a", "b"}, "one file"},
+        {{"doc", "set", "x", "key"}, "a file, a key and a value"},
+        {{"frobnicate"}, "unknown command"},
+        {{"devices", "extra"}, "unknown command"},
+    };
+    for (const auto& [args, reason] : cases) {
+        std::vector<const char*> argv{"tavrix"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const CCommandLine line = CCommandLine::Parse(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(line.command, C::Usage) << args[0];
+        EXPECT_NE(line.error.find(reason), std::string::npos) << line.error;
+    }
+    EXPECT_EQ(Parse({}).command, C::Usage);
+    EXPECT_NE(std::string(CCommandLine::UsageText()).find("tavrix doc set FILE KEY VALUE"),
+              std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+// "tavrix doc create|show|set" on real document files.
+
+#include "app/DocCommands.h"
+#include "persistence/TavrixDoc.h"
+#include "persistence/sqlite3x.h"
+#include "recording/tests/GstTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class DocCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gsttest::StartGStreamer();
+        char folder[] = "/tmp/tavrix-doccmd-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        m_folder = folder;
+        m_file = m_folder + "/site.tvrx";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+
+    int Create(const std::vector<std::string>& cameras, std::optional<std::string> recordPath = {}) {
+        return DocCommands::Create(m_file, cameras, recordPath, m_out, m_err);
+    }
+    std::string Show() {
+        std::ostringstream out;
+        EXPECT_EQ(DocCommands::Show(m_file, out, m_err), 0) << m_err.str();
+        return out.str();
+    }
+    int Set(const std::string& key, const std::string& value) {
+        return DocCommands::Set(m_file, key, value, m_out, m_err);
+    }
+    // The show line of one key ("" when there is none).
+    std::string Line(const std::string& key) {
+        std::istringstream lines(Show());
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.rfind(key + "\t", 0) == 0) {
+                return line;
+            }
+        }
+        return "";
+    }
+
+    std::string m_folder;
+    std::string m_file;
+    std::ostringstream m_out;
+    std::ostringstream m_err;
+};
+
+TEST_F(DocCommandsTest, CreateWritesANewDocumentWithItsCamerasNamedAsTheUserInterfaceNamesThem) {
+    ASSERT_EQ(Create({"test:motion?on=1-2", "test:ball", "v4l2:/dev/video3"}, m_folder + "/rec/ordings"), 0)
+        << m_err.str();
+    EXPECT_TRUE(std::filesystem::is_directory(m_folder + "/rec/ordings")) << "the record folder is made";
+
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    EXPECT_EQ(document.GetCameraIds(), (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(document.GetCameraName(0), "Default");
+    EXPECT_EQ(document.GetCameraName(1), "Camera_1");
+    EXPECT_EQ(document.GetCameraName(2), "Camera_2");
+    EXPECT_EQ(document.FindCamera(0)->m_videoDeviceDN, "test:motion?on=1-2");
+    EXPECT_EQ(document.FindCamera(2)->m_videoDeviceDN, "v4l2:/dev/video3");
+    EXPECT_EQ(document.GetCommonFilePath(), m_folder + "/rec/ordings");
+    // The rest are a new camera's defaults.
+    CCamera defaults;
+    defaults.SetId(1);
+    defaults.m_camName = "Camera_1";
+    defaults.m_videoDeviceDN = "test:ball";
+    EXPECT_TRUE(*document.FindCamera(1) == defaults);
+}
+
+TEST_F(DocCommandsTest, CreateWithoutCamerasHasTheDefaultCameraWithoutDeviceAndRefusesWhatItCannotUse) {
+    ASSERT_EQ(Create({}), 0) << m_err.str();
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    ASSERT_EQ(document.GetCameraIds().size(), 1u);
+    EXPECT_EQ(document.GetCameraName(0), "Default");
+    EXPECT_EQ(document.FindCamera(0)->m_videoDeviceDN, "");
+    document.OnCloseDocument();
+
+    const auto before = std::filesystem::last_write_time(m_file);
+    EXPECT_EQ(Create({"test:ball"}), 1) << "an existing file is never replaced";
+    EXPECT_NE(m_err.str().find("exists already"), std::string::npos);
+    EXPECT_EQ(std::filesystem::last_write_time(m_file), before);
+
+    m_file = m_folder + "/other.tvrx";
+    EXPECT_EQ(Create({"usb:/dev/video0"}), 1);
+    EXPECT_NE(m_err.str().find("Unable to parse device name of capture device."), std::string::npos);
+    std::ofstream(m_folder + "/plain") << "x";
+    EXPECT_EQ(Create({"test:ball"}, m_folder + "/plain/sub"), 1);
+    EXPECT_NE(m_err.str().find("is not a folder"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_file)) << "nothing is left of a refused document";
+}
+
+TEST_F(DocCommandsTest, ShowListsEveryKeyWithItsKindInKeyOrder) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    const std::string shown = Show();
+    std::istringstream lines(shown);
+    std::string line;
+    std::string previous;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
+        const std::string key = line.substr(0, line.find('\t'));
+        EXPECT_LT(previous, key);
+        previous = key;
+    }
+    EXPECT_EQ(count, 47) << shown; // 42 keys of the camera, its count, 2 globals, 2 empty maps
+    EXPECT_EQ(Line("Cameras.0.VideoDeviceDN"), "Cameras.0.VideoDeviceDN\ttext\ttest:smpte");
+    EXPECT_EQ(Line("Cameras.0.FPS"), "Cameras.0.FPS\tinteger\t1000");
+    EXPECT_EQ(Line("Cameras.0.WMVActive"), "Cameras.0.WMVActive\tboolean\ttrue");
+    EXPECT_EQ(Line("Global.ActivateAtStartup"), "Global.ActivateAtStartup\tboolean\tfalse");
+    EXPECT_EQ(Line("Cameras.0.MediaSubtype"),
+              "Cameras.0.MediaSubtype\tguid\t{e436eb7d-524f-11ce-9f53-0020af0ba770}");
+    EXPECT_EQ(Line("Cameras.0.CompressorData.RawData"), "Cameras.0.CompressorData.RawData\tblob\t");
+}
+
+TEST_F(DocCommandsTest, SetKeepsTheKindAndTheDocumentOpensWithTheNewValues) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    EXPECT_EQ(Set("Cameras.0.FPS", "25"), 0) << m_err.str();
+    EXPECT_EQ(Set("Cameras.0.WMVActive", "false"), 0);
+    EXPECT_EQ(Set("Cameras.0.CamName", "Front\\tdoor\\\\1"), 0);
+    EXPECT_EQ(Set("Cameras.0.MediaSubtype", "{32595559-0000-0010-8000-00AA00389B71}"), 0);
+    EXPECT_EQ(Set("Cameras.0.CompressorData.RawData", "6B65793D31"), 0);
+    EXPECT_EQ(Set("Global.ActivateAtStartup", "yes"), 0);
+    EXPECT_EQ(Line("Cameras.0.CamName"), "Cameras.0.CamName\ttext\tFront\\tdoor\\\\1") << "round trip";
+    EXPECT_EQ(Line("Cameras.0.CompressorData.RawData"), "Cameras.0.CompressorData.RawData\tblob\t6b65793d31");
+
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    const CCamera camera = *document.FindCamera(0);
+    EXPECT_EQ(camera.m_fps, 25);
+    EXPECT_FALSE(camera.m_wmvActive);
+    EXPECT_EQ(camera.m_camName, "Front\tdoor\\1");
+    EXPECT_EQ(camera.m_mediaSubtype.ToString(), "{32595559-0000-0010-8000-00aa00389b71}");
+    EXPECT_EQ(std::string(camera.m_compressorData.begin(), camera.m_compressorData.end()), "key=1");
+    EXPECT_TRUE(document.GetActivateAtStartup());
+    // A text that looks like a number stays a text.
+    document.OnCloseDocument();
+    EXPECT_EQ(Set("Cameras.0.CamName", "007"), 0);
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    EXPECT_EQ(document.GetCameraName(0), "007");
+}
+
+TEST_F(DocCommandsTest, SetRefusesUnknownKeysAndValuesOfTheWrongKindAndChangesNothing) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    const std::string before = Show();
+    const std::pair<std::string, std::string> refused[] = {
+        {"Cameras.0.NoSuchKey", "1"},
+        {"cameras.0.FPS", "1"}, // keys are case-sensitive
+        {"Cameras.0.FPS", "fast"},
+        {"Cameras.0.FPS", "2147483648"},
+        {"Cameras.0.FPS", ""},
+        {"Cameras.0.FPS", " 5"},
+        {"Cameras.0.WMVActive", "2"},
+        {"Cameras.0.MediaSubtype", "RGB24"},
+        {"Cameras.0.CompressorData.RawData", "abc"},
+        {"Cameras.0.CompressorData.RawData", "zz"},
+        {"Cameras.0.CamName", "trailing\\"},
+        {"Cameras.0.CamName", "bad\\x"},
+    };
+    for (const auto& [key, value] : refused) {
+        m_err.str("");
+        EXPECT_EQ(Set(key, value), 1) << key << " = " << value;
+        EXPECT_FALSE(m_err.str().empty());
+    }
+    EXPECT_NE(m_err.str().find("is not a text value"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Show(), before);
+    m_err.str("");
+    Set("Cameras.0.NoSuchKey", "1");
+    EXPECT_EQ(m_err.str(),
+              "tavrix: the document has no key 'Cameras.0.NoSuchKey' (tavrix doc show lists them)\n");
+}
+
+TEST_F(DocCommandsTest, FilesThatAreNoDocumentsGiveClearErrors) {
+    std::ostringstream out;
+    EXPECT_EQ(DocCommands::Show(m_folder + "/missing.tvrx", out, m_err), 1);
+    EXPECT_NE(m_err.str().find("cannot open"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_folder + "/missing.tvrx")) << "showing creates nothing";
+    EXPECT_EQ(DocCommands::Show(m_folder, out, m_err), 1) << "a folder";
+
+    std::ofstream(m_file) << "this is not a database, just text that is long enough to have a header";
+    m_err.str("");
+    EXPECT_EQ(DocCommands::Show(m_file, out, m_err), 1);
+    EXPECT_NE(m_err.str().find("is not a Tavrix document"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Set("Global.ActivateAtStartup", "true"), 1);
+
+    const std::string other = m_folder + "/other.sqlite";
+    {
+        sqlite3x::sqlite3_connection connection(other);
+        connection.executenonquery("create table t_something(x integer);");
+    }
+    m_err.str("");
+    EXPECT_EQ(DocCommands::Show(other, out, m_err), 1);
+    EXPECT_EQ(m_err.str(), "tavrix: '" + other + "' is not a Tavrix document\n");
+
+    ASSERT_EQ(Create({}), 1) << "the text file exists";
+    std::filesystem::remove(m_file);
+    ASSERT_EQ(Create({}), 0);
+    {
+        sqlite3x::sqlite3_connection connection(m_file);
+        connection.executenonquery("insert into t_tavrixdoc_schema values(2)");
+    }
+    m_err.str("");
+    EXPECT_EQ(DocCommands::Show(m_file, out, m_err), 1);
+    EXPECT_NE(m_err.str().find("more recent than this application"), std::string::npos);
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST(DocCommandsPiecesTest, KindsEscapesAndNumbers) {
+    using namespace DocCommands;
+    EXPECT_EQ(KindOf("Cameras.3.hasTuner", Column::Integer, 0), Kind::Boolean);
+    EXPECT_EQ(KindOf("Schedules.0.Schedule.1.ValidYear", Column::Integer, 0), Kind::Boolean);
+    EXPECT_EQ(KindOf("Schedules.0.Schedule.1.FromYear", Column::Integer, 0), Kind::Integer);
+    EXPECT_EQ(KindOf("Cameras.0.MediaSubtype", Column::Blob, 16), Kind::Guid);
+    EXPECT_EQ(KindOf("Cameras.0.MediaSubtype", Column::Blob, 15), Kind::Blob);
+    EXPECT_EQ(KindOf("Cameras.0.CamName", Column::Text, 0), Kind::Text);
+    EXPECT_EQ(KindOf("x", Column::None, 0), Kind::Null);
+    std::string text;
+    EXPECT_TRUE(UnescapeText(EscapeText("a\\b\tc\nd\re"), text));
+    EXPECT_EQ(text, "a\\b\tc\nd\re");
+    EXPECT_EQ(EscapeText("a\\b\tc"), "a\\\\b\\tc");
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(ParseHex("00fFA0", bytes));
+    EXPECT_EQ(HexOf(bytes), "00ffa0");
+    int32_t number = 0;
+    EXPECT_TRUE(ParseInt32("-2147483648", number));
+    EXPECT_EQ(number, INT32_MIN);
+    EXPECT_FALSE(ParseInt32("+", number));
+    EXPECT_FALSE(ParseInt32("1e3", number));
+    bool flag = false;
+    EXPECT_TRUE(ParseBoolean("ON", flag));
+    EXPECT_TRUE(flag);
+    EXPECT_FALSE(ParseBoolean("maybe", flag));
+}
+
+} // namespace
