@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -28,18 +29,34 @@ protected:
     }
     camtest::CUnattended m_unattended;
 
-    // A chain with one command action, bound to the camera's record and motion events.
-    static void BindChains(CTavrixDocData& data, CCamera& camera) {
-        CSEventActionChain* chain = data.AddChain();
-        chain->SetName("Recorded");
-        auto action = std::make_unique<CSEA_InvokeCommand>();
-        action->SetStringProp("Command", "/bin/true");
-        action->SetStringProp("Parameters", "%r");
-        chain->AddAction(std::move(action));
-        camera.m_rbEvent = chain->GetId();
-        camera.m_rfEvent = chain->GetId();
-        camera.m_msEvent = chain->GetId();
-        camera.m_eoEvent = chain->GetId();
+    // Chains with one command action each: "Recorded" for the record events writes the event's
+    // file name as a line into eventsFile; "Moved" for motion and errors runs /bin/true.
+    static void BindChains(CTavrixDocData& data, CCamera& camera,
+                           const std::string& eventsFile = "/dev/null") {
+        CSEventActionChain* recorded = data.AddChain();
+        recorded->SetName("Recorded");
+        auto write = std::make_unique<CSEA_InvokeCommand>();
+        write->SetStringProp("Command", "/bin/sh");
+        write->SetStringProp("Parameters", "-c 'echo \"$1\" >> \"$0\"' '" + eventsFile + "' %r");
+        recorded->AddAction(std::move(write));
+        CSEventActionChain* moved = data.AddChain();
+        moved->SetName("Moved");
+        auto nothing = std::make_unique<CSEA_InvokeCommand>();
+        nothing->SetStringProp("Command", "/bin/true");
+        moved->AddAction(std::move(nothing));
+        camera.m_rbEvent = recorded->GetId();
+        camera.m_rfEvent = recorded->GetId();
+        camera.m_msEvent = moved->GetId();
+        camera.m_eoEvent = moved->GetId();
+    }
+
+    static std::vector<std::string> Lines(const std::string& path) {
+        std::vector<std::string> lines;
+        std::ifstream file(path);
+        for (std::string line; std::getline(file, line);) {
+            lines.push_back(line);
+        }
+        return lines;
     }
 
     // The path inside "Started recording to '...'" entries of a camera, in order.
@@ -72,10 +89,11 @@ protected:
 TEST_F(CameraRecordingTest, EveryMotionEventGivesOneRecordingThatBeginsWithThePreEventFrames) {
     CLogCapture log;
     CTestDocument file;
-    CTavrixDoc& document = file.Create([](CTavrixDocData& data) {
+    const std::string events = file.Folder() + "/events.txt";
+    CTavrixDoc& document = file.Create([&events](CTavrixDocData& data) {
         data.m_activateAtStartup = true;
         CCamera* avi = camtest::SmallCamera(data, 0, "test:motion?on=1500-2500,4500-5500");
-        BindChains(data, *avi);
+        BindChains(data, *avi, events);
         // A second camera at the same time, recording WMV.
         CCamera* wmv = camtest::SmallCamera(data, 1, "test:motion?on=2000-3000");
         wmv->m_wmvActive = true;
@@ -141,7 +159,10 @@ TEST_F(CameraRecordingTest, EveryMotionEventGivesOneRecordingThatBeginsWithThePr
          "Changed camera state from 'Idle' to 'Recording'", "Started recording to '" + aviFiles[1] + "'",
          "Finished recording to '" + aviFiles[1] + "'"}))
         << log.Dump();
-    EXPECT_EQ(log.Count("Activate chain 'Recorded' for event 'Motion Start'", "Default"), 2);
+    EXPECT_EQ(log.Count("Activate chain 'Moved' for event 'Motion Start'", "Default"), 2);
+    // The record chains ran with the file's name: Begin and Finish of each recording.
+    EXPECT_TRUE(run.PumpUntil([&] { return Lines(events).size() == 4; }, 5000)) << log.Dump();
+    EXPECT_EQ(Lines(events), (std::vector<std::string>{aviFiles[0], aviFiles[0], aviFiles[1], aviFiles[1]}));
     EXPECT_EQ(log.Count("Activate chain", "Camera_1"), 0) << "the WMV camera binds no chain";
     EXPECT_EQ(log.Count("Error", "*"), 0) << log.Dump();
 }
@@ -199,7 +220,7 @@ TEST_F(CameraRecordingTest, AnInvalidRecordPathMakesTheCameraUnableToRecordWitho
     EXPECT_EQ(run.Camera(0).GetStateText(), "Unable2Rec");
     EXPECT_EQ(log.Count("The record path is invalid.", "Default"), 1) << log.Dump();
     EXPECT_EQ(log.Count("Changed camera state from 'Recording' to 'Unable2Rec'", "Default"), 1);
-    EXPECT_EQ(log.Count("Activate chain 'Recorded' for event 'Error Occurred'", "Default"), 1);
+    EXPECT_EQ(log.Count("Activate chain 'Moved' for event 'Error Occurred'", "Default"), 1);
     EXPECT_EQ(log.Count("Started recording"), 0);
     EXPECT_TRUE(file.Recordings().empty());
     EXPECT_FALSE(std::filesystem::exists(file.Folder() + "/no-such-folder"));
