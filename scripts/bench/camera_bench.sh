@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Cameras running headless: CPU per camera and second (Tavrix's own per-frame work, OnFrame, apart
+# from the rest: GStreamer's capture, conversion and sink, and the recordings' encoding), peak
+# memory, and the time from the first frame with motion to the recording pipeline running (goal:
+# under 300 ms), for one and for four test cameras at 640x480 and 25 frames a second, each run 30 s
+# with motion at 5-8 s, 15-18 s and 25-28 s.
+#
+# BENCH_LONG=1 adds the long run: one camera for 10 minutes with motion every 6 seconds, its
+# resident memory sampled every 30 seconds; it reports the growth after the first minute.
+#
+# Usage: scripts/bench/camera_bench.sh [BUILD_DIR]   (default build-bench)
+set -euo pipefail
+build=${1:-build-bench}
+tavrix="$build/bin/tavrix"
+[[ -x "$tavrix" ]] || { echo "camera_bench: $tavrix is missing" >&2; exit 1; }
+seconds=${BENCH_SECONDS:-30}
+
+work=$(mktemp -d /tmp/tavrix-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
+export GST_REGISTRY="$work/registry.bin"
+
+# make_document FILE CAMERAS WINDOWS
+make_document() {
+  local file=$1 cameras=$2 windows=$3 args=()
+  for ((i = 0; i < cameras; i++)); do args+=(--camera "test:motion?on=$windows"); done
+  "$tavrix" doc create "$file" "${args[@]}" --record-path "$work/rec" >/dev/null
+  for ((i = 0; i < cameras; i++)); do
+    for setting in "VideoSize.cx 640" "VideoSize.cy 480" "FPS 25" "MotionPreEventDelay 2000" \
+                   "MotionStopDelay 1000"; do
+      # shellcheck disable=SC2086
+      "$tavrix" doc set "$file" Cameras.$i.$setting >/dev/null
+    done
+  done
+}
+
+# run CAMERAS: one headless run, then its figures.
+run() {
+  local cameras=$1 file="$work/bench$1.tvrx"
+  rm -rf "$work/rec" && mkdir -p "$work/rec"
+  make_document "$file" "$cameras" "5000-8000,15000-18000,25000-28000"
+  "$tavrix" --headless --activate --stats --duration "$seconds" "$file" >"$work/log$cameras.txt" 2>"$work/stats$cameras.txt"
+  awk -v cameras="$cameras" '
+    /^stats\t/ {
+      for (i = 4; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+      onframe += v["onframe_ms_per_s"]; frames += v["frames"]; us += v["onframe_us_per_frame"]
+      recordings += v["recordings"]; latency += v["start_latency_ms_avg"] * v["recordings"]
+      if (v["start_latency_ms_max"] > maxlatency) maxlatency = v["start_latency_ms_max"]
+    }
+    /^process\t/ {
+      for (i = 2; i <= NF; i++) { split($i, kv, "="); p[kv[1]] = kv[2] }
+    }
+    END {
+      cpu = (p["cpu_user_s"] + p["cpu_sys_s"]) * 1000 / p["wall_s"] / cameras
+      own = onframe / cameras
+      printf "%d camera(s), %.0f s: %d frames (%.1f a second per camera)\n", cameras, p["wall_s"], frames, frames / p["wall_s"] / cameras
+      printf "  CPU per camera and second: %.1f ms in all, of it %.1f ms Tavrix OnFrame (%.0f us a frame), %.1f ms GStreamer and recording\n", cpu, own, us / cameras, cpu - own
+      printf "  peak memory: %.1f MB\n", p["max_rss_kb"] / 1024
+      if (recordings > 0)
+        printf "  first frame with motion to recording pipeline running: %.1f ms on average, %.1f ms at most (%d recordings; goal under 300 ms)\n", latency / recordings, maxlatency, recordings
+      else
+        printf "  no recording was started\n"
+    }' "$work/stats$cameras.txt"
+  if grep -q "tavrix: error" "$work/stats$cameras.txt"; then
+    echo "  errors:"; grep "tavrix: error" "$work/stats$cameras.txt" | sed 's/^/    /'
+  fi
+}
+
+run 1
+run 4
+
+if [[ "${BENCH_LONG:-0}" == "1" ]]; then
+  file="$work/long.tvrx"
+  windows=""
+  for ((t = 3000; t < 600000; t += 6000)); do windows+="${windows:+,}$t-$((t + 2000))"; done
+  rm -rf "$work/rec" && mkdir -p "$work/rec"
+  make_document "$file" 1 "$windows"
+  "$tavrix" --headless --activate --duration 600 "$file" >"$work/long.txt" 2>/dev/null &
+  pid=$!
+  samples=()
+  for ((s = 0; s < 20; s++)); do
+    sleep 30
+    samples+=("$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)")
+  done
+  wait "$pid" || true
+  echo "long run, 10 minutes, motion every 6 s: $(grep -c 'Finished recording' "$work/long.txt") recordings"
+  echo "  resident memory every 30 s (MB): $(for k in "${samples[@]}"; do awk -v k="$k" 'BEGIN { printf "%.1f ", k / 1024 }'; done)"
+  awk -v first="${samples[1]}" -v last="${samples[-1]}" \
+    'BEGIN { printf "  growth from minute 1 to minute 10: %.1f MB\n", (last - first) / 1024 }'
+fi
