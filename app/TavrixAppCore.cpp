@@ -11,7 +11,11 @@
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -166,6 +170,14 @@ void CTavrixAppCore::ExitInstance() {
 }
 
 CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks) {
+    // Opening creates the database of a missing file: a name that names no file is refused first.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = errno;
+        ShowMessageBox("An error occurred during opening the document: '" + path + ": " +
+                       (error != 0 && !S_ISDIR(status.st_mode) ? std::strerror(error) : "not a file") + "'");
+        return nullptr;
+    }
     auto document = std::make_unique<CTavrixDoc>();
     if (!document->OnOpenDocument(path)) {
         return nullptr;

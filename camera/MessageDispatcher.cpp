@@ -1,5 +1,7 @@
 #include "camera/MessageDispatcher.h"
 
+#include "foundation/ErrorReport.h"
+#include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 
 #include <chrono>
@@ -64,6 +66,19 @@ void CMessageDispatcher::SetWakeHook(std::function<void()> hook) {
 }
 
 void CMessageDispatcher::Deliver(Item& item) {
+    // The message pump's boundary: an exception of the family that escapes a handler is reported
+    // (without document or camera) and the next message is delivered.
+    try {
+        DeliverOne(item);
+    } catch (const CBaseException& e) {
+        ReportException(e, "", "");
+    } catch (const std::exception& e) {
+        ReportException(
+            CGeneralEx(TAVRIX_THROW_SOURCE, "CGeneralEx", __LINE__, "Unexpected error.", e.what()), "", "");
+    }
+}
+
+void CMessageDispatcher::DeliverOne(Item& item) {
     if (item.target == kNoTarget) {
         item.call();
         return;

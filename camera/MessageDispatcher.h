@@ -13,6 +13,9 @@
 // window is. The headless shell delivers with Run on its main thread; the Qt shell installs a
 // wake hook that queues a DeliverPending call on the GUI thread.
 //
+// Delivery is the message pump's boundary: an exception that escapes a handler is reported
+// (ReportException, no document or camera) and delivery goes on.
+//
 // Threads: Post, PostCall, Quit and SetWakeHook from any thread; Register, Unregister,
 // DeliverPending and Run on the one delivering thread.
 
@@ -89,6 +92,7 @@ private:
     };
     void Enqueue(Item item);
     void Deliver(Item& item);
+    void DeliverOne(Item& item);
 
     mutable std::mutex m_lock; // guards everything below; never held while delivering
     std::condition_variable m_wake;

@@ -1,6 +1,7 @@
 // "tavrix doc create|show|set" on real document files.
 
 #include "app/DocCommands.h"
+#include "camera/tests/PrivateXdgFolders.h"
 #include "persistence/TavrixDoc.h"
 #include "persistence/sqlite3x.h"
 #include "recording/tests/GstTestSupport.h"

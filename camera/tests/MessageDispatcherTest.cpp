@@ -2,9 +2,15 @@
 
 #include "camera/MessageDispatcher.h"
 
+#include "camera/tests/PrivateXdgFolders.h"
+#include "foundation/Exceptions.h"
+#include "persistence/ConfigMgrImpl.h"
+#include "persistence/NotificationLog.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -106,6 +112,29 @@ TEST(MessageDispatcherTest, TheWakeHookHearsOfEveryPostWithoutBlockingIt) {
     dispatcher.Post(id, 2024, 0);
     EXPECT_EQ(wakes.load(), 2);
     EXPECT_EQ(dispatcher.DeliverPending(), 3u);
+}
+
+TEST(MessageDispatcherTest, AnExceptionThatEscapesAHandlerIsReportedAndDeliveryGoesOn) {
+    CNotificationLog::Instance().Clear();
+    CNotificationSettings settings = CConfigMgrImpl::Instance().GetNotificationSettings();
+    settings.SetUnattendedMode(true);
+    CConfigMgrImpl::Instance().SetNotificationSettings(settings);
+    CMessageDispatcher dispatcher;
+    CRecorder view;
+    const auto id = dispatcher.Register(&view);
+    dispatcher.PostCall([] { THROW_GENERAL("Unable to start the preview graph."); });
+    dispatcher.PostCall([] { throw std::runtime_error("bad"); });
+    dispatcher.Post(id, 3024, 1);
+    EXPECT_EQ(dispatcher.DeliverPending(), 3u);
+    EXPECT_EQ(view.received.size(), 1u);
+    const std::vector<CLogEntry> entries = CNotificationLog::Instance().GetEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].text, "Unable to start the preview graph.");
+    EXPECT_EQ(entries[0].docName, "");
+    EXPECT_EQ(entries[1].text, "Unexpected error.;bad");
+    settings.SetUnattendedMode(false);
+    CConfigMgrImpl::Instance().SetNotificationSettings(settings);
+    CNotificationLog::Instance().Clear();
 }
 
 } // namespace

@@ -1,0 +1,179 @@
+// Start-up and shutdown of the application without windows, and its broadcasts to every open
+// document's view.
+
+#include "app/TavrixAppCore.h"
+#include "camera/tests/PrivateXdgFolders.h"
+#include "persistence/ConfigMgrImpl.h"
+#include "persistence/NotificationLog.h"
+#include "persistence/TavrixDoc.h"
+#include "persistence/UserDbMgrImpl.h"
+#include "persistence/sqlite3x.h"
+#include "recording/tests/GstTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+class AppCoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SKIP_PIPELINE_TEST_UNDER_TSAN();
+        gsttest::StartGStreamer();
+        CNotificationLog::Instance().Clear();
+        char folder[] = "/tmp/tavrix-appcore-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        m_folder = folder;
+    }
+    void TearDown() override {
+        CNotificationLog::Instance().Clear();
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+    static std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const CLogEntry& entry : CNotificationLog::Instance().GetEntries()) {
+            texts.push_back(entry.text);
+        }
+        return texts;
+    }
+    static size_t IndexOf(const std::vector<std::string>& texts, const std::string& text) {
+        return static_cast<size_t>(std::find(texts.begin(), texts.end(), text) - texts.begin());
+    }
+    // A document with a test camera that follows the workstation lock.
+    std::string LockDocument(const std::string& name) {
+        const std::string path = m_folder + "/" + name + ".tvrx";
+        CTavrixDoc document;
+        EXPECT_TRUE(document.OnNewDocument(path));
+        document.Edit([this](CTavrixDocData& data) {
+            data.m_commonFilePath = m_folder;
+            CCamera* camera = data.m_cameras.Find(0);
+            camera->m_videoDeviceDN = "test:smpte";
+            camera->m_videoSizeCx = 160;
+            camera->m_videoSizeCy = 120;
+            camera->m_fps = 10;
+            camera->m_activateOnWindowsLock = true;
+        });
+        EXPECT_TRUE(document.OnSaveDocument());
+        return path;
+    }
+    std::string m_folder;
+};
+
+TEST_F(AppCoreTest, StartupAndShutdownRunInOrderAndKeepTheLog) {
+    CMessageDispatcher dispatcher;
+    CTavrixAppCore app(dispatcher);
+    CTavrixAppCore::COptions options;
+    options.tracingStarted = true;
+    options.unattended = true;
+    ASSERT_TRUE(app.InitInstance(options));
+    EXPECT_TRUE(CConfigMgrImpl::Instance().GetNotificationSettings().GetUnattendedMode());
+    EXPECT_TRUE(app.HasCaptureDevice()) << "the test pictures are always there";
+    std::vector<std::string> texts = Texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Tavrix started");
+    EXPECT_EQ(texts[1], "Trace facility started.");
+    EXPECT_LT(IndexOf(texts, "Device 'Test picture: colour bars' has been added to the system."),
+              texts.size());
+
+    app.ExitInstance();
+    texts = Texts();
+    EXPECT_EQ(texts.back(), "Tavrix stopped");
+    app.ExitInstance(); // once only
+    EXPECT_EQ(Texts().size(), texts.size());
+    // The log went into the user database and the settings into their file, the user's own
+    // unattended setting unchanged.
+    sqlite3x::sqlite3_connection database(CNotificationSettings::DefaultUserDbPath());
+    EXPECT_EQ(database.executeint("select count(*) from t_log_entry;"), static_cast<int>(texts.size()));
+    EXPECT_FALSE(CConfigMgrImpl::Instance().GetNotificationSettings().GetUnattendedMode());
+    EXPECT_TRUE(std::filesystem::exists(CConfigMgrImpl::Instance().GetSettingsPath()));
+}
+
+TEST_F(AppCoreTest, WithoutItsUserDatabaseTheApplicationRunsAndSaysItKeepsNoLog) {
+    CNotificationSettings settings = CConfigMgrImpl::Instance().GetNotificationSettings();
+    const std::string savedPath = settings.GetUserDbPath();
+    std::ofstream(m_folder + "/file") << "x";
+    settings.SetUserDbPath(m_folder + "/file/Tavrix.db"); // under a file: cannot be created
+    CConfigMgrImpl::Instance().SetNotificationSettings(settings);
+    CConfigMgrImpl::Instance().SaveAll();
+
+    CMessageDispatcher dispatcher;
+    CTavrixAppCore app(dispatcher);
+    CTavrixAppCore::COptions options;
+    options.unattended = true;
+    ASSERT_TRUE(app.InitInstance(options));
+    const std::vector<std::string> texts = Texts();
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[0].rfind("CUserDbMgrImpl::Open", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[1], CTavrixAppCore::kUserDbUnavailableText);
+    EXPECT_EQ(texts[2], "Tavrix started");
+    EXPECT_EQ(IndexOf(texts, "Trace facility started."), texts.size()) << "tracing was off";
+    app.ExitInstance();
+    EXPECT_EQ(Texts().back(), "Tavrix stopped");
+
+    settings.SetUserDbPath(savedPath);
+    CConfigMgrImpl::Instance().SetNotificationSettings(settings);
+    CConfigMgrImpl::Instance().SaveAll();
+}
+
+TEST_F(AppCoreTest, LockAndActivationReachEveryCameraOfEveryDocument) {
+    const std::string first = LockDocument("First");
+    const std::string second = LockDocument("Second");
+    CMessageDispatcher dispatcher;
+    CTavrixAppCore app(dispatcher);
+    CTavrixAppCore::COptions options;
+    options.unattended = true;
+    options.monitorLock = false;
+    options.watchDevices = false;
+    ASSERT_TRUE(app.InitInstance(options));
+    EXPECT_EQ(app.OpenDocument(m_folder + "/missing.tvrx"), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(m_folder + "/missing.tvrx"))
+        << "no file is created for a wrong name";
+    EXPECT_EQ(app.OpenDocument(m_folder), nullptr);
+    ASSERT_NE(app.OpenDocument(first), nullptr);
+    ASSERT_NE(app.OpenDocument(second), nullptr);
+    const std::vector<CTavrixViewCore*> views = app.GetViews();
+    ASSERT_EQ(views.size(), 2u);
+    const auto states = [&views] {
+        return std::vector<int32_t>{views[0]->FindCameraView(0)->GetState(),
+                                    views[1]->FindCameraView(0)->GetState()};
+    };
+    const std::vector<int32_t> inactive{CCamViewStateMgr::kInactive, CCamViewStateMgr::kInactive};
+    const std::vector<int32_t> idle{CCamViewStateMgr::kIdle, CCamViewStateMgr::kIdle};
+    EXPECT_EQ(states(), inactive);
+    app.OnLockMessage(1);
+    EXPECT_EQ(states(), idle);
+    app.OnLockMessage(3);
+    app.OnLockMessage(0);
+    EXPECT_EQ(states(), idle) << "other wParams change nothing";
+    app.OnLockMessage(2);
+    EXPECT_EQ(states(), inactive);
+    app.ActivateAllCameras();
+    EXPECT_EQ(states(), idle);
+    app.DeactivateAllCameras();
+    EXPECT_EQ(states(), inactive);
+
+    const std::vector<std::string> texts = Texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Windows locked."), 2);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Windows unlocked."), 2);
+    app.CloseDocument(views[0]);
+    EXPECT_EQ(app.GetViews().size(), 1u);
+    app.ExitInstance();
+    const std::vector<std::string> after = Texts();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "Document closed"), 2);
+    EXPECT_EQ(after.back(), "Tavrix stopped");
+}
+
+TEST(AppCoreVersionTest, TheRefusalNamesTheInstalledVersion) {
+    EXPECT_EQ(
+        CTavrixAppCore::VersionMessage("1.18"),
+        "This application needs at least DirectX 9.0 (installed: 1.18). Please install prior using this "
+        "application !");
+    EXPECT_EQ(CTavrixAppCore::kMinimumGStreamerVersion, 0x11400u);
+    EXPECT_EQ(CTavrixAppCore::VersionMessage(std::string(30, '9')).find(std::string(21, '9')),
+              std::string::npos);
+}
+
+} // namespace
