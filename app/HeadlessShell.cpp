@@ -151,8 +151,8 @@ int Run(const CHeadlessOptions& options) {
                     status = 1;
                 }
             }
+            // The documents that opened run; a document that did not still ends the run with 1.
             if (opened > 0) {
-                status = 0;
                 if (options.activate) {
                     app.ActivateAllCameras();
                 }

@@ -95,8 +95,19 @@ int Ioctl(int fd, unsigned long request, void* argument) {
 // ---- building ----
 
 void CCameraView::BuildGraph() {
+    if (m_graph != nullptr || m_captureFilter != nullptr) {
+        TearDown(); // a new pipeline replaces the old one
+    }
     AttachDevice();
-    InitStillGraph();
+    try {
+        InitStillGraph();
+    } catch (const CBaseException&) {
+        // A pipeline that cannot run leaves the camera without pictures: it shows Unavailable
+        // (rather than no state at all) and is rebuilt when its device is reported back.
+        m_deviceLost.store(true);
+        SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+        throw;
+    }
 }
 
 void CCameraView::AttachDevice() {
@@ -198,21 +209,22 @@ void CCameraView::InitStillGraph() {
     if (!m_renderer) {
         m_renderer = std::make_unique<CNullVideoRenderer>();
     }
-    GstElement* captureFormat = gst_element_factory_make("capsfilter", "CaptureFormat");
-    GstElement* decoder = format.jpeg ? gst_element_factory_make("jpegdec", "Decoder") : nullptr;
-    GstElement* convert = gst_element_factory_make("videoconvert", "Convert");
-    GstElement* grabberFormat = gst_element_factory_make("capsfilter", "GrabberFormat");
-    GstElement* sink = m_renderer->CreateSink();
-    GstElement* chain[] = {captureFormat, decoder, convert, grabberFormat};
-    bool made = captureFormat != nullptr && convert != nullptr && grabberFormat != nullptr &&
-                (decoder != nullptr || !format.jpeg);
-    for (GstElement* element : chain) {
-        if (element != nullptr && !gst_bin_add(GST_BIN(m_graph), element)) {
-            made = false;
+    // Each element belongs to the pipeline as soon as it is made, so that a later failure leaks
+    // none (the pipeline is new and every name unique: adding does not fail in practice).
+    const auto add = [this](const char* factory, const char* name) {
+        GstElement* element = gst_element_factory_make(factory, name);
+        if (element == nullptr || !gst_bin_add(GST_BIN(m_graph), element)) {
+            THROW_DIRECTX_INFO(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.", factory);
         }
-    }
-    if (!made || !gst_bin_add(GST_BIN(m_graph), sink)) {
-        THROW_DIRECTX(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.");
+        return element;
+    };
+    GstElement* captureFormat = add("capsfilter", "CaptureFormat");
+    GstElement* decoder = format.jpeg ? add("jpegdec", "Decoder") : nullptr;
+    GstElement* convert = add("videoconvert", "Convert");
+    GstElement* grabberFormat = add("capsfilter", "GrabberFormat");
+    GstElement* sink = m_renderer->CreateSink();
+    if (sink == nullptr || !gst_bin_add(GST_BIN(m_graph), sink)) {
+        THROW_DIRECTX_INFO(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.", "video output");
     }
     if (format.caps) {
         g_object_set(captureFormat, "caps", format.caps.get(), nullptr);
