@@ -182,6 +182,14 @@ CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixVi
     if (!document->OnOpenDocument(path)) {
         return nullptr;
     }
+    return AddDocument(std::move(document), std::move(hooks));
+}
+
+CTavrixViewCore* CTavrixAppCore::AddDocument(std::unique_ptr<CTavrixDoc> document,
+                                             CTavrixViewCore::CHooks hooks) {
+    if (!document) {
+        return nullptr;
+    }
     COpenDocument open;
     open.document = std::move(document);
     open.view = std::make_unique<CTavrixViewCore>(*open.document, m_dispatcher, m_timing, std::move(hooks));

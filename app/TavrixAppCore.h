@@ -59,6 +59,8 @@ public:
     // Opens a document and shows its view ("Document opened", the camera views). Null when the
     // document cannot be opened (the message was shown).
     CTavrixViewCore* OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks = {});
+    // Shows the view of a document that is open already (a new one from File New).
+    CTavrixViewCore* AddDocument(std::unique_ptr<CTavrixDoc> document, CTavrixViewCore::CHooks hooks = {});
     void CloseDocument(CTavrixViewCore* view);
     void CloseAllDocuments();
     std::vector<CTavrixViewCore*> GetViews() const;

@@ -160,9 +160,18 @@ TEST_F(AppCoreTest, LockAndActivationReachEveryCameraOfEveryDocument) {
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Windows unlocked."), 2);
     app.CloseDocument(views[0]);
     EXPECT_EQ(app.GetViews().size(), 1u);
+    // A new document (File New) joins the broadcasts as well.
+    auto created = std::make_unique<CTavrixDoc>();
+    ASSERT_TRUE(created->OnNewDocument(m_folder + "/Third.tvrx"));
+    created->Edit([](CTavrixDocData& data) { data.m_cameras.Find(0)->m_videoDeviceDN = "test:ball"; });
+    CTavrixViewCore* third = app.AddDocument(std::move(created));
+    ASSERT_NE(third, nullptr);
+    app.ActivateAllCameras();
+    EXPECT_EQ(third->FindCameraView(0)->GetState(), CCamViewStateMgr::kIdle);
+    EXPECT_EQ(app.AddDocument(nullptr), nullptr);
     app.ExitInstance();
     const std::vector<std::string> after = Texts();
-    EXPECT_EQ(std::count(after.begin(), after.end(), "Document closed"), 2);
+    EXPECT_EQ(std::count(after.begin(), after.end(), "Document closed"), 3);
     EXPECT_EQ(after.back(), "Tavrix stopped");
 }
 
