@@ -4,6 +4,7 @@
 
 #include "camera/VideoRenderer.h"
 #include "camera/tests/CameraTestSupport.h"
+#include "foundation/Exceptions.h"
 #include "persistence/ConfigMgrImpl.h"
 
 #include <gtest/gtest.h>
@@ -327,6 +328,70 @@ TEST_F(CameraViewStateTest, InactiveCamerasDetectMotionUnlessTheSettingSaysOther
     EXPECT_GT(camera.GetMotionDetector().GetLastCount(), 200);
     EXPECT_EQ(camera.GetMotionDetector().GetState(), CMotionDetector::kMotionActive);
     EXPECT_EQ(camera.GetState(), M::kInactive) << "motion alone does not activate";
+}
+
+TEST_F(CameraViewStateTest, ChangedSettingsRebuildAddAndRemoveCameraViews) {
+    CLogCapture log;
+    CTestDocument file;
+    CTavrixDoc& document = file.Create([](CTavrixDocData& data) {
+        camtest::SmallCamera(data, 0, "test:smpte");
+        camtest::SmallCamera(data, 1, "test:ball");
+    });
+    std::vector<int32_t> created;
+    std::vector<int32_t> destroyed;
+    CTavrixViewCore::CHooks hooks;
+    hooks.cameraViewCreated = [&created](CCameraView& view) { created.push_back(view.GetCameraId()); };
+    hooks.cameraViewDestroyed = [&destroyed](CCameraView& view) { destroyed.push_back(view.GetCameraId()); };
+    CViewRun run(document, {}, hooks);
+    run.View().OnInitialUpdate();
+    EXPECT_EQ(created, (std::vector<int32_t>{0, 1}));
+
+    // Camera 0 gets another size, camera 1 is removed, a camera 2 is added.
+    document.Edit([](CTavrixDocData& data) {
+        data.m_cameras.Find(0)->m_videoSizeCx = 320;
+        data.m_cameras.Find(0)->m_videoSizeCy = 240;
+        data.m_cameras.Remove(1);
+        camtest::SmallCamera(data, 2, "test:motion");
+    });
+    run.View().RefreshCameraViews();
+    EXPECT_EQ(run.View().GetCameraViewIds(), (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(destroyed, std::vector<int32_t>{1});
+    EXPECT_EQ(created, (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(run.Camera(0).GetFrameWidth(), 320);
+    EXPECT_EQ(run.Camera(0).GetFrameHeight(), 240);
+    EXPECT_EQ(run.Camera(2).GetState(), M::kInactive) << "only a just opened document activates at start-up";
+
+    // Nothing changed: the pipelines keep running, the options are applied again.
+    CCameraView* same = &run.Camera(0);
+    const int64_t frames = same->GetStats().frames;
+    run.View().RefreshCameraViews();
+    EXPECT_EQ(&run.Camera(0), same);
+    run.Pump(400);
+    EXPECT_GT(same->GetStats().frames, frames);
+    EXPECT_EQ(run.Camera(0).GetFrameWidth(), 320);
+}
+
+// A video output whose window cannot be placed (a GUI window that went away).
+class CUnplaceableRenderer : public CNullVideoRenderer {
+public:
+    void Place(int32_t, int32_t, int32_t width, int32_t) override {
+        if (width > 1) {
+            THROW_GENERAL("Unable to place the video window.");
+        }
+    }
+};
+
+TEST_F(CameraViewStateTest, AVideoWindowThatCannotBePlacedMakesTheCameraUnavailable) {
+    CTestDocument file;
+    CTavrixDoc& document =
+        file.Create([](CTavrixDocData& data) { camtest::SmallCamera(data, 0, "test:smpte"); });
+    CTavrixViewCore::CHooks hooks;
+    hooks.createRenderer = [](int32_t) { return std::make_unique<CUnplaceableRenderer>(); };
+    CViewRun run(document, {}, hooks);
+    run.View().OnInitialUpdate();
+    ASSERT_EQ(run.Camera(0).GetState(), M::kInactive);
+    EXPECT_THROW(run.Camera(0).MoveVideoWindow(10, 20), CGeneralEx);
+    EXPECT_EQ(run.Camera(0).GetState(), M::kUnavailable);
 }
 
 } // namespace
