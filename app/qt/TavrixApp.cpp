@@ -1,0 +1,131 @@
+#include "app/qt/TavrixApp.h"
+
+#include "app/TavrixAppCore.h"
+#include "app/qt/MainFrame.h"
+#include "app/qt/QtErrorDisplay.h"
+#include "app/qt/RecentFileList.h"
+#include "app/qt/TavrixView.h"
+#include "foundation/ErrorReport.h"
+#include "foundation/Exceptions.h"
+#include "foundation/Tracer.h"
+#include "persistence/ConfigMgrImpl.h"
+#include "persistence/NotificationLog.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+
+CTavrixApp::CTavrixApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("Tavrix");
+    setOrganizationName("Kestrova");
+    setQuitOnLastWindowClosed(false); // the window may be hidden in the tray: Exit ends the program
+}
+
+bool CTavrixApp::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const CBaseException& exception) {
+        ReportException(exception, "", "");
+    } catch (const std::exception& exception) {
+        const std::string text = std::string("Unexpected error: ") + exception.what();
+        TRACE("CTavrixApp::notify() %s", text.c_str());
+        CNotificationLog::Instance().AddEntry("", "", text);
+        ShowMessageBox(text);
+    }
+    return false;
+}
+
+namespace DesktopShell {
+
+namespace {
+
+// Delivers the dispatcher's messages on the GUI thread: one queued delivery at a time, however
+// many messages the workers post meanwhile.
+class CDispatcherBridge {
+public:
+    explicit CDispatcherBridge(CMessageDispatcher& dispatcher) : m_dispatcher(dispatcher) {
+        m_dispatcher.SetWakeHook([this] {
+            if (!m_pending.exchange(true)) {
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [this] {
+                        m_pending.store(false); // posts from here on queue another delivery
+                        m_dispatcher.DeliverPending();
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
+    }
+    ~CDispatcherBridge() { m_dispatcher.SetWakeHook({}); }
+
+private:
+    CMessageDispatcher& m_dispatcher;
+    std::atomic<bool> m_pending{false};
+};
+
+} // namespace
+
+int Run(int& argc, char** argv, const COptions& options) {
+    CTavrixApp application(argc, argv);
+    CQtErrorDisplay errorDisplay;
+    CMessageDispatcher& dispatcher = CMessageDispatcher::Instance();
+    auto bridge = std::make_unique<CDispatcherBridge>(dispatcher);
+
+    CTavrixAppCore core(dispatcher);
+    CTavrixAppCore::COptions coreOptions;
+    coreOptions.tracingStarted = options.tracingStarted;
+    std::string failure;
+    if (!core.InitInstance(coreOptions, &failure)) {
+        // The refusal was queued as a message box: shown before the program ends.
+        QCoreApplication::processEvents();
+        core.ExitInstance();
+        return 1;
+    }
+
+    CRecentFileList recentFiles(CConfigMgrImpl::Instance().GetSettingsPath());
+    recentFiles.Load();
+    int status = 0;
+    {
+        CMainFrame frame(core, dispatcher, recentFiles);
+        errorDisplay.SetParentWindow(&frame);
+        core.SetMainFrameTarget(frame.GetTargetId());
+        frame.RegisterHotKey();
+
+        bool opened = false;
+        for (const std::string& document : options.documents) {
+            opened = frame.OpenDocument(QString::fromStdString(document)) != nullptr || opened;
+        }
+        if (options.activate) {
+            core.ActivateAllCameras();
+        }
+        const bool minimize = opened && CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeOnStartup();
+        frame.ShowAtStartup(minimize);
+        dispatcher.Post(frame.GetTargetId(), ViewMessage::kNotificationListChanged, 0);
+
+        if (!options.screenshotPath.empty()) {
+            const QString path = QString::fromStdString(options.screenshotPath);
+            QTimer::singleShot(static_cast<int>(options.screenshotDelaySeconds * 1000), &frame, [&frame, path] {
+                const bool saved = frame.grab().save(path, "PNG");
+                TRACE("DesktopShell::Run() screenshot %s: %s", path.toUtf8().constData(), saved ? "saved" : "failed");
+                if (!saved) {
+                    CNotificationLog::Instance().AddEntry("", "", "The picture of the main window could not be saved to '" +
+                                                                      path.toStdString() + "'.");
+                }
+                frame.close();
+            });
+        }
+
+        status = application.exec();
+        frame.CloseAllDocuments(); // a quit from elsewhere than the window still closes them
+        core.SetMainFrameTarget(CMessageDispatcher::kNoTarget);
+        errorDisplay.SetParentWindow(nullptr);
+    }
+    core.ExitInstance();
+    recentFiles.Save();
+    bridge.reset();
+    return status;
+}
+
+} // namespace DesktopShell

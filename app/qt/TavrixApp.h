@@ -1,0 +1,41 @@
+#pragma once
+// CTavrixApp: the Qt application object of the desktop shell. Its event delivery is the message
+// pump's last line of defence: an exception of the program's family that escapes an event handler
+// (a menu command, a dialog, a posted call, a dispatcher message) is reported (notification log,
+// and the error dialog unless unattended) and the event loop goes on. Any other escaping
+// exception is logged and shown the same way instead of ending the program.
+//
+// DesktopShell::Run is the desktop's start-up and shutdown around the shared application core:
+// settings, user database, notification log, capture devices and the version check come up in
+// the core's order; then the main frame, the documents of the command line, the window shown or
+// minimised as the settings say; at exit the documents are closed and the core saves and closes
+// the services in reverse.
+//
+// GUI thread only.
+
+#include <QApplication>
+
+#include <string>
+#include <vector>
+
+class CTavrixApp : public QApplication {
+    Q_OBJECT
+public:
+    CTavrixApp(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+namespace DesktopShell {
+
+struct COptions {
+    std::vector<std::string> documents; // opened at start-up
+    bool tracingStarted = false;
+    bool activate = false;                // activate every camera once the documents are open
+    std::string screenshotPath;           // non-empty: save a picture of the main window, then exit
+    double screenshotDelaySeconds = 8.0;  // after start-up, before the picture
+};
+
+// Runs the desktop application; returns the process's exit status.
+int Run(int& argc, char** argv, const COptions& options);
+
+} // namespace DesktopShell

@@ -1,0 +1,51 @@
+// The desktop application as a user sees it: scripts/screenshot.sh starts build/bin/tavrix on a
+// virtual X display with a document of two generated test cameras, activates them and saves the
+// main window as a PNG. The picture must show both live pictures (the colour bars of one camera
+// among them) and the camera windows' title bars.
+
+#include <QColor>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+int CountPixels(const QImage& image, bool (*match)(QRgb)) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            count += match(line[x]) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST(DesktopScreenshot, MainWindowShowsBothLivePicturesAndTheirTitles) {
+    const std::string output = std::string(TAVRIX_BINARY_DIR) + "/screenshot-test.png";
+    const std::string command = std::string(TAVRIX_SOURCE_DIR) + "/scripts/screenshot.sh " + TAVRIX_BINARY_DIR +
+                                "/bin/tavrix " + output + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+    QImage picture(QString::fromStdString(output));
+    ASSERT_FALSE(picture.isNull());
+    picture = picture.convertToFormat(QImage::Format_RGB32);
+    EXPECT_GE(picture.width(), 800);
+    EXPECT_GE(picture.height(), 600);
+
+    // The colour bars of the second camera: yellow, cyan and magenta appear nowhere else.
+    const int yellow = CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) > 150 && qBlue(p) < 60; });
+    const int cyan = CountPixels(picture, [](QRgb p) { return qRed(p) < 60 && qGreen(p) > 150 && qBlue(p) > 150; });
+    const int magenta = CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 60 && qBlue(p) > 150; });
+    EXPECT_GT(yellow, 500);
+    EXPECT_GT(cyan, 500);
+    EXPECT_GT(magenta, 500);
+    // The title bars of the two camera windows.
+    const int titles = CountPixels(picture, [](QRgb p) { return p == qRgb(40, 60, 90); });
+    EXPECT_GT(titles, 2 * 150 * 10);
+}
+
+} // namespace

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# A picture of the desktop application at work: a document with two generated test cameras is
+# opened on a virtual X display, its cameras are activated, and after a few seconds the main
+# window is saved as a PNG (live pictures, camera titles, the notifications list).
+#
+#   scripts/screenshot.sh [TAVRIX_BINARY] [OUTPUT_PNG]     (defaults: build/bin/tavrix build/screenshot.png)
+#
+# Runs with private settings, user database and record folders, so that nothing of the user's own
+# set-up is read or changed.
+set -euo pipefail
+
+tavrix=$(realpath "${1:-build/bin/tavrix}")
+output=$(realpath -m "${2:-build/screenshot.png}")
+delay="${SCREENSHOT_DELAY:-8}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$work/recordings"
+
+document="$work/Backyard.tvrx"
+"$tavrix" doc create "$document" --camera "test:ball" --camera "test:smpte" --record-path "$work/recordings" >/dev/null
+"$tavrix" doc set "$document" Cameras.0.CamName "Garden" >/dev/null
+"$tavrix" doc set "$document" Cameras.1.CamName "Driveway" >/dev/null
+
+rm -f "$output"
+mkdir -p "$(dirname "$output")"
+xvfb-run -a -s "-screen 0 1280x900x24" \
+  "$tavrix" --activate --screenshot "$output" --screenshot-delay "$delay" "$document"
+if [[ ! -s "$output" ]]; then
+  echo "screenshot.sh: no picture was written to $output" >&2
+  exit 1
+fi
+echo "$output"
