@@ -7,13 +7,15 @@
 #   make bench      build and run the benchmarks (Release build in build-bench/)
 #   make fuzz       build the fuzz targets with clang and fuzz documents for FUZZ_SECONDS (60)
 #   make demo       run the main job: a demo camera watched headless for about 30 seconds
+#   make screenshot the desktop application with two test cameras on a virtual display, saved as
+#                   build/screenshot.png
 
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-asan test-tsan bench fuzz demo format clean
+.PHONY: all deps build test test-asan test-tsan bench fuzz demo screenshot format clean
 
 all: build
 
@@ -60,6 +62,9 @@ fuzz: deps
 
 demo: build
 	@scripts/demo.sh
+
+screenshot: build
+	@scripts/screenshot.sh build/bin/tavrix build/screenshot.png
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

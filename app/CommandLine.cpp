@@ -54,6 +54,36 @@ CCommandLine ParseHeadless(const std::vector<std::string>& args) {
     return line;
 }
 
+// The desktop application: document files and its few options.
+CCommandLine ParseGui(const std::vector<std::string>& args) {
+    CCommandLine line;
+    line.command = CCommandLine::Command::Gui;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg == "--activate") {
+            line.activate = true;
+        } else if (!optionsEnded && arg == "--screenshot") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return Fail("--screenshot needs a file name");
+            }
+            line.screenshotPath = args[++i];
+        } else if (!optionsEnded && arg == "--screenshot-delay") {
+            if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], line.screenshotDelaySeconds)) {
+                return Fail("--screenshot-delay needs a number of seconds above 0");
+            }
+            ++i;
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            return Fail("unknown option '" + arg + "'");
+        } else {
+            line.documents.push_back(arg);
+        }
+    }
+    return line;
+}
+
 CCommandLine ParseDoc(const std::vector<std::string>& args) {
     if (args.empty()) {
         return Fail("doc needs create, show or set");
@@ -117,7 +147,7 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         args.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
     if (args.empty()) {
-        return Fail("");
+        return ParseGui(args);
     }
     const std::string& first = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -132,6 +162,14 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         return ParseHeadless(rest);
     } else if (first == "doc") {
         return ParseDoc(rest);
+    } else if (first == "devices" || first == "sysinfo") {
+        return Fail(first + " takes no arguments");
+    } else if (first == "--activate" || first == "--screenshot" || first == "--screenshot-delay" ||
+               first == "--" ||
+               (!first.empty() && first[0] != '-' && first.find_first_of("./") != std::string::npos)) {
+        // The desktop's options, or a document file (a name with a dot or a slash; a bare word is
+        // taken for a mistyped command).
+        return ParseGui(args);
     } else {
         return Fail("unknown command '" + first + "'");
     }
@@ -139,7 +177,8 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
 }
 
 const char* CCommandLine::UsageText() {
-    return "Usage: tavrix --version\n"
+    return "Usage: tavrix [--activate] [--screenshot PNG [--screenshot-delay SECONDS]] [FILE.tvrx...]\n"
+           "       tavrix --version\n"
            "       tavrix devices\n"
            "       tavrix sysinfo\n"
            "       tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...\n"

@@ -1,6 +1,8 @@
 #pragma once
 // The command line of build/bin/tavrix:
 //
+//   tavrix [--activate] [--screenshot PNG [--screenshot-delay SECONDS]] [FILE.tvrx...]
+//                                      the desktop application
 //   tavrix --version | -v
 //   tavrix devices                     capture devices and compressors
 //   tavrix sysinfo                     the system information report
@@ -16,14 +18,17 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command { Usage, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
 
     Command command = Command::Usage;
-    // Headless
+    // Gui and Headless
     std::vector<std::string> documents;
     bool activate = false;
     double durationSeconds = -1; // below 0: until SIGINT or SIGTERM
     bool stats = false;
+    // Gui: save a picture of the main window after a delay, then exit
+    std::string screenshotPath;
+    double screenshotDelaySeconds = 8.0;
     // doc
     std::string file;
     std::vector<std::string> cameras;

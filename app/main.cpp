@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/DocCommands.h"
 #include "app/HeadlessShell.h"
+#include "app/qt/TavrixApp.h"
 #include "camera/LockMonitor.h"
 #include "foundation/CrashHandler.h"
 #include "foundation/SystemInfo.h"
@@ -46,8 +47,17 @@ int PrintSystemInfo() {
     return 0;
 }
 
-int Run(const CCommandLine& line, bool tracing) {
+int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
     switch (line.command) {
+    case CCommandLine::Command::Gui: {
+        DesktopShell::COptions options;
+        options.documents = line.documents;
+        options.tracingStarted = tracing;
+        options.activate = line.activate;
+        options.screenshotPath = line.screenshotPath;
+        options.screenshotDelaySeconds = line.screenshotDelaySeconds;
+        return DesktopShell::Run(argc, argv, options);
+    }
     case CCommandLine::Command::Version:
         std::printf("Tavrix %s\n", TAVRIX_VERSION_STRING);
         return 0;
@@ -97,7 +107,7 @@ int main(int argc, char** argv) {
     // The settings ask whether a session lock signal source is present when they are loaded.
     CLockMonitor::RegisterSettingsProbe();
 
-    const int status = Run(line, tracing);
+    const int status = Run(argc, argv, line, tracing);
 
     TRACE("Tavrix stopping with status %d", status);
     CTracer::Instance().Stop();

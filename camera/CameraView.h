@@ -28,6 +28,7 @@
 #include "camera/FrameOverlay.h"
 #include "camera/RunningAverage.h"
 #include "camera/ScheduleService.h"
+#include "camera/SnapshotHandle.h"
 #include "camera/VideoRenderer.h"
 #include "grabber/ITavrixGrabber.h"
 #include "motion/MotionDetector.h"
@@ -106,6 +107,9 @@ public:
     void MoveVideoWindow(int32_t x, int32_t y);
     // The next frame as a picture (at most 2000 ms away); false while the camera is Unavailable.
     bool GetSnapshot(CRgbPicture* picture);
+    // The same picture taken on another thread: the handle made here (empty while the camera is
+    // Unavailable or has no pipeline) waits for the frame wherever Take is called.
+    CSnapshotHandle PrepareSnapshot();
     // The device manager's news whether the capture device is present (user-interface thread):
     // passes a loss or a return to the pipeline's event thread as EC_DEVICE_LOST.
     void NotifyDevicePresence(bool present);

@@ -391,6 +391,13 @@ bool CCameraView::GetSnapshot(CRgbPicture* picture) {
     return SUCCEEDED(m_grabber->TakeSnapshot(picture));
 }
 
+CSnapshotHandle CCameraView::PrepareSnapshot() {
+    if (m_stateMgr.GetState() == CCamViewStateMgr::kUnavailable || m_grabber == nullptr) {
+        return CSnapshotHandle();
+    }
+    return CSnapshotHandle(m_grabberElement, m_grabber);
+}
+
 // ---- events of the preview pipeline ----
 
 void CCameraView::NotifyDevicePresence(bool present) {

@@ -16,7 +16,9 @@ delay="${SCREENSHOT_DELAY:-8}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$work/recordings"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR" "$work/recordings"
+chmod 700 "$XDG_RUNTIME_DIR"
 
 document="$work/Backyard.tvrx"
 "$tavrix" doc create "$document" --camera "test:ball" --camera "test:smpte" --record-path "$work/recordings" >/dev/null

@@ -183,6 +183,10 @@ void CMainFrame::UpdateRecentMenu() {
 }
 
 void CMainFrame::UpdateCommands() {
+    // The active document's title in the main window's, as a maximised document window has none.
+    CTavrixView* active = ActiveView();
+    setWindowTitle(active ? QString("%1 - Tavrix").arg(QString(active->windowTitle()).remove("[*]"))
+                          : "Tavrix");
     const bool devices = m_app.HasCaptureDevice();
     m_newAction->setEnabled(devices);
     m_openAction->setEnabled(devices);
@@ -233,8 +237,8 @@ CTavrixView* CMainFrame::AddViewWindow(CTavrixView* view) {
     sub->setWindowIcon(windowIcon());
     sub->installEventFilter(this);
     connect(view, &CTavrixView::DocumentChanged, this, &CMainFrame::UpdateCommands);
-    sub->resize(std::max(480, m_mdi->width() - 20), std::max(360, m_mdi->height() - 20));
-    sub->show();
+    // The cameras get the room there is; "Tile" in the View menu puts several documents side by side.
+    sub->showMaximized();
     m_mdi->setActiveSubWindow(sub);
     UpdateCommands();
     return view;
@@ -319,6 +323,7 @@ bool CMainFrame::SaveDocument(CTavrixView* view) {
     }
     const bool saved = document->OnSaveDocument();
     view->UpdateTitle();
+    UpdateCommands();
     return saved;
 }
 
@@ -332,6 +337,7 @@ bool CMainFrame::SaveDocumentAs(CTavrixView* view, const QString& path) {
         m_recentFiles.Add(path);
     }
     view->UpdateTitle();
+    UpdateCommands();
     return saved;
 }
 

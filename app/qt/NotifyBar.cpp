@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QTableView>
 
+#include <algorithm>
+
 CNotifyBar::CNotifyBar(CNotificationLog& log, QWidget* parent) : QDockWidget("Notifications", parent) {
     setObjectName("Notifications");
     setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
@@ -23,7 +25,10 @@ CNotifyBar::CNotifyBar(CNotificationLog& log, QWidget* parent) : QDockWidget("No
     QHeaderView* header = m_view->horizontalHeader();
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setHighlightSections(false);
-    m_view->setColumnWidth(CNotifyListModel::kTime, 120);
+    // At least 120 pixels, and as wide as a date and time of this locale need.
+    const platform::SystemTime sample{2024, 12, 0, 28, 23, 58, 59, 0};
+    const int timeWidth = m_view->fontMetrics().horizontalAdvance(CNotifyListModel::FormatTime(sample)) + 12;
+    m_view->setColumnWidth(CNotifyListModel::kTime, std::max(120, timeWidth));
     m_view->setColumnWidth(CNotifyListModel::kDocument, 100);
     m_view->setColumnWidth(CNotifyListModel::kCamera, 100);
     m_view->setColumnWidth(CNotifyListModel::kInformation, 1000);

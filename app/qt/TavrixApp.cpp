@@ -1,6 +1,7 @@
 #include "app/qt/TavrixApp.h"
 
 #include "app/TavrixAppCore.h"
+#include "app/qt/DispatcherBridge.h"
 #include "app/qt/MainFrame.h"
 #include "app/qt/QtErrorDisplay.h"
 #include "app/qt/RecentFileList.h"
@@ -14,7 +15,6 @@
 #include <QMetaObject>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
 
 CTavrixApp::CTavrixApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -38,34 +38,6 @@ bool CTavrixApp::notify(QObject* receiver, QEvent* event) {
 }
 
 namespace DesktopShell {
-
-namespace {
-
-// Delivers the dispatcher's messages on the GUI thread: one queued delivery at a time, however
-// many messages the workers post meanwhile.
-class CDispatcherBridge {
-public:
-    explicit CDispatcherBridge(CMessageDispatcher& dispatcher) : m_dispatcher(dispatcher) {
-        m_dispatcher.SetWakeHook([this] {
-            if (!m_pending.exchange(true)) {
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [this] {
-                        m_pending.store(false); // posts from here on queue another delivery
-                        m_dispatcher.DeliverPending();
-                    },
-                    Qt::QueuedConnection);
-            }
-        });
-    }
-    ~CDispatcherBridge() { m_dispatcher.SetWakeHook({}); }
-
-private:
-    CMessageDispatcher& m_dispatcher;
-    std::atomic<bool> m_pending{false};
-};
-
-} // namespace
 
 int Run(int& argc, char** argv, const COptions& options) {
     CTavrixApp application(argc, argv);
@@ -106,15 +78,19 @@ int Run(int& argc, char** argv, const COptions& options) {
 
         if (!options.screenshotPath.empty()) {
             const QString path = QString::fromStdString(options.screenshotPath);
-            QTimer::singleShot(static_cast<int>(options.screenshotDelaySeconds * 1000), &frame, [&frame, path] {
-                const bool saved = frame.grab().save(path, "PNG");
-                TRACE("DesktopShell::Run() screenshot %s: %s", path.toUtf8().constData(), saved ? "saved" : "failed");
-                if (!saved) {
-                    CNotificationLog::Instance().AddEntry("", "", "The picture of the main window could not be saved to '" +
-                                                                      path.toStdString() + "'.");
-                }
-                frame.close();
-            });
+            QTimer::singleShot(static_cast<int>(options.screenshotDelaySeconds * 1000), &frame,
+                               [&frame, path] {
+                                   const bool saved = frame.grab().save(path, "PNG");
+                                   TRACE("DesktopShell::Run() screenshot %s: %s", path.toUtf8().constData(),
+                                         saved ? "saved" : "failed");
+                                   if (!saved) {
+                                       CNotificationLog::Instance().AddEntry(
+                                           "", "",
+                                           "The picture of the main window could not be saved to '" +
+                                               path.toStdString() + "'.");
+                                   }
+                                   frame.close();
+                               });
         }
 
         status = application.exec();

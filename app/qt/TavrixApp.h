@@ -30,9 +30,9 @@ namespace DesktopShell {
 struct COptions {
     std::vector<std::string> documents; // opened at start-up
     bool tracingStarted = false;
-    bool activate = false;                // activate every camera once the documents are open
-    std::string screenshotPath;           // non-empty: save a picture of the main window, then exit
-    double screenshotDelaySeconds = 8.0;  // after start-up, before the picture
+    bool activate = false;               // activate every camera once the documents are open
+    std::string screenshotPath;          // non-empty: save a picture of the main window, then exit
+    double screenshotDelaySeconds = 8.0; // after start-up, before the picture
 };
 
 // Runs the desktop application; returns the process's exit status.

@@ -8,9 +8,11 @@
 #include "app/qt/VideoWidget.h"
 #include "persistence/TavrixDoc.h"
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
 
@@ -166,6 +168,23 @@ bool CTavrixView::eventFilter(QObject* watched, QEvent* event) {
         for (const auto& [id, window] : m_cameraWindows) {
             if (watched == window || watched == window->Video()) {
                 m_currentCameraId = id;
+            }
+        }
+    } else if (event->type() == QEvent::ContextMenu) {
+        for (const auto& [id, window] : m_cameraWindows) {
+            if (watched == window || watched == window->Video()) {
+                const int32_t cameraId = id;
+                m_currentCameraId = cameraId;
+                QMenu menu(this);
+                menu.addAction("&Activate / Deactivate", this, [this, cameraId] {
+                    if (m_core) {
+                        m_core->OnCameraButton(cameraId);
+                    }
+                });
+                menu.addAction("Camera &Properties...", this, [this, cameraId] { EditCamera(cameraId); });
+                menu.addAction("De&lete Camera", this, [this, cameraId] { DeleteCamera(cameraId); });
+                menu.exec(static_cast<QContextMenuEvent*>(event)->globalPos());
+                return true;
             }
         }
     } else if (event->type() == QEvent::MouseButtonDblClick) {

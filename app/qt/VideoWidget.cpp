@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <cstring>
+#include <functional>
 
 CVideoWidget::CVideoWidget(QWidget* parent) : QWidget(parent), m_mailbox(std::make_shared<CMailbox>()) {
     m_mailbox->receiver = this;
@@ -19,21 +20,24 @@ CVideoWidget::~CVideoWidget() {
 
 std::unique_ptr<IVideoRenderer> CVideoWidget::CreateRenderer() {
     const std::shared_ptr<CMailbox> mailbox = m_mailbox;
-    QPointer<CVideoWidget> self(this);
+    // Placing and hiding may come from the pipeline's event thread (a lost device): they reach
+    // the widget as queued calls, like the frames.
+    const auto post = [mailbox](std::function<void(CVideoWidget&)> call) {
+        std::lock_guard<std::mutex> lock(mailbox->lock);
+        if (CVideoWidget* receiver = mailbox->receiver) {
+            // Queued on the widget itself: dropped if it is destroyed before the call runs.
+            QMetaObject::invokeMethod(
+                receiver, [receiver, call] { call(*receiver); }, Qt::QueuedConnection);
+        }
+    };
     return std::make_unique<CFrameConsumerRenderer>(
         [mailbox](const uint8_t* bgr, int32_t width, int32_t height, int32_t stride) {
             Deliver(mailbox, bgr, width, height, stride);
         },
-        [self](int32_t, int32_t, int32_t width, int32_t height) {
-            if (self) {
-                self->SetVideoSize(width, height);
-            }
+        [post](int32_t, int32_t, int32_t width, int32_t height) {
+            post([width, height](CVideoWidget& widget) { widget.SetVideoSize(width, height); });
         },
-        [self](bool visible) {
-            if (self) {
-                self->ShowVideo(visible);
-            }
-        });
+        [post](bool visible) { post([visible](CVideoWidget& widget) { widget.ShowVideo(visible); }); });
 }
 
 void CVideoWidget::Deliver(const std::shared_ptr<CMailbox>& mailbox, const uint8_t* bgr, int32_t width,

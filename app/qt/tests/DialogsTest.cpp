@@ -183,7 +183,7 @@ TEST(NotifyBar, ScrollsToTheNewestEntryOnEveryChange) {
     QScrollBar* scroll = bar.View()->verticalScrollBar();
     EXPECT_GT(scroll->maximum(), 0);
     EXPECT_EQ(scroll->value(), scroll->maximum());
-    EXPECT_EQ(bar.View()->columnWidth(0), 120);
+    EXPECT_GE(bar.View()->columnWidth(0), 120);
     EXPECT_EQ(bar.View()->columnWidth(3), 1000);
 }
 

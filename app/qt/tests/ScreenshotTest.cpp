@@ -26,8 +26,8 @@ int CountPixels(const QImage& image, bool (*match)(QRgb)) {
 
 TEST(DesktopScreenshot, MainWindowShowsBothLivePicturesAndTheirTitles) {
     const std::string output = std::string(TAVRIX_BINARY_DIR) + "/screenshot-test.png";
-    const std::string command = std::string(TAVRIX_SOURCE_DIR) + "/scripts/screenshot.sh " + TAVRIX_BINARY_DIR +
-                                "/bin/tavrix " + output + " > /dev/null";
+    const std::string command = std::string(TAVRIX_SOURCE_DIR) + "/scripts/screenshot.sh " +
+                                TAVRIX_BINARY_DIR + "/bin/tavrix " + output + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
     QImage picture(QString::fromStdString(output));
@@ -37,9 +37,12 @@ TEST(DesktopScreenshot, MainWindowShowsBothLivePicturesAndTheirTitles) {
     EXPECT_GE(picture.height(), 600);
 
     // The colour bars of the second camera: yellow, cyan and magenta appear nowhere else.
-    const int yellow = CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) > 150 && qBlue(p) < 60; });
-    const int cyan = CountPixels(picture, [](QRgb p) { return qRed(p) < 60 && qGreen(p) > 150 && qBlue(p) > 150; });
-    const int magenta = CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 60 && qBlue(p) > 150; });
+    const int yellow =
+        CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) > 150 && qBlue(p) < 60; });
+    const int cyan =
+        CountPixels(picture, [](QRgb p) { return qRed(p) < 60 && qGreen(p) > 150 && qBlue(p) > 150; });
+    const int magenta =
+        CountPixels(picture, [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 60 && qBlue(p) > 150; });
     EXPECT_GT(yellow, 500);
     EXPECT_GT(cyan, 500);
     EXPECT_GT(magenta, 500);
