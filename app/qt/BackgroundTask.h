@@ -4,7 +4,8 @@
 // and hands the result back on the GUI thread. When the receiving widget is gone by then, the
 // result is dropped. The pool is Qt's global one, which the application waits for on exit.
 //
-// Run is called on the GUI thread; work runs on a pool thread, done on the GUI thread.
+// Run is called on the GUI thread; work runs on a pool thread, done on the GUI thread. An exception
+// that escapes the work is written to the notification log and done is not called.
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -12,6 +13,11 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include "foundation/ErrorReport.h"
+#include "foundation/Exceptions.h"
+#include "persistence/NotificationLog.h"
+
+#include <exception>
 #include <memory>
 #include <utility>
 
@@ -21,7 +27,18 @@ template <class Receiver, class Work, class Done>
 void Run(Receiver* receiver, Work work, Done done) {
     QPointer<Receiver> guard(receiver);
     QThreadPool::globalInstance()->start([guard, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<decltype(work())>(work());
+        using Result = decltype(work());
+        std::shared_ptr<Result> result;
+        try {
+            result = std::make_shared<Result>(work());
+        } catch (const CBaseException& exception) {
+            CNotificationLog::Instance().AddEntry("", "", ExceptionLogText(exception));
+            return;
+        } catch (const std::exception& exception) {
+            CNotificationLog::Instance().AddEntry("", "",
+                                                  std::string("Unexpected error: ") + exception.what());
+            return;
+        }
         // Queued on the application object, which outlives every window; the receiver is checked
         // there, on the GUI thread, where it is destroyed.
         QMetaObject::invokeMethod(

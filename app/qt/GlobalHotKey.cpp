@@ -111,10 +111,13 @@ void CGlobalHotKey::Unregister() {
     if (m_keyCode != 0) {
         if (QNativeInterface::QX11Application* x11 = X11()) {
             const xcb_window_t root = DefaultRootWindow(x11->display());
+            xcb_connection_t* connection = x11->connection();
             for (const uint16_t locks : kIgnoredLocks) {
-                xcb_ungrab_key(x11->connection(), m_keyCode, root, m_x11Mask | locks);
+                xcb_ungrab_key(connection, m_keyCode, root, m_x11Mask | locks);
             }
-            xcb_flush(x11->connection());
+            // A round trip: once it returns the server has released the key, so another program
+            // (or a new registration) can take it at once.
+            free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
         }
     }
 #endif
