@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     if (line.command == CCommandLine::Command::Headless) {
         // Before the first thread starts: only the shell's signal thread takes them.
         HeadlessShell::BlockTerminationSignals();
+    } else if (line.command == CCommandLine::Command::Gui) {
+        DesktopShell::BlockTerminationSignals();
     }
     // The tracer is the first service started and the last one stopped.
     const bool tracing = CTracer::Instance().Start();

@@ -13,7 +13,12 @@
 #include "persistence/NotificationLog.h"
 
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -38,6 +43,23 @@ bool CTavrixApp::notify(QObject* receiver, QEvent* event) {
 }
 
 namespace DesktopShell {
+
+namespace {
+
+sigset_t TerminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+} // namespace
+
+void BlockTerminationSignals() {
+    const sigset_t set = TerminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 int Run(int& argc, char** argv, const COptions& options) {
     CTavrixApp application(argc, argv);
@@ -76,6 +98,21 @@ int Run(int& argc, char** argv, const COptions& options) {
         frame.ShowAtStartup(minimize);
         dispatcher.Post(frame.GetTargetId(), ViewMessage::kNotificationListChanged, 0);
 
+        // SIGINT and SIGTERM (blocked since main began) arrive as readable data on the GUI thread.
+        const sigset_t terminationSignals = TerminationSignals();
+        const int signalFd = signalfd(-1, &terminationSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+        std::unique_ptr<QSocketNotifier> signalNotifier;
+        if (signalFd >= 0) {
+            signalNotifier = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
+            QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &frame, [signalFd, &frame] {
+                signalfd_siginfo info{};
+                while (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                    TRACE("DesktopShell::Run() signal %u: closing the main window", info.ssi_signo);
+                }
+                frame.close();
+            });
+        }
+
         if (!options.screenshotPath.empty()) {
             const QString path = QString::fromStdString(options.screenshotPath);
             QTimer::singleShot(static_cast<int>(options.screenshotDelaySeconds * 1000), &frame,
@@ -95,6 +132,10 @@ int Run(int& argc, char** argv, const COptions& options) {
 
         status = application.exec();
         frame.CloseAllDocuments(); // a quit from elsewhere than the window still closes them
+        signalNotifier.reset();
+        if (signalFd >= 0) {
+            ::close(signalFd);
+        }
         core.SetMainFrameTarget(CMessageDispatcher::kNoTarget);
         errorDisplay.SetParentWindow(nullptr);
     }

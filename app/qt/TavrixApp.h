@@ -35,6 +35,11 @@ struct COptions {
     double screenshotDelaySeconds = 8.0; // after start-up, before the picture
 };
 
+// Blocks SIGINT and SIGTERM in the calling thread and in every thread started after it; call it
+// first in main. Run then takes them as a request to close the main window (with the save
+// prompts of the open documents), so that an interrupted run still saves its notifications.
+void BlockTerminationSignals();
+
 // Runs the desktop application; returns the process's exit status.
 int Run(int& argc, char** argv, const COptions& options);
 
