@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -341,12 +342,12 @@ bool CMainFrame::SaveDocumentAs(CTavrixView* view, const QString& path) {
     return saved;
 }
 
-bool CMainFrame::CloseDocument(CTavrixView* view) {
+bool CMainFrame::CloseDocument(CTavrixView* view, bool prompt) {
     CTavrixDoc* document = view ? view->Document() : nullptr;
     if (document == nullptr) {
         return false;
     }
-    if (document->IsModified()) {
+    if (prompt && document->IsModified()) {
         switch (UiMessages::AskYesNoCancel(
             this, QString("Save changes to %1?").arg(QString::fromStdString(document->GetTitle())))) {
         case UiMessages::Answer::Yes:
@@ -372,9 +373,9 @@ bool CMainFrame::CloseDocument(CTavrixView* view) {
     return true;
 }
 
-bool CMainFrame::CloseAllDocuments() {
+bool CMainFrame::CloseAllDocuments(bool prompt) {
     for (CTavrixView* view : Views()) {
-        if (!CloseDocument(view)) {
+        if (!CloseDocument(view, prompt)) {
             return false;
         }
     }

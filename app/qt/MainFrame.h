@@ -50,9 +50,10 @@ public:
     CTavrixView* OpenDocument(const QString& path);
     bool SaveDocument(CTavrixView* view);
     bool SaveDocumentAs(CTavrixView* view, const QString& path);
-    // Asks to save unsaved changes (Yes, No, Cancel); false when the user cancelled.
-    bool CloseDocument(CTavrixView* view);
-    bool CloseAllDocuments();
+    // Asks to save unsaved changes (Yes, No, Cancel); false when the user cancelled. Without the
+    // prompt, unsaved changes are dropped (the end of the program after its window was closed).
+    bool CloseDocument(CTavrixView* view, bool prompt = true);
+    bool CloseAllDocuments(bool prompt = true);
 
     // Shows the window after start-up: minimised as the settings say when asked to.
     void ShowAtStartup(bool minimize);

@@ -131,7 +131,9 @@ int Run(int& argc, char** argv, const COptions& options) {
         }
 
         status = application.exec();
-        frame.CloseAllDocuments(); // a quit from elsewhere than the window still closes them
+        // Closing the window has closed them; a quit from elsewhere still closes whatever is open
+        // before the frame and its document windows go.
+        frame.CloseAllDocuments(false);
         signalNotifier.reset();
         if (signalFd >= 0) {
             ::close(signalFd);
