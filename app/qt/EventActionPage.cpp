@@ -92,20 +92,7 @@ CSEventActionChain* CEventActionPage::CurrentChain() {
 }
 
 void CEventActionPage::FillChains(int32_t selectId) {
-    {
-        const QSignalBlocker blocker(m_chains);
-        m_chains->clear();
-        int row = -1;
-        for (const auto& [id, chain] : m_data.m_chains) {
-            auto* item = new QListWidgetItem(QString::fromStdString(chain->GetName()), m_chains);
-            item->setData(Qt::UserRole, id);
-            if (id == selectId) {
-                row = m_chains->count() - 1;
-            }
-        }
-        m_chains->setCurrentRow(row);
-    }
-    ShowChain(m_chains->currentItem() ? m_chains->currentItem()->data(Qt::UserRole).toInt() : -1);
+    ShowChain(FillNamedList(m_chains, m_data.m_chains, selectId));
 }
 
 void CEventActionPage::ShowChain(int32_t chainId) {

@@ -7,6 +7,8 @@
 
 #include "persistence/TavrixDoc.h"
 
+#include <QListWidget>
+#include <QSignalBlocker>
 #include <QString>
 #include <QWidget>
 
@@ -41,3 +43,22 @@ protected:
     CCamera& Camera() { return *m_data.m_cameras.Find(m_cameraId); }
     const int32_t m_cameraId;
 };
+
+// Lists the named elements of a document map (schedules, chains) in id order, each item carrying
+// its id, and selects the one with selectId without signalling the change. Returns the id of the
+// selected element, or -1 when there is none.
+template <class Map>
+int32_t FillNamedList(QListWidget* list, const Map& elements, int32_t selectId) {
+    const QSignalBlocker blocker(list);
+    list->clear();
+    int row = -1;
+    for (const auto& [id, element] : elements) {
+        auto* item = new QListWidgetItem(QString::fromStdString(element->GetName()), list);
+        item->setData(Qt::UserRole, id);
+        if (id == selectId) {
+            row = list->count() - 1;
+        }
+    }
+    list->setCurrentRow(row);
+    return row >= 0 ? selectId : -1;
+}

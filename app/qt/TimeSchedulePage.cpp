@@ -151,20 +151,7 @@ CTimeScheduleEntry* CTimeSchedulePage::CurrentRule() {
 }
 
 void CTimeSchedulePage::FillSchedules(int32_t selectId) {
-    {
-        const QSignalBlocker blocker(m_schedules);
-        m_schedules->clear();
-        int row = -1;
-        for (const auto& [id, schedule] : m_data.m_schedules) {
-            auto* item = new QListWidgetItem(QString::fromStdString(schedule->GetName()), m_schedules);
-            item->setData(Qt::UserRole, id);
-            if (id == selectId) {
-                row = m_schedules->count() - 1;
-            }
-        }
-        m_schedules->setCurrentRow(row);
-    }
-    ShowSchedule(m_schedules->currentItem() ? m_schedules->currentItem()->data(Qt::UserRole).toInt() : -1);
+    ShowSchedule(FillNamedList(m_schedules, m_data.m_schedules, selectId));
 }
 
 void CTimeSchedulePage::ShowSchedule(int32_t scheduleId) {
