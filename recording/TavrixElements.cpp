@@ -4,6 +4,7 @@
 #include "foundation/Tracer.h"
 #include "platform/Paths.h"
 
+#include <csignal>
 #include <mutex>
 
 namespace {
@@ -73,9 +74,32 @@ std::vector<std::string> GetPluginFolders() {
     return folders;
 }
 
+namespace {
+
+// GStreamer brings its registry up to date through a helper process (gst-plugin-scanner) that it
+// feeds over a pipe. When a plugin kills that helper (one built with a sanitizer, a broken one on
+// the system), the next write to the pipe raises SIGPIPE, whose default action would end this
+// program although GStreamer copes with the dead helper (it blacklists the plugin and goes on).
+// Every write of ours to a pipe or socket checks its result, so SIGPIPE is ignored unless the
+// program has installed a handler of its own. Started programs get the default back.
+void IgnoreBrokenPipes() {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+        (current.sa_flags & SA_SIGINFO) == 0) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+        TRACE("InitGStreamer() SIGPIPE ignored");
+    }
+}
+
+} // namespace
+
 void InitGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
+        IgnoreBrokenPipes();
         if (!gst_is_initialized()) {
             gst_init(nullptr, nullptr);
         }
