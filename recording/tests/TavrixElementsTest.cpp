@@ -23,7 +23,9 @@ namespace {
     _exit(written == -1 && errno == EPIPE ? 0 : 3);
 }
 
-extern "C" void ExitSeven(int) { _exit(7); }
+extern "C" void ExitSeven(int) {
+    _exit(7);
+}
 
 TEST(InitGStreamerSignals, BrokenPipeFailsTheWriteButKeepsAHandlerOfTheProgram) {
     // Each statement runs in a freshly started copy of this test program, where GStreamer has
