@@ -6,9 +6,9 @@
 //
 // Threads: CreateSink on the user interface thread while the camera view builds its pipeline;
 // Place and Show there too, except when a lost device hides the window: then they come from the
-// pipeline's event thread, so a GUI implementation posts them to its GUI thread and never waits. A frame consumer runs on the sink's streaming thread and must
-// not block (copy the frame and post it to the GUI thread); the sink drops frames instead of
-// holding up the capture when the consumer falls behind.
+// pipeline's event thread, so a GUI implementation posts them to its GUI thread and never waits. A frame
+// consumer runs on the sink's streaming thread and must not block (copy the frame and post it to the GUI
+// thread); the sink drops frames instead of holding up the capture when the consumer falls behind.
 
 #include <gst/gst.h>
 
