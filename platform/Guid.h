@@ -1,6 +1,6 @@
 #pragma once
-// A 16-byte GUID laid out as the design stores it ("the 16 bytes of the GUID in memory order":
-// Data1..Data3 little-endian, as on the platform the documents come from).
+// A 16-byte GUID laid out as documents store it: the 16 bytes of the GUID in memory order,
+// Data1..Data3 little-endian, as on the platform the documents come from.
 
 #include <array>
 #include <cstdint>
@@ -71,6 +71,6 @@ struct GUID {
     }
 };
 
-// The media subtypes the camera settings name (the design's DirectShow subtypes).
+// The media subtypes the camera settings name (DirectShow media subtypes).
 inline constexpr GUID MEDIASUBTYPE_RGB24 = {
     0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};

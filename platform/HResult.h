@@ -1,5 +1,5 @@
 #pragma once
-// 32-bit result codes in the style of the media framework the design was written for. The two
+// 32-bit result codes in the style of the Windows media framework (DirectShow). The two
 // GStreamer elements report their control operations with these codes, and CDirectXEx carries one
 // from a failed platform call. Header-only constants so that the plugins can use them without
 // linking application code; the code -> name table lives in HResult.cpp (core library only).
@@ -151,7 +151,7 @@ constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHResult(0x00040237);
 constexpr HRESULT VFW_S_PARTIAL_RENDER = MakeHResult(0x00040242);
 constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHResult(0x00040270);
 
-// Windows Media codes the design names.
+// Windows Media codes the recorder reports.
 constexpr HRESULT NS_E_INVALID_REQUEST = MakeHResult(0xC00D002B);
 constexpr HRESULT NS_E_FILE_WRITE = MakeHResult(0xC00D0013);
 constexpr HRESULT NS_E_NO_MORE_SAMPLES = MakeHResult(0xC00D0BCF);

@@ -1,5 +1,5 @@
 #pragma once
-// A small view over one mapped frame buffer, standing in for the design's media sample: the
+// A small view over one mapped frame buffer, standing in for a DirectShow media sample: the
 // grabber hands one to the frame callback for every frame, the pre-event buffer copies from one,
 // and the source element's callback fills one. The view does not own the bytes.
 // Header-only so that the two GStreamer elements can use it without linking application code.

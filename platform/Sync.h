@@ -1,7 +1,7 @@
 #pragma once
-// Events, semaphores and multi-object waits with the semantics the design relies on: manual- and
-// auto-reset events, counting semaphores with a maximum, and waits on several objects where the
-// first signalled object in argument order wins. Built on the standard library: one process-wide
+// Events, semaphores and multi-object waits with Win32 semantics, which the camera, buffer and timer code
+// relies on: manual- and auto-reset events, counting semaphores with a maximum, and waits on several objects
+// where the first signalled object in argument order wins. Built on the standard library: one process-wide
 // mutex guards the state of every object, and each waiting thread registers its own condition
 // variable with the objects it waits on, so a signal wakes only the threads that wait for it.
 //
@@ -19,7 +19,7 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // Returned by the waits when the time-out passed with nothing signalled.
 constexpr int kWaitTimeout = -1;
 
-// Re-entrant critical section, as the design's critical sections are.
+// Re-entrant critical section, as Win32 critical sections are.
 using CCritSec = std::recursive_mutex;
 using CAutoLock = std::lock_guard<std::recursive_mutex>;
 

@@ -1,5 +1,5 @@
 #pragma once
-// Clocks, thread ids and calendar time in the forms the design uses: a 32-bit wrapping millisecond
+// Clocks, thread ids and calendar time in the forms the rest of Tavrix uses: a 32-bit wrapping millisecond
 // tick, a high-resolution counter, kernel thread ids, local time with milliseconds (the fields of a
 // SYSTEMTIME record) and the 100-ns "file time" count since 1601 the user database stores.
 
@@ -9,7 +9,7 @@
 
 namespace platform {
 
-// Milliseconds from the monotonic clock, wrapping at 2^32 like the design's tick count. Compare
+// Milliseconds from the monotonic clock, wrapping at 2^32 like the Win32 tick count. Compare
 // ticks by unsigned difference: (uint32_t)(now - then) >= delay.
 uint32_t GetTickCount32();
 // A millisecond tick source that tests can replace (motion delays, countdowns, schedules).
@@ -22,7 +22,7 @@ uint64_t QueryPerformanceFrequency();
 // The kernel's id of the calling thread (gettid).
 uint32_t CurrentThreadId();
 
-// Calendar time with the fields of the design's SYSTEMTIME record. dayOfWeek: 0 = Sunday.
+// Calendar time with the fields of a Win32 SYSTEMTIME record. dayOfWeek: 0 = Sunday.
 struct SystemTime {
     uint16_t year = 0;
     uint16_t month = 0; // 1..12

@@ -52,7 +52,7 @@ std::string RealPath(const std::string& path) {
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
 }
 
-// One capability's size range, as the design's stream capabilities describe it.
+// One capability's size range, as DirectShow stream capabilities describe it.
 struct SizeRange {
     int maxW = 0;
     int maxH = 0;
@@ -231,7 +231,7 @@ void AddCapabilities(const GstCaps* gstCaps, CVideoDeviceCaps& caps) {
     }
 }
 
-// The design's frame-rate rules on the interval range found.
+// The frame-rate rules of the device manager, applied to the interval range found.
 void ApplyFrameRateRules(CVideoDeviceCaps& caps) {
     if (caps.minFrameInterval != 0) {
         caps.maxFPS = static_cast<int32_t>(kUnitsPerSecond / caps.minFrameInterval);

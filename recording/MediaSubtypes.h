@@ -1,5 +1,5 @@
 #pragma once
-// The media subtypes of the design (GUIDs, as camera documents store them in .MediaSubtype) and
+// The DirectShow media subtypes (GUIDs, as camera documents store them in .MediaSubtype) and
 // their GStreamer equivalents: RGB24 is video/x-raw,format=BGR, YUY2 is YUY2, MJPG is image/jpeg,
 // and so on. The device manager maps a device's caps to subtypes; the preview pipeline maps a
 // camera's subtype back to caps. Pure functions, callable from any thread.

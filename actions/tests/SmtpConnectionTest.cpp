@@ -209,7 +209,7 @@ TEST(SmtpConnectionTest, RefusedQuitThrowsFromDisconnectButNotFromTheDestructor)
     EXPECT_NO_THROW(connection.reset());
 }
 
-TEST(SmtpConnectionTest, UnreachableServersAndMisuseGiveTheDesignedMessages) {
+TEST(SmtpConnectionTest, UnreachableServersAndMisuseGiveTheirMessages) {
     int port = UnusedPort();
     MySMTPConnection connection;
     EXPECT_EQ(ThrownMessage([&] { connection.Connect("127.0.0.1", port, "", ""); }),

@@ -132,7 +132,7 @@ void WaitFor(QObject* object, const char* signal) {
     }
 }
 
-TEST_F(CameraPagesTest, ActiveAreaPageStartsWithTheDesignedControls) {
+TEST_F(CameraPagesTest, ActiveAreaPageStartsWithItsControls) {
     CPropActiveAreaDlg page(m_data, 0, nullptr);
     EXPECT_TRUE(page.ToolButton(CBitmapPaintCtrl::kFreehand)->isChecked());
     EXPECT_EQ(page.ZoomField()->count(), 8);
