@@ -172,7 +172,8 @@ void CTavrixViewCore::OnDevicesChanged(const std::map<std::string, std::string>&
         } catch (const CBaseException&) {
             continue; // a name that names no device: nothing can come back
         }
-        Guarded(cameraId, [&] { cameraView->NotifyDevicePresence(present); });
+        CCameraView* view = cameraView.get(); // structured bindings cannot be captured before clang 16
+        Guarded(cameraId, [view, present] { view->NotifyDevicePresence(present); });
     }
 }
 
