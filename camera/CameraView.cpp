@@ -1,6 +1,5 @@
 #include "camera/CameraView.h"
 
-#include "actions/CSEventRecord.h"
 #include "camera/MessageDispatcher.h"
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
@@ -9,7 +8,6 @@
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
-#include "recording/NameTemplate.h"
 #include "recording/RecordContext.h"
 
 #include <chrono>
@@ -34,7 +32,8 @@ constexpr uint32_t kRecordContextPollMs = 100;
 } // namespace
 
 CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTiming timing)
-    : m_view(view), m_document(view->GetDocument()), m_cameraId(cameraId), m_timing(std::move(timing)),
+    : m_view(view), m_document(view->GetDocument()), m_cameraId(cameraId),
+      m_recordFacts(m_document, cameraId), m_timing(std::move(timing)),
       m_scheduleService(this, m_timing.scheduleClock, m_timing.schedulePassMs), m_motionDetector(this),
       m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this) {
     m_cameraName = m_document.GetCameraName(m_cameraId);
@@ -406,29 +405,15 @@ size_t CCameraView::GetRecordContextCount() const {
 }
 
 std::string CCameraView::GetRecordPath() {
-    return m_document.GetCommonFilePath();
+    return m_recordFacts.GetRecordPath();
 }
 
 CRecordSettings CCameraView::GetRecordSettings() {
-    const CCamera camera = ReadCamera();
-    CRecordSettings settings;
-    settings.wmvActive = camera.m_wmvActive;
-    settings.compressorDN = camera.m_compressorDN;
-    settings.compressorData = camera.m_compressorData;
-    settings.codec = camera.m_codec;
-    settings.codecFormat = camera.m_codecFormat;
-    settings.bitRate = camera.m_bitRate;
-    return settings;
+    return m_recordFacts.GetRecordSettings();
 }
 
 std::string CCameraView::GetRecordFileName() {
-    const CCamera camera = ReadCamera();
-    CNameTemplate name;
-    name.SetDocument(m_document);
-    name.SetCamera(camera);
-    name.SetTime(static_cast<int64_t>(std::time(nullptr)));
-    name.SetFileType(camera.m_wmvActive);
-    return name.Expand(camera.m_fileNameTemplate);
+    return m_recordFacts.GetRecordFileName(static_cast<int64_t>(std::time(nullptr)));
 }
 
 void CCameraView::RaiseCameraEvent(int32_t kind, const std::string& eventString) {
@@ -444,9 +429,7 @@ void CCameraView::RaiseCameraEvent(int32_t kind, const std::string& eventString)
             m_recordStats.startLatencyLastUs = latencyUs;
         }
     }
-    CSEventRecord record;
-    record.fileName = eventString;
-    m_document.ActivateChain(m_cameraId, kind, record);
+    m_recordFacts.RaiseCameraEvent(kind, eventString);
 }
 
 void CCameraView::AddToRCSet(CRecContext* rc) {

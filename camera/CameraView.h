@@ -34,6 +34,7 @@
 #include "motion/MotionDetector.h"
 #include "motion/TextOverlay.h"
 #include "platform/Sync.h"
+#include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
 #include "recording/PreEventBuffer.h"
 #include "recording/RecContextHost.h"
@@ -189,6 +190,9 @@ private:
     ICameraViewOwner* const m_view;
     CTavrixDoc& m_document;
     const int32_t m_cameraId;
+    // Answers the document side of the record contexts' questions (folder, settings, file name)
+    // and raises the record events.
+    const CCameraRecordFacts m_recordFacts;
     const CCameraViewTiming m_timing;
 
     CScheduleService m_scheduleService;

@@ -2,7 +2,8 @@
 #
 # tavrix_add_test(NAME name SOURCES a.cpp b.cpp [LABELS unit|integration ...] [LIBS extra ...])
 #   Builds one GoogleTest executable linked with the core library and registers its tests with
-#   CTest. Tests labelled "unit" also run in the sanitizer builds (make test-asan / test-tsan).
+#   CTest. Tests labelled "unit" also run in the sanitizer builds (make test-asan / test-tsan);
+#   the sanitizer builds do not build the others.
 # tavrix_add_bench(NAME name SOURCES a.cpp [LIBS extra ...])
 #   Builds one Google Benchmark executable; `make bench` runs every one of them.
 
@@ -16,7 +17,10 @@ set_property(GLOBAL PROPERTY TAVRIX_BENCHMARKS "")
 
 function(tavrix_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
-  if(NOT TAVRIX_BUILD_TESTS)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT TAVRIX_BUILD_TESTS OR (TAVRIX_SANITIZE AND NOT "unit" IN_LIST T_LABELS))
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
@@ -24,9 +28,6 @@ function(tavrix_add_test)
   target_link_libraries(${T_NAME} PRIVATE tavrix_core GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
   target_compile_definitions(${T_NAME} PRIVATE
     TAVRIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TAVRIX_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  if(NOT T_LABELS)
-    set(T_LABELS unit)
-  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

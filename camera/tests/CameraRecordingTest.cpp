@@ -214,8 +214,13 @@ TEST_F(CameraRecordingTest, AnInvalidRecordPathMakesTheCameraUnableToRecordWitho
     });
     CViewRun run(document);
     run.View().OnInitialUpdate();
-    ASSERT_TRUE(
-        run.PumpUntil([&] { return run.Camera(0).GetState() == CCamViewStateMgr::kUnable2Rec; }, 10000))
+    // The camera hears of the failed start first; the report reaches the log right after.
+    ASSERT_TRUE(run.PumpUntil(
+        [&] {
+            return run.Camera(0).GetState() == CCamViewStateMgr::kUnable2Rec &&
+                   log.Count("The record path is invalid.") > 0;
+        },
+        10000))
         << log.Dump();
     EXPECT_EQ(run.Camera(0).GetStateText(), "Unable2Rec");
     EXPECT_EQ(log.Count("The record path is invalid.", "Default"), 1) << log.Dump();
