@@ -289,8 +289,11 @@ void CCameraView::InitStillGraph() {
     }
     m_scheduleService.Start();
     {
+        // Asked before the camera lock is taken: the service thread calls back into the camera
+        // (taking the camera lock) while it holds its own lock.
+        const bool inSchedule = m_scheduleService.IsActive();
         platform::CAutoLock lock(m_cameraLock);
-        m_stateMgr.SetInputValue(CCamViewStateMgr::kInSchedule, m_scheduleService.IsActive());
+        m_stateMgr.SetInputValue(CCamViewStateMgr::kInSchedule, inSchedule);
         m_stateMgr.SetInputValue(CCamViewStateMgr::kDeviceAvailable, true);
         m_stateMgr.Update();
     }

@@ -66,6 +66,9 @@ CMotionDetector::GreyImagePtr CMotionDetector::MakeGreyImage() {
 
 CMotionDetector::BinaryImagePtr CMotionDetector::ProcessImage(GreyImagePtr grey) {
     platform::CAutoLock lock(m_lock);
+    if (m_resetRequested.exchange(false)) {
+        m_reference.reset();
+    }
     if (!grey || grey->IsEmpty()) {
         return nullptr;
     }
@@ -152,8 +155,7 @@ int32_t CMotionDetector::GetLastCount() {
 }
 
 void CMotionDetector::Reset() {
-    platform::CAutoLock lock(m_lock);
-    m_reference.reset();
+    m_resetRequested.store(true);
 }
 
 int32_t CMotionDetector::GetState() {

@@ -15,9 +15,10 @@
 //
 // Threads: ProcessImage on the camera's streaming thread; the setters, SetMask, ClearMask and
 // GetLastCount from the user-interface thread, the streaming thread (overlay) and the countdown
-// thread (Reset). Every operation takes m_lock. OnStateChange is called on the streaming thread
-// with m_lock held, so the lock order is detector lock -> camera lock; code that holds the camera
-// lock must stop the frames before calling Reset.
+// thread (Reset). Every operation but Reset takes m_lock. OnStateChange is called on the streaming
+// thread with m_lock held, so the lock order is detector lock -> camera lock. Reset only leaves a
+// request that the next ProcessImage carries out: it never waits, so the countdown's last tick
+// cannot hang on a frame that waits for the camera lock.
 
 #include "motion/BinaryImage.h"
 #include "motion/GrayScaleImage.h"
@@ -25,6 +26,7 @@
 #include "platform/Sync.h"
 #include "platform/Time.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -76,7 +78,7 @@ public:
     // The changed-pixel count of the last processed frame (counting stops at pixelCount + 10).
     int32_t GetLastCount();
     // Drops the reference so that the next frame only becomes the new reference; the motion state
-    // stays as it is.
+    // stays as it is. Does not wait for a frame in progress.
     void Reset();
     int32_t GetState();
 
@@ -93,6 +95,7 @@ private:
     void RunStateMachine();
     bool Elapsed(uint32_t now, uint32_t since, int32_t delayMs) const;
 
+    std::atomic<bool> m_resetRequested{false};
     platform::CCritSec m_lock; // guards every field below; taken before the camera lock
     int32_t m_greyLevel = 9307;
     int32_t m_pixelCount = 100;

@@ -206,6 +206,17 @@ void CRecContext::StartRecordBlocking() {
     TRACE("CRecContext::StartRecordBlocking() entered");
     platform::CAutoLock lock(m_StartStopCritSec);
     TRACE("CRecContext::StartRecordBlocking() got crit sec");
+    try {
+        StartRecordLocked();
+    } catch (...) {
+        // Undone before the lock is released: a stop waiting for it must find the start failed,
+        // or it would leave the host's set while this thread still reports to the host.
+        CleanUpFailedStart();
+        throw;
+    }
+}
+
+void CRecContext::StartRecordLocked() {
     if (m_started) {
         TRACE("CRecContext::StartRecordBlocking() rc started twice RC %p", static_cast<void*>(this));
         TRACER_STOP_HERE();
@@ -321,6 +332,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
 void CRecContext::OnStartFailed(const CBaseException& exception) {
     m_startedEvent.Set(); // in case the start failed before it could release StartRecord
     {
+        // Already done when the start thread ran; not when it could not be created.
         platform::CAutoLock lock(m_StartStopCritSec);
         CleanUpFailedStart();
     }

@@ -91,6 +91,8 @@ private:
     static void AsyncStart(CRecContext* rc);
     static void AsyncStop(CRecContext* rc);
     void StartRecordBlocking();
+    // The start itself, with m_StartStopCritSec held.
+    void StartRecordLocked();
     // False when there was nothing to stop (the start had failed).
     bool StopRecordBlocking();
     void StopRecordGraph();
@@ -98,7 +100,7 @@ private:
     // The record file's full path, created empty so that no earlier recording is overwritten.
     std::string ReserveFileName(const std::string& recordPath, bool wmv);
     // Undoes a failed start (under m_StartStopCritSec): the pipeline, the receiver, the iterator
-    // and the reserved file.
+    // and the reserved file. Doing it twice does no harm.
     void CleanUpFailedStart();
     // After a stop (also a failed one): the receiver, the pipeline, the iterator.
     void CloseAfterStop();

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <new>
 #include <sstream>
 #include <thread>
@@ -313,6 +315,41 @@ TEST_F(DetectorTest, ResetMakesTheNextFrameTheReferenceAndKeepsTheState) {
     EXPECT_EQ(detector.GetState(), CMotionDetector::kMotionActive);
     EXPECT_EQ(detector.GetLastCount(), 120);
     EXPECT_NE(detector.ProcessImage(Image()), nullptr);
+}
+
+// The camera's countdown resets the detector while a frame may be waiting in OnStateChange for the
+// camera lock that the countdown's stopper holds: Reset must not wait for the frame.
+TEST(MotionDetector, ResetFromAnotherThreadDoesNotWaitForAFrameInProgress) {
+    struct ResetInCallback : CMotionDetectorCB {
+        void OnStateChange(int32_t, int32_t) override {
+            std::promise<void> done;
+            std::future<void> finished = done.get_future();
+            std::thread other([&] {
+                detector->Reset();
+                done.set_value();
+            });
+            resetReturned = finished.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+            other.join();
+        }
+        CMotionDetector* detector = nullptr;
+        bool resetReturned = false;
+    } callback;
+    uint32_t now = 0;
+    CMotionDetector detector(&callback, [&now] { return now; });
+    callback.detector = &detector;
+    detector.SetGreyLevel(0);
+    detector.SetPixelCount(0);
+    detector.SetStartDelay(0);
+    auto image = [&](int16_t value) {
+        auto grey = detector.MakeGreyImage();
+        grey->Create(8, 8);
+        std::fill(grey->Pixels(), grey->Pixels() + 64, value);
+        return grey;
+    };
+    detector.ProcessImage(image(0));
+    detector.ProcessImage(image(100)); // motion: the callback runs with the detector's lock held
+    EXPECT_TRUE(callback.resetReturned);
+    EXPECT_EQ(detector.ProcessImage(image(100)), nullptr) << "the reset applies to the next frame";
 }
 
 TEST_F(DetectorTest, FrameSizeChangeStartsANewReferenceAndEmptyImagesAreIgnored) {
