@@ -228,21 +228,24 @@ void CLockMonitor::SubscribeSystemBus() {
     const std::string session = OwnSessionPath(m_systemBus);
     // Without a session of its own (a service) the monitor follows every session.
     const gchar* path = session.empty() ? nullptr : session.c_str();
+    // Only the owner of login1's name is heard: any local process may send signals on the system
+    // bus, and a forged unlock would switch cameras off.
     for (const char* member : {"Lock", "Unlock"}) {
-        m_systemSubscriptions.push_back(
-            g_dbus_connection_signal_subscribe(m_systemBus, nullptr, kSessionInterface, member, path, nullptr,
-                                               G_DBUS_SIGNAL_FLAGS_NONE, &OnLogin1Signal, this, nullptr));
+        m_systemSubscriptions.push_back(g_dbus_connection_signal_subscribe(
+            m_systemBus, kLogin1Name, kSessionInterface, member, path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            &OnLogin1Signal, this, nullptr));
     }
     m_systemSubscriptions.push_back(g_dbus_connection_signal_subscribe(
-        m_systemBus, nullptr, "org.freedesktop.DBus.Properties", "PropertiesChanged", path, kSessionInterface,
-        G_DBUS_SIGNAL_FLAGS_NONE, &OnSessionPropertiesChanged, this, nullptr));
+        m_systemBus, kLogin1Name, "org.freedesktop.DBus.Properties", "PropertiesChanged", path,
+        kSessionInterface, G_DBUS_SIGNAL_FLAGS_NONE, &OnSessionPropertiesChanged, this, nullptr));
     TRACE("CLockMonitor: following login session %s", session.empty() ? "(all)" : session.c_str());
 }
 
 void CLockMonitor::SubscribeSessionBus() {
+    // Each screen saver owns the bus name of its interface; only that owner is heard.
     for (const char* name : kScreenSaverNames) {
         m_sessionSubscriptions.push_back(
-            g_dbus_connection_signal_subscribe(m_sessionBus, nullptr, name, "ActiveChanged", nullptr, nullptr,
+            g_dbus_connection_signal_subscribe(m_sessionBus, name, name, "ActiveChanged", nullptr, nullptr,
                                                G_DBUS_SIGNAL_FLAGS_NONE, &OnActiveChanged, this, nullptr));
     }
 }

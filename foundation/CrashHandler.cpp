@@ -141,11 +141,13 @@ bool DebuggerAttached() {
     return false;
 }
 
-// Opens a file next to the program, else under the same name in the temporary folder.
+// Opens a file next to the program, else under the same name in the temporary folder. Readable
+// by the owner only: the core file holds the process's memory, passwords of the documents too.
 int OpenWithFallback(const char* path, const char* fallback, int flags) {
-    int fd = open(path, flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(path, flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && fallback[0] != '\0') {
-        fd = open(fallback, flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        // The fallback is the shared temporary folder: never follow a link planted there.
+        fd = open(fallback, flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     }
     return fd;
 }

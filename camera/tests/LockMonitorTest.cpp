@@ -196,11 +196,17 @@ TEST(LockMonitorTest, ScreenSaverActivityBecomesLockAndUnlockMessages) {
     CLockMonitor monitor(messages.Callback(), {"-", bus.Address()});
     ASSERT_TRUE(monitor.Start());
 
+    // Another program on the bus, which does not own the screen saver's name, is not heard.
+    ScriptedLockSource intruder(bus.Address(), false);
+    intruder.ActiveChanged("org.freedesktop.ScreenSaver", false);
     source.ActiveChanged("org.freedesktop.ScreenSaver", true);
     EXPECT_EQ(messages.WaitFor(1), V({1}));
+    intruder.ActiveChanged("org.freedesktop.ScreenSaver", true);
     source.ActiveChanged("org.freedesktop.ScreenSaver", false);
     EXPECT_EQ(messages.WaitFor(2), V({1, 2}));
-    // GNOME's screen saver is heard as well.
+    // GNOME's screen saver is heard as well, from the owner of its name.
+    source.ActiveChanged("org.gnome.ScreenSaver", true);
+    ASSERT_TRUE(source.Own("org.gnome.ScreenSaver"));
     source.ActiveChanged("org.gnome.ScreenSaver", true);
     EXPECT_EQ(messages.WaitFor(3), V({1, 2, 1}));
     monitor.Stop();
@@ -214,7 +220,11 @@ TEST(LockMonitorTest, OwnLoginSessionsLockSignalsCountAndOtherSessionsDoNot) {
     CLockMonitor monitor(messages.Callback(), {bus.Address(), "-"});
     ASSERT_TRUE(monitor.Start());
 
-    // An unlock without a lock before it is delivered; another session's signals are not.
+    // An unlock without a lock before it is delivered; another session's signals are not, nor
+    // those of a program that does not own login1's name.
+    ScriptedLockSource intruder(bus.Address(), false);
+    intruder.Login1(kOwnSession, "Lock");
+    intruder.LockedHint(kOwnSession, true);
     login1.Login1(kOtherSession, "Lock");
     login1.Login1(kOwnSession, "Unlock");
     EXPECT_EQ(messages.WaitFor(1), V({2}));
@@ -234,6 +244,7 @@ TEST(LockMonitorTest, MalformedSignalsChangeNothing) {
     PrivateBus bus;
     ASSERT_FALSE(bus.Address().empty());
     ScriptedLockSource source(bus.Address(), false);
+    ASSERT_TRUE(source.Own("org.freedesktop.ScreenSaver"));
     Messages messages;
     CLockMonitor monitor(messages.Callback(), {"-", bus.Address()});
     ASSERT_TRUE(monitor.Start());

@@ -154,6 +154,12 @@ TEST_F(CrashHandlerTest, TheCoreFileLoadsInGdbWithTheCrashingFrame) {
     Run("segv");
     const std::string core = m_base + ".minidump";
     ASSERT_TRUE(Exists(core));
+    // The process's memory and its report are for the owner's eyes only.
+    for (const std::string& file : {core, m_base + ".report"}) {
+        struct stat info {};
+        ASSERT_EQ(stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+    }
     const std::string out = m_dir + "/gdb.txt";
     const std::string command =
         "gdb -nx -batch -ex bt -ex 'info sharedlibrary' '" + kVictim + "' '" + core + "' >'" + out + "' 2>&1";
