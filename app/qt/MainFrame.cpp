@@ -104,9 +104,13 @@ void CMainFrame::CreateMenus() {
         if (view == nullptr) {
             return;
         }
-        const QString path = QFileDialog::getSaveFileName(this, "Save As", view->windowFilePath(), kFilter);
-        if (!path.isEmpty()) {
-            SaveDocumentAs(view, path.endsWith(".tvrx") ? path : path + ".tvrx");
+        // The dialog adds the extension itself, so that its overwrite question is asked for the
+        // file that will be written.
+        QFileDialog dialog(this, "Save As", view->windowFilePath(), kFilter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix("tvrx");
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            SaveDocumentAs(view, dialog.selectedFiles().first());
         }
     });
     QAction* close =
@@ -386,10 +390,18 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
         if (auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
             if (auto* view = qobject_cast<CTavrixView*>(sub->widget())) {
-                // Closing a document's window is closing the document, with its save prompt.
+                // Closing a document's window is closing the document, with its save prompt. The
+                // window may be gone by the time the queued close runs: then there is nothing to do.
                 event->ignore();
+                const QPointer<CTavrixView> guarded(view);
                 QMetaObject::invokeMethod(
-                    this, [this, view] { CloseDocument(view); }, Qt::QueuedConnection);
+                    this,
+                    [this, guarded] {
+                        if (guarded) {
+                            CloseDocument(guarded.data());
+                        }
+                    },
+                    Qt::QueuedConnection);
                 return true;
             }
         }
@@ -417,8 +429,19 @@ void CMainFrame::changeEvent(QEvent* event) {
     }
 }
 
+int CMainFrame::EffectiveMinimizeMode() const {
+    const int32_t mode = CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode();
+    if (mode == 2 && !m_hotKey->IsRegistered()) {
+        // Hidden without a tray icon, only the hot key brings the window back: without a grabbed
+        // key the tray takes its place.
+        TRACE("CMainFrame::EffectiveMinimizeMode() no hot key: the tray instead of hiding");
+        return 1;
+    }
+    return mode;
+}
+
 void CMainFrame::ApplyMinimizeMode() {
-    switch (CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode()) {
+    switch (EffectiveMinimizeMode()) {
     case 1:
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
             m_tray->show();
@@ -441,7 +464,7 @@ void CMainFrame::ShowAtStartup(bool minimize) {
         show();
         return;
     }
-    switch (CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode()) {
+    switch (EffectiveMinimizeMode()) {
     case 1:
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
             m_tray->show();

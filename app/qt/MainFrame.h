@@ -96,6 +96,9 @@ private:
     CTavrixView* AddViewWindow(CTavrixView* view);
     QMdiSubWindow* SubWindowOf(CTavrixView* view) const;
     void OpenRecent(int index);
+    // The minimise mode of the settings; hiding (2) becomes the tray (1) while no hot key is
+    // grabbed, as nothing could bring the window back.
+    int EffectiveMinimizeMode() const;
     void ShowOptions();
     void ShowAbout();
 

@@ -312,27 +312,25 @@ TEST_F(MainFrameTest, SystemInfoIsCopiedToTheClipboard) {
     EXPECT_TRUE(m_questions.contains(CSystemInfo::kClipboardCopied));
 }
 
-TEST_F(MainFrameTest, MinimiseModesHideAndTheRestoreShowsAgain) {
+TEST_F(MainFrameTest, MinimiseModesNeverLoseTheWindowAndTheRestoreShowsIt) {
     CConfigMgrImpl& config = CConfigMgrImpl::Instance();
     CMiscSettings misc = config.GetMiscSettings();
-    misc.SetMinimizeMode(2);
-    config.SetMiscSettings(misc);
-    m_frame->ApplyMinimizeMode();
-    EXPECT_FALSE(m_frame->isVisible());
+    // No hot key can be grabbed here (no X11) and there is no tray: hiding (2) and the tray (1)
+    // would leave no way back, so every mode keeps the window, also at a minimised start-up.
+    for (int32_t mode : {0, 1, 2}) {
+        misc.SetMinimizeMode(mode);
+        config.SetMiscSettings(misc);
+        m_frame->show();
+        m_frame->ApplyMinimizeMode();
+        EXPECT_TRUE(m_frame->isVisible()) << "mode " << mode;
+        m_frame->hide();
+        m_frame->ShowAtStartup(true);
+        EXPECT_TRUE(m_frame->isVisible()) << "mode " << mode;
+    }
+    m_frame->hide();
     m_frame->RestoreWindow();
     EXPECT_TRUE(m_frame->isVisible());
-
-    misc.SetMinimizeMode(0);
-    config.SetMiscSettings(misc);
-    m_frame->ApplyMinimizeMode();
-    EXPECT_TRUE(m_frame->isVisible()) << "an ordinary minimise keeps the window";
-
-    // Start-up with a document and "MinimizeOnStartup": mode 2 leaves the window hidden.
-    misc.SetMinimizeMode(2);
-    config.SetMiscSettings(misc);
     m_frame->hide();
-    m_frame->ShowAtStartup(true);
-    EXPECT_FALSE(m_frame->isVisible());
     m_frame->ShowAtStartup(false);
     EXPECT_TRUE(m_frame->isVisible());
     misc.SetMinimizeMode(0);
