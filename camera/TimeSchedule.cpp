@@ -4,9 +4,9 @@
 
 namespace {
 
-// Minutes since midnight.
-int32_t Minutes(int32_t hour, int32_t minute) {
-    return hour * 60 + minute;
+// Minutes since midnight. In 64 bits: a hand-edited document may hold any 32-bit hour.
+int64_t Minutes(int32_t hour, int32_t minute) {
+    return int64_t{hour} * 60 + minute;
 }
 
 void Join(std::string& text, const std::string& part) {
@@ -68,7 +68,7 @@ bool CTimeScheduleEntry::Matches(const platform::SystemTime& now) const {
         return false;
     }
     if (ValidTime) {
-        const int32_t t = Minutes(now.hour, now.minute);
+        const int64_t t = Minutes(now.hour, now.minute);
         if (t < Minutes(FromHour, FromMinute) || t >= Minutes(TillHour, TillMinute)) {
             return false;
         }
@@ -115,8 +115,8 @@ std::string CTimeScheduleEntry::Describe() const {
 }
 
 bool CTimeScheduleEntry::Validate(std::string& message) const {
-    const int32_t from = Minutes(FromHour, FromMinute);
-    const int32_t till = Minutes(TillHour, TillMinute);
+    const int64_t from = Minutes(FromHour, FromMinute);
+    const int64_t till = Minutes(TillHour, TillMinute);
     if (DoW == 0 && !ValidTime && !ValidDay && !ValidMonth && !ValidYear) {
         message = "Empty entries are not allowed. Please select something or delete the entry.";
     } else if (ValidTime && from > till) {

@@ -73,19 +73,7 @@ public:
         {
             platform::CAutoLock lock(m_lock);
             fd = m_fd;
-            if (m_used > 0) {
-                if (fd >= 0) {
-                    size_t done = 0;
-                    while (done < m_used) {
-                        const ssize_t n = write(fd, m_buffer.get() + done, m_used - done);
-                        if (n <= 0) {
-                            break; // the text is dropped; tracing goes on
-                        }
-                        done += static_cast<size_t>(n);
-                    }
-                }
-                m_used = 0;
-            }
+            WriteBufferLocked();
         }
         if (forceToDisk && fd >= 0) {
             fsync(fd);
@@ -96,6 +84,8 @@ public:
 
     void Close() {
         platform::CAutoLock lock(m_lock);
+        // Lines a thread traced after the last flush still reach its file.
+        WriteBufferLocked();
         if (m_fd >= 0) {
             close(m_fd);
             m_fd = -1;
@@ -104,6 +94,24 @@ public:
     }
 
 private:
+    // Writes and empties the buffer; called with m_lock held.
+    void WriteBufferLocked() {
+        if (m_used == 0) {
+            return;
+        }
+        if (m_fd >= 0) {
+            size_t done = 0;
+            while (done < m_used) {
+                const ssize_t n = write(m_fd, m_buffer.get() + done, m_used - done);
+                if (n <= 0) {
+                    break; // the text is dropped; tracing goes on
+                }
+                done += static_cast<size_t>(n);
+            }
+        }
+        m_used = 0;
+    }
+
     platform::CCritSec m_lock;
     const uint32_t m_threadId;
     const std::string m_fileName;

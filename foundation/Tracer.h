@@ -34,7 +34,8 @@ public:
     void TraceV(const char* format, va_list args);
     // Writes every thread's buffer to its file and forces the files to disk.
     void FlushAll();
-    bool IsEnabled() const { return s_enabled.load(std::memory_order_relaxed); }
+    // Acquire: a thread that sees tracing on also sees the file prefix Start set before it.
+    bool IsEnabled() const { return s_enabled.load(std::memory_order_acquire); }
     // The one flag test a disabled trace call costs.
     static bool Enabled() { return s_enabled.load(std::memory_order_relaxed); }
 

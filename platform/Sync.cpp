@@ -48,7 +48,8 @@ void CEvent::ConsumeLocked() {
 }
 
 CSemaphore::CSemaphore(int32_t initialCount, int32_t maximumCount)
-    : m_maximum(maximumCount), m_count(std::clamp(initialCount, 0, maximumCount)) {}
+    // A negative maximum is taken as 0: such a semaphore is never signalled.
+    : m_maximum(std::max(maximumCount, 0)), m_count(std::clamp(initialCount, 0, m_maximum)) {}
 
 bool CSemaphore::Release(int32_t count, int32_t* previousCount) {
     std::lock_guard lock(SyncMutex());

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,17 @@ TEST(TimeScheduleEntryTest, DescribesAndValidatesAsTheEditorShowsIt) {
               })),
               "untouched");
     EXPECT_EQ(Message(Rule([](auto& r) { r = kOfficeHours, r.DoW = 0; })), "untouched");
+
+    // Hours far out of range (a hand-edited document) compare without overflowing.
+    const CTimeScheduleEntry huge = Rule([](auto& r) {
+        r = kOfficeHours, r.FromHour = std::numeric_limits<int32_t>::min(),
+        r.TillHour = std::numeric_limits<int32_t>::max();
+    });
+    EXPECT_TRUE(huge.Matches(Monday(9, 0)));
+    EXPECT_EQ(Message(huge), "untouched");
+    EXPECT_EQ(
+        Message(Rule([](auto& r) { r = kOfficeHours, r.FromHour = std::numeric_limits<int32_t>::max(); })),
+        "refused: From Time must be smaller than Till Time.");
 }
 
 TEST(TimeScheduleTest, ActiveWhenAnyRuleMatchesNeverWithoutRules) {

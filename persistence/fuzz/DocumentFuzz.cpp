@@ -153,7 +153,8 @@ public:
         return static_cast<int64_t>(value);
     }
     std::string Bytes() {
-        const size_t length = std::min<size_t>(Byte() % 64, m_size - m_pos);
+        const size_t wanted = Byte() % 64; // Byte() moves m_pos: read it before the remainder
+        const size_t length = std::min<size_t>(wanted, m_size - m_pos);
         std::string text(reinterpret_cast<const char*>(m_data + m_pos), length);
         m_pos += length;
         return text;

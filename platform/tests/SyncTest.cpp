@@ -78,6 +78,10 @@ TEST(SyncTest, SemaphoreHonoursItsMaximumAndReportsThePreviousCount) {
 TEST(SyncTest, SemaphoreInitialCountIsClampedToItsRange) {
     CSemaphore sem(10, 5);
     EXPECT_EQ(sem.GetCount(), 5);
+    CSemaphore negative(3, -1);
+    EXPECT_EQ(negative.GetMaximum(), 0);
+    EXPECT_EQ(negative.GetCount(), 0);
+    EXPECT_FALSE(negative.Release(1, nullptr));
 }
 
 TEST(SyncTest, FirstSignalledObjectInArgumentOrderWins) {
