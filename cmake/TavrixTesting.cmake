@@ -26,8 +26,6 @@ function(tavrix_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_compile_options(${T_NAME} PRIVATE ${TAVRIX_WARNINGS})
   target_link_libraries(${T_NAME} PRIVATE tavrix_core GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
-  target_compile_definitions(${T_NAME} PRIVATE
-    TAVRIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TAVRIX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

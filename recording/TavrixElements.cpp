@@ -1,4 +1,5 @@
 #include "recording/TavrixElements.h"
+#include "TavrixBuildPaths.h"
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"

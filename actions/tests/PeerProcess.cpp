@@ -1,4 +1,5 @@
 #include "PeerProcess.h"
+#include "TavrixBuildPaths.h"
 
 #include <cerrno>
 #include <chrono>

@@ -2,6 +2,7 @@
 // their log on standard output, ended by --duration or a signal; wrong input ends cleanly.
 
 #include "persistence/sqlite3x.h"
+#include "TavrixBuildPaths.h"
 #include "recording/tests/RecTestHost.h"
 
 #include <gtest/gtest.h>

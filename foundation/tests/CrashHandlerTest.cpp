@@ -3,6 +3,7 @@
 // debugger rule.
 
 #include "foundation/CrashHandler.h"
+#include "TavrixBuildPaths.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 // (goal: under 10 us), callbacks_per_frame (1).
 
 #include "grabber/ITavrixGrabber.h"
+#include "TavrixBuildPaths.h"
 #include "recording/TavrixElements.h"
 
 #include <benchmark/benchmark.h>

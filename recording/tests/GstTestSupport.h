@@ -4,6 +4,7 @@
 // build's plugin folder, plus small helpers to run real pipelines with bounded waits.
 
 #include "recording/TavrixElements.h"
+#include "TavrixBuildPaths.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>

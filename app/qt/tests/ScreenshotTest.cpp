@@ -4,6 +4,7 @@
 // among them) and the camera windows' title bars.
 
 #include <QColor>
+#include "TavrixBuildPaths.h"
 #include <QImage>
 
 #include <gtest/gtest.h>
