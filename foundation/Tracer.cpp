@@ -20,6 +20,28 @@
 std::atomic<bool> CTracer::s_enabled{false};
 std::atomic<uint64_t> CTracer::s_generation{1};
 
+namespace {
+
+// Opens (creating it readable by the owner only) a trace file for appending. Traces may quote
+// what the user typed, so a link planted at the file's name is never followed, and a file that is
+// not a plain file of this user's own (another user's, a FIFO, a second name of some other file)
+// is not written: -1 then, and that thread's text is dropped.
+int OpenOwnFile(const std::string& name) {
+    const int fd =
+        open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 // One tracing thread's buffer and file. The lock is re-entrant because writing the buffer out
 // during an overflow happens inside an append.
 class CTraceBuffer {
@@ -61,7 +83,7 @@ public:
     void WriteToFile(bool forceToDisk) {
         if (m_fd < 0) {
             // Opening happens outside the buffer lock; only the owner and the writer ever get here.
-            const int fd = open(m_fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            const int fd = OpenOwnFile(m_fileName);
             platform::CAutoLock lock(m_lock);
             if (m_fd < 0) {
                 m_fd = fd;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -217,6 +218,47 @@ TEST_F(TracerTest, FileOfAnEndedThreadIsWrittenAndClosedWithinAboutTwoSeconds) {
     }
     EXPECT_FALSE(fileIsOpen());
     EXPECT_NE(Read(file).find("short-lived thread"), std::string::npos);
+}
+
+// Traces may hold what the user typed: the files are the owner's only, and a name planted in the
+// folder beforehand (a link to a file of the user's, another user's file) is never written.
+TEST_F(TracerTest, FilesAreTheOwnersOnlyAndPlantedLinksOrForeignFilesAreNotWritten) {
+    setenv("TAVRIX_TRACE", "yes", 1);
+    ASSERT_TRUE(CTracer::Instance().Start());
+    TRACE("own file");
+    CTracer::Instance().FlushAll();
+    struct stat info {};
+    ASSERT_EQ(stat(FileOf(Tid()).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const std::string target = (m_dir / "precious.txt").string();
+    std::ofstream(target) << "untouched";
+    std::thread([&] {
+        ASSERT_EQ(symlink(target.c_str(), FileOf(Tid()).c_str()), 0);
+        TRACE("through a link");
+        CTracer::Instance().FlushAll();
+        struct stat link {};
+        ASSERT_EQ(lstat(FileOf(Tid()).c_str(), &link), 0);
+        EXPECT_TRUE(S_ISLNK(link.st_mode));
+    }).join();
+    EXPECT_EQ(Read(target), "untouched");
+
+    if (geteuid() == 0) {
+        // Only the superuser can make a file that belongs to someone else.
+        std::thread([&] {
+            const std::string foreign = FileOf(Tid());
+            std::ofstream(foreign) << "theirs";
+            ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chmod(foreign.c_str(), 0666), 0);
+            TRACE("into their file");
+            CTracer::Instance().FlushAll();
+            EXPECT_EQ(Read(foreign), "theirs");
+        }).join();
+    }
+    // Tracing goes on for the others.
+    TRACE("still tracing");
+    CTracer::Instance().FlushAll();
+    EXPECT_NE(Read(FileOf(Tid())).find("still tracing"), std::string::npos);
 }
 
 TEST_F(TracerTest, RestartAfterStopWritesAgain) {
