@@ -2,6 +2,7 @@
 
 #include "TavrixVersion.h"
 #include "foundation/CoreDumpWriter.h"
+#include "foundation/CrashFiles.h"
 #include "foundation/CrashModules.h"
 #include "foundation/CrashState.h"
 #include "foundation/CrashSymbolizer.h"
@@ -50,10 +51,7 @@ struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
 std::atomic<int> g_crashSignal{0};
 
 // Everything the handler needs is prepared at installation, in fixed storage.
-char g_reportPath[PATH_MAX];
-char g_reportFallback[PATH_MAX];
-char g_dumpPath[PATH_MAX];
-char g_dumpFallback[PATH_MAX];
+CCrashFiles g_files;
 char g_programPath[PATH_MAX];
 char g_versionLine[260];
 char g_symbolPath[8192];
@@ -139,17 +137,6 @@ bool DebuggerAttached() {
         }
     }
     return false;
-}
-
-// Opens a file next to the program, else under the same name in the temporary folder. Readable
-// by the owner only: the core file holds the process's memory, passwords of the documents too.
-int OpenWithFallback(const char* path, const char* fallback, int flags) {
-    int fd = open(path, flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && fallback[0] != '\0') {
-        // The fallback is the shared temporary folder: never follow a link planted there.
-        fd = open(fallback, flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    }
-    return fd;
 }
 
 // ---- capturing the crash -------------------------------------------------------------------
@@ -448,7 +435,7 @@ void PrepareChild() {
 
 int CoreChild(void*) {
     PrepareChild();
-    const int fd = OpenWithFallback(g_dumpPath, g_dumpFallback, O_TRUNC);
+    const int fd = g_files.OpenMinidump();
     if (fd < 0) {
         ExitChild(1);
     }
@@ -524,7 +511,10 @@ void WaitForChildren(Child* children, int count) {
 }
 
 void WriteFiles(const ucontext_t* context) {
-    const int reportFd = OpenWithFallback(g_reportPath, g_reportFallback, O_APPEND);
+    // The report and the core file of this crash, when they cannot go to their own places, get
+    // fallback names alike.
+    g_files.NewToken();
+    const int reportFd = g_files.OpenReport();
     if (reportFd >= 0) {
         WriteReportHead(reportFd, context);
     }
@@ -751,11 +741,11 @@ std::string CCrashHandler::SymbolPath(const std::string& programPath) {
 }
 
 std::string CCrashHandler::ReportPath() {
-    return g_reportPath;
+    return g_files.ReportPath();
 }
 
 std::string CCrashHandler::MinidumpPath() {
-    return g_dumpPath;
+    return g_files.MinidumpPath();
 }
 
 bool CCrashHandler::IsInstalled() {
@@ -772,11 +762,7 @@ void CCrashHandler::Install(const std::string& basePath) {
     if (IsInstalled()) {
         return;
     }
-    const std::string fallbackBase = platform::TempDir() + "/" + platform::BaseName(basePath);
-    CrashStrCopy(g_reportPath, sizeof g_reportPath, (basePath + ".report").c_str());
-    CrashStrCopy(g_dumpPath, sizeof g_dumpPath, (basePath + ".minidump").c_str());
-    CrashStrCopy(g_reportFallback, sizeof g_reportFallback, (fallbackBase + ".report").c_str());
-    CrashStrCopy(g_dumpFallback, sizeof g_dumpFallback, (fallbackBase + ".minidump").c_str());
+    g_files.Prepare(basePath, platform::XdgStateHome() + "/Tavrix", platform::TempDir());
     const std::string program = platform::ExecutablePath();
     CrashStrCopy(g_programPath, sizeof g_programPath, program.c_str());
     CrashStrCopy(g_versionLine, sizeof g_versionLine,

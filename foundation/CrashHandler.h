@@ -4,8 +4,9 @@
 // a plain-text report to "<diagnostic base>.report" (exception, fault address, time, registers,
 // version, program path, symbol path, loaded modules, symbolised call stack), marks the event in
 // the trace and flushes it, and then lets the signal's default action end the process, so that
-// the exit status still names the signal. Files that cannot be created there go to the temporary
-// folder under the same names. It runs once per process and not at all under a debugger.
+// the exit status still names the signal. Those files are written only when they are the user's
+// own plain files (never through a link); otherwise each crash gets new files of its own in a
+// private folder (CCrashFiles). It runs once per process and not at all under a debugger.
 //
 // Install it before anything else runs: a CCrashHandlerInstaller static object in the program's
 // main file, or Install() as the first call of main. Threads that want a stack overflow reported
@@ -42,7 +43,7 @@ public:
     // TAVRIX_SYMBOL_PATH and TAVRIX_ALTERNATE_SYMBOL_PATH where set, joined by ";".
     static std::string SymbolPath(const std::string& programPath);
 
-    // The files the handler writes to (and the temporary-folder fallbacks), for tests and support.
+    // The files the handler writes to when it can (the fallbacks are named per crash).
     static std::string ReportPath();
     static std::string MinidumpPath();
 };

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <regex>
 #include <spawn.h>
@@ -240,13 +242,113 @@ TEST_F(CrashHandlerTest, UnderADebuggerNothingIsWritten) {
     EXPECT_FALSE(Exists(m_base + ".minidump"));
 }
 
-TEST_F(CrashHandlerTest, FilesGoToTheTemporaryFolderWhenTheirFolderCannotBeWritten) {
+// The fallback files of one crash: "<program>-<pid>-<token>.report" and ".minidump" with the same
+// stem, new files readable by the owner only, in a folder nobody else may write to.
+void ExpectOneFreshPairIn(const std::string& folder) {
+    struct stat info {};
+    ASSERT_EQ(lstat(folder.c_str(), &info), 0) << folder;
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 022, 0u) << folder;
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 2u) << folder;
+    std::smatch dump, report;
+    ASSERT_TRUE(std::regex_match(names[0], dump, std::regex("victim-(\\d+-[A-Za-z0-9]{6})\\.minidump")))
+        << names[0];
+    ASSERT_TRUE(std::regex_match(names[1], report, std::regex("victim-(\\d+-[A-Za-z0-9]{6})\\.report")))
+        << names[1];
+    EXPECT_EQ(dump[1], report[1]);
+    for (const std::string& name : names) {
+        ASSERT_EQ(lstat((folder + "/" + name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
+    EXPECT_NE(ReadFile(folder + "/" + names[1]).find("ACCESS_VIOLATION"), std::string::npos);
+    EXPECT_GT(ReadFile(folder + "/" + names[0]).size(), 0u);
+}
+
+TEST_F(CrashHandlerTest, WhenTheirFolderCannotBeWrittenTheFilesGoToThePrivateStateFolderUnderNewNames) {
+    // A file planted under the fixed name in the shared temporary folder receives nothing.
     const std::string tmp = m_dir + "/tmp";
-    mkdir(tmp.c_str(), 0700);
+    mkdir(tmp.c_str(), 01777);
+    std::ofstream(tmp + "/victim.report") << "planted";
+    chmod((tmp + "/victim.report").c_str(), 0666);
     m_base = m_dir + "/no/such/folder/victim";
-    Run("segv", {}, {"TMPDIR=" + tmp});
-    EXPECT_NE(ReadFile(tmp + "/victim.report").find("ACCESS_VIOLATION"), std::string::npos);
-    EXPECT_TRUE(Exists(tmp + "/victim.minidump"));
+    Run("segv", {}, {"TMPDIR=" + tmp, "XDG_STATE_HOME=" + m_dir + "/state"});
+    EXPECT_EQ(ReadFile(tmp + "/victim.report"), "planted");
+    EXPECT_FALSE(Exists(tmp + "/victim.minidump"));
+    ExpectOneFreshPairIn(m_dir + "/state/Tavrix");
+
+    // A second crash gets files of its own.
+    Run("fpe", {}, {"TMPDIR=" + tmp, "XDG_STATE_HOME=" + m_dir + "/state"});
+    EXPECT_EQ(std::system(("test $(ls '" + m_dir + "/state/Tavrix' | wc -l) = 4").c_str()), 0);
+}
+
+TEST_F(CrashHandlerTest, PlantedLinksAndOtherUsersFilesNextToTheProgramAreNeverWritten) {
+    const std::string precious = m_dir + "/precious.txt";
+    std::ofstream(precious) << "untouched";
+    ASSERT_EQ(symlink(precious.c_str(), (m_base + ".report").c_str()), 0);
+    const std::string dump = m_base + ".minidump";
+    if (geteuid() == 0) {
+        // Only the superuser can make a file that belongs to someone else.
+        std::ofstream(dump) << "theirs";
+        ASSERT_EQ(chown(dump.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(dump.c_str(), 0666), 0);
+    } else {
+        // A second name of a file of the user's own.
+        ASSERT_EQ(link(precious.c_str(), dump.c_str()), 0);
+    }
+    const int status = Run("segv", {}, {"XDG_STATE_HOME=" + m_dir + "/state"});
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    EXPECT_EQ(ReadFile(precious), "untouched");
+    struct stat info {};
+    ASSERT_EQ(lstat((m_base + ".report").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadFile(dump), geteuid() == 0 ? "theirs" : "untouched");
+    ExpectOneFreshPairIn(m_dir + "/state/Tavrix");
+}
+
+TEST_F(CrashHandlerTest, WithoutAPrivateStateFolderTheFilesGoToAFolderOfTheUsersOwnInTheTemporaryFolder) {
+    // The state folder is open to everybody, and the temporary folder's usual name for this user
+    // is taken by a folder that others may enter: a new private folder is made.
+    const std::string state = m_dir + "/state";
+    mkdir(state.c_str(), 0700);
+    mkdir((state + "/Tavrix").c_str(), 0777);
+    chmod((state + "/Tavrix").c_str(), 0777);
+    const std::string tmp = m_dir + "/tmp";
+    mkdir(tmp.c_str(), 01777);
+    const std::string usual = tmp + "/tavrix-" + std::to_string(geteuid());
+    mkdir(usual.c_str(), 0755);
+    chmod(usual.c_str(), 0755);
+    m_base = m_dir + "/no/such/folder/victim";
+    Run("segv", {}, {"TMPDIR=" + tmp, "XDG_STATE_HOME=" + state});
+    EXPECT_EQ(std::system(("test -z \"$(find '" + state + "/Tavrix' '" + usual + "' -mindepth 1)\"").c_str()),
+              0);
+
+    std::vector<std::string> made;
+    if (DIR* dir = opendir(tmp.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            if (std::string(entry->d_name)
+                    .rfind(std::string("tavrix-" + std::to_string(geteuid())) + "-", 0) == 0) {
+                made.push_back(tmp + "/" + entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    ASSERT_EQ(made.size(), 1u);
+    struct stat info {};
+    ASSERT_EQ(stat(made[0].c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ExpectOneFreshPairIn(made[0]);
 }
 
 TEST_F(CrashHandlerTest, TheTraceGetsTheThreeLinesAndIsFlushed) {
