@@ -51,6 +51,8 @@ TEST(TimeScheduleEntryTest, MatchesAtTheBoundaries) {
         Rule([](auto& r) { r.ValidMonth = true, r.FromMonth = r.TillMonth = 2; });
     const CTimeScheduleEntry years = Rule([](auto& r) { r.ValidYear = true; }); // 2003 - 2010
     const CTimeScheduleEntry mondaySunday = Rule([](auto& r) { r.ValidDoW = false, r.DoW = 1 | 64; });
+    const CTimeScheduleEntry sundayOnly = Rule([](auto& r) { r.DoW = 64; });
+    const CTimeScheduleEntry workdays = Rule([](auto& r) { r.DoW = 1 | 2 | 4 | 8 | 16; });
     const CTimeScheduleEntry noDays = Rule([](auto& r) { r = kOfficeHours, r.DoW = 0; });
     const CTimeScheduleEntry fresh;
     const struct {
@@ -68,6 +70,15 @@ TEST(TimeScheduleEntryTest, MatchesAtTheBoundaries) {
         {mondaySunday, At(2024, 2, 10, 6), false},
         {mondaySunday, At(2024, 2, 11, 0), true},
         {mondaySunday, At(2024, 2, 11, 7), false}, // no such day
+        // Sunday is bit 6 (64), not bit 0: a Sunday-only rule is no Monday rule, and a workdays
+        // rule does not hold on Sunday.
+        {sundayOnly, At(2024, 2, 11, 0), true},
+        {sundayOnly, At(2024, 2, 5, 1), false},
+        {sundayOnly, At(2024, 2, 10, 6), false},
+        {workdays, At(2024, 2, 11, 0), false},
+        {workdays, At(2024, 2, 10, 6), false},
+        {workdays, At(2024, 2, 5, 1), true},
+        {workdays, At(2024, 2, 9, 5), true},
         {noDays, Monday(9, 0), false},
         {noDays, At(2024, 2, 11, 0, 9, 0), false},
         {lastDay, At(2024, 1, 31, 3), true},

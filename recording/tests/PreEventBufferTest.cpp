@@ -216,18 +216,23 @@ TEST(PreEventBufferTest, ShrinkingMovesOnlyIteratorsOnDestroyedFramesAndNeverRep
 }
 
 TEST(PreEventBufferTest, NoIteratorHasMoreThanTheSemaphoreMaximumPending) {
+    // Every read below is preceded by a check that the semaphore holds a count for it: a read
+    // without one would wait for ever, so a wrong count ends the test at once instead.
     const int32_t max = CPreEventBufferIterator::kMaxPending;
     CPreEventBuffer buffer(2 * max);
     CPreEventBufferIterator* running = buffer.StartIterator();
     Add(buffer, 0, max + 999);
     // Started on a fuller buffer: begins with the newest frames that fit.
     CPreEventBufferIterator* late = buffer.StartIterator();
-    EXPECT_EQ(late->GetSamplesToGet(), max);
+    ASSERT_EQ(late->GetSamplesToGet(), max);
+    ASSERT_EQ(late->GetAvailableCount(), max);
     EXPECT_EQ(Read(late), 1000);
     // Running past the maximum: each new frame drops the oldest pending one.
-    EXPECT_EQ(running->GetSamplesToGet(), max);
+    ASSERT_EQ(running->GetSamplesToGet(), max);
+    ASSERT_EQ(running->GetAvailableCount(), max);
     EXPECT_EQ(ReadPending(running), Range(1000, max + 999));
     Add(buffer, max + 1000);
+    ASSERT_EQ(running->GetAvailableCount(), 1);
     EXPECT_EQ(Read(running), max + 1000);
     buffer.StopIterator(late);
     buffer.StopIterator(running);
