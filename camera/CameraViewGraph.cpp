@@ -20,11 +20,8 @@
 #include "recording/CaptureSourceName.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
+#include "recording/V4l2VideoInputs.h"
 
-#include <linux/videodev2.h>
-#include <sys/ioctl.h>
-
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -63,31 +60,26 @@ std::string PipelineErrorText(GstElement* pipeline) {
     return text;
 }
 
-// The analog video standards of the stored ".TVFormat" as V4L2 standards.
-v4l2_std_id V4l2Standard(int32_t tvFormat) {
-    static const std::pair<uint32_t, v4l2_std_id> kMap[] = {
-        {0x1, V4L2_STD_NTSC_M},       {0x2, V4L2_STD_NTSC_M_JP},    {0x4, V4L2_STD_NTSC_443},
-        {0x10, V4L2_STD_PAL_B},       {0x20, V4L2_STD_PAL_D},       {0x40, V4L2_STD_PAL_G},
-        {0x80, V4L2_STD_PAL_H},       {0x100, V4L2_STD_PAL_I},      {0x200, V4L2_STD_PAL_M},
-        {0x400, V4L2_STD_PAL_N},      {0x800, V4L2_STD_PAL_60},     {0x1000, V4L2_STD_SECAM_B},
-        {0x2000, V4L2_STD_SECAM_D},   {0x4000, V4L2_STD_SECAM_G},   {0x8000, V4L2_STD_SECAM_H},
-        {0x10000, V4L2_STD_SECAM_K},  {0x20000, V4L2_STD_SECAM_K1}, {0x40000, V4L2_STD_SECAM_L},
-        {0x80000, V4L2_STD_SECAM_LC}, {0x100000, V4L2_STD_PAL_Nc}};
-    v4l2_std_id standard = 0;
-    for (const auto& [flag, id] : kMap) {
-        if ((static_cast<uint32_t>(tvFormat) & flag) != 0) {
-            standard |= id;
-        }
+// Routes a V4L2 card's inputs and standard as the camera's settings say; other sources have
+// nothing to route. Drivers refuse a new input or standard while the device streams: such a
+// change stops the pipeline (given one) for a moment and is applied again.
+CVideoInputOutcome RouteVideoInputs(GstElement* source, GstElement* pipeline, const CCamera& camera) {
+    const std::unique_ptr<IV4l2Device> device = V4l2DeviceOfElement(source);
+    if (!device) {
+        return {};
     }
-    return standard;
-}
-
-int Ioctl(int fd, unsigned long request, void* argument) {
-    int result = 0;
-    do {
-        result = ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
+    const CVideoInputSettings settings{camera.m_hasCrossbar, camera.m_videoInputPin, camera.m_hasTuner,
+                                       camera.m_inputConnection, camera.m_tvFormat};
+    CVideoInputOutcome outcome = CV4l2VideoInputs::Apply(*device, settings);
+    if (outcome.busy && pipeline != nullptr) {
+        GstState current = GST_STATE_VOID_PENDING;
+        GstState pending = GST_STATE_VOID_PENDING;
+        gst_element_get_state(pipeline, &current, &pending, 0);
+        gst_element_set_state(pipeline, GST_STATE_READY); // the device stays open
+        outcome = CV4l2VideoInputs::Apply(*device, settings);
+        gst_element_set_state(pipeline, pending != GST_STATE_VOID_PENDING ? pending : current);
+    }
+    return outcome;
 }
 
 } // namespace
@@ -242,6 +234,8 @@ void CCameraView::InitStillGraph() {
     }
 
     CDxDeviceMgrImpl::Instance().ForceVideoDeviceCaps(m_deviceName, m_captureFilter, m_graph);
+    // Input and standard before the device streams; SetOptions, which follows, reports problems.
+    RouteVideoInputs(m_captureFilter, nullptr, camera);
 
     // Run; the formats are settled while the pipeline starts.
     m_deviceLost.store(false);
@@ -469,56 +463,20 @@ void CCameraView::ConfigureCrossbarAndTuner(const CCamera& camera) {
     if (m_graph == nullptr || m_captureFilter == nullptr) {
         return;
     }
-    // Only V4L2 devices have video inputs to route and tuners; the source element's open file
-    // descriptor reaches them.
-    GObjectClass* klass = G_OBJECT_GET_CLASS(m_captureFilter);
-    if (g_object_class_find_property(klass, "device-fd") == nullptr) {
-        return;
+    const CVideoInputOutcome outcome = RouteVideoInputs(m_captureFilter, m_graph, camera);
+    TRACE("CCameraView::ConfigureCrossbarAndTuner() %d video inputs", outcome.inputCount);
+    if (outcome.crossbarFound && !camera.m_hasCrossbar) {
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                              "Crossbar found, but not configured in camera settings.");
     }
-    gint fd = -1;
-    g_object_get(m_captureFilter, "device-fd", &fd, nullptr);
-    if (fd < 0) {
-        return;
+    if (outcome.crossbarError != 0) {
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to route crossbar",
+                           "input " + std::to_string(camera.m_videoInputPin));
     }
-    int inputs = 0;
-    for (;; ++inputs) {
-        v4l2_input input{};
-        input.index = static_cast<uint32_t>(inputs);
-        if (Ioctl(fd, VIDIOC_ENUMINPUT, &input) != 0) {
-            break;
-        }
-    }
-    TRACE("CCameraView::ConfigureCrossbarAndTuner() %d video inputs", inputs);
-    if (inputs > 1) {
-        // Several inputs to choose from: the crossbar of a capture card.
-        if (camera.m_hasCrossbar) {
-            int index = camera.m_videoInputPin;
-            if (index < 0 || index >= inputs || Ioctl(fd, VIDIOC_S_INPUT, &index) != 0) {
-                THROW_DIRECTX_INFO(E_FAIL, "Unable to route crossbar", "input " + std::to_string(index));
-            }
-        } else {
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
-                                                  "Crossbar found, but not configured in camera settings.");
-        }
-    }
-    v4l2_tuner tuner{};
-    tuner.index = 0;
-    if (Ioctl(fd, VIDIOC_G_TUNER, &tuner) == 0) {
+    if (outcome.tunerFound) {
         if (camera.m_hasTuner) {
-            // Results ignored, as a tuner's answers are: the picture tells whether it worked.
-            int connect = camera.m_inputConnection;
-            v4l2_input input{};
-            input.index = static_cast<uint32_t>(connect);
-            if (connect >= 0 && Ioctl(fd, VIDIOC_ENUMINPUT, &input) == 0 &&
-                input.type == V4L2_INPUT_TYPE_TUNER) {
-                Ioctl(fd, VIDIOC_S_INPUT, &connect);
-            }
-            v4l2_std_id standard = V4l2Standard(camera.m_tvFormat);
-            if (standard != 0) {
-                Ioctl(fd, VIDIOC_S_STD, &standard);
-            }
-            TRACE("CCameraView::ConfigureCrossbarAndTuner() tuner set to input %d, channel %d", connect,
-                  camera.m_channel);
+            TRACE("CCameraView::ConfigureCrossbarAndTuner() tuner set to input %d, channel %d",
+                  camera.m_inputConnection, camera.m_channel);
         } else {
             CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
                                                   "Tuner found, but not configured in camera settings.");

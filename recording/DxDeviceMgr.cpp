@@ -264,7 +264,8 @@ CDxDeviceMgrImpl& CDxDeviceMgrImpl::Instance() {
     return instance;
 }
 
-CDxDeviceMgrImpl::CDxDeviceMgrImpl(std::string byIdFolder) : m_byIdFolder(std::move(byIdFolder)) {}
+CDxDeviceMgrImpl::CDxDeviceMgrImpl(std::string byIdFolder, VideoInputOpener openVideoInputs)
+    : m_byIdFolder(std::move(byIdFolder)), m_openVideoInputs(std::move(openVideoInputs)) {}
 
 CDxDeviceMgrImpl::~CDxDeviceMgrImpl() {
     StopDeviceWatch();
@@ -680,10 +681,58 @@ void CDxDeviceMgrImpl::GetVideoDeviceCaps_CapDevCaps(GstElement* captureElement,
     TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_CapDevCaps() finished");
 }
 
-void CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps(GstElement* /*pipeline*/, CVideoDeviceCaps& /*caps*/) {
-    // Crossbars and TV tuners: GStreamer's V4L2 source offers no public interface for video input
-    // routing or tuning, so no element of a pipeline is one; the caps keep "none" for both.
+void CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps(GstElement* pipeline, CVideoDeviceCaps& caps) const {
+    // Crossbars and TV tuners: the video inputs and tuner of a V4L2 device that an element of the
+    // pipeline holds open. A later one overwrites an earlier one's values.
     TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps() entered");
+    if (pipeline == nullptr || !GST_IS_BIN(pipeline) || !m_openVideoInputs) {
+        TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps() finished");
+        return;
+    }
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    if (elements == nullptr) {
+        THROW_DIRECTX(E_FAIL, "Unable to eunumerate filters.");
+    }
+    GValue item = G_VALUE_INIT;
+    bool done = false;
+    while (!done) {
+        switch (gst_iterator_next(elements, &item)) {
+        case GST_ITERATOR_OK: {
+            auto* element = GST_ELEMENT(g_value_get_object(&item));
+            if (std::unique_ptr<IV4l2Device> device = m_openVideoInputs(element)) {
+                CVideoDeviceCaps found;
+                CV4l2VideoInputs::ReadCaps(*device, found);
+                if (found.hasCrossbar) {
+                    TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps() found crossbar");
+                }
+                if (found.hasTuner) {
+                    TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps() found tuner");
+                }
+                caps.hasCrossbar = found.hasCrossbar;
+                caps.crossbarInputCount = found.crossbarInputCount;
+                caps.crossbarOutputCount = found.crossbarOutputCount;
+                caps.inputTypes = found.inputTypes;
+                caps.outputTypes = found.outputTypes;
+                caps.hasTuner = found.hasTuner;
+                caps.tunerChannelMin = found.tunerChannelMin;
+                caps.tunerChannelMax = found.tunerChannelMax;
+                caps.tunerTVFormats = found.tunerTVFormats;
+                caps.tunerInputConnections = found.tunerInputConnections;
+            }
+            g_value_reset(&item);
+            break;
+        }
+        case GST_ITERATOR_RESYNC:
+            gst_iterator_resync(elements);
+            break;
+        case GST_ITERATOR_ERROR:
+        case GST_ITERATOR_DONE:
+            done = true;
+            break;
+        }
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
     TRACE("CDxDeviceMgrImpl::GetVideoDeviceCaps_FilterCaps() finished");
 }
 

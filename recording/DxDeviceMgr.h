@@ -15,6 +15,7 @@
 // thread. A lock guards the lists and the cache (never held while the notification log runs its
 // listeners); refreshes are serialised among themselves. Needs InitGStreamer first.
 
+#include "recording/V4l2VideoInputs.h"
 #include "recording/VideoDeviceCaps.h"
 
 #include <gst/gst.h>
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,8 +35,14 @@ class CDxDeviceMgrImpl {
 public:
     static CDxDeviceMgrImpl& Instance();
 
-    // byIdFolder: where the stable camera links are looked up (tests use a folder of their own).
-    explicit CDxDeviceMgrImpl(std::string byIdFolder = "/dev/v4l/by-id");
+    // The V4L2 device behind an element of a device's pipeline, or null (V4l2DeviceOfElement).
+    using VideoInputOpener = std::function<std::unique_ptr<IV4l2Device>(GstElement*)>;
+
+    // byIdFolder: where the stable camera links are looked up; openVideoInputs: how the inputs
+    // and tuner of a pipeline's elements are reached (tests use a folder and a script of their
+    // own).
+    explicit CDxDeviceMgrImpl(std::string byIdFolder = "/dev/v4l/by-id",
+                              VideoInputOpener openVideoInputs = V4l2DeviceOfElement);
     ~CDxDeviceMgrImpl();
     CDxDeviceMgrImpl(const CDxDeviceMgrImpl&) = delete;
     CDxDeviceMgrImpl& operator=(const CDxDeviceMgrImpl&) = delete;
@@ -101,11 +109,12 @@ private:
     static GstElement* GetVideoDeviceCaps_CreateVideoDev(const std::string& displayName);
     static GstElement* GetVideoDeviceCaps_CreateGraph(GstElement* captureElement);
     static void GetVideoDeviceCaps_CapDevCaps(GstElement* captureElement, CVideoDeviceCaps& caps);
-    static void GetVideoDeviceCaps_FilterCaps(GstElement* pipeline, CVideoDeviceCaps& caps);
+    void GetVideoDeviceCaps_FilterCaps(GstElement* pipeline, CVideoDeviceCaps& caps) const;
     GstDeviceMonitor* Monitor();
     void WatchThread(GstBus* bus);
 
     const std::string m_byIdFolder;
+    const VideoInputOpener m_openVideoInputs;
 
     std::mutex m_refreshLock;            // serialises refreshes; taken before m_lock
     mutable std::recursive_mutex m_lock; // guards everything below

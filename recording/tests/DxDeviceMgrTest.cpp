@@ -5,6 +5,7 @@
 #include "recording/DxDeviceMgr.h"
 #include "recording/MediaSubtypes.h"
 #include "recording/tests/GstTestSupport.h"
+#include "recording/tests/ScriptedV4l2Device.h"
 
 #include "foundation/Exceptions.h"
 #include "persistence/NotificationLog.h"
@@ -235,6 +236,54 @@ TEST_F(DxDeviceMgrTest, CapabilitiesOfATestSourceComeFromItsOwnPipelineThenFromT
     // Cached: a supplied element is not even looked at.
     m_mgr->ForceVideoDeviceCaps("test:smpte", nullptr, nullptr);
     EXPECT_EQ(m_mgr->GetVideoDeviceCaps("test:smpte").sizes, caps.sizes);
+}
+
+// A capture card's inputs and tuner reach the caps from the element that holds the device open,
+// in the manager's own pipeline as in a camera's. The card is played from a script here; the
+// real element (v4l2src) hands out its descriptor only while its device is open.
+TEST_F(DxDeviceMgrTest, CrossbarAndTunerOfACaptureCardComeFromTheDeviceItsPipelineHoldsOpen) {
+    std::vector<std::string> asked;
+    CDxDeviceMgrImpl mgr(m_folder + "/by-id", [&asked](GstElement* element) -> std::unique_ptr<IV4l2Device> {
+        gchar* name = gst_element_get_name(element);
+        asked.push_back(name);
+        const bool card = g_str_equal(name, "CAPDEV") || g_str_equal(name, "CaptureDevice");
+        g_free(name);
+        return card ? std::make_unique<CScriptedV4l2Device>(TvCard()) : nullptr;
+    });
+    const CVideoDeviceCaps caps = mgr.GetVideoDeviceCaps("test:smpte");
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "CAPDEV"), 1)
+        << "every element of the pipeline is asked";
+    EXPECT_TRUE(caps.hasCrossbar);
+    EXPECT_EQ(caps.crossbarInputCount, 3);
+    EXPECT_EQ(caps.inputTypes[2], 3);
+    EXPECT_TRUE(caps.hasTuner);
+    EXPECT_EQ(caps.tunerInputConnections, 1);
+    EXPECT_NE(caps.tunerTVFormats & 0x10u, 0u);
+    EXPECT_FALSE(caps.sizes.empty()) << "the picture's capabilities as before";
+
+    // A camera's running pipeline, handed over after it was built.
+    GstElement* pipeline = gst_pipeline_new("PreviewGraph");
+    GstElement* source = gst_element_factory_make("videotestsrc", "CaptureDevice");
+    GstElement* sink = gst_element_factory_make("fakesink", "Sink");
+    gst_bin_add_many(GST_BIN(pipeline), source, sink, nullptr);
+    ASSERT_TRUE(gst_element_link(source, sink));
+    ASSERT_NE(gst_element_set_state(pipeline, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+    mgr.ForceVideoDeviceCaps("test:ball", source, pipeline);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    ASSERT_TRUE(mgr.HasCachedCaps("test:ball"));
+    EXPECT_TRUE(mgr.GetVideoDeviceCaps("test:ball").hasCrossbar);
+
+    // The real way in: only an element with an open V4L2 device has one.
+    GstElement* test = gst_element_factory_make("videotestsrc", nullptr);
+    gst_object_ref_sink(test);
+    EXPECT_EQ(V4l2DeviceOfElement(test), nullptr);
+    gst_object_unref(test);
+    if (GstElement* v4l2 = gst_element_factory_make("v4l2src", nullptr)) {
+        gst_object_ref_sink(v4l2);
+        EXPECT_EQ(V4l2DeviceOfElement(v4l2), nullptr) << "not opened";
+        gst_object_unref(v4l2);
+    }
 }
 
 TEST_F(DxDeviceMgrTest, DevicesThatCannotBeParsedOrOpenedFailWithoutCaching) {
