@@ -117,16 +117,14 @@ std::string CPreEventBuffer::UpdateWindow(int64_t frameBytes, bool tell) {
     TRACE("CPreEventBuffer cut the window of %p from %d to %d frames (%lld bytes a frame, cap %lld bytes)",
           static_cast<void*>(this), m_Size, window, static_cast<long long>(frameBytes),
           static_cast<long long>(cap));
-    if (m_CutTold || !tell) {
-        return {}; // told once per target length; a changed share is traced only
+    if (m_CutTold || !tell || m_FrameDuration <= 0) {
+        // Told once per target length, when the frame time is known (from the second frame on),
+        // so that the line can say how many seconds are kept; a changed share is traced only.
+        return {};
     }
     m_CutTold = true;
-    std::string seconds;
-    if (m_FrameDuration > 0) {
-        char text[48];
-        std::snprintf(text, sizeof text, " (%.1f s)", static_cast<double>(window) * m_FrameDuration / 1e7);
-        seconds = text;
-    }
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, " (%.1f s)", static_cast<double>(window) * m_FrameDuration / 1e7);
     return "Pre-event buffer cut to " + std::to_string(window) + " of " + std::to_string(m_Size) + " frames" +
            seconds + ": the pre-event time would take " + FormatBytes(frameBytes * m_Size) +
            ", more than this camera's share of memory (" + FormatBytes(cap) + ").";
