@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     constexpr int32_t kPreEventFrames = 30;
     CTestHost host(kWidth, kHeight, 666666, kPreEventFrames);
     host.SetRecordPath(argv[2]);
+    // The host's own folder is not used, and a killed helper would leave it behind.
+    std::filesystem::remove(host.Folder());
     CRecordSettings settings;
     settings.wmvActive = format == "wmv";
     settings.compressorDN = format == "x264" ? "x264enc" : format == "jpeg" ? "jpegenc" : "";
