@@ -37,6 +37,9 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
       m_scheduleService(this, m_timing.scheduleClock, m_timing.schedulePassMs), m_motionDetector(this),
       m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this) {
     m_cameraName = m_document.GetCameraName(m_cameraId);
+    m_preEventBuffer.SetNoticeFunction([this](const std::string& text) {
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
+    });
     using M = CCamViewStateMgr;
     m_stateMgr.Register(M::kAnyState, M::kAnyState, [this](int32_t o, int32_t n) { LogStateChange(o, n); });
     m_stateMgr.RegisterOnLeave(M::kRecording, [this](int32_t o, int32_t n) { StopRecordOnLeave(o, n); });

@@ -52,7 +52,7 @@ std::string CCameraRecordFacts::GetRecordFileName(int64_t unixTime) const {
     nameTemplate.SetDocument(m_document);
     nameTemplate.SetCamera(camera);
     nameTemplate.SetFileType(camera.m_wmvActive);
-    return nameTemplate.Expand(camera.m_fileNameTemplate);
+    return nameTemplate.ExpandFileName(camera.m_fileNameTemplate);
 }
 
 void CCameraRecordFacts::RaiseCameraEvent(int32_t kind, const std::string& eventString) const {

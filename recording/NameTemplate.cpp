@@ -39,21 +39,33 @@ void CNameTemplate::SetFileType(bool isWmv) {
     m_fileTypeSet = true;
 }
 
+namespace {
+
+// A placeholder's value as a part of one file name: no folder separator, no end of string.
+std::string FileNamePart(std::string value) {
+    for (char& c : value) {
+        if (c == '/' || c == '\0') {
+            c = '_';
+        }
+    }
+    return value;
+}
+
+} // namespace
+
 std::string CNameTemplate::Expand(const std::string& nameTemplate) const {
+    return ExpandValues(nameTemplate, false);
+}
+
+std::string CNameTemplate::ExpandFileName(const std::string& nameTemplate) const {
+    return ExpandValues(nameTemplate, true);
+}
+
+std::string CNameTemplate::ExpandValues(const std::string& nameTemplate, bool forFileName) const {
     platform::SystemTime local;
     if (m_timeSet) {
         local = platform::LocalTimeFromUnix(static_cast<time_t>(m_time));
     }
-    auto number = [&](int value, int digits) {
-        if (!m_timeSet) {
-            return std::string("00");
-        }
-        char text[16];
-        std::snprintf(text, sizeof text, "%0*d", digits, value);
-        return std::string(text);
-    };
-    const std::string unknown = "<unknown>";
-
     std::string out;
     out.reserve(nameTemplate.size() + 32);
     for (size_t i = 0; i < nameTemplate.size(); ++i) {
@@ -68,45 +80,47 @@ std::string CNameTemplate::Expand(const std::string& nameTemplate) const {
             break;
         }
         const char p = nameTemplate[++i];
-        switch (p) {
-        case '%':
-            out += '%';
-            break;
-        case 'd':
-            out += number(local.day, 2);
-            break;
-        case 'm':
-            out += number(local.month, 2);
-            break;
-        case 'y':
-            out += number(local.year, 4);
-            break;
-        case 'h':
-            out += number(local.hour, 2);
-            break;
-        case 'i':
-            out += number(local.minute, 2);
-            break;
-        case 's':
-            out += number(local.second, 2);
-            break;
-        case 'n':
-            out += m_cameraSet ? m_cameraName : unknown;
-            break;
-        case 'o':
-            out += m_documentSet ? m_documentName : unknown;
-            break;
-        case 'r':
-            out += m_eventStringSet ? m_eventString : unknown;
-            break;
-        case 't':
-            out += m_fileTypeSet ? (m_isWmv ? "wmv" : "avi") : unknown;
-            break;
-        default:
-            out += '%';
-            out += p;
-            break;
-        }
+        const std::string replacement = Placeholder(p, local);
+        // The fixed texts ("%x", "<unknown>", numbers, "avi") hold no separator.
+        out += forFileName ? FileNamePart(replacement) : replacement;
     }
     return out;
+}
+
+std::string CNameTemplate::Placeholder(char p, const platform::SystemTime& local) const {
+    auto number = [this](int value, int digits) {
+        if (!m_timeSet) {
+            return std::string("00");
+        }
+        char text[16];
+        std::snprintf(text, sizeof text, "%0*d", digits, value);
+        return std::string(text);
+    };
+    const std::string unknown = "<unknown>";
+    switch (p) {
+    case '%':
+        return "%";
+    case 'd':
+        return number(local.day, 2);
+    case 'm':
+        return number(local.month, 2);
+    case 'y':
+        return number(local.year, 4);
+    case 'h':
+        return number(local.hour, 2);
+    case 'i':
+        return number(local.minute, 2);
+    case 's':
+        return number(local.second, 2);
+    case 'n':
+        return m_cameraSet ? m_cameraName : unknown;
+    case 'o':
+        return m_documentSet ? m_documentName : unknown;
+    case 'r':
+        return m_eventStringSet ? m_eventString : unknown;
+    case 't':
+        return m_fileTypeSet ? (m_isWmv ? "wmv" : "avi") : unknown;
+    default:
+        return std::string("%") + p;
+    }
 }

@@ -8,11 +8,18 @@
 //   %n camera name   %o document name   %r event string   %t "wmv" or "avi"
 // Any other character after "%" is kept with its "%"; a "%" that ends the template stays "%".
 //
+// ExpandFileName is the expansion for file names: a "/" (or a NUL) inside a placeholder's value
+// is replaced by "_", so that a name never adds folders of its own; separators written in the
+// template itself stay. CRecordFilePath then checks the result against the record folder.
+//
 // A plain value used by one thread at a time (record start threads, chain threads).
 
 #include <cstdint>
 #include <string>
 
+namespace platform {
+struct SystemTime;
+}
 class CTavrixDoc;
 class CCamera;
 
@@ -31,8 +38,14 @@ public:
     void SetCameraName(const std::string& name);
 
     std::string Expand(const std::string& nameTemplate) const;
+    // Expand for a file name: placeholder values cannot add folders (see above).
+    std::string ExpandFileName(const std::string& nameTemplate) const;
 
 private:
+    std::string ExpandValues(const std::string& nameTemplate, bool forFileName) const;
+    // The replacement of "%" followed by p.
+    std::string Placeholder(char p, const platform::SystemTime& local) const;
+
     bool m_timeSet = false;
     int64_t m_time = 0;
     bool m_documentSet = false;

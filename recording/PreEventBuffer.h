@@ -12,6 +12,12 @@
 // standing on it lose that frame (a forced reuse). Recycled elements keep their frame memory, so
 // in steady state AddSample allocates nothing, and it never waits for a reader: readers hold the
 // buffer lock only while they copy one frame out, never while they wait.
+//
+// Memory bounds the target length: a camera's frames may take at most its share of the machine's
+// memory (a quarter of physical memory divided among the cameras, that is among the pre-event
+// buffers that exist), and an overrun at most twice that. A target length whose frames would take
+// more is cut to the frames that fit (the window); the cut is traced and told once, through the
+// notice function, as one line for the camera's notification log.
 
 #include "platform/HResult.h"
 #include "platform/MediaSample.h"
@@ -19,7 +25,10 @@
 #include "recording/PreEventBufferElement.h"
 #include "recording/PreEventBufferIterator.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 class CPreEventBuffer {
@@ -30,6 +39,12 @@ public:
     CPreEventBuffer(const CPreEventBuffer&) = delete;
     CPreEventBuffer& operator=(const CPreEventBuffer&) = delete;
 
+    using NoticeFunction = std::function<void(const std::string& text)>;
+
+    // Where the line telling of a cut window goes (the camera's notification log). Set before the
+    // first frame; called on the thread that appends frames, with no lock of the buffer held.
+    void SetNoticeFunction(NoticeFunction notice) { m_notice = std::move(notice); }
+
     // Sets the target length in frames (a negative size counts as 0). Shrinking destroys the
     // oldest surplus elements; an iterator standing on one of them moves on to the oldest element
     // that remains, losing the destroyed frames, while every other iterator keeps its position.
@@ -37,6 +52,23 @@ public:
     int32_t GetBufferSize();
     // Number of elements in the list; above the target length after an overrun.
     int32_t GetCurrentSize();
+    // The frames the buffer keeps: the target length, cut to what the memory cap holds of the
+    // frames seen so far (the target length itself before the first frame).
+    int32_t GetWindow();
+
+    // The memory this camera's frames may take: the cap set, or else its share of the machine's.
+    int64_t GetMemoryCap();
+    // Sets the cap in bytes; 0 returns to the camera's share.
+    void SetMemoryCap(int64_t bytes);
+
+    // The machine's physical memory in bytes.
+    static int64_t PhysicalMemoryBytes();
+    // A camera's share when `cameras` cameras record: a quarter of physicalBytes among them.
+    static int64_t MemoryCapPerCamera(int64_t physicalBytes, int32_t cameras);
+    // Pre-event buffers that exist now (one per camera view).
+    static int32_t BufferCount() { return s_buffers.load(); }
+    // "27.6 MB": a byte count for people, in decimal units.
+    static std::string FormatBytes(int64_t bytes);
 
     // Appends a copy of the sample's buffer as the newest frame. A null sample or one without
     // bytes is ignored.
@@ -57,8 +89,14 @@ private:
 
     // Called with the buffer lock held.
     CPreEventBufferElement* UnlinkHead();
+    // AddSample under the locks; notice receives a cut's line to tell after they are released.
+    void AddSampleLocked(const CMediaSample& sample, std::string& notice);
     void DestroyOldest(int32_t count);
-    int64_t OverrunLimit() const { return 10 * static_cast<int64_t>(m_Size); }
+    int64_t OverrunLimit() const;
+    int64_t MemoryCapLocked() const;
+    // Recomputes m_Window for frames of frameBytes (0: not known yet); when tell, returns the
+    // notice text if the window is cut for the first time since the target length was set.
+    std::string UpdateWindow(int64_t frameBytes, bool tell);
 
     // Lock order, outer to inner: m_BufferLock, then m_ListLock, then an iterator's lock.
     platform::CCritSec m_BufferLock;                   // the element list, the sizes and the durations
@@ -68,4 +106,12 @@ private:
     CPreEventBufferElement* m_Tail = nullptr;          // newest
     int32_t m_Size = 0;
     int32_t m_CurrentSize = 0;
+    int32_t m_Window = 0;        // m_Size cut to the memory cap
+    int64_t m_FrameBytes = 0;    // size of the newest frame
+    int64_t m_FrameDuration = 0; // the newest known frame duration, 100-ns units
+    int64_t m_MemoryCap = 0;     // set by SetMemoryCap; 0: the camera's share
+    bool m_CutTold = false;      // the cut of the current target length has been told
+    NoticeFunction m_notice;
+
+    static std::atomic<int32_t> s_buffers;
 };

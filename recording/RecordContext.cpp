@@ -6,6 +6,7 @@
 #include "grabber/VideoFormat.h"
 #include "persistence/NotificationLog.h"
 #include "recording/PreEventBuffer.h"
+#include "recording/RecordFilePath.h"
 #include "recording/RecordPipeline.h"
 #include "recording/WmvWriter.h"
 
@@ -298,12 +299,13 @@ void CRecContext::StartRecordLocked() {
 
 std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv) {
     const char* const message = wmv ? "Failed to set target filename" : "Unable to set record file name.";
-    const std::string name = m_host->GetRecordFileName();
-    if (name.empty() || name.back() == '/') {
-        THROW_DIRECTX_INFO(E_INVALIDARG, message,
-                           "the file name template gives no file name: '" + name + "'");
+    // Inside the record folder only; the template's own sub-folders are made here.
+    const CRecordFilePath prepared = PrepareRecordFilePath(recordPath, m_host->GetRecordFileName());
+    if (FAILED(prepared.hr)) {
+        THROW_DIRECTX_INFO(prepared.hr, message, prepared.problem);
     }
-    const std::string folder = recordPath.back() == '/' ? recordPath : recordPath + "/";
+    const std::string& name = prepared.relative;
+    const std::string folder = prepared.path.substr(0, prepared.path.size() - name.size());
     const size_t slash = name.rfind('/');
     const size_t dot = name.rfind('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
@@ -314,7 +316,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
         // kept: this one gets "_1", "_2", ... before its extension.
         const std::string candidate =
             folder + (attempt == 0 ? name : stem + "_" + std::to_string(attempt) + extension);
-        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             close(fd);
             m_fileReserved = true;
@@ -322,8 +324,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
         }
         if (errno != EEXIST) {
             const int error = errno;
-            THROW_DIRECTX_INFO(CWmvWriter::HResultFromAvError(-error), message,
-                               candidate + ": " + std::strerror(error));
+            THROW_DIRECTX_INFO(HResultFromErrno(error), message, candidate + ": " + std::strerror(error));
         }
     }
     THROW_DIRECTX_INFO(E_FAIL, message, folder + name + " and its numbered variants exist");

@@ -23,6 +23,7 @@ bool IsVideoEncoder(GstElementFactory* factory) {
 } // namespace
 
 CRecordPipeline::~CRecordPipeline() {
+    m_fileSync.Stop(false);
     if (m_pipeline != nullptr) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         GstBus* bus = gst_element_get_bus(m_pipeline);
@@ -180,6 +181,9 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
                            "no avimux or filesink element");
     }
     g_object_set(sink, "location", fileName.c_str(), nullptr);
+    // Every buffer goes to the file as it comes, so that the syncer finds nothing held back.
+    gst_util_set_object_arg(G_OBJECT(sink), "buffer-mode", "unbuffered");
+    m_fileName = fileName;
     const size_t writerIndex = m_chain.size();
     const bool muxAdded = Append(mux);
     if (!muxAdded || !Append(sink)) {
@@ -196,6 +200,7 @@ void CRecordPipeline::BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsP
                                REFERENCE_TIME frameTime) {
     m_wmv = std::make_unique<CWmvWriter>();
     m_wmv->Open(fileName, codec, codecFormat, bitsPerSecond, width, height, frameTime);
+    m_fileName = fileName;
     GstElement* sink = Make("appsink", "ASFWriter");
     if (sink == nullptr) {
         THROW_GENERAL("Could not create ASF writer filter.");
@@ -258,6 +263,11 @@ bool CRecordPipeline::Run(uint32_t prerollTimeoutMs) {
     if (GetFirstError() != S_OK) {
         fail("an error was posted while starting");
     }
+    std::function<void()> flush;
+    if (CWmvWriter* wmv = m_wmv.get()) {
+        flush = [wmv] { wmv->Flush(); };
+    }
+    m_fileSync.Start(m_fileName, std::move(flush));
     return result != GST_STATE_CHANGE_ASYNC;
 }
 
@@ -269,4 +279,5 @@ void CRecordPipeline::Stop() {
     if (m_wmv) {
         m_wmv->Finish();
     }
+    m_fileSync.Stop(true);
 }

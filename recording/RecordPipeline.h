@@ -8,11 +8,15 @@
 //         them bottom-up as AVI wants, so players show them upright)
 //   WMV:  tavrixsource ! appsink, feeding a CWmvWriter (FFmpeg's WMV encoder and ASF writer)
 //
+// While it runs, the file is flushed and synced to the disk every two seconds (CRecordFileSync):
+// the AVI file sink writes every buffer as it comes, the WMV writer is flushed by the syncer.
+//
 // Used by the record context's start and stop threads, one at a time (the context's start/stop
 // lock). The first error posted on the pipeline's bus and the number of frames that reached the
 // writer are recorded from the streaming threads and may be read from any thread.
 
 #include "platform/HResult.h"
+#include "recording/RecordFileSync.h"
 #include "recording/WmvWriter.h"
 #include "source/ITavrixSource.h"
 
@@ -64,11 +68,12 @@ public:
     void Render();
 
     // Sets the pipeline playing and waits at most prerollTimeoutMs for it to get there (the
-    // first frame reaching the writer completes that). CDirectXEx "Unable to start the recording
-    // graph." when the state change fails or an error was posted, with the error's text as info.
-    // Returns true when the pipeline is playing, false when it still waits for its first frame.
+    // first frame reaching the writer completes that); then starts syncing the file. CDirectXEx "Unable to
+    // start the recording graph." when the state change fails or an error was posted, with the error's text
+    // as info. Returns true when the pipeline is playing, false when it still waits for its first frame.
     bool Run(uint32_t prerollTimeoutMs);
-    // Sets the pipeline to NULL (closing the AVI file) and finishes the WMV file. CDirectXEx
+    // Sets the pipeline to NULL (closing the AVI file), finishes the WMV file and syncs the
+    // finished file to the disk. CDirectXEx
     // "Unable to stop the recording graph." when the state change fails.
     void Stop();
 
@@ -89,6 +94,8 @@ private:
     GstElement* m_pipeline = nullptr;         // owned
     std::vector<GstElement*> m_chain;         // in the pipeline, source first
     std::unique_ptr<CWmvWriter> m_wmv;        // WMV branch only
+    std::string m_fileName;                   // the record file
+    CRecordFileSync m_fileSync;               // after m_wmv: its thread flushes the writer
     GstElement* m_frameCounterSink = nullptr; // element whose input is counted once linked
 
     mutable std::mutex m_errorLock;

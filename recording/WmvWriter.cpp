@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "recording/FfmpegLog.h"
 
 #include <gst/video/video.h>
 
@@ -16,6 +17,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 GST_DEBUG_CATEGORY_STATIC(tavrix_wmv_writer_debug);
@@ -111,6 +113,7 @@ HRESULT CWmvWriter::HResultFromAvError(int error) {
 
 void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,
                       int32_t width, int32_t height, REFERENCE_TIME frameTime) {
+    InstallFfmpegLog();
     std::lock_guard<std::mutex> lock(m_lock);
     const std::vector<const CCodecEntry*> codecs = PresentCodecs();
     if (codec < 0 || static_cast<size_t>(codec) >= codecs.size() || codecFormat != 0) {
@@ -158,7 +161,7 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
         av_reduce(&num, &den, frameTime, 10000000, 65535);
         m_encoder->time_base = AVRational{num, den};
         m_encoder->framerate = AVRational{den, num};
-        m_encoder->bit_rate = bitsPerSecond;
+        SetRateControl(m_encoder, bitsPerSecond);
         m_encoder->gop_size = std::max(1, den / std::max(num, 1)); // a key frame a second
         if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
             m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -204,6 +207,17 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
     m_open = true;
     TRACE("CWmvWriter::Open() %s %dx%d, time base %d/%d, %lld bit/s into '%s'", codecs[codec]->name, width,
           height, num, den, static_cast<long long>(bitsPerSecond), fileName.c_str());
+}
+
+void CWmvWriter::SetRateControl(AVCodecContext* encoder, int64_t bitsPerSecond) {
+    // The average alone is a wish these encoders overshoot at low rates (by three quarters at
+    // 100 kbit/s and 640x480): the maximum rate with a buffer of one second holds every second
+    // to the rate, and a tolerance of a tenth of a second keeps the average close.
+    encoder->bit_rate = bitsPerSecond;
+    encoder->rc_max_rate = bitsPerSecond;
+    encoder->rc_buffer_size = static_cast<int>(std::min<int64_t>(bitsPerSecond, INT32_MAX));
+    encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
+    encoder->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(bitsPerSecond / 10, INT32_MAX));
 }
 
 void CWmvWriter::Attach(GstAppSink* appsink) {
@@ -349,6 +363,16 @@ HRESULT CWmvWriter::Finish() {
           static_cast<long long>(m_framesWritten.load()), static_cast<unsigned>(m_result));
     Release();
     return m_result;
+}
+
+bool CWmvWriter::Flush() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_open || m_failed || m_format == nullptr || m_format->pb == nullptr) {
+        return false;
+    }
+    // The muxer's packets so far leave FFmpeg's write buffer for the file.
+    avio_flush(m_format->pb);
+    return m_format->pb->error == 0;
 }
 
 bool CWmvWriter::IsFinished() {

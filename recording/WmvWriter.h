@@ -70,6 +70,10 @@ public:
     // error of the file (S_OK when everything was written).
     HRESULT Finish();
 
+    // Hands what FFmpeg has buffered of the file to the operating system (any thread; the
+    // recording's file syncer calls it every few seconds). False when the file is not open.
+    bool Flush();
+
     int64_t GetFramesWritten() const { return m_framesWritten.load(); }
     bool IsFinished();
 
@@ -77,6 +81,8 @@ public:
     static HRESULT HResultFromAvError(int error);
 
 private:
+    // The encoder's rate control: average, maximum and buffer from the bit rate.
+    static void SetRateControl(AVCodecContext* encoder, int64_t bitsPerSecond);
     // Both with m_lock held.
     int EncodeAndWrite(AVFrame* frame);
     void PostError(int error, const char* what);

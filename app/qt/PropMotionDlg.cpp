@@ -1,11 +1,15 @@
 #include "app/qt/PropMotionDlg.h"
 
+#include "grabber/VideoFormat.h"
+#include "recording/PreEventBuffer.h"
+
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSlider>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 struct SettingInfo {
@@ -27,6 +31,43 @@ constexpr SettingInfo kSettings[] = {
 
 int32_t CPropMotionDlg::Maximum(Setting setting) {
     return kSettings[setting].maximum;
+}
+
+int64_t CPropMotionDlg::PreEventBytes(const CCamera& camera, int32_t delayMs) {
+    const int64_t frameBytes = static_cast<int64_t>(BgrRowStride(std::max(camera.m_videoSizeCx, 0))) *
+                               std::max(camera.m_videoSizeCy, 0);
+    // As the camera view sizes its buffer: the delay over the frame time, truncated.
+    const int64_t frames = static_cast<int64_t>(std::max(delayMs, 0)) * std::max(camera.m_fps, 0) / 1000;
+    return frameBytes * frames;
+}
+
+void CPropMotionDlg::showEvent(QShowEvent* event) {
+    CCameraPage::showEvent(event);
+    ShowPreEventMemory(); // the video format may have been stored since
+}
+
+void CPropMotionDlg::ShowPreEventMemory() {
+    const CCamera& camera = Camera();
+    // An unmoved slider stands for the stored value, also one beyond its range.
+    const Row& row = m_rows[kPreEventDelay];
+    const int32_t shown = std::clamp(row.stored, 0, kSettings[kPreEventDelay].maximum);
+    const int32_t delayMs = row.slider->value() == shown ? row.stored : row.slider->value();
+    const int64_t bytes = PreEventBytes(camera, delayMs);
+    QString text = QString("Pre-event buffer: %1 (%2\u00d7%3, %4 frames/s, %5 s)")
+                       .arg(QString::fromStdString(CPreEventBuffer::FormatBytes(bytes)))
+                       .arg(camera.m_videoSizeCx)
+                       .arg(camera.m_videoSizeCy)
+                       .arg(camera.m_fps)
+                       .arg(delayMs / 1000.0, 0, 'f', 1);
+    const int64_t share = CPreEventBuffer::MemoryCapPerCamera(CPreEventBuffer::PhysicalMemoryBytes(),
+                                                              static_cast<int32_t>(m_data.m_cameras.Size()));
+    if (bytes > share && bytes > 0) {
+        const double keptSeconds = delayMs / 1000.0 * static_cast<double>(share) / static_cast<double>(bytes);
+        text += QString("\nMore than this camera's share of memory (%1): about %2 s will be kept.")
+                    .arg(QString::fromStdString(CPreEventBuffer::FormatBytes(share)))
+                    .arg(keptSeconds, 0, 'f', 1);
+    }
+    m_preEventMemory->setText(text);
 }
 
 int32_t* CPropMotionDlg::Field(CCamera& camera, Setting setting) {
@@ -76,6 +117,11 @@ CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
         line->addWidget(row.value);
         form->addRow(info.label, line);
     }
+    m_preEventMemory = new QLabel(this);
+    m_preEventMemory->setWordWrap(true);
+    form->addRow(m_preEventMemory);
+    connect(m_rows[kPreEventDelay].slider, &QSlider::valueChanged, this, [this] { ShowPreEventMemory(); });
+    ShowPreEventMemory();
 }
 
 void CPropMotionDlg::Store() {

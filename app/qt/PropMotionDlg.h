@@ -3,7 +3,9 @@
 // from 0 to its maximum (grey level 0-1000 thousandths, pixel count 0-1000, start and stop delay
 // 0-20000 ms, erosion 0-5 passes, pre-event time 0-10000 ms, activation countdown 0-120 s).
 // A stored value outside its slider's range (a hand-edited file) is kept unless the slider is
-// moved. GUI thread only.
+// moved. Below the sliders the page shows the memory the chosen pre-event time takes (frame size
+// x frame rate x seconds, from the camera's stored video format) and whether it exceeds the
+// camera's share of memory, beyond which the pre-event buffer keeps fewer seconds. GUI thread only.
 
 #include "app/qt/PropertyPage.h"
 
@@ -33,10 +35,18 @@ public:
     void Store() override;
 
     QSlider* Slider(Setting setting) const { return m_rows[setting].slider; }
+    QLabel* PreEventMemoryLabel() const { return m_preEventMemory; }
     static int32_t Maximum(Setting setting);
+    // The bytes the pre-event buffer takes for delayMs of the camera's frames (BGR frames of its
+    // video size at its frame rate, as many as the camera view buffers).
+    static int64_t PreEventBytes(const CCamera& camera, int32_t delayMs);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     int32_t* Field(CCamera& camera, Setting setting);
+    void ShowPreEventMemory();
 
     struct Row {
         QSlider* slider = nullptr;
@@ -44,4 +54,5 @@ private:
         int32_t stored = 0;
     };
     std::array<Row, kSettingCount> m_rows;
+    QLabel* m_preEventMemory = nullptr;
 };

@@ -101,3 +101,22 @@ TEST(NameTemplateTest, CameraRecordGivesItsName) {
     t.SetCamera(camera);
     EXPECT_EQ(t.Expand("%n"), "Garage");
 }
+
+// A file name takes its folders from the template only: a "/" inside a name cannot add one.
+TEST(NameTemplateTest, FileNamesReplaceSeparatorsInsideNamesButKeepTheTemplatesOwn) {
+    CNameTemplate t = DoorAt7December();
+    t.SetCameraName("../../../escaped");
+    t.SetDocumentName("Site/A");
+    t.SetEventString("/rec/x.avi");
+    const Case cases[] = {
+        {"%n_%d%m%y.%t", ".._.._.._escaped_07122026.avi"},
+        {"%o/%n/%y-%m-%d_%h%i%s.%t", "Site_A/.._.._.._escaped/2026-12-07_030509.avi"},
+        {"%r", "_rec_x.avi"},
+        {"a/b%%/c", "a/b%/c"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(t.ExpandFileName(c.input), c.expected) << c.input;
+    }
+    // Commands and texts still get the names as they are.
+    EXPECT_EQ(t.Expand("%n"), "../../../escaped");
+}

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -282,4 +283,97 @@ TEST(PreEventBufferTest, TracesItsDecisions) {
           "Stopped last iterator. Shrink PreBuffer list.\n", "CPreEventBufferIterator() d'tor "}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
+}
+
+namespace {
+
+// The lines the buffer tells the camera's log.
+struct CNotices {
+    std::mutex lock;
+    std::vector<std::string> lines;
+    CPreEventBuffer::NoticeFunction Function() {
+        return [this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(lock);
+            lines.push_back(text);
+        };
+    }
+};
+
+} // namespace
+
+// A pre-event time of an hour (54000 frames at 15 frames a second) must not take the machine's
+// memory: the window is cut to what the camera's cap holds, and the cut is told once.
+TEST(PreEventBufferTest, AWindowBeyondTheMemoryCapIsCutToItAndToldOnce) {
+    CPreEventBuffer buffer(1);
+    CNotices notices;
+    buffer.SetNoticeFunction(notices.Function());
+    buffer.SetMemoryCap(10 * kFrameBytes);
+    buffer.SetBufferSize(54000);
+    Add(buffer, 0);
+    buffer.SetLastSampleDuration(666666); // 15 frames a second
+    Add(buffer, 1, 99);
+    EXPECT_EQ(buffer.GetBufferSize(), 54000) << "the camera's request stays as it was";
+    EXPECT_EQ(buffer.GetWindow(), 10);
+    EXPECT_EQ(buffer.GetCurrentSize(), 10);
+    ASSERT_EQ(notices.lines.size(), 1u);
+    EXPECT_EQ(notices.lines[0],
+              "Pre-event buffer cut to 10 of 54000 frames (0.7 s): the pre-event time would "
+              "take 864 KB, more than this camera's share of memory (160 bytes).");
+
+    // An iterator gets the window's frames, the newest ones.
+    CPreEventBufferIterator* it = buffer.StartIterator();
+    EXPECT_EQ(ReadPending(it), Range(90, 99));
+    buffer.StopIterator(it);
+
+    // A new request is told again, once; a request that fits is not cut and not told.
+    buffer.SetBufferSize(20000);
+    Add(buffer, 100, 120);
+    EXPECT_EQ(notices.lines.size(), 2u);
+    buffer.SetBufferSize(5);
+    Add(buffer, 121, 140);
+    EXPECT_EQ(buffer.GetWindow(), 5);
+    EXPECT_EQ(buffer.GetCurrentSize(), 5);
+    EXPECT_EQ(notices.lines.size(), 2u);
+
+    // A larger cap widens the window again.
+    buffer.SetBufferSize(54000);
+    buffer.SetMemoryCap(30 * kFrameBytes);
+    Add(buffer, 141, 200);
+    EXPECT_EQ(buffer.GetCurrentSize(), 30);
+    EXPECT_EQ(notices.lines.size(), 3u);
+}
+
+// A reader that stops reading makes the list grow, but never beyond twice the cap.
+TEST(PreEventBufferTest, AnOverrunStaysWithinTwiceTheMemoryCap) {
+    CPreEventBuffer buffer(8);
+    buffer.SetMemoryCap(12 * kFrameBytes);
+    Add(buffer, 0, 7);
+    CPreEventBufferIterator* it = buffer.StartIterator();
+    Add(buffer, 8, 500);
+    EXPECT_LE(buffer.GetCurrentSize(), 2 * 12 + 1) << "ten times the window would be 80 frames";
+    EXPECT_GE(buffer.GetCurrentSize(), 2 * 12);
+    buffer.StopIterator(it);
+    EXPECT_EQ(buffer.GetCurrentSize(), 8);
+}
+
+// Without a cap of its own a camera gets a quarter of physical memory, shared with the others.
+TEST(PreEventBufferTest, TheDefaultCapIsAQuarterOfPhysicalMemoryAmongTheCameras) {
+    EXPECT_EQ(CPreEventBuffer::MemoryCapPerCamera(16LL << 30, 4), 1LL << 30);
+    EXPECT_EQ(CPreEventBuffer::MemoryCapPerCamera(16LL << 30, 0), 4LL << 30);
+    EXPECT_GT(CPreEventBuffer::PhysicalMemoryBytes(), 64LL << 20);
+
+    CPreEventBuffer first(1);
+    const int32_t buffers = CPreEventBuffer::BufferCount();
+    EXPECT_GE(buffers, 1);
+    EXPECT_EQ(first.GetMemoryCap(), CPreEventBuffer::PhysicalMemoryBytes() / 4 / buffers);
+    {
+        CPreEventBuffer second(1);
+        EXPECT_EQ(first.GetMemoryCap(), CPreEventBuffer::PhysicalMemoryBytes() / 4 / (buffers + 1));
+    }
+    first.SetMemoryCap(1000);
+    EXPECT_EQ(first.GetMemoryCap(), 1000);
+
+    EXPECT_EQ(CPreEventBuffer::FormatBytes(27648000), "27.6 MB");
+    EXPECT_EQ(CPreEventBuffer::FormatBytes(49766400000), "49.8 GB");
+    EXPECT_EQ(CPreEventBuffer::FormatBytes(999), "999 bytes");
 }

@@ -9,6 +9,7 @@
 #include "app/qt/PropMotionDlg.h"
 #include "app/qt/PropVideoDlg.h"
 #include "recording/DxDeviceMgr.h"
+#include "recording/PreEventBuffer.h"
 #include "recording/TavrixElements.h"
 
 #include <QApplication>
@@ -228,6 +229,50 @@ TEST_F(CameraPagesTest, VideoPageListsTheTestSourcesAndTheirFormats) {
     gone.Store();
     EXPECT_EQ(m_camera->m_videoDeviceDN, "v4l2:/dev/v4l/by-id/usb-gone-video-index0");
     EXPECT_EQ(m_camera->m_videoSizeCx, chosen.width()) << "nothing else changed";
+}
+
+} // namespace
+
+namespace {
+
+// The motion page shows what a pre-event time costs: frame size x frame rate x seconds.
+TEST_F(CameraPagesTest, MotionPageShowsTheMemoryOfThePreEventTime) {
+    m_camera->m_videoSizeCx = 640;
+    m_camera->m_videoSizeCy = 480;
+    m_camera->m_fps = 15;
+    m_camera->m_motionPreEventDelay = 2000;
+    CPropMotionDlg page(m_data, 0);
+    QLabel* label = page.PreEventMemoryLabel();
+    ASSERT_NE(label, nullptr);
+    // 640 x 480 x 3 bytes, 30 frames.
+    EXPECT_EQ(CPropMotionDlg::PreEventBytes(*m_camera, 2000), 27648000);
+    EXPECT_TRUE(label->text().startsWith("Pre-event buffer: 27.6 MB (640\u00d7480, 15 frames/s, 2.0 s)"))
+        << label->text().toStdString();
+    page.Slider(CPropMotionDlg::kPreEventDelay)->setValue(10000);
+    EXPECT_TRUE(label->text().contains("138.2 MB")) << label->text().toStdString();
+    EXPECT_FALSE(label->text().contains("share")) << "ten seconds fit any machine that runs these tests";
+}
+
+// An hour from a hand-edited file is shown as what it would take, with what the buffer keeps.
+TEST_F(CameraPagesTest, MotionPageWarnsWhenThePreEventTimeExceedsTheCamerasShare) {
+    m_camera->m_videoSizeCx = 640;
+    m_camera->m_videoSizeCy = 480;
+    m_camera->m_fps = 15;
+    m_camera->m_motionPreEventDelay = 3600000;
+    const int64_t bytes = CPropMotionDlg::PreEventBytes(*m_camera, 3600000);
+    EXPECT_EQ(bytes, 49766400000);
+    const int64_t share = CPreEventBuffer::MemoryCapPerCamera(CPreEventBuffer::PhysicalMemoryBytes(), 1);
+    if (bytes <= share) {
+        GTEST_SKIP() << "this machine holds an hour of pre-event frames";
+    }
+    CPropMotionDlg page(m_data, 0);
+    const QString text = page.PreEventMemoryLabel()->text();
+    EXPECT_TRUE(text.contains("49.8 GB")) << text.toStdString();
+    EXPECT_TRUE(text.contains("More than this camera's share of memory (" +
+                              QString::fromStdString(CPreEventBuffer::FormatBytes(share)) + ")"))
+        << text.toStdString();
+    page.Store();
+    EXPECT_EQ(m_camera->m_motionPreEventDelay, 3600000) << "the page shows, it does not change";
 }
 
 } // namespace
