@@ -35,7 +35,9 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
     : m_view(view), m_document(view->GetDocument()), m_cameraId(cameraId),
       m_recordFacts(m_document, cameraId), m_timing(std::move(timing)),
       m_scheduleService(this, m_timing.scheduleClock, m_timing.schedulePassMs), m_motionDetector(this),
-      m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this) {
+      m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this),
+      m_deviceWatchdog([this] { m_view->PostCameraMessage(ViewMessage::kCameraRetryDevice, m_cameraId); },
+                       m_timing.deviceRetry) {
     m_cameraName = m_document.GetCameraName(m_cameraId);
     using M = CCamViewStateMgr;
     m_stateMgr.Register(M::kAnyState, M::kAnyState, [this](int32_t o, int32_t n) { LogStateChange(o, n); });
@@ -54,6 +56,8 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
 
 CCameraView::~CCameraView() {
     TRACE("CCameraView::~CCameraView() camera %d", m_cameraId);
+    m_deviceWatchdog.Stop();
+    m_closing = true;
     TearDown();
     StopRecord();
     StopAllRecordContexts();
@@ -89,6 +93,10 @@ void CCameraView::StopRecordOnLeave(int32_t /*oldState*/, int32_t newState) {
 
 void CCameraView::StopCountDown(int32_t /*oldState*/, int32_t /*newState*/) {
     m_countDownTimer.Stop();
+    // Whatever ended the countdown (deactivation, the schedule, the device, its last tick), none
+    // runs any more: a later activation must not find the camera counting down with no countdown.
+    // The new state is the same with the input cleared (the table gives CntDown only with it set).
+    m_stateMgr.SetInputValue(CCamViewStateMgr::kCountdownRunning, false);
 }
 
 void CCameraView::RaiseEvent(int32_t kind) {
@@ -256,6 +264,7 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
             grey->FromFrame(frame, width, height, stride);
             changed = m_motionDetector.ProcessImage(std::move(grey));
         }
+        RetryRecordingIfDue();
         if ((viewMode & FrameOverlay::kShowTime) != 0) {
             const FrameOverlay::Position at = FrameOverlay::TimePosition(height);
             m_overlay.DrawText(frame, at.x, at.y, m_dateTime.Text(std::time(nullptr)), stride);
@@ -310,14 +319,21 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
 
 void CCameraView::OnStateChange(int32_t oldState, int32_t newState) {
     TRACE("CCameraView::OnStateChange() called");
-    if (newState == CMotionDetector::kMotionActive && oldState != CMotionDetector::kMotionActive) {
+    const bool motionStarts =
+        newState == CMotionDetector::kMotionActive && oldState != CMotionDetector::kMotionActive;
+    if (motionStarts) {
         m_motionStartNs.store(MonotonicNs());
     }
+    m_motionActive.store(newState == CMotionDetector::kMotionActive);
     {
         platform::CAutoLock lock(m_cameraLock);
         TRACE("CCameraView::OnStateChange() got crit sec");
         m_stateMgr.SetInput(CCamViewStateMgr::kMotion, newState == CMotionDetector::kMotionActive);
         TRACE("CCameraView::OnStateChange() release crit sec");
+    }
+    if (motionStarts && m_stateMgr.GetState() == CCamViewStateMgr::kUnable2Rec) {
+        // New motion: perhaps the record folder or the disk is usable again.
+        RetryRecording();
     }
     const int32_t state = m_stateMgr.GetState();
     if (state == CCamViewStateMgr::kIdle || state == CCamViewStateMgr::kRecording) {
@@ -357,6 +373,7 @@ void CCameraView::OnCountDownTick(int32_t remainingSeconds) {
 
 void CCameraView::StartRecord(int32_t /*oldState*/, int32_t /*newState*/) {
     TRACE("CCameraView::StartRecord() entered");
+    m_lastRecordTryNs.store(MonotonicNs());
     auto* rc = new CRecContext(this);
     m_masterRC = rc;
     // Returns once the context is in m_ActiveRC; its start may still fail (AsyncRecContextFailed).
@@ -505,5 +522,7 @@ CCameraView::CStats CCameraView::GetStats() const {
     }
     stats.frames = m_statFrames.load();
     stats.onFrameNs = m_statOnFrameNs.load();
+    stats.recordRetries = m_statRecordRetries.load();
+    stats.deviceRetries = static_cast<int64_t>(m_deviceWatchdog.GetAttemptCount());
     return stats;
 }

@@ -354,8 +354,14 @@ void CCameraView::ClearGraph() {
         m_grabber = nullptr;
     }
     m_renderer.reset();
-    StopRecord();
     m_motionDetector.Reset();
+    if (!m_closing) {
+        // No picture, so no motion: the camera leaves Recording now (ending the recording), and the
+        // next motion of a new pipeline is new motion that starts a new recording, as the motion
+        // input and the detector agree again.
+        m_motionDetector.EndMotion();
+    }
+    StopRecord();
     TRACE("CCameraView::ClearGraph() finished");
 }
 
@@ -369,8 +375,22 @@ void CCameraView::TearDown() {
 }
 
 void CCameraView::Reconnect() {
+    if (m_graph != nullptr && !m_deviceLost.load()) {
+        // Running again already (the watchdog was quicker): the pipeline stays.
+        TRACE("CCameraView::Reconnect() the device runs already");
+        return;
+    }
     TearDown();
-    BuildGraph();
+    try {
+        BuildGraph();
+    } catch (const CBaseException&) {
+        // Listed but not working yet (still busy, still starting): the watchdog tries again.
+        if (!m_deviceAbsent.load()) {
+            m_deviceWatchdog.ScheduleRetry();
+        }
+        throw;
+    }
+    m_deviceWatchdog.Reset();
     SetInput(CCamViewStateMgr::kDeviceAvailable, true);
 }
 
@@ -404,6 +424,11 @@ CSnapshotHandle CCameraView::PrepareSnapshot() {
 // ---- events of the preview pipeline ----
 
 void CCameraView::NotifyDevicePresence(bool present) {
+    m_deviceAbsent.store(!present);
+    if (!present) {
+        // Nothing to try while the device is gone: its return rebuilds the camera.
+        m_deviceWatchdog.Reset();
+    }
     if (present != m_deviceLost.load()) {
         return; // nothing new: present and running, or gone and known to be gone
     }
@@ -452,6 +477,11 @@ void CCameraView::DeviceLost() {
         }
         CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), "Capturing device lost.");
         m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+    }
+    if (!m_deviceAbsent.load()) {
+        // A device that is still listed (a pipeline error, a test source that failed) comes back
+        // only if someone tries: the watchdog does, with growing delays.
+        m_deviceWatchdog.ScheduleRetry();
     }
     // Stopped without the camera lock: stopping waits for the streaming thread, which may be
     // waiting for that lock with a frame.
