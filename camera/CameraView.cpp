@@ -435,6 +435,7 @@ std::string CCameraView::GetRecordFileName() {
 
 void CCameraView::RaiseCameraEvent(int32_t kind, const std::string& eventString) {
     if (kind == EventKind::RecordBegin) {
+        m_retryStartedNs.store(0); // a try of a camera unable to record has succeeded
         // The recording pipeline runs: the end of the way from the first frame with motion.
         const int64_t motionNs = m_motionStartNs.exchange(0);
         if (motionNs != 0) {

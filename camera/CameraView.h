@@ -103,7 +103,7 @@ public:
         int64_t startLatencyTotalUs = 0; // first frame with motion -> recording pipeline running
         int64_t startLatencyMaxUs = 0;
         int64_t startLatencyLastUs = -1;
-        int64_t recordRetries = 0; // checks of the record path by a camera unable to record
+        int64_t recordRetries = 0; // tries of a camera unable to record (also those put off)
         int64_t deviceRetries = 0; // attempts of the watchdog to re-connect the capture device
     };
 
@@ -267,6 +267,8 @@ private:
     // nanoseconds, 0 never).
     std::atomic<int64_t> m_lastRecordTryNs{0};
     std::atomic<int64_t> m_lastRetryLogNs{0};
+    // When a try cleared the failure; 0 again once its recording runs (Record Begin).
+    std::atomic<int64_t> m_retryStartedNs{0};
     std::atomic<int64_t> m_statRecordRetries{0};
     // Re-connects a lost capture device; stopped first at destruction.
     CReconnectWatchdog m_deviceWatchdog;

@@ -6,7 +6,8 @@
 // again (on the streaming thread, outside the camera lock); when it is usable, the recording
 // failure is cleared and the state manager takes the camera back to Recording (or whatever the
 // other inputs give), which starts a new recording. A failed check is logged at most once in
-// recordRetryLogMs.
+// recordRetryLogMs; so is a recording that fails to start after the check said yes (its failure
+// is reported as every recording failure is), as the next try then waits that long.
 //
 // Unavailable: the re-connection watchdog asks (message 3026) for a new pipeline after 2, 4, ...
 // 60 s; a failed attempt stays quiet and waits for the next one.
@@ -65,15 +66,23 @@ void CCameraView::RetryRecordingIfDue() {
 }
 
 void CCameraView::RetryRecording() {
-    const int64_t now = NowNs();
-    m_lastRecordTryNs.store(now);
     m_statRecordRetries.fetch_add(1);
+    const int64_t now = NowNs();
+    const int64_t logNs = static_cast<int64_t>(m_timing.recordRetryLogMs) * kNsPerMs;
+    const int64_t startedNs = m_retryStartedNs.load();
+    if (startedNs != 0 && now - startedNs < logNs) {
+        // The last try found the path usable, yet its recording failed and was reported: another
+        // report waits for the log's interval.
+        TRACE("CCameraView::RetryRecording() the last try failed to record; waiting");
+        return;
+    }
+    m_lastRecordTryNs.store(now);
     const std::string path = GetRecordPath();
     const std::string problem = RecordPathProblem(path);
     if (!problem.empty()) {
         TRACE("CCameraView::RetryRecording() '%s': %s", path.c_str(), problem.c_str());
         const int64_t lastLog = m_lastRetryLogNs.load();
-        if (lastLog == 0 || now - lastLog >= static_cast<int64_t>(m_timing.recordRetryLogMs) * kNsPerMs) {
+        if (lastLog == 0 || now - lastLog >= logNs) {
             m_lastRetryLogNs.store(now);
             CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
                                                   "Still unable to record: " + problem);
@@ -83,6 +92,7 @@ void CCameraView::RetryRecording() {
     TRACE("CCameraView::RetryRecording() the record path is usable again");
     platform::CAutoLock lock(m_cameraLock);
     if (m_stateMgr.GetState() == CCamViewStateMgr::kUnable2Rec) {
+        m_retryStartedNs.store(now); // until the recording runs (Record Begin)
         m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, false);
     }
 }

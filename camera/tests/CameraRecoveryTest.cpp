@@ -111,6 +111,27 @@ TEST_F(CameraRecoveryTest, AFullDiskIsTriedAgainWhileMotionLastsAndRecordedIntoO
     EXPECT_EQ(rectest::Probe(files[0]).exitCode, 0);
 }
 
+TEST_F(CameraRecoveryTest, ARecordingThatFailsAgainAfterTheCheckIsReportedAtMostOnceInTheInterval) {
+    CLogCapture log;
+    CTestDocument file;
+    CTavrixDoc& document = file.Create([](CTavrixDocData& data) {
+        data.m_activateAtStartup = true;
+        // The folder is fine, the compressor is not.
+        CCamera* camera = camtest::SmallCamera(data, 0, "test:motion?on=800-1300,3000-3500,5200-5700");
+        camera->m_compressorDN = "tavrixnosuchencoder";
+    });
+    CViewRun run(document);
+    run.View().OnInitialUpdate();
+    CCameraView& camera = run.Camera(0);
+    ASSERT_TRUE(run.PumpUntil([&] { return camera.GetStats().recordRetries >= 2; }, 15000)) << log.Dump();
+    run.Pump(300);
+    // The first event and the first try are reported; the second try waits for the minute.
+    EXPECT_EQ(log.Count("Unable to parse device name of compressor.", "Default"), 2) << log.Dump();
+    EXPECT_EQ(log.Count("Changed camera state from 'Unable2Rec' to 'Recording'", "Default"), 1);
+    EXPECT_EQ(log.Count("Still unable to record"), 0);
+    EXPECT_EQ(camera.GetState(), M::kUnable2Rec);
+}
+
 // ---- a lost capture device ----
 
 TEST_F(CameraRecoveryTest, ALostDeviceThatStaysListedIsReconnectedByItsWatchdog) {
@@ -127,14 +148,16 @@ TEST_F(CameraRecoveryTest, ALostDeviceThatStaysListedIsReconnectedByItsWatchdog)
     run.View().OnInitialUpdate();
     CCameraView& camera = run.Camera(0);
 
-    ASSERT_TRUE(run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 1; }, 15000))
+    ASSERT_TRUE(
+        run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 1; }, 15000))
         << log.Dump();
     EXPECT_GE(log.Count("Capturing device lost.", "Default"), 1);
     EXPECT_GT(IndexOf(log, "Default", "Changed camera state from 'Unavailable' to 'Idle'"),
               IndexOf(log, "Default", "Capturing device lost."))
         << log.Dump();
     // And again after the next failure: the watchdog starts afresh.
-    ASSERT_TRUE(run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 2; }, 15000))
+    ASSERT_TRUE(
+        run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 2; }, 15000))
         << log.Dump();
 
     // While the device cannot be opened the attempts go on quietly; once it can, it is back.
@@ -150,7 +173,8 @@ TEST_F(CameraRecoveryTest, ALostDeviceThatStaysListedIsReconnectedByItsWatchdog)
     EXPECT_EQ(camera.GetState(), M::kUnavailable);
     EXPECT_EQ(log.Count("Unable to bind"), 0) << "failed attempts are not reported";
     document.Edit([](CTavrixDocData& data) { data.m_cameras.Find(0)->m_videoDeviceDN = "test:motion"; });
-    ASSERT_TRUE(run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 3; }, 15000))
+    ASSERT_TRUE(
+        run.PumpUntil([&] { return log.Count("Capturing device re-connected.", "Default") == 3; }, 15000))
         << log.Dump();
     EXPECT_TRUE(run.PumpUntil([&] { return camera.GetState() == M::kIdle; }, 5000));
     const int64_t frames = camera.GetStats().frames;

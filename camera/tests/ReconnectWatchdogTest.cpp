@@ -152,7 +152,9 @@ TEST(ReconnectWatchdogTest, StopWaitsForAnAttemptUnderWayAndNoneComesAfterIt) {
 }
 
 TEST(ReconnectWatchdogTest, DestroyingAWatchdogThatNeverRanOrWasStoppedInsideItsAttemptIsClean) {
-    { CReconnectWatchdog idle([] {}); }
+    {
+        CReconnectWatchdog idle([] {});
+    }
     platform::CEvent done(true, false);
     {
         CReconnectWatchdog* self = nullptr;
