@@ -471,50 +471,6 @@ void CCameraView::RemoveFromRCSet(CRecContext* rc) {
     TRACE("Remove %p from m_ActiveRC %d", static_cast<void*>(rc), static_cast<int>(erased));
 }
 
-void CCameraView::AsyncRecContextFailed(CRecContext* rc) {
-    TRACE("CCameraView::AsyncRecContextFailed(RC = %p) Enter", static_cast<void*>(rc));
-    {
-        platform::CAutoLock lock(m_cameraLock);
-        TRACE("CCameraView::AsyncRecContextFailed() got crit sec");
-        m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
-        if (rc == m_masterRC) {
-            m_masterRC = nullptr;
-        }
-        PostRedraw();
-    }
-    TRACE("CCameraView::AsyncRecContextFailed() exit");
-}
-
-void CCameraView::DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR /*param2*/) {
-    TRACE("CCameraView::DxEventRec() called from rc %p", static_cast<void*>(rc));
-    if (code == EC_ERRORABORT) {
-        const auto hr = static_cast<HRESULT>(param1);
-        if (hr == NS_E_INVALID_REQUEST) {
-            TRACE("CCameraView::DxEventRec() Got NS_E_INVALID_REQUEST error. Ignore...");
-        } else {
-            TRACE("CCameraView::DxEventRec() Wait for crit sec");
-            platform::CAutoLock lock(m_cameraLock);
-            TRACE("CCameraView::DxEventRec() got crit sec");
-            std::string text = "Recording failed because of a fatal error.";
-            if (hr == HRESULT_DISK_FULL) {
-                text += "(Disk full)";
-            } else {
-                text += "(hr = " + std::to_string(static_cast<int32_t>(hr)) + ")";
-            }
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
-            m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
-            if (rc == m_masterRC) {
-                TRACE("CCameraView::DxEventRec() kill master RC from camview");
-                m_masterRC = nullptr;
-            }
-            if (rc != nullptr) {
-                rc->ForceStopRecord();
-            }
-        }
-    }
-    TRACE("CCameraView::DxEventRec() finished");
-}
-
 CCameraView::CStats CCameraView::GetStats() const {
     CStats stats;
     {

@@ -188,9 +188,11 @@ private:
     void RaiseEvent(int32_t kind);
     // Stops the main record context, if any (takes m_cameraLock).
     void StopRecord();
-    // Record retries of a camera unable to record (streaming thread; CameraViewRecovery.cpp).
+    // Record retries of a camera unable to record (streaming thread) and the loss of the device
+    // (CameraViewRecovery.cpp).
     void RetryRecordingIfDue();
     void RetryRecording();
+    void DeviceLost();
     // Force-stops every running record context and waits until all have ended.
     void StopAllRecordContexts();
 
@@ -198,7 +200,6 @@ private:
     void AttachDevice();
     void InitStillGraph();
     void ClearGraph();
-    void DeviceLost();
     void ResizePreEventBuffer();
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();

@@ -1,6 +1,7 @@
-// How a camera view recovers by itself from failures that pass: a record folder that was missing
-// or a disk that was full (the camera is Unable2Rec), and a capture device that was lost while the
-// device list still shows it (the camera is Unavailable).
+// The failures of a camera view (recordings that fail, a capture device that is lost) and how it
+// recovers from those that pass by itself: a record folder that was missing or a disk that was
+// full (the camera is Unable2Rec), a capture device that was lost while the device list still
+// shows it (the camera is Unavailable), and one that the device list reports back.
 //
 // Unable2Rec: the next motion, and every recordRetryMs while motion lasts, checks the record path
 // again (on the streaming thread, outside the camera lock); when it is usable, the recording
@@ -14,9 +15,12 @@
 
 #include "camera/CameraView.h"
 
+#include "camera/MessageDispatcher.h"
+#include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "persistence/NotificationLog.h"
+#include "recording/RecordContext.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -55,6 +59,54 @@ std::string RecordPathProblem(const std::string& path) {
 }
 
 } // namespace
+
+// ---- recording failures ----
+
+void CCameraView::AsyncRecContextFailed(CRecContext* rc) {
+    TRACE("CCameraView::AsyncRecContextFailed(RC = %p) Enter", static_cast<void*>(rc));
+    {
+        platform::CAutoLock lock(m_cameraLock);
+        TRACE("CCameraView::AsyncRecContextFailed() got crit sec");
+        m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
+        if (rc == m_masterRC) {
+            m_masterRC = nullptr;
+        }
+        PostRedraw();
+    }
+    TRACE("CCameraView::AsyncRecContextFailed() exit");
+}
+
+void CCameraView::DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR /*param2*/) {
+    TRACE("CCameraView::DxEventRec() called from rc %p", static_cast<void*>(rc));
+    if (code == EC_ERRORABORT) {
+        const auto hr = static_cast<HRESULT>(param1);
+        if (hr == NS_E_INVALID_REQUEST) {
+            TRACE("CCameraView::DxEventRec() Got NS_E_INVALID_REQUEST error. Ignore...");
+        } else {
+            TRACE("CCameraView::DxEventRec() Wait for crit sec");
+            platform::CAutoLock lock(m_cameraLock);
+            TRACE("CCameraView::DxEventRec() got crit sec");
+            std::string text = "Recording failed because of a fatal error.";
+            if (hr == HRESULT_DISK_FULL) {
+                text += "(Disk full)";
+            } else {
+                text += "(hr = " + std::to_string(static_cast<int32_t>(hr)) + ")";
+            }
+            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
+            m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
+            if (rc == m_masterRC) {
+                TRACE("CCameraView::DxEventRec() kill master RC from camview");
+                m_masterRC = nullptr;
+            }
+            if (rc != nullptr) {
+                rc->ForceStopRecord();
+            }
+        }
+    }
+    TRACE("CCameraView::DxEventRec() finished");
+}
+
+// ---- a camera unable to record tries again ----
 
 void CCameraView::RetryRecordingIfDue() {
     if (!m_motionActive.load() || m_stateMgr.GetState() != CCamViewStateMgr::kUnable2Rec) {
@@ -95,6 +147,98 @@ void CCameraView::RetryRecording() {
         m_retryStartedNs.store(now); // until the recording runs (Record Begin)
         m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, false);
     }
+}
+
+// ---- events of the preview pipeline: the device lost and back ----
+
+void CCameraView::NotifyDevicePresence(bool present) {
+    m_deviceAbsent.store(!present);
+    if (!present) {
+        // Nothing to try while the device is gone: its return rebuilds the camera.
+        m_deviceWatchdog.Reset();
+    }
+    if (present != m_deviceLost.load()) {
+        return; // nothing new: present and running, or gone and known to be gone
+    }
+    TRACE("CCameraView::NotifyDevicePresence() device %s", present ? "back" : "gone");
+    const LONG_PTR back = present ? 1 : 0;
+    if (m_graph == nullptr || !CDxEventRec::PostEvent(m_graph, EC_DEVICE_LOST, 0, back)) {
+        // No pipeline whose events could carry the news: handled here.
+        DxEvent(EC_DEVICE_LOST, 0, back);
+    }
+}
+
+void CCameraView::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
+    TRACE("CCameraView::DxEvent()--> Event code: %#04x Params: %d, %d", static_cast<unsigned>(code),
+          static_cast<int>(param1), static_cast<int>(param2));
+    if (code == EC_ERRORABORT) {
+        // The capture stopped with an error (a camera unplugged, a device that failed): as lost.
+        TRACE("CCameraView::DxEvent() error of the preview graph: the capture device is lost");
+        code = EC_DEVICE_LOST;
+        param2 = 0;
+    }
+    if (code != EC_DEVICE_LOST) {
+        return;
+    }
+    try {
+        if (param2 == 0) {
+            DeviceLost();
+        } else {
+            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
+                                                  "Capturing device re-connected.");
+            m_view->PostCameraMessage(ViewMessage::kCameraReconnected, m_cameraId);
+        }
+    } catch (const CBaseException& e) {
+        ReportException(e, GetDocumentName(), GetCameraName());
+    }
+}
+
+void CCameraView::DeviceLost() {
+    TRACE("CCameraView::DeviceLost() called");
+    {
+        platform::CAutoLock lock(m_cameraLock);
+        TRACE("CCameraView::DeviceLost() got crit sec");
+        if (m_deviceLost.exchange(true)) {
+            // The loss shows up as several errors at once; the first one was handled.
+            TRACE("CCameraView::DeviceLost() already lost");
+            return;
+        }
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), "Capturing device lost.");
+        m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+    }
+    if (!m_deviceAbsent.load()) {
+        // A device that is still listed (a pipeline error, a test source that failed) comes back
+        // only if someone tries: the watchdog does, with growing delays.
+        m_deviceWatchdog.ScheduleRetry();
+    }
+    // Stopped without the camera lock: stopping waits for the streaming thread, which may be
+    // waiting for that lock with a frame.
+    if (m_graph != nullptr && gst_element_set_state(m_graph, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        HideVideoWindow();
+        THROW_DIRECTX(E_FAIL, "Unable to stop preview graph.");
+    }
+    HideVideoWindow();
+    TRACE("CCameraView::DeviceLost() finished");
+}
+
+void CCameraView::Reconnect() {
+    if (m_graph != nullptr && !m_deviceLost.load()) {
+        // Running again already (the watchdog was quicker): the pipeline stays.
+        TRACE("CCameraView::Reconnect() the device runs already");
+        return;
+    }
+    TearDown();
+    try {
+        BuildGraph();
+    } catch (const CBaseException&) {
+        // Listed but not working yet (still busy, still starting): the watchdog tries again.
+        if (!m_deviceAbsent.load()) {
+            m_deviceWatchdog.ScheduleRetry();
+        }
+        throw;
+    }
+    m_deviceWatchdog.Reset();
+    SetInput(CCamViewStateMgr::kDeviceAvailable, true);
 }
 
 void CCameraView::RetryLostDevice() {
