@@ -35,7 +35,9 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
     : m_view(view), m_document(view->GetDocument()), m_cameraId(cameraId),
       m_recordFacts(m_document, cameraId), m_timing(std::move(timing)),
       m_scheduleService(this, m_timing.scheduleClock, m_timing.schedulePassMs), m_motionDetector(this),
-      m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this) {
+      m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this),
+      m_deviceWatchdog([this] { m_view->PostCameraMessage(ViewMessage::kCameraRetryDevice, m_cameraId); },
+                       m_timing.deviceRetry) {
     m_cameraName = m_document.GetCameraName(m_cameraId);
     m_preEventBuffer.SetNoticeFunction([this](const std::string& text) {
         CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
@@ -57,6 +59,8 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
 
 CCameraView::~CCameraView() {
     TRACE("CCameraView::~CCameraView() camera %d", m_cameraId);
+    m_deviceWatchdog.Stop();
+    m_closing = true;
     TearDown();
     StopRecord();
     StopAllRecordContexts();
@@ -92,6 +96,10 @@ void CCameraView::StopRecordOnLeave(int32_t /*oldState*/, int32_t newState) {
 
 void CCameraView::StopCountDown(int32_t /*oldState*/, int32_t /*newState*/) {
     m_countDownTimer.Stop();
+    // Whatever ended the countdown (deactivation, the schedule, the device, its last tick), none
+    // runs any more: a later activation must not find the camera counting down with no countdown.
+    // The new state is the same with the input cleared (the table gives CntDown only with it set).
+    m_stateMgr.SetInputValue(CCamViewStateMgr::kCountdownRunning, false);
 }
 
 void CCameraView::RaiseEvent(int32_t kind) {
@@ -259,6 +267,7 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
             grey->FromFrame(frame, width, height, stride);
             changed = m_motionDetector.ProcessImage(std::move(grey));
         }
+        RetryRecordingIfDue();
         if ((viewMode & FrameOverlay::kShowTime) != 0) {
             const FrameOverlay::Position at = FrameOverlay::TimePosition(height);
             m_overlay.DrawText(frame, at.x, at.y, m_dateTime.Text(std::time(nullptr)), stride);
@@ -313,14 +322,21 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
 
 void CCameraView::OnStateChange(int32_t oldState, int32_t newState) {
     TRACE("CCameraView::OnStateChange() called");
-    if (newState == CMotionDetector::kMotionActive && oldState != CMotionDetector::kMotionActive) {
+    const bool motionStarts =
+        newState == CMotionDetector::kMotionActive && oldState != CMotionDetector::kMotionActive;
+    if (motionStarts) {
         m_motionStartNs.store(MonotonicNs());
     }
+    m_motionActive.store(newState == CMotionDetector::kMotionActive);
     {
         platform::CAutoLock lock(m_cameraLock);
         TRACE("CCameraView::OnStateChange() got crit sec");
         m_stateMgr.SetInput(CCamViewStateMgr::kMotion, newState == CMotionDetector::kMotionActive);
         TRACE("CCameraView::OnStateChange() release crit sec");
+    }
+    if (motionStarts && m_stateMgr.GetState() == CCamViewStateMgr::kUnable2Rec) {
+        // New motion: perhaps the record folder or the disk is usable again.
+        RetryRecording();
     }
     const int32_t state = m_stateMgr.GetState();
     if (state == CCamViewStateMgr::kIdle || state == CCamViewStateMgr::kRecording) {
@@ -360,6 +376,7 @@ void CCameraView::OnCountDownTick(int32_t remainingSeconds) {
 
 void CCameraView::StartRecord(int32_t /*oldState*/, int32_t /*newState*/) {
     TRACE("CCameraView::StartRecord() entered");
+    m_lastRecordTryNs.store(MonotonicNs());
     auto* rc = new CRecContext(this);
     m_masterRC = rc;
     // Returns once the context is in m_ActiveRC; its start may still fail (AsyncRecContextFailed).
@@ -421,6 +438,7 @@ std::string CCameraView::GetRecordFileName() {
 
 void CCameraView::RaiseCameraEvent(int32_t kind, const std::string& eventString) {
     if (kind == EventKind::RecordBegin) {
+        m_retryStartedNs.store(0); // a try of a camera unable to record has succeeded
         // The recording pipeline runs: the end of the way from the first frame with motion.
         const int64_t motionNs = m_motionStartNs.exchange(0);
         if (motionNs != 0) {
@@ -456,50 +474,6 @@ void CCameraView::RemoveFromRCSet(CRecContext* rc) {
     TRACE("Remove %p from m_ActiveRC %d", static_cast<void*>(rc), static_cast<int>(erased));
 }
 
-void CCameraView::AsyncRecContextFailed(CRecContext* rc) {
-    TRACE("CCameraView::AsyncRecContextFailed(RC = %p) Enter", static_cast<void*>(rc));
-    {
-        platform::CAutoLock lock(m_cameraLock);
-        TRACE("CCameraView::AsyncRecContextFailed() got crit sec");
-        m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
-        if (rc == m_masterRC) {
-            m_masterRC = nullptr;
-        }
-        PostRedraw();
-    }
-    TRACE("CCameraView::AsyncRecContextFailed() exit");
-}
-
-void CCameraView::DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_PTR /*param2*/) {
-    TRACE("CCameraView::DxEventRec() called from rc %p", static_cast<void*>(rc));
-    if (code == EC_ERRORABORT) {
-        const auto hr = static_cast<HRESULT>(param1);
-        if (hr == NS_E_INVALID_REQUEST) {
-            TRACE("CCameraView::DxEventRec() Got NS_E_INVALID_REQUEST error. Ignore...");
-        } else {
-            TRACE("CCameraView::DxEventRec() Wait for crit sec");
-            platform::CAutoLock lock(m_cameraLock);
-            TRACE("CCameraView::DxEventRec() got crit sec");
-            std::string text = "Recording failed because of a fatal error.";
-            if (hr == HRESULT_DISK_FULL) {
-                text += "(Disk full)";
-            } else {
-                text += "(hr = " + std::to_string(static_cast<int32_t>(hr)) + ")";
-            }
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
-            m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
-            if (rc == m_masterRC) {
-                TRACE("CCameraView::DxEventRec() kill master RC from camview");
-                m_masterRC = nullptr;
-            }
-            if (rc != nullptr) {
-                rc->ForceStopRecord();
-            }
-        }
-    }
-    TRACE("CCameraView::DxEventRec() finished");
-}
-
 CCameraView::CStats CCameraView::GetStats() const {
     CStats stats;
     {
@@ -508,5 +482,7 @@ CCameraView::CStats CCameraView::GetStats() const {
     }
     stats.frames = m_statFrames.load();
     stats.onFrameNs = m_statOnFrameNs.load();
+    stats.recordRetries = m_statRecordRetries.load();
+    stats.deviceRetries = static_cast<int64_t>(m_deviceWatchdog.GetAttemptCount());
     return stats;
 }

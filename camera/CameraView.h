@@ -8,24 +8,31 @@
 // (record contexts) and raise the camera events.
 //
 // The document's view (CTavrixViewCore) creates one per camera through ICameraViewOwner, which
-// gives it the document, the way to post messages 3024 (redraw) and 3025 (rebuild) to the view and
-// its video output.
+// gives it the document, the way to post messages 3024 (redraw), 3025 (rebuild) and 3026 (retry a
+// lost device) to the view and its video output.
+//
+// A camera recovers by itself: a lost capture device is retried with growing delays by its
+// re-connection watchdog (3026 -> RetryLostDevice); a camera unable to record checks its record
+// path again at the next motion, and every recordRetryMs while motion lasts, and records again
+// as soon as it can.
 //
 // Threads: the user-interface thread (construction, options, pipeline operations, NextState,
-// Activate/Deactivate, lock changes, window moves); the grabber's streaming thread (OnFrame,
-// OnStateChange); the preview pipeline's event thread (DxEvent, DeviceLost); the schedule service
-// thread (OnScheduleStateChange); the countdown thread (OnCountDownTick); record contexts' threads
-// (the record side below).
+// Activate/Deactivate, lock changes, window moves, RetryLostDevice); the grabber's streaming
+// thread (OnFrame, OnStateChange, the record retries); the preview pipeline's event thread
+// (DxEvent, DeviceLost); the schedule service thread (OnScheduleStateChange); the countdown thread
+// (OnCountDownTick); the watchdog's thread (posts 3026 only); record contexts' threads (the record
+// side below).
 //
 // Locks: m_cameraLock (re-entrant) guards every state manager input and update, and with it every
 // registered reaction and m_masterRC. Lock order: schedule service lock -> camera lock; countdown
 // lock -> motion detector lock -> camera lock; motion detector lock -> camera lock. m_rcLock
 // guards the record-context sets only and is never held while waiting. The per-frame work outside
-// OnStateChange takes no camera-view lock.
+// OnStateChange takes no camera-view lock. The watchdog's lock is innermost.
 
 #include "camera/CamViewStateMgr.h"
 #include "camera/CountDownTimer.h"
 #include "camera/FrameOverlay.h"
+#include "camera/ReconnectWatchdog.h"
 #include "camera/RunningAverage.h"
 #include "camera/ScheduleService.h"
 #include "camera/SnapshotHandle.h"
@@ -72,6 +79,12 @@ struct CCameraViewTiming {
     CScheduleService::LocalTimeSource scheduleClock = platform::GetLocalTime;
     // How long building a pipeline waits for the capture format to be settled.
     uint32_t formatTimeoutMs = 5000;
+    // A camera unable to record tries again at the next motion and, while motion lasts, this long
+    // after its last try; a failed try is logged at most once in recordRetryLogMs.
+    uint32_t recordRetryMs = 30000;
+    uint32_t recordRetryLogMs = 60000;
+    // The delays between attempts to re-connect a lost capture device.
+    CReconnectWatchdog::CDelays deviceRetry;
 };
 
 class CCameraView final : public ITavrixGrabberCB,
@@ -90,6 +103,8 @@ public:
         int64_t startLatencyTotalUs = 0; // first frame with motion -> recording pipeline running
         int64_t startLatencyMaxUs = 0;
         int64_t startLatencyLastUs = -1;
+        int64_t recordRetries = 0; // tries of a camera unable to record (also those put off)
+        int64_t deviceRetries = 0; // attempts of the watchdog to re-connect the capture device
     };
 
     CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTiming timing = {});
@@ -114,6 +129,11 @@ public:
     // The device manager's news whether the capture device is present (user-interface thread):
     // passes a loss or a return to the pipeline's event thread as EC_DEVICE_LOST.
     void NotifyDevicePresence(bool present);
+    // On message 3026, the re-connection watchdog's attempt: a new pipeline for a device that was
+    // lost, quietly; logs "Capturing device re-connected." when it runs, else the watchdog tries
+    // again later. Nothing when the device is no longer lost or the device list says it is gone
+    // (its return rebuilds the camera).
+    void RetryLostDevice();
 
     // ---- commands (user-interface thread) ----
     void SetOptions();
@@ -168,6 +188,11 @@ private:
     void RaiseEvent(int32_t kind);
     // Stops the main record context, if any (takes m_cameraLock).
     void StopRecord();
+    // Record retries of a camera unable to record (streaming thread) and the loss of the device
+    // (CameraViewRecovery.cpp).
+    void RetryRecordingIfDue();
+    void RetryRecording();
+    void DeviceLost();
     // Force-stops every running record context and waits until all have ended.
     void StopAllRecordContexts();
 
@@ -175,7 +200,6 @@ private:
     void AttachDevice();
     void InitStillGraph();
     void ClearGraph();
-    void DeviceLost();
     void ResizePreEventBuffer();
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();
@@ -234,6 +258,21 @@ private:
     std::string m_cameraName;
     // The device was reported lost and has not been rebuilt since.
     std::atomic<bool> m_deviceLost{false};
+    // The device list says the capture device is gone (only its return rebuilds the camera).
+    std::atomic<bool> m_deviceAbsent{false};
+    // The destructor runs: the pipeline goes down without a state change.
+    bool m_closing = false;
+    // The detector's last report was "Motion active" (streaming thread; read by OnFrame).
+    std::atomic<bool> m_motionActive{false};
+    // Record retries: when recording was last tried, when a failed try was last logged (monotonic
+    // nanoseconds, 0 never).
+    std::atomic<int64_t> m_lastRecordTryNs{0};
+    std::atomic<int64_t> m_lastRetryLogNs{0};
+    // When a try cleared the failure; 0 again once its recording runs (Record Begin).
+    std::atomic<int64_t> m_retryStartedNs{0};
+    std::atomic<int64_t> m_statRecordRetries{0};
+    // Re-connects a lost capture device; stopped first at destruction.
+    CReconnectWatchdog m_deviceWatchdog;
 
     // Measurements.
     std::atomic<int64_t> m_statFrames{0};

@@ -1,6 +1,7 @@
 // The preview pipeline of a camera view: the capture source named by the camera's display name,
 // the capture format it is asked for, decoding and conversion to BGR, the grabber and the video
-// output; its events (device lost and back); crossbar and tuner of V4L2 capture cards.
+// output; crossbar and tuner of V4L2 capture cards. Its events (device lost and back) are in
+// CameraViewRecovery.cpp.
 //
 //   source ! capsfilter(capture format) [! jpegdec] ! videoconvert ! capsfilter(BGR)
 //          ! tavrixgrabber ! video output
@@ -348,8 +349,14 @@ void CCameraView::ClearGraph() {
         m_grabber = nullptr;
     }
     m_renderer.reset();
-    StopRecord();
     m_motionDetector.Reset();
+    if (!m_closing) {
+        // No picture, so no motion: the camera leaves Recording now (ending the recording), and the
+        // next motion of a new pipeline is new motion that starts a new recording, as the motion
+        // input and the detector agree again.
+        m_motionDetector.EndMotion();
+    }
+    StopRecord();
     TRACE("CCameraView::ClearGraph() finished");
 }
 
@@ -360,12 +367,6 @@ void CCameraView::TearDown() {
         gst_object_unref(m_captureFilter);
         m_captureFilter = nullptr;
     }
-}
-
-void CCameraView::Reconnect() {
-    TearDown();
-    BuildGraph();
-    SetInput(CCamViewStateMgr::kDeviceAvailable, true);
 }
 
 void CCameraView::MoveVideoWindow(int32_t x, int32_t y) {
@@ -393,68 +394,6 @@ CSnapshotHandle CCameraView::PrepareSnapshot() {
         return CSnapshotHandle();
     }
     return CSnapshotHandle(m_grabberElement, m_grabber);
-}
-
-// ---- events of the preview pipeline ----
-
-void CCameraView::NotifyDevicePresence(bool present) {
-    if (present != m_deviceLost.load()) {
-        return; // nothing new: present and running, or gone and known to be gone
-    }
-    TRACE("CCameraView::NotifyDevicePresence() device %s", present ? "back" : "gone");
-    const LONG_PTR back = present ? 1 : 0;
-    if (m_graph == nullptr || !CDxEventRec::PostEvent(m_graph, EC_DEVICE_LOST, 0, back)) {
-        // No pipeline whose events could carry the news: handled here.
-        DxEvent(EC_DEVICE_LOST, 0, back);
-    }
-}
-
-void CCameraView::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-    TRACE("CCameraView::DxEvent()--> Event code: %#04x Params: %d, %d", static_cast<unsigned>(code),
-          static_cast<int>(param1), static_cast<int>(param2));
-    if (code == EC_ERRORABORT) {
-        // The capture stopped with an error (a camera unplugged, a device that failed): as lost.
-        TRACE("CCameraView::DxEvent() error of the preview graph: the capture device is lost");
-        code = EC_DEVICE_LOST;
-        param2 = 0;
-    }
-    if (code != EC_DEVICE_LOST) {
-        return;
-    }
-    try {
-        if (param2 == 0) {
-            DeviceLost();
-        } else {
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
-                                                  "Capturing device re-connected.");
-            m_view->PostCameraMessage(ViewMessage::kCameraReconnected, m_cameraId);
-        }
-    } catch (const CBaseException& e) {
-        ReportException(e, GetDocumentName(), GetCameraName());
-    }
-}
-
-void CCameraView::DeviceLost() {
-    TRACE("CCameraView::DeviceLost() called");
-    {
-        platform::CAutoLock lock(m_cameraLock);
-        TRACE("CCameraView::DeviceLost() got crit sec");
-        if (m_deviceLost.exchange(true)) {
-            // The loss shows up as several errors at once; the first one was handled.
-            TRACE("CCameraView::DeviceLost() already lost");
-            return;
-        }
-        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), "Capturing device lost.");
-        m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
-    }
-    // Stopped without the camera lock: stopping waits for the streaming thread, which may be
-    // waiting for that lock with a frame.
-    if (m_graph != nullptr && gst_element_set_state(m_graph, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        HideVideoWindow();
-        THROW_DIRECTX(E_FAIL, "Unable to stop preview graph.");
-    }
-    HideVideoWindow();
-    TRACE("CCameraView::DeviceLost() finished");
 }
 
 // ---- crossbar and tuner ----

@@ -2,7 +2,8 @@
 // The messages that worker threads send to the user interface thread, and their delivery: the
 // notification list changed (2024, to the main frame), a camera changed and wants redrawing (3024)
 // and a camera's capture device came back and wants its pipeline rebuilt (3025, both to the
-// document's view; wParam the camera id), plus the view update hints that the application
+// document's view; wParam the camera id), a camera's re-connection watchdog asks to try its lost
+// device again (3026, the same way), plus the view update hints that the application
 // broadcasts to every document's view (5 activate all cameras, 6 deactivate all, 7 workstation
 // locked, 8 unlocked).
 //
@@ -30,6 +31,7 @@ namespace ViewMessage {
 constexpr uint32_t kNotificationListChanged = 2024;
 constexpr uint32_t kCameraChanged = 3024;     // WM_USER + 2000
 constexpr uint32_t kCameraReconnected = 3025; // WM_USER + 2001
+constexpr uint32_t kCameraRetryDevice = 3026; // WM_USER + 2002
 } // namespace ViewMessage
 
 namespace ViewHint {

@@ -27,7 +27,6 @@ CTavrixViewCore::CTavrixViewCore(CTavrixDoc& document, CMessageDispatcher& dispa
 }
 
 CTavrixViewCore::~CTavrixViewCore() {
-    CNotificationLog::Instance().AddEntry(m_document.GetTitle(), "", "Document closed");
     // Messages still on their way to this view are dropped from here on.
     m_dispatcher.Unregister(m_targetId);
     for (auto& [cameraId, cameraView] : m_cameraViews) {
@@ -37,6 +36,9 @@ CTavrixViewCore::~CTavrixViewCore() {
         cameraView.reset();
     }
     m_cameraViews.clear();
+    // Only now: each camera view waited for its recordings to finish and their record chains to
+    // run, and all of that belongs to the document's story before its end.
+    CNotificationLog::Instance().AddEntry(m_document.GetTitle(), "", "Document closed");
 }
 
 void CTavrixViewCore::Report(const CBaseException& exception, int32_t cameraId) {
@@ -190,6 +192,8 @@ void CTavrixViewCore::OnMessage(uint32_t message, uintptr_t wParam, intptr_t /*l
     } else if (message == ViewMessage::kCameraReconnected) {
         TRACE("CTavrixViewCore::OnMessage() reconnect camera %d", cameraId);
         Guarded(cameraId, [view] { view->Reconnect(); });
+    } else if (message == ViewMessage::kCameraRetryDevice) {
+        Guarded(cameraId, [view] { view->RetryLostDevice(); });
     }
 }
 

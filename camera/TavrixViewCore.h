@@ -3,7 +3,8 @@
 // opened" and "Document closed", creates one camera view per camera of the document and keeps
 // them in step with the document (after it was opened and after its cameras or their settings
 // changed), activates the cameras at start-up when the document asks for it, rebuilds a camera
-// whose device came back (message 3025), has the shell redraw a camera that changed (3024), and
+// whose device came back (message 3025) or whose re-connection watchdog asks to try its lost
+// device again (3026), has the shell redraw a camera that changed (3024), and
 // passes the application's broadcasts on to its camera views: view update hints 5 (activate all
 // cameras), 6 (deactivate all), 7 (workstation locked) and 8 (unlocked).
 //
@@ -50,7 +51,8 @@ public:
 
     CTavrixViewCore(CTavrixDoc& document, CMessageDispatcher& dispatcher, CCameraViewTiming timing = {},
                     CHooks hooks = {});
-    // Writes "Document closed", then destroys the camera views.
+    // Destroys the camera views (each waits for its recordings to finish), then writes "Document
+    // closed".
     ~CTavrixViewCore();
     CTavrixViewCore(const CTavrixViewCore&) = delete;
     CTavrixViewCore& operator=(const CTavrixViewCore&) = delete;
@@ -67,7 +69,7 @@ public:
     // whose device went away or came back hear of it. Generated sources are always present.
     void OnDevicesChanged(const std::map<std::string, std::string>& devices);
 
-    // Messages 3024 and 3025 from the camera views, through the dispatcher.
+    // Messages 3024, 3025 and 3026 from the camera views, through the dispatcher.
     void OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
     CCameraView* FindCameraView(int32_t cameraId);

@@ -158,6 +158,19 @@ void CMotionDetector::Reset() {
     m_resetRequested.store(true);
 }
 
+void CMotionDetector::EndMotion() {
+    platform::CAutoLock lock(m_lock);
+    m_state = kNoMotion;
+    if (m_reportedState != kNoMotion) {
+        TRACE("MotionDetector: State change from %d to %d", m_reportedState, m_state);
+        const int32_t reported = m_reportedState;
+        m_reportedState = kNoMotion;
+        if (m_callback != nullptr) {
+            m_callback->OnStateChange(reported, kNoMotion);
+        }
+    }
+}
+
 int32_t CMotionDetector::GetState() {
     platform::CAutoLock lock(m_lock);
     return m_state;

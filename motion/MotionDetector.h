@@ -80,6 +80,10 @@ public:
     // Drops the reference so that the next frame only becomes the new reference; the motion state
     // stays as it is. Does not wait for a frame in progress.
     void Reset();
+    // Returns the motion state to "No motion" at once, telling the callback (on the caller's
+    // thread, with m_lock held) when another state had been reported: for a camera whose pictures
+    // stopped, so that its next motion is reported as new motion. Waits for a frame in progress.
+    void EndMotion();
     int32_t GetState();
 
     int32_t GetGreyLevel();
