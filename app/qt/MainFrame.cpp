@@ -262,11 +262,14 @@ QMdiSubWindow* CMainFrame::SubWindowOf(CTavrixView* view) const {
 CTavrixView* CMainFrame::AddViewWindow(CTavrixView* view) {
     QMdiSubWindow* sub = m_mdi->addSubWindow(view);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    // The document window's own menu binds the keys of File Close (Ctrl+W, Ctrl+F4) as well: with
-    // the focus inside the window both would claim them and neither would run.
+    // The document window's own menu binds keys of File Close (Ctrl+W, Ctrl+F4) as well: with the
+    // focus inside the window both would claim them and neither would run. Its other keys stay.
     if (QMenu* systemMenu = sub->systemMenu()) {
+        const QList<QKeySequence> closeKeys = m_closeAction->shortcuts();
         for (QAction* action : systemMenu->actions()) {
-            action->setShortcuts({});
+            QList<QKeySequence> keys = action->shortcuts();
+            keys.removeIf([&closeKeys](const QKeySequence& key) { return closeKeys.contains(key); });
+            action->setShortcuts(keys);
         }
     }
     sub->setWindowIcon(windowIcon());
