@@ -24,7 +24,7 @@ struct CCommandLine {
     // Gui and Headless
     std::vector<std::string> documents;
     bool activate = false;
-    double durationSeconds = -1; // below 0: until SIGINT or SIGTERM
+    double durationSeconds = -1; // below 0: until SIGINT, SIGTERM or SIGHUP
     bool stats = false;
     // Gui: save a picture of the main window after a delay, then exit
     std::string screenshotPath;

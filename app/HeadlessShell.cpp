@@ -29,6 +29,9 @@ sigset_t HandledSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A closed terminal or session (nohup-less start, ssh logout) is a request to stop like any
+    // other: the recordings are finished and the log is kept.
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, kWakeSignal);
     return set;
 }

@@ -1,9 +1,9 @@
 #pragma once
-// The headless shell: runs documents without windows until SIGINT or SIGTERM (or for a given
-// time), unattended: no error dialog is ever shown; every notification log entry is echoed to
+// The headless shell: runs documents without windows until SIGINT, SIGTERM or SIGHUP (or for a
+// given time), unattended: no error dialog is ever shown; every notification log entry is echoed to
 // standard output as it is added (local time, document, camera and text separated by tabs) and
-// every reported error also goes to standard error. A second SIGINT or SIGTERM ends the process
-// at once.
+// every reported error also goes to standard error. A second of these signals ends the process at
+// once.
 //
 // Runs on the main thread, which delivers the dispatcher's messages; BlockTerminationSignals must
 // be called before any other thread starts, so that only the shell's signal thread takes them.
@@ -23,7 +23,7 @@ struct CHeadlessOptions {
 
 namespace HeadlessShell {
 
-// Blocks SIGINT and SIGTERM (and the shell's own wake-up signal) in the calling thread and in
+// Blocks SIGINT, SIGTERM and SIGHUP (and the shell's own wake-up signal) in the calling thread and in
 // every thread it starts afterwards.
 void BlockTerminationSignals();
 // Runs the documents; the exit status: 0, or 1 when the application could not start or no

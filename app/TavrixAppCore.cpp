@@ -182,7 +182,34 @@ CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixVi
     if (!document->OnOpenDocument(path)) {
         return nullptr;
     }
+    if (!ProgramsAllowed(*document)) {
+        document->OnCloseDocument();
+        return nullptr;
+    }
     return AddDocument(std::move(document), std::move(hooks));
+}
+
+bool CTavrixAppCore::ProgramsAllowed(const CTavrixDoc& document) {
+    const std::vector<CChainProgram> programs =
+        document.Read([](const CTavrixDocData& data) { return ChainPrograms::List(data); });
+    if (programs.empty()) {
+        return true;
+    }
+    if (m_programsCheck) {
+        if (m_programsCheck(document, programs)) {
+            return true;
+        }
+        TRACE("CTavrixAppCore::ProgramsAllowed() '%s': %zu programs not allowed",
+              document.GetPathName().c_str(), programs.size());
+        CNotificationLog::Instance().AddEntry(document.GetTitle(), "", kProgramsRefusedText);
+        return false;
+    }
+    // Nobody to ask: the programs are run, and said.
+    for (const CChainProgram& program : programs) {
+        CNotificationLog::Instance().AddEntry(document.GetTitle(), program.cameraName,
+                                              ChainPrograms::LogText(program));
+    }
+    return true;
 }
 
 CTavrixViewCore* CTavrixAppCore::AddDocument(std::unique_ptr<CTavrixDoc> document,
@@ -234,6 +261,9 @@ void CTavrixAppCore::OnLockMessage(uintptr_t wParam) {
 void CTavrixAppCore::BroadcastHint(int hint) {
     for (const COpenDocument& open : m_documents) {
         open.view->OnUpdate(hint);
+    }
+    if (m_broadcastObserver) {
+        m_broadcastObserver();
     }
 }
 

@@ -7,14 +7,20 @@
 // 6, workstation locked: 7, unlocked: 8) and saves and closes the services in reverse at exit.
 // The tracer is started before and stopped after it by the shell's main function.
 //
+// A document whose chains start programs (ChainPrograms.h) is checked after it has been read and
+// before its view makes it run: the shell's check decides (the desktop asks the user); without a
+// check each program is written to the notification log and the document runs.
+//
 // Threads: everything on the user-interface thread, which delivers the dispatcher's messages; the
 // lock monitor's and the device watch's news arrive there as posted calls.
 
+#include "app/ChainPrograms.h"
 #include "camera/CameraView.h"
 #include "camera/MessageDispatcher.h"
 #include "camera/TavrixViewCore.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,8 +62,15 @@ public:
     // The refusal text of the version check for an installed version text ("1.18").
     static std::string VersionMessage(const std::string& installedText);
 
+    // Decides whether a document whose chains start programs may run; false closes it unopened.
+    using ProgramsCheck =
+        std::function<bool(const CTavrixDoc& document, const std::vector<CChainProgram>& programs)>;
+    void SetProgramsCheck(ProgramsCheck check) { m_programsCheck = std::move(check); }
+    static constexpr const char* kProgramsRefusedText =
+        "The document was not opened: the programs of its event action chains were not allowed.";
+
     // Opens a document and shows its view ("Document opened", the camera views). Null when the
-    // document cannot be opened (the message was shown).
+    // document cannot be opened (the message was shown) or its programs were not allowed.
     CTavrixViewCore* OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks = {});
     // Shows the view of a document that is open already (a new one from File New).
     CTavrixViewCore* AddDocument(std::unique_ptr<CTavrixDoc> document, CTavrixViewCore::CHooks hooks = {});
@@ -70,6 +83,9 @@ public:
     // The lock message: wParam 1 locked (hint 7), 2 unlocked (hint 8), anything else nothing.
     void OnLockMessage(uintptr_t wParam);
     void BroadcastHint(int hint);
+    // Called after every broadcast, when the cameras may have been switched on or off without a
+    // change of state (a camera without its device): the desktop relabels its buttons.
+    void SetBroadcastObserver(std::function<void()> observer) { m_broadcastObserver = std::move(observer); }
     // The capture devices changed: every view hears which are present now.
     void OnDevicesChanged();
 
@@ -80,6 +96,9 @@ public:
     void SetMainFrameTarget(CMessageDispatcher::TargetId target);
 
 private:
+    // The programs check of a document just read: true when it may run.
+    bool ProgramsAllowed(const CTavrixDoc& document);
+
     struct COpenDocument {
         std::unique_ptr<CTavrixDoc> document;
         std::unique_ptr<CTavrixViewCore> view;
@@ -97,5 +116,7 @@ private:
     bool m_deviceWatchStarted = false;
     CMessageDispatcher::TargetId m_mainFrame = CMessageDispatcher::kNoTarget;
     int m_logListener = 0;
+    ProgramsCheck m_programsCheck;
+    std::function<void()> m_broadcastObserver;
     std::shared_ptr<CTavrixAppCore*> m_alive;
 };

@@ -144,6 +144,10 @@ public:
 
     std::string GetStateText() const;
     int32_t GetState() const { return m_stateMgr.GetState(); }
+    // The user's switch (input activated) that the camera's button turns over. User-interface
+    // thread only: that thread alone sets the input, so it is read without the camera lock, which
+    // a slow chain may hold for seconds.
+    bool IsActivated() const { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
     int32_t GetCameraId() const { return m_cameraId; }
     const std::string& GetDeviceName() const { return m_deviceName; }
     const std::string& GetDeviceFriendlyName() const { return m_deviceFriendlyName; }

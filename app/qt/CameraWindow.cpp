@@ -22,7 +22,7 @@ CCameraWindow::CCameraWindow(int32_t cameraId, QWidget* parent) : QFrame(parent)
     font.setBold(true);
     m_title->setFont(font);
     m_video = new CVideoWidget(this);
-    m_activate = new QPushButton("Activate", this);
+    m_activate = new QPushButton(kActivateText, this);
     connect(m_activate, &QPushButton::clicked, this, [this] { emit ActivateClicked(m_cameraId); });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -37,4 +37,8 @@ CCameraWindow::CCameraWindow(int32_t cameraId, QWidget* parent) : QFrame(parent)
 
 void CCameraWindow::SetTitle(const QString& cameraName, const QString& stateText) {
     m_title->setText(stateText.isEmpty() ? cameraName : cameraName + " - " + stateText);
+}
+
+void CCameraWindow::SetActivated(bool activated) {
+    m_activate->setText(activated ? kDeactivateText : kActivateText);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // CCameraWindow: one camera inside its document's window: a title with the camera's name and
-// state ("Garage - CntDown (12)"), the live picture, and the "Activate" button that switches the
-// camera on or off (the camera view's NextState, through the document's view). The document's
-// view redraws the title when the camera reports a change (message 3024). GUI thread only.
+// state ("Garage - CntDown (12)"), the live picture, and the button that switches the camera on or
+// off (the camera view's NextState, through the document's view), labelled with what it will do:
+// "Activate" or "Deactivate". The document's view redraws title and button when the camera
+// reports a change (message 3024) and after a switch. GUI thread only.
 
 #include <QFrame>
 
@@ -23,6 +24,11 @@ public:
     QLabel* TitleLabel() const { return m_title; }
 
     void SetTitle(const QString& cameraName, const QString& stateText);
+    // The button offers "Deactivate" for a camera that is switched on, else "Activate".
+    void SetActivated(bool activated);
+
+    static constexpr const char* kActivateText = "Activate";
+    static constexpr const char* kDeactivateText = "Deactivate";
 
 signals:
     void ActivateClicked(int32_t cameraId);

@@ -1,6 +1,7 @@
 #include "app/qt/CompressorSettingsDlg.h"
 
 #include "app/qt/BackgroundTask.h"
+#include "app/qt/FormRows.h"
 #include "app/qt/UiMessages.h"
 #include "recording/CompressorState.h"
 
@@ -145,7 +146,7 @@ void CCompressorSettingsDlg::ShowEncoder(GstElement* encoder, const QStringList&
         editor->setObjectName(QString::fromUtf8(spec->name));
         editor->setToolTip(
             QString::fromUtf8(g_param_spec_get_blurb(spec) ? g_param_spec_get_blurb(spec) : ""));
-        m_form->addRow(QString::fromUtf8(g_param_spec_get_nick(spec)) + ":", editor);
+        m_form->addRow(FormRows::Literal(QString::fromUtf8(g_param_spec_get_nick(spec))) + ":", editor);
         m_rows.push_back(Row{spec, editor});
     }
     g_free(specs); // the specs belong to the class

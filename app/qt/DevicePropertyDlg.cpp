@@ -1,6 +1,7 @@
 #include "app/qt/DevicePropertyDlg.h"
 
 #include "app/qt/BackgroundTask.h"
+#include "app/qt/FormRows.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "recording/CaptureSourceName.h"
@@ -156,7 +157,7 @@ void CDevicePropertyDlg::ShowControls(const std::vector<Control>& controls, cons
         m_status->hide();
     }
     for (const Control& control : controls) {
-        const QString name = QString::fromStdString(control.name);
+        const QString name = FormRows::Literal(QString::fromStdString(control.name));
         const uint32_t id = control.id;
         switch (control.type) {
         case V4L2_CTRL_TYPE_BOOLEAN: {
@@ -196,7 +197,7 @@ void CDevicePropertyDlg::ShowControls(const std::vector<Control>& controls, cons
             auto* row = new QHBoxLayout;
             row->addWidget(slider, 1);
             row->addWidget(value);
-            m_form->addRow(name + ":", row);
+            FormRows::AddRow(m_form, name + ":", row, slider);
             break;
         }
         }

@@ -43,12 +43,14 @@ public:
     static std::vector<Control> ReadControls(const std::string& devicePath);
 
     QLabel* StatusLabel() const { return m_status; }
+    // Adds an editor row per control (called with what the worker read, or the error): the
+    // controls' names are shown as the driver wrote them.
+    void ShowControls(const std::vector<Control>& controls, const QString& error);
 
 signals:
     void ControlsRead();
 
 private:
-    void ShowControls(const std::vector<Control>& controls, const QString& error);
     void Apply(uint32_t id, int32_t value);
 
     std::string m_devicePath;

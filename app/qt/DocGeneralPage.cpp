@@ -1,5 +1,7 @@
 #include "app/qt/DocGeneralPage.h"
 
+#include "app/qt/FormRows.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
@@ -20,7 +22,7 @@ CDocGeneralPage::CDocGeneralPage(CTavrixDocData& data, QWidget* parent) : CPrope
     folderRow->addWidget(browse);
     auto* form = new QFormLayout;
     form->addRow(m_activate);
-    form->addRow("&Record folder:", folderRow);
+    FormRows::AddRow(form, "&Record folder:", folderRow, m_folder);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addStretch(1);

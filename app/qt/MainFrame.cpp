@@ -1,25 +1,16 @@
 #include "app/qt/MainFrame.h"
 
-#include "TavrixVersion.h"
 #include "app/TavrixAppCore.h"
-#include "app/qt/BackgroundTask.h"
 #include "app/qt/CameraPropertySheet.h"
 #include "app/qt/GlobalHotKey.h"
 #include "app/qt/NotifyBar.h"
-#include "app/qt/OptionsDlg.h"
+#include "app/qt/ProgramsConsent.h"
 #include "app/qt/TavrixView.h"
 #include "app/qt/UiMessages.h"
-#include "foundation/SystemInfo.h"
-#include "foundation/Tracer.h"
-#include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
-#include "recording/DxDeviceInfoSource.h"
-#include "recording/DxDeviceMgr.h"
 
 #include <QApplication>
-#include <QClipboard>
-#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,15 +18,33 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 namespace {
 
 const char kFilter[] = "Tavrix Files (*.tvrx)";
+
+// The keys of a command: the given one first (shown in the menu), then the platform's own.
+QList<QKeySequence> Shortcuts(const QKeySequence& first, QKeySequence::StandardKey standard) {
+    QList<QKeySequence> keys{first};
+    for (const QKeySequence& key : QKeySequence::keyBindings(standard)) {
+        if (!keys.contains(key)) {
+            keys << key;
+        }
+    }
+    return keys;
+}
+
+QList<QKeySequence> FullScreenShortcuts() {
+    return Shortcuts(QKeySequence(Qt::Key_F11), QKeySequence::FullScreen);
+}
+
+// Ctrl+W on every platform, as users of other programs expect, besides Ctrl+F4 and the like.
+QList<QKeySequence> CloseShortcuts() {
+    return Shortcuts(QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close);
+}
 
 // The program's icon, drawn: a camera body with its lens.
 QIcon MakeIcon() {
@@ -87,9 +96,22 @@ CMainFrame::CMainFrame(CTavrixAppCore& app, CMessageDispatcher& dispatcher, CRec
     CreateMenus();
     m_targetId = m_dispatcher.Register(this);
     UpdateCommands();
+
+    // A document that another user or machine made shows its programs and asks before it runs.
+    m_app.SetProgramsCheck([this](const CTavrixDoc& document, const std::vector<CChainProgram>& programs) {
+        return ProgramsConsent::Check(this, document, programs);
+    });
+    // "Activate all" and the lock switch cameras; a camera without its device keeps its state.
+    m_app.SetBroadcastObserver([this] {
+        for (CTavrixView* view : Views()) {
+            view->UpdateCameraButtons();
+        }
+    });
 }
 
 CMainFrame::~CMainFrame() {
+    m_app.SetBroadcastObserver({});
+    m_app.SetProgramsCheck({});
     m_dispatcher.Unregister(m_targetId);
 }
 
@@ -113,8 +135,9 @@ void CMainFrame::CreateMenus() {
             SaveDocumentAs(view, dialog.selectedFiles().first());
         }
     });
-    QAction* close =
-        file->addAction("&Close", QKeySequence::Close, this, [this] { CloseDocument(ActiveView()); });
+    QAction* close = file->addAction("&Close", this, [this] { CloseDocument(ActiveView()); });
+    close->setShortcuts(CloseShortcuts());
+    m_closeAction = close;
     QAction* properties = file->addAction("Document &Properties...", this, [this] {
         if (CTavrixView* view = ActiveView()) {
             view->EditDocument();
@@ -158,8 +181,8 @@ void CMainFrame::CreateMenus() {
     m_cameraActions = {cameraProperties, deleteCamera};
 
     QMenu* view = menuBar()->addMenu("&View");
-    m_fullScreenAction =
-        view->addAction("&Full Screen", QKeySequence::FullScreen, this, &CMainFrame::ToggleFullScreen);
+    m_fullScreenAction = view->addAction("&Full Screen", this, &CMainFrame::ToggleFullScreen);
+    m_fullScreenAction->setShortcuts(FullScreenShortcuts());
     m_fullScreenAction->setCheckable(true);
     view->addAction(m_notifyBar->toggleViewAction());
     QMenu* windows = view->addMenu("&Windows");
@@ -239,6 +262,16 @@ QMdiSubWindow* CMainFrame::SubWindowOf(CTavrixView* view) const {
 CTavrixView* CMainFrame::AddViewWindow(CTavrixView* view) {
     QMdiSubWindow* sub = m_mdi->addSubWindow(view);
     sub->setAttribute(Qt::WA_DeleteOnClose);
+    // The document window's own menu binds keys of File Close (Ctrl+W, Ctrl+F4) as well: with the
+    // focus inside the window both would claim them and neither would run. Its other keys stay.
+    if (QMenu* systemMenu = sub->systemMenu()) {
+        const QList<QKeySequence> closeKeys = m_closeAction->shortcuts();
+        for (QAction* action : systemMenu->actions()) {
+            QList<QKeySequence> keys = action->shortcuts();
+            keys.removeIf([&closeKeys](const QKeySequence& key) { return closeKeys.contains(key); });
+            action->setShortcuts(keys);
+        }
+    }
     sub->setWindowIcon(windowIcon());
     sub->installEventFilter(this);
     connect(view, &CTavrixView::DocumentChanged, this, &CMainFrame::UpdateCommands);
@@ -253,10 +286,13 @@ CTavrixView* CMainFrame::FileNew() {
     if (!m_app.HasCaptureDevice()) {
         return nullptr;
     }
-    // The new document's file comes first; without a name nothing is created.
-    QFileDialog dialog(this, "Open", QString(), kFilter);
+    // The new document's file comes first; without a name nothing is created. Replacing an
+    // existing file is asked by FileNewNamed, not by the dialog, so that it is asked once.
+    QFileDialog dialog(this, kNewDocumentTitle, QString(), kFilter);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setLabelText(QFileDialog::Accept, kCreateText);
     dialog.setDefaultSuffix("tvrx");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return nullptr;
@@ -266,6 +302,9 @@ CTavrixView* CMainFrame::FileNew() {
 
 CTavrixView* CMainFrame::FileNewNamed(const QString& path) {
     const bool existed = QFileInfo::exists(path);
+    if (existed && !MayReplace(path)) {
+        return nullptr;
+    }
     auto document = std::make_unique<CTavrixDoc>();
     if (!document->OnNewDocument(path.toStdString())) {
         return nullptr; // the reason was shown
@@ -284,6 +323,21 @@ CTavrixView* CMainFrame::FileNewNamed(const QString& path) {
     view->Attach(core);
     m_recentFiles.Add(path);
     return AddViewWindow(view);
+}
+
+bool CMainFrame::MayReplace(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    for (CTavrixView* open : Views()) {
+        if (open->windowFilePath() == full) {
+            UiMessages::ShowWarning(
+                this,
+                QString("'%1' is open. Close it before creating a new document in its place.").arg(full));
+            return false;
+        }
+    }
+    return UiMessages::AskYesNo(this, QString("'%1' exists already. Replace its cameras, schedules and event "
+                                              "action chains with the new document when it is saved?")
+                                          .arg(full));
 }
 
 CTavrixView* CMainFrame::FileOpen() {
@@ -327,6 +381,9 @@ bool CMainFrame::SaveDocument(CTavrixView* view) {
         return false;
     }
     const bool saved = document->OnSaveDocument();
+    if (saved) {
+        ProgramsConsent::RecordSaved(*document);
+    }
     view->UpdateTitle();
     UpdateCommands();
     return saved;
@@ -339,6 +396,7 @@ bool CMainFrame::SaveDocumentAs(CTavrixView* view, const QString& path) {
     }
     const bool saved = document->OnSaveDocumentAs(QFileInfo(path).absoluteFilePath().toStdString());
     if (saved) {
+        ProgramsConsent::RecordSaved(*document);
         m_recentFiles.Add(path);
     }
     view->UpdateTitle();
@@ -407,140 +465,4 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-// ---- the window ----
-
-void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (!CloseAllDocuments()) {
-        event->ignore();
-        return;
-    }
-    m_tray->hide();
-    event->accept();
-    QApplication::quit();
-}
-
-void CMainFrame::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
-        // Hiding from within the state change confuses some window managers: done right after.
-        QTimer::singleShot(0, this, &CMainFrame::ApplyMinimizeMode);
-    }
-}
-
-int CMainFrame::EffectiveMinimizeMode() const {
-    const int32_t mode = CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeMode();
-    if (mode == 2 && !m_hotKey->IsRegistered()) {
-        // Hidden without a tray icon, only the hot key brings the window back: without a grabbed
-        // key the tray takes its place.
-        TRACE("CMainFrame::EffectiveMinimizeMode() no hot key: the tray instead of hiding");
-        return 1;
-    }
-    return mode;
-}
-
-void CMainFrame::ApplyMinimizeMode() {
-    switch (EffectiveMinimizeMode()) {
-    case 1:
-        if (QSystemTrayIcon::isSystemTrayAvailable()) {
-            m_tray->show();
-            hide();
-        } else {
-            // Without a tray the window could not be found again: it stays minimised.
-            TRACE("CMainFrame::ApplyMinimizeMode() no system tray: the window stays minimised");
-        }
-        break;
-    case 2:
-        hide();
-        break;
-    default:
-        break; // 0 and anything else: an ordinary minimise
-    }
-}
-
-void CMainFrame::ShowAtStartup(bool minimize) {
-    if (!minimize) {
-        show();
-        return;
-    }
-    switch (EffectiveMinimizeMode()) {
-    case 1:
-        if (QSystemTrayIcon::isSystemTrayAvailable()) {
-            m_tray->show();
-            break;
-        }
-        showMinimized();
-        break;
-    case 2:
-        break; // hidden: the hot key shows it
-    default:
-        showMinimized();
-        break;
-    }
-}
-
-void CMainFrame::RestoreWindow() {
-    if (isFullScreen()) {
-        showFullScreen();
-    } else {
-        showNormal();
-    }
-    raise();
-    activateWindow();
-    m_tray->hide();
-}
-
-void CMainFrame::ToggleFullScreen() {
-    if (isFullScreen()) {
-        showNormal();
-    } else {
-        showFullScreen();
-    }
-    m_fullScreenAction->setChecked(isFullScreen());
-}
-
-void CMainFrame::RegisterHotKey() {
-    const CMiscSettings misc = CConfigMgrImpl::Instance().GetMiscSettings();
-    m_hotKey->Register(CHotKey(misc.GetHotKeyVirtualKeyCode(), misc.GetHotKeyModifiers()));
-}
-
-void CMainFrame::ShowOptions() {
-    COptionsDlg dialog(CConfigMgrImpl::Instance(), this);
-    if (dialog.exec() == QDialog::Accepted) {
-        RegisterHotKey();
-    }
-}
-
-void CMainFrame::ShowAbout() {
-    QMessageBox::about(this, "About Tavrix",
-                       QString("<b>Tavrix %1</b><p>Video surveillance: motion detection frame by frame, "
-                               "recordings that begin before the motion, and actions on camera events.</p>"
-                               "<p>Qt %2, GStreamer %3</p>")
-                           .arg(TAVRIX_VERSION_STRING, qVersion(), QString::fromUtf8(gst_version_string())));
-}
-
-void CMainFrame::CopySystemInfo() {
-    BackgroundTask::Run(
-        this, [] { return CSystemInfo::BuildReportText(CDxDeviceInfoSource(CDxDeviceMgrImpl::Instance())); },
-        [](CMainFrame& frame, std::string report) {
-            QString message;
-            QClipboard* clipboard = QGuiApplication::clipboard();
-            if (clipboard == nullptr) {
-                message = CSystemInfo::kClipboardOpenFailed;
-            } else {
-                const QString text = QString::fromStdString(report);
-                clipboard->setText(text);
-                message = clipboard->text() == text ? CSystemInfo::kClipboardCopied
-                                                    : CSystemInfo::kClipboardSetFailed;
-            }
-            UiMessages::ShowInformation(&frame, message);
-            emit frame.SystemInfoFinished(message);
-        });
-}
-
-void CMainFrame::OnMessage(uint32_t message, uintptr_t, intptr_t) {
-    if (message == ViewMessage::kNotificationListChanged) {
-        m_notifyBar->OnListChanged();
-    }
 }

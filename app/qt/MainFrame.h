@@ -2,14 +2,17 @@
 // CMainFrame: the main window of the desktop shell: a multi-document area with one window per
 // open document, the menus (File: New, Open, the four recent files, Save, Save As, Close, Exit;
 // Camera: activate and deactivate all cameras, the camera and document properties, new and
-// deleted cameras; View: full screen, the notifications bar, Options; Help: System Info, About),
-// the "Notifications" bar, the tray icon and the global hot key that shows the hidden window.
+// deleted cameras; View: full screen (F11), the notifications bar, Options; Help: System Info,
+// About), the "Notifications" bar, the tray icon and the global hot key that shows the hidden
+// window.
 //
 // Minimising follows the setting "MiminizeMode": 0 an ordinary minimise, 1 a tray icon and the
 // window hidden, 2 the window hidden (the hot key or the tray brings it back); other values do
 // nothing more than minimise.
 //
-// New, Open and the recent files are enabled only while a capture device is known.
+// New, Open and the recent files are enabled only while a capture device is known. A document
+// whose chains start programs and that this user did not save on this machine shows them and
+// asks before it runs (ProgramsConsent); saving a document makes its programs this user's.
 //
 // Save As writes the document completely into the new file (beside it first, then renamed over
 // it) and continues on the new file; the old file stays as it was last saved.
@@ -43,7 +46,12 @@ public:
 
     CMessageDispatcher::TargetId GetTargetId() const { return m_targetId; }
 
-    // File commands; each returns what it achieved, for the tests.
+    // The file dialog of File New.
+    static constexpr const char* kNewDocumentTitle = "New document";
+    static constexpr const char* kCreateText = "Create";
+
+    // File commands; each returns what it achieved, for the tests. A new document on an existing
+    // file asks before the file's content is replaced (and is refused while that file is open).
     CTavrixView* FileNew();
     CTavrixView* FileNewNamed(const QString& path);
     CTavrixView* FileOpen();
@@ -74,6 +82,8 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
     QAction* NewAction() const { return m_newAction; }
     QAction* OpenAction() const { return m_openAction; }
+    QAction* FullScreenAction() const { return m_fullScreenAction; }
+    QAction* CloseAction() const { return m_closeAction; }
     const std::vector<QAction*>& RecentActions() const { return m_recentActions; }
     // Brings the enabled state of the commands up to date.
     void UpdateCommands();
@@ -94,6 +104,8 @@ private:
     void CreateMenus();
     void UpdateRecentMenu();
     CTavrixView* AddViewWindow(CTavrixView* view);
+    // File New on an existing file: true when its content may be replaced.
+    bool MayReplace(const QString& path);
     QMdiSubWindow* SubWindowOf(CTavrixView* view) const;
     void OpenRecent(int index);
     // The minimise mode of the settings; hiding (2) becomes the tray (1) while no hot key is
@@ -117,5 +129,6 @@ private:
     std::vector<QAction*> m_documentActions; // need an open document
     std::vector<QAction*> m_cameraActions;   // need a camera
     QAction* m_fullScreenAction = nullptr;
+    QAction* m_closeAction = nullptr;
     bool m_closing = false;
 };

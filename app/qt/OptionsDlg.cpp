@@ -1,5 +1,6 @@
 #include "app/qt/OptionsDlg.h"
 
+#include "app/qt/FormRows.h"
 #include "app/qt/HotKeyEdit.h"
 #include "app/qt/UiMessages.h"
 
@@ -72,7 +73,7 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     auto* logGroup = new QGroupBox("Notifications", this);
     auto* logForm = new QFormLayout(logGroup);
     logForm->addRow("Maximum &log length:", m_logLength);
-    logForm->addRow("User &database:", pathRow);
+    FormRows::AddRow(logForm, "User &database:", pathRow, m_databasePath);
     logForm->addRow(m_unattended);
 
     m_disableMD = new QCheckBox("Disable motion detection while a camera is inactive", this);

@@ -115,7 +115,9 @@ CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
         auto* line = new QHBoxLayout;
         line->addWidget(row.slider, 1);
         line->addWidget(row.value);
-        form->addRow(info.label, line);
+        auto* label = new QLabel(info.label, this);
+        label->setBuddy(row.slider); // else the label shows its "&"
+        form->addRow(label, line);
     }
     m_preEventMemory = new QLabel(this);
     m_preEventMemory->setWordWrap(true);

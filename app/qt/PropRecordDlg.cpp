@@ -1,6 +1,7 @@
 #include "app/qt/PropRecordDlg.h"
 
 #include "app/qt/CompressorSettingsDlg.h"
+#include "app/qt/FormRows.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/NameTemplate.h"
 
@@ -89,7 +90,7 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     auto* compressorRow = new QHBoxLayout;
     compressorRow->addWidget(m_compressor, 1);
     compressorRow->addWidget(m_compressorSettings);
-    aviForm->addRow("&Compressor:", compressorRow);
+    FormRows::AddRow(aviForm, "&Compressor:", compressorRow, m_compressor);
 
     auto* wmvGroup = new QGroupBox("WMV", this);
     auto* wmvForm = new QFormLayout(wmvGroup);

@@ -2,6 +2,7 @@
 
 #include "app/qt/BackgroundTask.h"
 #include "app/qt/DevicePropertyDlg.h"
+#include "app/qt/FormRows.h"
 #include "foundation/Exceptions.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/MediaSubtypes.h"
@@ -87,7 +88,7 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
     deviceRow->addWidget(m_device, 1);
     deviceRow->addWidget(m_deviceProperties);
     auto* deviceForm = new QFormLayout;
-    deviceForm->addRow("Capture &device:", deviceRow);
+    FormRows::AddRow(deviceForm, "Capture &device:", deviceRow, m_device);
     deviceForm->addRow(m_status);
 
     auto* formatGroup = new QGroupBox("Capture format", this);

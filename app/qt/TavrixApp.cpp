@@ -14,9 +14,12 @@
 
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -51,10 +54,63 @@ sigset_t TerminationSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP); // the terminal or session that started the program went away
     return set;
 }
 
+QtMessageHandler g_previousMessageHandler = nullptr;
+
+// Qt ends the process with abort() when its platform cannot start (a display that is named but
+// cannot be reached). While the application object is created, such a fatal message ends the
+// program with status 1 and the hint to the headless shell instead of a crash report and a core.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        if (g_previousMessageHandler != nullptr) {
+            g_previousMessageHandler(type, context, message);
+        } else {
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        }
+        return;
+    }
+    std::fprintf(stderr, "tavrix: the desktop application cannot start: %s\n", qPrintable(message));
+    std::fputs("Run 'tavrix --headless FILE.tvrx...' to run documents without a display.\n", stderr);
+    std::fflush(stderr);
+    TRACE("DesktopShell::Run() the platform could not start: %s", qPrintable(message));
+    CTracer::Instance().Stop();
+    std::_Exit(1);
+}
+
+bool IsSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
+
 } // namespace
+
+bool HasDisplay(const std::function<const char*(const char*)>& getenv) {
+    const bool x11 = IsSet(getenv("DISPLAY"));
+    const bool wayland = IsSet(getenv("WAYLAND_DISPLAY")) || IsSet(getenv("WAYLAND_SOCKET"));
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (!IsSet(platform)) {
+        return x11 || wayland;
+    }
+    // "name[:options][;name[:options]...]": Qt tries the platforms in order.
+    const QStringList names = QString::fromLocal8Bit(platform).split(';', Qt::SkipEmptyParts);
+    for (const QString& entry : names) {
+        const QString name = entry.section(':', 0, 0).trimmed();
+        if (name == "xcb") {
+            if (x11) {
+                return true;
+            }
+        } else if (name.startsWith("wayland")) {
+            if (wayland) {
+                return true;
+            }
+        } else if (!name.isEmpty()) {
+            return true; // offscreen, minimal, vnc, eglfs, linuxfb...: no display server needed
+        }
+    }
+    return false;
+}
 
 void BlockTerminationSignals() {
     const sigset_t set = TerminationSignals();
@@ -62,7 +118,14 @@ void BlockTerminationSignals() {
 }
 
 int Run(int& argc, char** argv, const COptions& options) {
+    // Checked before the application object exists: without a display Qt would abort inside it.
+    if (!HasDisplay([](const char* name) { return std::getenv(name); })) {
+        std::fputs(kNoDisplayText, stderr);
+        return 1;
+    }
+    g_previousMessageHandler = qInstallMessageHandler(StartupMessageHandler);
     CTavrixApp application(argc, argv);
+    qInstallMessageHandler(g_previousMessageHandler);
     CQtErrorDisplay errorDisplay;
     CMessageDispatcher& dispatcher = CMessageDispatcher::Instance();
     auto bridge = std::make_unique<CDispatcherBridge>(dispatcher);
@@ -98,7 +161,7 @@ int Run(int& argc, char** argv, const COptions& options) {
         frame.ShowAtStartup(minimize);
         dispatcher.Post(frame.GetTargetId(), ViewMessage::kNotificationListChanged, 0);
 
-        // SIGINT and SIGTERM (blocked since main began) arrive as readable data on the GUI thread.
+        // SIGINT, SIGTERM and SIGHUP (blocked since main began) arrive as readable data on the GUI thread.
         const sigset_t terminationSignals = TerminationSignals();
         const int signalFd = signalfd(-1, &terminationSignals, SFD_CLOEXEC | SFD_NONBLOCK);
         std::unique_ptr<QSocketNotifier> signalNotifier;

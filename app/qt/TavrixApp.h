@@ -15,6 +15,7 @@
 
 #include <QApplication>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,24 @@ struct COptions {
     double screenshotDelaySeconds = 8.0; // after start-up, before the picture
 };
 
-// Blocks SIGINT and SIGTERM in the calling thread and in every thread started after it; call it
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and in every thread started after it; call it
 // first in main. Run then takes them as a request to close the main window (with the save
 // prompts of the open documents), so that an interrupted run still saves its notifications.
 void BlockTerminationSignals();
 
-// Runs the desktop application; returns the process's exit status.
+// Whether Qt will find what its platform needs to show windows, read from the environment
+// (getenv): a platform named in QT_QPA_PLATFORM that needs no display server (offscreen, minimal,
+// vnc, eglfs...) always does; xcb needs DISPLAY, wayland WAYLAND_DISPLAY (or WAYLAND_SOCKET);
+// without QT_QPA_PLATFORM either will do.
+bool HasDisplay(const std::function<const char*(const char*)>& getenv);
+// What the program says, on standard error, when it has no display.
+constexpr const char* kNoDisplayText =
+    "tavrix: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set): the desktop application "
+    "needs one.\n"
+    "Run 'tavrix --headless FILE.tvrx...' to run documents without a display.\n";
+
+// Runs the desktop application; returns the process's exit status: 1 without a display (nothing
+// is started then) or when the application could not start.
 int Run(int& argc, char** argv, const COptions& options);
 
 } // namespace DesktopShell

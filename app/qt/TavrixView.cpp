@@ -114,12 +114,7 @@ CCameraWindow* CTavrixView::EnsureCameraWindow(int32_t cameraId) {
     auto* window = new CCameraWindow(cameraId, this);
     window->installEventFilter(this);
     window->Video()->installEventFilter(this);
-    connect(window, &CCameraWindow::ActivateClicked, this, [this](int32_t id) {
-        m_currentCameraId = id;
-        if (m_core) {
-            m_core->OnCameraButton(id);
-        }
-    });
+    connect(window, &CCameraWindow::ActivateClicked, this, [this](int32_t id) { SwitchCamera(id); });
     m_cameraWindows.emplace(cameraId, window);
     Relayout();
     return window;
@@ -160,6 +155,27 @@ void CTavrixView::UpdateCameraTitle(CCameraView& cameraView) {
     if (CCameraWindow* window = FindCameraWindow(cameraView.GetCameraId())) {
         window->SetTitle(QString::fromStdString(cameraView.GetCameraName()),
                          QString::fromStdString(cameraView.GetStateText()));
+        window->SetActivated(cameraView.IsActivated());
+    }
+}
+
+void CTavrixView::UpdateCameraButtons() {
+    for (const auto& [id, window] : m_cameraWindows) {
+        if (CCameraView* cameraView = m_core ? m_core->FindCameraView(id) : nullptr) {
+            window->SetActivated(cameraView->IsActivated());
+        }
+    }
+}
+
+void CTavrixView::SwitchCamera(int32_t cameraId) {
+    m_currentCameraId = cameraId;
+    if (m_core == nullptr) {
+        return;
+    }
+    m_core->OnCameraButton(cameraId);
+    // A camera without its device keeps its state: its button follows the switch all the same.
+    if (CCameraView* cameraView = m_core->FindCameraView(cameraId)) {
+        UpdateCameraTitle(*cameraView);
     }
 }
 
@@ -176,11 +192,9 @@ bool CTavrixView::eventFilter(QObject* watched, QEvent* event) {
                 const int32_t cameraId = id;
                 m_currentCameraId = cameraId;
                 QMenu menu(this);
-                menu.addAction("&Activate / Deactivate", this, [this, cameraId] {
-                    if (m_core) {
-                        m_core->OnCameraButton(cameraId);
-                    }
-                });
+                const CCameraWindow* cameraWindow = window;
+                menu.addAction(QString("&") + cameraWindow->ActivateButton()->text(), this,
+                               [this, cameraId] { SwitchCamera(cameraId); });
                 menu.addAction("Camera &Properties...", this, [this, cameraId] { EditCamera(cameraId); });
                 menu.addAction("De&lete Camera", this, [this, cameraId] { DeleteCamera(cameraId); });
                 menu.exec(static_cast<QContextMenuEvent*>(event)->globalPos());

@@ -1,7 +1,8 @@
 #pragma once
 // CTavrixView: the window of one open document inside the main frame's multi-document area. It
 // shows one camera window per camera view of the document's view logic (CTavrixViewCore): the
-// live picture, a title with the camera's name and state, and the "Activate" button. The view
+// live picture, a title with the camera's name and state, and the "Activate" / "Deactivate"
+// button. The view
 // logic tells it through hooks when camera views come and go, when a camera changed (message
 // 3024) and when a pipeline needs a video output.
 //
@@ -40,6 +41,9 @@ public:
     void UpdateTitle();
     CCameraWindow* FindCameraWindow(int32_t cameraId) const;
     std::vector<CCameraWindow*> CameraWindows() const;
+    // Labels every camera's button with what it will do now (after broadcasts that may switch a
+    // camera without changing its state).
+    void UpdateCameraButtons();
     // The camera chosen for the camera commands: the one whose window was used last, else the
     // first.
     int32_t CurrentCameraId() const;
@@ -67,6 +71,8 @@ private:
     CCameraWindow* EnsureCameraWindow(int32_t cameraId);
     void RemoveCameraWindow(int32_t cameraId);
     void UpdateCameraTitle(CCameraView& cameraView);
+    // The camera's button: switches it on or off and relabels the button.
+    void SwitchCamera(int32_t cameraId);
     void Relayout();
     void AfterEdit();
 

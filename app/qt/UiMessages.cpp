@@ -9,6 +9,14 @@ Hook& CurrentHook() {
     static Hook hook;
     return hook;
 }
+
+// The texts name cameras, files and programs from documents: shown as they are, never as markup.
+QMessageBox::StandardButton Box(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, "Tavrix", text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
 } // namespace
 
 void ShowWarning(QWidget* parent, const QString& text) {
@@ -16,7 +24,7 @@ void ShowWarning(QWidget* parent, const QString& text) {
         CurrentHook()(text);
         return;
     }
-    QMessageBox::warning(parent, "Tavrix", text);
+    Box(parent, QMessageBox::Warning, text, QMessageBox::Ok);
 }
 
 void ShowInformation(QWidget* parent, const QString& text) {
@@ -24,15 +32,15 @@ void ShowInformation(QWidget* parent, const QString& text) {
         CurrentHook()(text);
         return;
     }
-    QMessageBox::information(parent, "Tavrix", text);
+    Box(parent, QMessageBox::Information, text, QMessageBox::Ok);
 }
 
 Answer AskYesNoCancel(QWidget* parent, const QString& text) {
     if (CurrentHook()) {
         return CurrentHook()(text) ? Answer::Yes : Answer::No;
     }
-    const auto button = QMessageBox::question(parent, "Tavrix", text,
-                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const auto button =
+        Box(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return button == QMessageBox::Yes ? Answer::Yes : button == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
@@ -40,8 +48,7 @@ bool AskYesNo(QWidget* parent, const QString& text) {
     if (CurrentHook()) {
         return CurrentHook()(text);
     }
-    return QMessageBox::question(parent, "Tavrix", text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    return Box(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void SetHook(Hook hook) {

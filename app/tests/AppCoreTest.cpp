@@ -1,6 +1,7 @@
 // Start-up and shutdown of the application without windows, and its broadcasts to every open
 // document's view.
 
+#include "actions/CSEA_InvokeCommand.h"
 #include "app/TavrixAppCore.h"
 #include "camera/tests/PrivateXdgFolders.h"
 #include "persistence/ConfigMgrImpl.h"
@@ -12,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -173,6 +176,74 @@ TEST_F(AppCoreTest, LockAndActivationReachEveryCameraOfEveryDocument) {
     const std::vector<std::string> after = Texts();
     EXPECT_EQ(std::count(after.begin(), after.end(), "Document closed"), 3);
     EXPECT_EQ(after.back(), "Tavrix stopped");
+}
+
+TEST_F(AppCoreTest, ADocumentsProgramsAreCheckedBeforeItRunsAndLoggedWithoutACheck) {
+    // A camera switched on at opening, whose Activate chain touches a marker file.
+    const std::string path = LockDocument("Programs");
+    const std::string marker = m_folder + "/ran";
+    {
+        CTavrixDoc document;
+        ASSERT_TRUE(document.OnOpenDocument(path));
+        document.Edit([&marker](CTavrixDocData& data) {
+            data.m_activateAtStartup = true;
+            CSEventActionChain* chain = data.AddChain();
+            chain->SetName("Alarm");
+            auto action = std::make_unique<CSEA_InvokeCommand>();
+            action->SetStringProp("Command", "/usr/bin/touch");
+            action->SetStringProp("Parameters", marker);
+            chain->AddAction(std::move(action));
+            data.m_cameras.Find(0)->SetChainId(1, chain->GetId());
+        });
+        ASSERT_TRUE(document.OnSaveDocument());
+    }
+    CMessageDispatcher dispatcher;
+    CTavrixAppCore app(dispatcher);
+    CTavrixAppCore::COptions options;
+    options.unattended = true;
+    options.monitorLock = false;
+    options.watchDevices = false;
+    ASSERT_TRUE(app.InitInstance(options));
+
+    // The log holds the entries of earlier runs too (kept in the user database): only what
+    // follows counts.
+    const auto since = [](size_t first) {
+        std::vector<std::string> texts = Texts();
+        texts.erase(texts.begin(),
+                    texts.begin() + static_cast<std::ptrdiff_t>(std::min(first, texts.size())));
+        return texts;
+    };
+    size_t first = Texts().size();
+
+    // A check that refuses: the document neither opens nor runs anything.
+    std::vector<CChainProgram> shown;
+    app.SetProgramsCheck([&shown](const CTavrixDoc&, const std::vector<CChainProgram>& programs) {
+        shown = programs;
+        return false;
+    });
+    EXPECT_EQ(app.OpenDocument(path), nullptr);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].command, "/usr/bin/touch");
+    EXPECT_TRUE(app.GetViews().empty());
+    std::vector<std::string> texts = since(first);
+    EXPECT_EQ(IndexOf(texts, "Document opened"), texts.size());
+    EXPECT_LT(IndexOf(texts, CTavrixAppCore::kProgramsRefusedText), texts.size());
+
+    // Without a check (the headless shell) each program is logged before the document runs.
+    app.SetProgramsCheck({});
+    first = Texts().size();
+    ASSERT_NE(app.OpenDocument(path), nullptr);
+    texts = since(first);
+    const size_t logged =
+        IndexOf(texts, "Event 'Activate' starts the program '/usr/bin/touch' with the parameters '" + marker +
+                           "' (chain 'Alarm')");
+    ASSERT_LT(logged, texts.size());
+    EXPECT_LT(logged, IndexOf(texts, "Document opened"));
+    for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(std::filesystem::exists(marker)) << "the program ran";
+    app.ExitInstance();
 }
 
 TEST(AppCoreVersionTest, TheRefusalNamesTheInstalledVersion) {

@@ -1,8 +1,10 @@
 // build/bin/tavrix as a user runs it: documents created with "doc create", run headless with
 // their log on standard output, ended by --duration or a signal; wrong input ends cleanly.
 
-#include "persistence/sqlite3x.h"
 #include "TavrixBuildPaths.h"
+#include "actions/CSEA_InvokeCommand.h"
+#include "persistence/TavrixDoc.h"
+#include "persistence/sqlite3x.h"
 #include "recording/tests/RecTestHost.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,43 @@ protected:
             }
         }
         return ::testing::AssertionSuccess();
+    }
+
+    // Starts "tavrix ARGUMENTS" as a child process, its standard output into out.
+    pid_t Start(const std::string& arguments, const std::string& out) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const std::string command =
+                m_environment + "exec " + kTavrix + " " + arguments + " >'" + out + "' 2>/dev/null";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child;
+    }
+    // Waits (generously: the machine is shared) until the file holds the text.
+    static bool WaitForText(const std::string& path, const std::string& text, int seconds = 60) {
+        for (int i = 0; i < seconds * 10 && ReadFile(path).find(text) == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return ReadFile(path).find(text) != std::string::npos;
+    }
+    // A document with one small test camera whose picture moves in the given windows.
+    std::string MotionDocument(const std::string& name, const std::string& motion) {
+        const std::string document = m_folder + "/" + name + ".tvrx";
+        int status = -1;
+        Run("doc create '" + document + "' --camera 'test:motion?on=" + motion + "' --record-path '" +
+                m_folder + "/rec'",
+            &status);
+        EXPECT_EQ(status, 0);
+        for (const auto& [key, value] : {std::pair<const char*, const char*>{"Cameras.0.VideoSize.cx", "160"},
+                                         {"Cameras.0.VideoSize.cy", "120"},
+                                         {"Cameras.0.FPS", "10"},
+                                         {"Cameras.0.MotionPreEventDelay", "500"},
+                                         {"Cameras.0.MotionStopDelay", "500"}}) {
+            Run("doc set '" + document + "' " + key + " " + value, &status);
+            EXPECT_EQ(status, 0) << key;
+        }
+        return document;
     }
 
     std::string m_folder;
@@ -151,6 +190,101 @@ TEST_F(HeadlessTest, SigtermEndsTheRunCleanly) {
     const std::string output = ReadFile(out);
     EXPECT_NE(output.find("\tYard\t\tDocument closed\n"), std::string::npos) << output;
     EXPECT_NE(output.find("\t\t\tTavrix stopped\n"), std::string::npos) << output;
+}
+
+TEST_F(HeadlessTest, SighupFinishesTheRecordingAndEndsTheRunCleanly) {
+    const std::string document = MotionDocument("Hall", "500-600000");
+    const std::string out = m_folder + "/out.txt";
+    const pid_t child = Start("--headless --activate '" + document + "'", out);
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(WaitForText(out, "\tHall\tDefault\tStarted recording to '")) << ReadFile(out);
+    // Two seconds of recording, some twenty frames, then the terminal goes away.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    kill(child, SIGHUP);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "ended by signal " << (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0);
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+    const std::string output = ReadFile(out);
+    EXPECT_NE(output.find("\tHall\tDefault\tFinished recording to '"), std::string::npos) << output;
+    EXPECT_NE(output.find("\t\t\tTavrix stopped\n"), std::string::npos) << output;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder + "/rec")) {
+        ++files;
+        const rectest::CProbe probe = rectest::Probe(entry.path().string());
+        EXPECT_EQ(probe.exitCode, 0) << entry.path();
+        EXPECT_GE(probe.frames, 20) << entry.path() << ": the file was finished whole";
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(HeadlessTest, WithoutADisplayTheDesktopSaysSoAndEndsWithoutACrashReport) {
+    const std::string errors = m_folder + "/err.txt";
+    const std::vector<std::string> reports{TAVRIX_BINARY_DIR "/bin/tavrix.report",
+                                           m_folder + "/state/Tavrix/tavrix.report"};
+    const auto sizes = [&reports] {
+        std::vector<uintmax_t> result;
+        for (const std::string& report : reports) {
+            std::error_code missing;
+            const uintmax_t size = std::filesystem::file_size(report, missing);
+            result.push_back(missing ? 0 : size);
+        }
+        return result;
+    };
+    const std::vector<uintmax_t> before = sizes();
+    int status = -1;
+    const std::string saved = m_environment;
+    m_environment = "env -u DISPLAY -u WAYLAND_DISPLAY -u WAYLAND_SOCKET -u QT_QPA_PLATFORM " + saved;
+    Run("", &status, errors);
+    EXPECT_EQ(status, 1);
+    std::string text = ReadFile(errors);
+    EXPECT_NE(text.find("no display found"), std::string::npos) << text;
+    EXPECT_NE(text.find("'tavrix --headless FILE.tvrx...'"), std::string::npos) << text;
+
+    // A display that is named but not there: Qt cannot start, the program says so and ends the same way.
+    if (!std::filesystem::exists("/tmp/.X11-unix/X97")) {
+        m_environment = "env -u WAYLAND_DISPLAY -u WAYLAND_SOCKET QT_QPA_PLATFORM=xcb DISPLAY=:97 " + saved;
+        Run("", &status, errors);
+        EXPECT_EQ(status, 1);
+        text = ReadFile(errors);
+        EXPECT_NE(text.find("the desktop application cannot start"), std::string::npos) << text;
+        EXPECT_NE(text.find("--headless"), std::string::npos) << text;
+    }
+    m_environment = saved;
+    EXPECT_EQ(sizes(), before) << "no crash report was written";
+}
+
+TEST_F(HeadlessTest, EveryProgramOfTheChainsIsLoggedWhenTheDocumentOpensAndRuns) {
+    const std::string document = MotionDocument("Plans", "600000-600001");
+    const std::string marker = m_folder + "/ran";
+    {
+        CTavrixDoc doc;
+        ASSERT_TRUE(doc.OnOpenDocument(document));
+        doc.Edit([&marker](CTavrixDocData& data) {
+            CSEventActionChain* chain = data.AddChain();
+            chain->SetName("Alarm");
+            auto action = std::make_unique<CSEA_InvokeCommand>();
+            action->SetStringProp("Command", "/usr/bin/touch");
+            action->SetStringProp("Parameters", "'" + marker + "'");
+            chain->AddAction(std::move(action));
+            data.m_cameras.Find(0)->SetChainId(1, chain->GetId());
+        });
+        ASSERT_TRUE(doc.OnSaveDocument());
+    }
+    int status = -1;
+    const std::string output = Run("--headless --activate --duration 3 '" + document + "'", &status);
+    EXPECT_EQ(status, 0);
+    const size_t logged =
+        output.find("\tPlans\tDefault\tEvent 'Activate' starts the program '/usr/bin/touch' "
+                    "with the parameters ''" +
+                    marker + "'' (chain 'Alarm')\n");
+    ASSERT_NE(logged, std::string::npos) << output;
+    EXPECT_LT(logged, output.find("\tPlans\t\tDocument opened\n"));
+    // The command line is the consent: the program runs.
+    for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(std::filesystem::exists(marker)) << output;
 }
 
 TEST_F(HeadlessTest, BadDocumentsAndCommandLinesEndWithClearErrors) {
