@@ -114,6 +114,26 @@ void MySMTPConnection::FailResponse(int error, std::string text) {
     m_connected = false;
 }
 
+int MySMTPConnection::ReceiveSome(std::string& text, int waitMs) {
+    const int readable = m_socket.WaitReadable(waitMs);
+    if (readable <= 0) {
+        return readable;
+    }
+    char buffer[4096];
+    const ssize_t received = m_socket.Receive(buffer, sizeof(buffer));
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return 0;
+    }
+    if (received <= 0) {
+        if (received == 0) {
+            errno = ECONNRESET;
+        }
+        return -1;
+    }
+    text.append(buffer, static_cast<size_t>(received));
+    return 1;
+}
+
 bool MySMTPConnection::ReadResponse(int expectedCode) {
     using Clock = std::chrono::steady_clock;
     m_lastError = 0;
@@ -141,26 +161,15 @@ bool MySMTPConnection::ReadResponse(int expectedCode) {
             std::chrono::duration_cast<std::chrono::milliseconds>(replyDeadline - Clock::now()).count() + 1;
         int64_t waitMs =
             std::min<int64_t>({kPollIntervalMs, m_responseTimeoutMs - waited + 1, untilDeadline});
-        int readable = m_socket.WaitReadable(static_cast<int>(ActionTimeLeftMs(waitMs)));
-        if (readable < 0) {
+        const int received = ReceiveSome(text, static_cast<int>(ActionTimeLeftMs(waitMs)));
+        if (received < 0) {
             FailResponse(errno, std::move(text));
             text.clear();
             return false;
         }
-        if (readable == 0) {
+        if (received == 0) {
             continue;
         }
-        char buffer[4096];
-        ssize_t received = m_socket.Receive(buffer, sizeof(buffer));
-        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            continue;
-        }
-        if (received <= 0) {
-            FailResponse(received == 0 ? ECONNRESET : errno, std::move(text));
-            text.clear();
-            return false;
-        }
-        text.append(buffer, static_cast<size_t>(received));
         lastDataTick = platform::GetTickCount32();
         if (text.size() > kMaxResponseBytes && FindReplyEnd(text) == std::string::npos) {
             FailResponse(EMSGSIZE, text.substr(0, 512));
@@ -217,35 +226,39 @@ bool MySMTPConnection::Connect(const std::string& host, int port, const std::str
         SMTP_FAIL("An unexpected SMTP login response was received");
     }
     if (!user.empty()) {
-        TRACE("MySMTPConnection::Connect() logging in as %s", user.c_str());
-        if (!SendText("AUTH LOGIN\r\n")) {
-            Disconnect();
-            SMTP_FAIL("An unexpected error occurred while sending the EHLO command");
-        }
-        if (!ReadResponse(334)) {
-            Disconnect();
-            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
-        }
-        if (!SendText(MySMTPAttachment::EncodeLine(user))) {
-            Disconnect();
-            SMTP_FAIL("An unexpected error occurred while sending the username");
-        }
-        if (!ReadResponse(334)) {
-            Disconnect();
-            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
-        }
-        if (!SendText(MySMTPAttachment::EncodeLine(password))) {
-            Disconnect();
-            SMTP_FAIL("An unexpected error occurred while sending the username");
-        }
-        if (!ReadResponse(235)) {
-            Disconnect();
-            SMTP_FAIL("An unexpected AUTH LOGIN response was received");
-        }
+        Login(user, password);
     }
     m_connected = true;
     TRACE("MySMTPConnection::Connect() connected");
     return true;
+}
+
+void MySMTPConnection::Login(const std::string& user, const std::string& password) {
+    TRACE("MySMTPConnection::Connect() logging in as %s", user.c_str());
+    if (!SendText("AUTH LOGIN\r\n")) {
+        Disconnect();
+        SMTP_FAIL("An unexpected error occurred while sending the EHLO command");
+    }
+    if (!ReadResponse(334)) {
+        Disconnect();
+        SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+    }
+    if (!SendText(MySMTPAttachment::EncodeLine(user))) {
+        Disconnect();
+        SMTP_FAIL("An unexpected error occurred while sending the username");
+    }
+    if (!ReadResponse(334)) {
+        Disconnect();
+        SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+    }
+    if (!SendText(MySMTPAttachment::EncodeLine(password))) {
+        Disconnect();
+        SMTP_FAIL("An unexpected error occurred while sending the username");
+    }
+    if (!ReadResponse(235)) {
+        Disconnect();
+        SMTP_FAIL("An unexpected AUTH LOGIN response was received");
+    }
 }
 
 bool MySMTPConnection::SendMessage(const MySMTPMessage& message) {

@@ -86,6 +86,11 @@ private:
     bool SendText(const std::string& text);
     void FailResponse(int error, std::string text);
     void MarkRefused();
+    // AUTH LOGIN with the user name and password; throws when the server refuses.
+    void Login(const std::string& user, const std::string& password);
+    // Waits up to waitMs for data and appends what came to text: 1 data, 0 nothing yet, -1 the
+    // connection failed or closed (errno set).
+    int ReceiveSome(std::string& text, int waitMs);
     // Sends the message's parts after DATA up to and with the end-of-message indicator.
     void SendContent(const MySMTPMessage& message);
 
