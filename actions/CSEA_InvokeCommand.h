@@ -1,6 +1,6 @@
 #pragma once
 // The "Invoke Command" event action (class id 4): starts a program with parameters expanded from the event.
-// Property table and defaults are fixed here; Execute runs on the thread that raised the event and
+// Property table and defaults are fixed here; Execute runs on the thread that runs the chain and
 // keeps no state between calls.
 
 #include "actions/CSEventAction.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The "Play Sound" event action (class id 1): plays a sound file, asynchronously.
-// Property table and defaults are fixed here; Execute runs on the thread that raised the event and
+// Property table and defaults are fixed here; Execute runs on the thread that runs the chain and
 // keeps no state between calls.
 
 #include "actions/CSEventAction.h"

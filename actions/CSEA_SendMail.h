@@ -1,7 +1,8 @@
 #pragma once
 // The "Send Mail" event action (class id 2): sends one e-mail per event through the SMTP client, optionally
 // with the recording attached. Property table and defaults are fixed here; Execute runs on the thread that
-// raised the event, blocks it for the whole SMTP dialogue and keeps no state between calls.
+// runs the chain (the camera's chain queue), blocks it for the whole SMTP dialogue, which the client
+// bounds, and keeps no state between calls.
 
 #include "actions/CSEventAction.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The "Send Skype" event action (class id 5): sends a chat message to one contact through the chat client.
-// Property table and defaults are fixed here; Execute runs on the thread that raised the event and
+// Property table and defaults are fixed here; Execute runs on the thread that runs the chain and
 // keeps no state between calls.
 
 #include "actions/CSEventAction.h"

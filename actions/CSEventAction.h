@@ -3,8 +3,9 @@
 // message): a set of string properties and a set of integer properties, both by key, described by
 // the class's static property table, stored under the action's key prefix in a document.
 //
-// Actions belong to a chain. A chain's Run calls Execute on the thread that raised the event;
-// Execute reads the properties only and keeps no state between calls. Several threads may run
+// Actions belong to a chain. A chain's Run calls Execute on the calling thread; the chains of camera
+// events run on the camera's queue of the document's chain runner (CEventChainRunner). Execute
+// reads the properties only and keeps no state between calls. Several threads may run
 // copies of the same chain at once.
 
 #include <cstdint>
@@ -37,7 +38,7 @@ public:
     virtual int32_t GetClassId() const = 0;
     virtual std::string GetName() const = 0;
     // Runs the action for an event; true on success. Failures are written to the notification log
-    // by the action; exceptions it does not handle travel to the raiser.
+    // by the action; exceptions it does not handle travel to the caller (the chain runner reports them).
     virtual bool Execute(const CSEventRecord& record) = 0;
     virtual const CSEAPropertyRow* GetPropertyTable() const = 0;
     // A new action of the same class with copies of both property maps: by default created through

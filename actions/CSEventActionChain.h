@@ -4,7 +4,8 @@
 //   K.ChainName, K.count, and per action K.<i>.class_id followed by the action's properties
 //   under K.<i>.
 //
-// Run executes every action in order on the calling thread (the thread that raised the event). The
+// Run executes every action in order on the calling thread (ActivateChain's caller; the camera
+// events' chains run on the document's chain runner, which executes the actions itself). The
 // document hands each run its own copy of the chain, so the user interface may replace the
 // document's chains while a camera's chain is running.
 

@@ -3,8 +3,9 @@
 // the document, the camera, the moment, the kind, the recording's file name (Record Begin and
 // Record Finish) and an error text.
 //
-// A record is a value, copied freely; it is filled by CTavrixDoc::ActivateChain on the raising
-// thread and read by the actions on that thread.
+// A record is a value, copied freely; it is filled by CTavrixDoc::ActivateChain or PostChain on the
+// raising thread, at the moment of the event, and read by the actions on the thread that runs the
+// chain.
 
 #include <cstdint>
 #include <string>

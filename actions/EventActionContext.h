@@ -4,7 +4,7 @@
 // string) and the notification log entries with the document title and the camera's name. The
 // document is asked once, when the context is made.
 //
-// Made by an action's Execute on the thread that raised the event and dropped when it returns.
+// Made by an action's Execute on the thread that runs the chain and dropped when it returns.
 
 #include "recording/NameTemplate.h"
 

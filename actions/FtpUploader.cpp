@@ -1,10 +1,14 @@
 #include "actions/FtpUploader.h"
 
+#include "actions/ActionAbort.h"
+
 #include "foundation/Tracer.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -28,6 +32,7 @@ struct Transfer {
     std::string replyLines;        // lines of the reply being received
     std::string lastReply;         // the last complete reply
     bool lastReplyRefused = false; // 4xx or 5xx
+    bool cut = false;              // the chain runner cut the actions short
 };
 
 bool IsControlText(const std::string& text) {
@@ -141,6 +146,88 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     }
 }
 
+// Called by curl about once a second at least, also while nothing moves.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    Transfer& transfer = *static_cast<Transfer*>(user);
+    if (ActionCutShort()) {
+        transfer.cut = true;
+        return 1;
+    }
+    return 0;
+}
+
+struct CurlTimeouts {
+    long connectMs, responseMs, stallMs, totalMs;
+};
+
+// Every option of one upload: the URL, the login, the mode, the callbacks and the time-outs.
+void SetTransferOptions(CURL* curl, const CFtpUploadJob& job, const std::string& url, int64_t size,
+                        Transfer& transfer, char* errorBuffer, const CurlTimeouts& timeouts) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tavrix");
+    if (!job.user.empty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, job.user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, job.password.c_str());
+    }
+    if (job.passive) {
+        curl_easy_setopt(curl, CURLOPT_FTPPORT, nullptr);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+    }
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, OnRead);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnDebug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, timeouts.connectMs);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, (timeouts.responseMs + 999) / 1000);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (timeouts.stallMs + 999) / 1000);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+}
+
+// The failure as the log line names it: the server's own refusal, a read error of the source, or
+// curl's text.
+std::string FailureText(CURLcode result, const Transfer& transfer, const char* errorBuffer) {
+    if (result == CURLE_ABORTED_BY_CALLBACK && transfer.cut) {
+        return "Operation cancelled";
+    }
+    if (transfer.lastReplyRefused && !transfer.lastReply.empty()) {
+        return transfer.lastReply; // the server's own words
+    }
+    if (result == CURLE_ABORTED_BY_CALLBACK && !transfer.readError.empty()) {
+        return transfer.readError;
+    }
+    return errorBuffer[0] ? TrimLineBreak(errorBuffer) : curl_easy_strerror(result);
+}
+
+// The beginning of the log line of a failure in phase.
+std::string FailureStep(Phase phase) {
+    switch (phase) {
+    case Phase::Connect:
+        return "Error opening FTP connection: ";
+    case Phase::Directory:
+        return "Error unable to change directory: ";
+    case Phase::Destination:
+        return "Error opening the destination file: ";
+    case Phase::Writing:
+        break;
+    }
+    return "Error writing file: ";
+}
+
 void InitCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -165,14 +252,18 @@ std::string CFtpUploader::UrlPath(const std::string& directory, const std::strin
     return path + EncodeSegment(name, false);
 }
 
+long CFtpUploader::TotalTimeoutMs(int64_t size) const {
+    const int64_t extra = m_bytesPerExtraSecond > 0 ? size / m_bytesPerExtraSecond * 1000 : 0;
+    return static_cast<long>(std::min<int64_t>(m_totalTimeoutMs + extra, LONG_MAX));
+}
+
 void CFtpUploader::Log(const std::string& text) const {
     if (m_log) {
         m_log(kPrefix + text);
     }
 }
 
-bool CFtpUploader::Upload(const CFtpUploadJob& job) {
-    TRACE("CFtpUploader::Upload() of '%s' to %s:%d", job.sourceFile.c_str(), job.server.c_str(), job.port);
+int CFtpUploader::OpenSource(const CFtpUploadJob& job, int64_t& size) const {
     // The source: an existing regular file. O_NONBLOCK so that a named pipe cannot block the open.
     int fd = job.sourceFile.empty() ? -1 : ::open(job.sourceFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat status {};
@@ -182,14 +273,24 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
     }
     if (fd < 0) {
         Log("Error opening the source file: " + job.sourceFile);
-        return false;
+        return -1;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const int64_t size = status.st_size;
+    size = status.st_size;
     const int64_t limit = job.maxSizeKb < 0 ? -1 : job.maxSizeKb * 1024;
     if (size > limit) {
         ::close(fd);
         Log("File to be attached beyond size limit.");
+        return -1;
+    }
+    return fd;
+}
+
+bool CFtpUploader::Upload(const CFtpUploadJob& job) {
+    TRACE("CFtpUploader::Upload() of '%s' to %s:%d", job.sourceFile.c_str(), job.server.c_str(), job.port);
+    int64_t size = 0;
+    const int fd = OpenSource(job, size);
+    if (fd < 0) {
         return false;
     }
 
@@ -238,35 +339,8 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
     TRACE("CFtpUploader::Upload() url %s, %s mode, %lld bytes", url.c_str(),
           job.passive ? "passive" : "active", static_cast<long long>(size));
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tavrix");
-    if (!job.user.empty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, job.user.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, job.password.c_str());
-    }
-    if (job.passive) {
-        curl_easy_setopt(curl, CURLOPT_FTPPORT, nullptr);
-    } else {
-        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
-    }
-    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
-    curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
-    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, OnRead);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnDebug);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, m_connectTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, (m_responseTimeoutMs + 999) / 1000);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (m_stallTimeoutMs + 999) / 1000);
+    SetTransferOptions(curl, job, url, size, transfer, errorBuffer,
+                       {m_connectTimeoutMs, m_responseTimeoutMs, m_stallTimeoutMs, TotalTimeoutMs(size)});
 
     CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
@@ -276,28 +350,8 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
         return finish(true);
     }
 
-    std::string error;
-    if (transfer.lastReplyRefused && !transfer.lastReply.empty()) {
-        error = transfer.lastReply; // the server's own words
-    } else if (result == CURLE_ABORTED_BY_CALLBACK && !transfer.readError.empty()) {
-        error = transfer.readError;
-    } else {
-        error = errorBuffer[0] ? TrimLineBreak(errorBuffer) : curl_easy_strerror(result);
-    }
+    const std::string error = FailureText(result, transfer, errorBuffer);
     TRACE("CFtpUploader::Upload() failed with curl code %d: %s", static_cast<int>(result), error.c_str());
-    switch (transfer.phase) {
-    case Phase::Connect:
-        Log("Error opening FTP connection: " + error);
-        break;
-    case Phase::Directory:
-        Log("Error unable to change directory: " + error);
-        break;
-    case Phase::Destination:
-        Log("Error opening the destination file: " + error);
-        break;
-    case Phase::Writing:
-        Log("Error writing file: " + error);
-        break;
-    }
+    Log(FailureStep(transfer.phase) + error);
     return finish(false);
 }

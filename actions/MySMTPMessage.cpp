@@ -3,6 +3,8 @@
 #include "platform/Time.h"
 
 #include <cstdio>
+#include <random>
+#include <sys/random.h>
 
 namespace mylib {
 
@@ -41,6 +43,25 @@ std::string FormatDate(time_t now) {
 }
 
 } // namespace
+
+MySMTPMessage::MySMTPMessage() : m_boundary(NewBoundary()) {}
+
+std::string MySMTPMessage::NewBoundary() {
+    static const char kHex[] = "0123456789abcdef";
+    unsigned char bytes[16];
+    if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) {
+        std::random_device device;
+        for (unsigned char& byte : bytes) {
+            byte = static_cast<unsigned char>(device());
+        }
+    }
+    std::string boundary = "=_Tavrix_";
+    for (unsigned char byte : bytes) {
+        boundary += kHex[byte >> 4];
+        boundary += kHex[byte & 15];
+    }
+    return boundary;
+}
 
 std::string SingleLine(const std::string& text) {
     std::string out = text;
@@ -172,7 +193,7 @@ std::string MySMTPMessage::GetHeaderAt(time_t now) const {
         header += "Reply-To: " + SingleLine(m_replyTo.GetRegularFormat()) + "\r\n";
     }
     if (!m_attachments.empty()) {
-        header += "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"#BOUNDARY#\"\r\n";
+        header += "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"" + m_boundary + "\"\r\n";
     } else {
         header += "MIME-Version: 1.0\r\nContent-type: text/plain; charset=US-ASCII\r\n";
     }

@@ -5,6 +5,10 @@
 //
 // Header values are single lines: a line break inside a subject, name or address is sent as a blank
 // so that configured texts can never add header lines.
+//
+// A multipart mail separates its parts with a boundary drawn at random for each message. It begins
+// with "=_", which neither the quoted-printable body nor the base64 attachments can contain, so no
+// text of a camera, document or file name can end a part or forge one.
 
 #include "actions/MySMTPAddress.h"
 #include "actions/MySMTPAttachment.h"
@@ -20,7 +24,8 @@ class MySMTPMessage {
 public:
     enum RecipientKind { TO = 0, CC = 1, BCC = 2 };
 
-    MySMTPMessage() = default;
+    // Draws the message's boundary.
+    MySMTPMessage();
     virtual ~MySMTPMessage() = default;
 
     // The header block for the current local time (see GetHeaderAt).
@@ -49,6 +54,10 @@ public:
     // and dot-stuffed.
     std::string GetMimeBody() const;
 
+    // The boundary of the multipart form: "=_Tavrix_" followed by 32 random hexadecimal digits.
+    const std::string& GetBoundary() const { return m_boundary; }
+    static std::string NewBoundary();
+
     // Dot-stuffing of a text whose lines end in "\r\n".
     static std::string DotStuff(const std::string& text);
     // Quoted-printable encoding (RFC 2045) of a text whose lines end in "\r\n".
@@ -63,6 +72,7 @@ private:
     std::string m_subject;
     std::string m_mailer = "MySMTPConnection v1.3";
     MySMTPAddress m_replyTo;
+    std::string m_boundary;
 };
 
 // A header value or command argument as one line: "\r" and "\n" become blanks.

@@ -1,8 +1,12 @@
 #include "actions/MySMTPSocket.h"
 
+#include "actions/ActionAbort.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,13 +15,41 @@
 
 namespace mylib {
 
+namespace {
+// The longest single poll, so that a cut of the running actions is seen soon.
+constexpr int64_t kPollStepMs = 100;
+} // namespace
+
 bool MySMTPSocket::Create() {
     Close();
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     return m_fd >= 0;
 }
 
-bool MySMTPSocket::Connect(const std::string& host, uint16_t port) {
+int MySMTPSocket::WaitFor(short events, Clock::time_point deadline) {
+    for (;;) {
+        if (ActionCutShort()) {
+            errno = ECANCELED;
+            return -1;
+        }
+        const int64_t left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            errno = ETIMEDOUT;
+            return 0;
+        }
+        pollfd entry{m_fd, events, 0};
+        const int rc = ::poll(&entry, 1, static_cast<int>(ActionTimeLeftMs(std::min(left, kPollStepMs))));
+        if (rc < 0 && errno != EINTR) {
+            return -1;
+        }
+        if (rc > 0) {
+            return 1;
+        }
+    }
+}
+
+bool MySMTPSocket::Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) {
     if (m_fd < 0) {
         errno = EBADF;
         return false;
@@ -40,25 +72,46 @@ bool MySMTPSocket::Connect(const std::string& host, uint16_t port) {
         address.sin_addr = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr;
         ::freeaddrinfo(result);
     }
-    int rc;
-    do {
-        rc = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        return true;
+    }
+    if (errno != EINPROGRESS && errno != EINTR) {
+        return false;
+    }
+    if (WaitFor(POLLOUT, deadline) <= 0) {
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return false;
+    }
+    errno = error;
+    return error == 0;
 }
 
-bool MySMTPSocket::Send(const char* data, size_t size) {
+bool MySMTPSocket::Send(const char* data, size_t size, uint32_t stallMs, Clock::time_point deadline) {
     if (m_fd < 0) {
         errno = EBADF;
         return false;
     }
     while (size > 0) {
-        ssize_t sent = ::send(m_fd, data, size, MSG_NOSIGNAL);
+        ssize_t sent = ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                return false;
+            }
+            // The peer takes nothing: wait until it does, for stallMs at most.
+            const Clock::time_point stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
+            if (WaitFor(POLLOUT, std::min(stallEnd, deadline)) <= 0) {
+                return false;
+            }
+            continue;
         }
         data += sent;
         size -= static_cast<size_t>(sent);
@@ -90,7 +143,7 @@ ssize_t MySMTPSocket::Receive(char* buffer, size_t size) {
     }
     ssize_t received;
     do {
-        received = ::recv(m_fd, buffer, size, 0);
+        received = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
     } while (received < 0 && errno == EINTR);
     return received;
 }

@@ -5,7 +5,7 @@
 // shell-like quoting rules before the placeholders are expanded, so that a camera name or file name
 // with blanks, quotes or ";" arrives as one argument of data.
 //
-// Called on the thread that raised the event; returns as soon as the program has been started.
+// Called on the thread that runs the chain; returns as soon as the program has been started.
 
 #include <functional>
 #include <string>

@@ -1,11 +1,14 @@
 #include "actions/SkypeSession.h"
 
+#include "actions/ActionAbort.h"
+
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "platform/Time.h"
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <sstream>
@@ -54,6 +57,22 @@ std::vector<std::string> Words(const std::string& text) {
 
 uint32_t ElapsedSince(uint32_t startTick) {
     return platform::GetTickCount32() - startTick;
+}
+
+// Waits for a semaphore or event up to timeoutMs in short steps; false after the time-out or once
+// the running actions are cut short.
+template <class T>
+bool WaitOrCut(T& object, uint32_t timeoutMs) {
+    const uint32_t startTick = platform::GetTickCount32();
+    for (;;) {
+        const uint32_t elapsed = ElapsedSince(startTick);
+        if (ActionCutShort() || elapsed >= timeoutMs) {
+            return false;
+        }
+        if (object.Wait(std::min<uint32_t>(timeoutMs - elapsed, 100))) {
+            return true;
+        }
+    }
 }
 
 // Runs on GDBus's worker thread for every message of our connection.
@@ -209,7 +228,8 @@ void CSkypeConnection::Attach() {
             THROW_SKYPE("Timeout attaching to Skype");
         }
         m_shared->status = kStatusPending;
-        GDBusMessage* reply = CallInvoke(m_connection, kServiceName, request, m_waitMs - elapsed, &error);
+        GDBusMessage* reply = CallInvoke(m_connection, kServiceName, request,
+                                         static_cast<uint32_t>(ActionTimeLeftMs(m_waitMs - elapsed)), &error);
         if (reply) {
             std::string text = ReplyText(reply);
             std::string sender = g_dbus_message_get_sender(reply) ? g_dbus_message_get_sender(reply) : "";
@@ -251,7 +271,7 @@ void CSkypeConnection::Attach() {
             m_shared->status = -1;
         }
         elapsed = ElapsedSince(startTick);
-        if (elapsed >= m_waitMs || !m_shared->attachEvent.Wait(m_waitMs - elapsed)) {
+        if (elapsed >= m_waitMs || !WaitOrCut(m_shared->attachEvent, m_waitMs - elapsed)) {
             THROW_SKYPE("Timeout attaching to Skype");
         }
     }
@@ -271,7 +291,8 @@ std::string CSkypeConnection::Invoke(const std::string& command, uint32_t timeou
         THROW_SKYPE("Disconnected from Skype during send");
     }
     GError* error = nullptr;
-    GDBusMessage* reply = CallInvoke(m_connection, client.c_str(), command, timeoutMs, &error);
+    GDBusMessage* reply = CallInvoke(m_connection, client.c_str(), command,
+                                     static_cast<uint32_t>(ActionTimeLeftMs(timeoutMs)), &error);
     if (!reply) {
         TRACE("CSkypeConnection: command failed: %s", error ? error->message : "");
         const bool timeout = IsTimeout(error);
@@ -291,7 +312,7 @@ std::string CSkypeConnection::Invoke(const std::string& command, uint32_t timeou
 
 bool CSkypeConnection::NextReply(uint32_t startTick, std::string& reply) {
     uint32_t elapsed = ElapsedSince(startTick);
-    if (elapsed >= m_waitMs || !m_shared->replySemaphore.Wait(m_waitMs - elapsed)) {
+    if (elapsed >= m_waitMs || !WaitOrCut(m_shared->replySemaphore, m_waitMs - elapsed)) {
         return false;
     }
     std::lock_guard<std::mutex> guard(m_shared->lock);

@@ -5,10 +5,12 @@
 // to our commands and the client's notifications go into one reply queue, counted by a semaphore,
 // from which the waiting code takes them oldest first and drops what it does not look for.
 //
-// A connection lives for one execution of the action, on the thread that raised the event. It uses
+// A connection lives for one execution of the action, on the thread that runs the chain. It uses
 // a connection of its own to the bus, so it needs no main loop on that thread: notifications are
 // taken by a message filter on GDBus's worker thread, which is why the queue is locked. Each wait
-// (attach, chat creation, message) lasts at most the wait time-out, 10000 ms unless a test sets it.
+// (attach, chat creation, message) lasts at most the wait time-out, 10000 ms unless a test sets it;
+// the waits for the client's notifications also end when the chain runner cuts the running actions
+// short (ActionCutShort). A single D-Bus call still runs to its own time-out.
 //
 // Attach status, as the client's answers map onto it: -1 nothing heard yet; 1 our request is
 // waiting for the user's authorisation (its answer has not come); 0 attached (the client answered

@@ -1,5 +1,5 @@
 #pragma once
-// Plays sound files for the sound action without blocking the thread that raised the event: Play()
+// Plays sound files for the sound action without blocking the thread that runs the chain: Play()
 // only hands the file to the player's own thread, which builds a GStreamer playbin, plays it and
 // releases the pipeline when the sound has ended or failed. As with the platform's asynchronous
 // sound call, a new sound replaces one that is still playing. A file that is not a sound is simply

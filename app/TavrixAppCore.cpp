@@ -135,6 +135,11 @@ void CTavrixAppCore::ExitInstance() {
         return;
     }
     m_exited = true;
+    // Event actions get 3 s from here, over all documents together; then they are cut short.
+    const auto cutAt = CEventChainRunner::Clock::now() + CEventChainRunner::kStopGrace;
+    for (const COpenDocument& open : m_documents) {
+        open.document->GetChainRunner().CutAt(cutAt);
+    }
     CloseAllDocuments();
     if (m_lockMonitor) {
         m_lockMonitor->Stop();

@@ -104,7 +104,8 @@ void CCameraView::StopCountDown(int32_t /*oldState*/, int32_t /*newState*/) {
 
 void CCameraView::RaiseEvent(int32_t kind) {
     try {
-        m_document.ActivateChain(m_cameraId, kind);
+        // Queued on the camera's chain queue: no action holds this thread or the camera lock.
+        m_document.PostChain(m_cameraId, kind);
     } catch (const CBaseException& e) {
         ReportException(e, GetDocumentName(), GetCameraName());
     }

@@ -366,7 +366,9 @@ bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind) {
     return ActivateChain(cameraId, kind, record);
 }
 
-bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& record) {
+std::optional<CSEventActionChain> CTavrixDoc::PrepareChain(int32_t cameraId, int32_t kind,
+                                                           CSEventRecord& record, bool& result) {
+    result = true;
     record.time = static_cast<int64_t>(std::time(nullptr));
     record.document = this;
     record.cameraId = cameraId;
@@ -380,7 +382,7 @@ bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& re
         const CCamera* camera = m_data.m_cameras.Find(cameraId);
         chainId = camera ? camera->GetChainId(kind) : -1;
         if (chainId == -1) {
-            return true;
+            return std::nullopt;
         }
         cameraName = camera->m_camName;
         if (const CSEventActionChain* found = m_data.m_chains.Find(chainId)) {
@@ -394,10 +396,24 @@ bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& re
                                               "Unable to activate chain " + std::to_string(chainId) +
                                                   " for event '" + record.GetEventName() +
                                                   "': the document holds no such chain");
-        return false;
+        result = false;
+        return std::nullopt;
     }
     CNotificationLog::Instance().AddEntry(title, cameraName,
                                           "Activate chain '" + chain->GetName() + "' for event '" +
                                               record.GetEventName() + "'");
-    return chain->Run(record);
+    return chain;
+}
+
+bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& record) {
+    bool result = true;
+    std::optional<CSEventActionChain> chain = PrepareChain(cameraId, kind, record, result);
+    return chain ? chain->Run(record) : result;
+}
+
+void CTavrixDoc::PostChain(int32_t cameraId, int32_t kind, CSEventRecord record) {
+    bool result = true;
+    if (std::optional<CSEventActionChain> chain = PrepareChain(cameraId, kind, record, result)) {
+        m_chainRunner.Post(cameraId, std::move(*chain), std::move(record));
+    }
 }

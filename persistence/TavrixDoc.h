@@ -11,12 +11,15 @@
 //   They use the lookups below, which take the lock shortly and return copies (FindCamera,
 //   FindChain, FindSchedule, GetCameraName, ...), or Read to look at several things at once.
 //   ActivateChain copies the chain under the lock and runs the copy without it, so a chain may
-//   run for seconds (mail, FTP) while the user edits and saves the document.
+//   run for seconds (mail, FTP) while the user edits and saves the document. PostChain, which the
+//   cameras and recordings use, hands that copy to the document's chain runner instead, so the
+//   raising thread never waits for an action; the runner ends first when the document goes.
 // - The document lock is innermost: it is taken after any camera or service lock and never held
 //   while calling out of this class. Read and Edit must not call back into the document.
 
 #include "actions/CSEventActionChain.h"
 #include "actions/CSEventRecord.h"
+#include "actions/EventChainRunner.h"
 #include "camera/TimeSchedule.h"
 #include "persistence/Camera.h"
 #include "persistence/Serializeable.h"
@@ -151,8 +154,16 @@ public:
     // no chain of the document (a hand-edited file) is logged and nothing runs; the result is false.
     bool ActivateChain(int32_t cameraId, int32_t kind);
     bool ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& record);
+    // The same with the record and the "Activate chain" entry made now, but the chain queued on the
+    // camera's queue of the chain runner: returns at once.
+    void PostChain(int32_t cameraId, int32_t kind, CSEventRecord record = {});
+    CEventChainRunner& GetChainRunner() { return m_chainRunner; }
 
 private:
+    // Fills the record and logs the activation; the copy of the chain to run, or none (result then
+    // says what ActivateChain returns).
+    std::optional<CSEventActionChain> PrepareChain(int32_t cameraId, int32_t kind, CSEventRecord& record,
+                                                   bool& result);
     // Loads everything from the open connection into data (the load order of the format).
     static void LoadData(sqlite3x::sqlite3_connection& connection, CTavrixDocData& data);
     // Replaces the content of t_config_data by data, in one transaction.
@@ -165,4 +176,6 @@ private:
     std::atomic<bool> m_modified{false};
     // Used on the user interface thread only (open, save, close).
     sqlite3x::sqlite3_connection m_connection;
+    // Last, so that it ends (its queued chains run or cut) before the data its actions read.
+    CEventChainRunner m_chainRunner;
 };

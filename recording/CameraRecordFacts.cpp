@@ -7,6 +7,7 @@
 #include "recording/NameTemplate.h"
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -58,5 +59,5 @@ std::string CCameraRecordFacts::GetRecordFileName(int64_t unixTime) const {
 void CCameraRecordFacts::RaiseCameraEvent(int32_t kind, const std::string& eventString) const {
     CSEventRecord record;
     record.fileName = eventString;
-    m_document.ActivateChain(m_cameraId, kind, record);
+    m_document.PostChain(m_cameraId, kind, std::move(record));
 }

@@ -148,3 +148,29 @@ TEST_F(MailActionTest, FailuresLogTheMessageAndTheLastResponse) {
     EXPECT_FALSE(LogContains(kPassword));
     EXPECT_FALSE(LogContains("Wr0ng-Pass"));
 }
+
+TEST_F(MailActionTest, HostileCameraNameCannotForgeAPartOfTheMail) {
+    // A name whose lines would close the text part and open an attachment of its own, under the
+    // boundary every mail used to carry and under one of the form mails carry now.
+    const std::string forged = "Content-Type: application/octet-stream; name=evil.sh\n"
+                               "Content-Transfer-Encoding: base64\n"
+                               "Content-Disposition: attachment; filename=evil.sh\n\n"
+                               "ZWNobyBnb3QgeW91Cg==\n";
+    const std::string name = "Door\n--#BOUNDARY#\n" + forged +
+                             "--=_Tavrix_0123456789abcdef0123456789abcdef\n" + forged + "--#BOUNDARY#--\n";
+    SetCamera(name, false);
+    std::string recording = m_dir + "/Door.avi";
+    WriteWholeFile(recording, "the real recording");
+    CSEA_SendMail action = Action(m_port);
+    action.SetBoolProp("AttachFile", true);
+    ASSERT_TRUE(action.Execute(Record(EventKind::RecordFinish, recording)));
+
+    CReceivedMail mail(m_mailDir, 1);
+    ASSERT_TRUE(mail.found);
+    EXPECT_EQ(mail.defects, "");
+    ASSERT_EQ(mail.attachments, 1) << mail.raw;
+    EXPECT_EQ(mail.AttachmentValue(0, "filename"), "Door.avi");
+    EXPECT_EQ(mail.AttachmentContent(0), "the real recording");
+    EXPECT_NE(mail.body.find("Camera     : " + name), std::string::npos)
+        << "the name arrives whole in the text: " << mail.body;
+}

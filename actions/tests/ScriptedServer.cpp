@@ -58,19 +58,45 @@ void CScriptedServer::Peer::Send(const std::string& text) {
 }
 
 bool CScriptedServer::Peer::Fill(int timeoutMs) {
+    return Take(timeoutMs) > 0;
+}
+
+int CScriptedServer::Peer::Take(int timeoutMs) {
     pollfd entry{m_fd, POLLIN, 0};
     if (poll(&entry, 1, timeoutMs) <= 0) {
-        return false;
+        return 0;
     }
     char buffer[65536];
     ssize_t got = recv(m_fd, buffer, sizeof(buffer), 0);
     if (got <= 0) {
-        return false;
+        return -1;
     }
     m_buffer.append(buffer, static_cast<size_t>(got));
     std::lock_guard<std::mutex> guard(m_server->m_lock);
     m_server->m_transcript.append(buffer, static_cast<size_t>(got));
-    return true;
+    return 1;
+}
+
+bool CScriptedServer::Peer::Trickle(const std::string& text, int everyMs, int maxMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+    for (size_t i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        if (!text.empty()) {
+            Send(text.substr(i % text.size(), 1));
+        }
+        const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(everyMs);
+        for (auto now = std::chrono::steady_clock::now(); now < next;
+             now = std::chrono::steady_clock::now()) {
+            if (Take(static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1)) < 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool CScriptedServer::Peer::WaitClosed(int maxMs) {
+    return Trickle("", maxMs, maxMs) || Take(0) < 0;
 }
 
 std::string CScriptedServer::Peer::ReadUntil(const std::string& end, int timeoutMs) {

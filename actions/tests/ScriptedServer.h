@@ -18,10 +18,18 @@ public:
         // Everything up to and including end; empty after timeoutMs.
         std::string ReadUntil(const std::string& end, int timeoutMs = 5000);
         void SleepMs(int ms);
+        // Sends text one byte every everyMs (again from its start when it is through) until the
+        // client closes the connection (true) or maxMs have passed (false). What the client sends
+        // meanwhile is kept.
+        bool Trickle(const std::string& text, int everyMs, int maxMs);
+        // Waits for the client to close the connection, keeping what it sends; false after maxMs.
+        bool WaitClosed(int maxMs);
 
     private:
         friend class CScriptedServer;
         bool Fill(int timeoutMs);
+        // Like Fill, but tells a closed connection (-1) from silence (0); 1 when data came.
+        int Take(int timeoutMs);
         int m_fd = -1;
         std::string m_buffer;
         CScriptedServer* m_server = nullptr;

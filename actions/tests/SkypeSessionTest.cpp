@@ -1,5 +1,6 @@
 // The chat-client connection against a scripted client on a private D-Bus daemon.
 #include "actions/SkypeSession.h"
+#include "actions/ActionAbort.h"
 #include "foundation/Exceptions.h"
 
 #include "ScriptedChatClient.h"
@@ -213,4 +214,29 @@ TEST_F(SkypeSessionTest, NotificationsFromOtherProgramsAreRefused) {
     g_dbus_connection_close_sync(bus, nullptr, nullptr);
     g_object_unref(bus);
     EXPECT_EQ(connection.CreateChat("alice"), "#real") << "the stranger's text never reached the queue";
+}
+
+TEST_F(SkypeSessionTest, CutOfTheRunningActionsEndsTheWaitsForTheClient) {
+    CActionAbort token;
+    const CActionAbort::CScope scope(token);
+    token.CutAt(CActionAbort::Clock::now() + std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    // No client on the bus: the wait for it to appear ends with the cut, not after a minute.
+    CSkypeConnection absent(60000);
+    EXPECT_EQ(ThrownMessage([&] { absent.Attach(); }), "Timeout attaching to Skype");
+    EXPECT_TRUE(CActionAbort::TakeNoticed());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+    // A client that never gives the answer looked for.
+    auto client = StartClient([](auto&, auto&, const std::string& command) -> Answer {
+        return command == "NAME Tavrix" ? Answer("OK") : Answer("PONG");
+    });
+    CActionAbort later;
+    const CActionAbort::CScope laterScope(later);
+    CSkypeConnection connection(60000);
+    connection.Attach();
+    later.CutAt(CActionAbort::Clock::now() + std::chrono::milliseconds(300));
+    EXPECT_EQ(ThrownMessage([&] { connection.CreateChat("alice"); }), "Timeout waiting for CHAT response");
+    EXPECT_TRUE(CActionAbort::TakeNoticed());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(50));
 }

@@ -149,11 +149,24 @@ TEST(SmtpMessageTest, HeaderCarriesTheFieldsInOrderWithTheLocalZone) {
     MySMTPAttachment attachment;
     message.AddAttachment(attachment);
     std::string header = message.GetHeaderAt(moment);
-    EXPECT_NE(
-        header.find("X-Mailer: MySMTPConnection v1.3\r\nReply-To: Desk<desk@example.org>\r\n"
-                    "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"#BOUNDARY#\"\r\n\r\n"),
-        std::string::npos)
+    EXPECT_NE(header.find("X-Mailer: MySMTPConnection v1.3\r\nReply-To: Desk<desk@example.org>\r\n"
+                          "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"" +
+                          message.GetBoundary() + "\"\r\n\r\n"),
+              std::string::npos)
         << header;
+}
+
+TEST(SmtpMessageTest, EveryMessageDrawsABoundaryThatNoEncodedPartCanHold) {
+    MySMTPMessage first, second;
+    EXPECT_NE(first.GetBoundary(), second.GetBoundary());
+    for (const std::string& boundary : {first.GetBoundary(), second.GetBoundary()}) {
+        ASSERT_EQ(boundary.size(), 9u + 32u) << boundary;
+        EXPECT_EQ(boundary.rfind("=_Tavrix_", 0), 0u) << boundary;
+        EXPECT_EQ(boundary.find_first_not_of("0123456789abcdef", 9), std::string::npos) << boundary;
+    }
+    // Quoted-printable writes "=" only before two hexadecimal digits or a line break.
+    EXPECT_EQ(MySMTPMessage::QuotedPrintable("--=_Tavrix_ and =_ and ==__\r\n").find("=_"),
+              std::string::npos);
 }
 
 TEST(SmtpMessageTest, ConfiguredTextsCannotAddHeaderLines) {

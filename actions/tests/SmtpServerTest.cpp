@@ -94,6 +94,6 @@ TEST_F(SmtpServerTest, AttachmentArrivesAsBase64ThatDecodesToTheFile) {
     EXPECT_EQ(mail.AttachmentContent(0), content);
     EXPECT_EQ(mail.AttachmentValue(1, "filename"), "Front door; 2.avi");
     EXPECT_EQ(mail.AttachmentContent(1), "small");
-    EXPECT_NE(mail.raw.find("boundary=\"#BOUNDARY#\""), std::string::npos);
-    EXPECT_NE(mail.raw.find("\r\n--#BOUNDARY#--"), std::string::npos);
+    EXPECT_NE(mail.raw.find("boundary=\"" + message.GetBoundary() + "\""), std::string::npos);
+    EXPECT_NE(mail.raw.find("\r\n--" + message.GetBoundary() + "--"), std::string::npos);
 }
