@@ -36,7 +36,10 @@ CTavrixViewCore::~CTavrixViewCore() {
         cameraView.reset();
     }
     m_cameraViews.clear();
-    // Only now: each camera view waited for its recordings to finish and their record chains to
+    // The cameras raise no more events: the chains they queued (the last recordings' Record Finish
+    // among them) run now, within the runner's grace time, and are cut short after it.
+    m_document.GetChainRunner().Stop(CEventChainRunner::Clock::now() + CEventChainRunner::kStopGrace);
+    // Only now: each camera view waited for its recordings to finish and their record chains have
     // run, and all of that belongs to the document's story before its end.
     CNotificationLog::Instance().AddEntry(m_document.GetTitle(), "", "Document closed");
 }
