@@ -1,15 +1,28 @@
 #pragma once
-// The per-row work of the motion images, in two forms: a fast one (SSE2 vectors, the x86-64
-// baseline, with scalar tails; plain loops on other machines) that the image classes use on every
-// frame, and a plain one-pixel-at-a-time reference that defines the result. Both give the same
-// bits for every input; the tests hold them to that.
+// The per-row work of the motion images, in two forms: a fast one that the image classes use on
+// every frame, and a plain one-pixel-at-a-time reference that defines the result. Both give the
+// same bits for every input; the tests hold them to that.
 //
-// Pure functions without state: any thread.
+// The fast form comes in kernel sets chosen once at start-up from what the processor offers: AVX2
+// where present, else SSE2 (the x86-64 baseline, so the program runs on any x86-64), plain loops on
+// other machines. Tests and benchmarks may switch sets to compare them.
+//
+// Pure functions without state (but for the chosen kernel set, an atomic): any thread.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace imagekernels {
+
+enum class KernelSet { kPlain, kSse2, kAvx2 };
+
+// Whether this build and this processor can run the set (kPlain always can).
+bool KernelSetSupported(KernelSet set);
+// The set the fast functions use now: the best supported one unless UseKernelSet chose another.
+KernelSet ActiveKernelSet();
+// Makes the fast functions use set from now on; false (and no change) when it is not supported.
+bool UseKernelSet(KernelSet set);
+const char* KernelSetName(KernelSet set);
 
 // grey[x] = 11·B + 59·G + 3·R of the BGR pixel x. The fast form may read up to readableBytes bytes
 // from bgr (at least width · 3); more room lets it keep the vector loop to the end of the row.
@@ -20,6 +33,15 @@ void GreyRowReference(const uint8_t* bgr, int16_t* grey, int32_t width);
 // |a[x] − b[x]| > level; the padding bits of the last word are 0. A level below 0 sets every bit.
 void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
 void ThresholdRowReference(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
+
+// GreyRow and ThresholdRow in one pass over a frame row: grey holds the previous frame's grey row
+// on entry and this row's grey values on return; out gets the bits of ThresholdRow(previous, new).
+// The new grey values never go through memory before they are compared. readableBytes as for
+// GreyRow.
+void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out, int32_t width,
+                      int32_t level);
+void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out, int32_t width,
+                               int32_t level);
 
 // One row of the 2×2 erosion: out = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1) with row = row y
 // and next = row y + 1 (null for the last row, whose result is all 0). lastWordMask keeps the valid
