@@ -1,5 +1,6 @@
 #include "motion/MotionDetector.h"
 
+#include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "platform/Time.h"
 
@@ -363,6 +364,47 @@ TEST_F(DetectorTest, FrameSizeChangeStartsANewReferenceAndEmptyImagesAreIgnored)
     EXPECT_NE(detector.ProcessImage(Image(0, 0, 0, 0, 1000, 32, 16)), nullptr);
 }
 
+// The camera view's one-pass call keeps the life cycle of the reference: the first frame, the frame
+// after Reset and a frame of another size only become the reference; a frame FromFrame refuses
+// throws the same error and leaves the reference as it was.
+TEST_F(DetectorTest, ProcessFrameKeepsTheReferenceLifeCycle) {
+    auto frameOf = [](int32_t width, int32_t height, uint8_t value) {
+        return std::vector<uint8_t>(static_cast<size_t>(width) * height * 3, value);
+    };
+    const auto dark = frameOf(kWidth, kHeight, 10), bright = frameOf(kWidth, kHeight, 200);
+    EXPECT_EQ(detector.ProcessFrame(dark.data(), kWidth, kHeight), nullptr);
+    EXPECT_EQ(detector.GetLastCount(), 0);
+    auto changed = detector.ProcessFrame(bright.data(), kWidth, kHeight);
+    ASSERT_NE(changed, nullptr);
+    EXPECT_EQ(changed->GetWidth(), kWidth);
+    EXPECT_EQ(detector.GetLastCount(), 128); // all changed; counting stops after the word reaching 110
+    EXPECT_EQ(detector.GetState(), CMotionDetector::kMotionActive);
+
+    EXPECT_THROW(detector.ProcessFrame(nullptr, kWidth, kHeight), CGeneralEx);
+    EXPECT_THROW(detector.ProcessFrame(dark.data(), kWidth, kHeight, kWidth * 3 - 1), CGeneralEx);
+    changed = detector.ProcessFrame(bright.data(), kWidth, kHeight); // still compared with the bright frame
+    ASSERT_NE(changed, nullptr);
+    EXPECT_EQ(detector.GetLastCount(), 0);
+
+    detector.Reset();
+    EXPECT_EQ(detector.ProcessFrame(dark.data(), kWidth, kHeight), nullptr);
+    EXPECT_EQ(detector.GetState(), CMotionDetector::kMotionActive) << "Reset keeps the state";
+    EXPECT_NE(detector.ProcessFrame(dark.data(), kWidth, kHeight), nullptr);
+
+    const auto small = frameOf(32, 16, 10);
+    EXPECT_EQ(detector.ProcessFrame(small.data(), 32, 16), nullptr);
+    changed = detector.ProcessFrame(small.data(), 32, 16);
+    ASSERT_NE(changed, nullptr);
+    EXPECT_EQ(changed->GetWidth(), 32);
+    EXPECT_EQ(changed->GetHeight(), 16);
+    // The two entry points share one reference.
+    auto grey = detector.MakeGreyImage();
+    grey->FromFrame(bright.data(), kWidth, kHeight);
+    EXPECT_EQ(detector.ProcessImage(std::move(grey)), nullptr);
+    EXPECT_NE(detector.ProcessFrame(dark.data(), kWidth, kHeight), nullptr);
+    EXPECT_EQ(detector.GetLastCount(), 128);
+}
+
 TEST_F(DetectorTest, SteadyStateAllocatesNothing) {
     CBinaryImage mask;
     mask.Create(kWidth, kHeight);
@@ -370,17 +412,27 @@ TEST_F(DetectorTest, SteadyStateAllocatesNothing) {
     detector.SetMask(mask);
     detector.SetErosionLevel(2);
     std::vector<uint8_t> frame(static_cast<size_t>(kWidth) * kHeight * 3);
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 20; ++i) {
         std::fill(frame.begin(), frame.end(), static_cast<uint8_t>(i % 2 ? 20 : 200));
-        t_countAllocations = i >= 3; // after the first frames have filled the pools
-        auto grey = detector.MakeGreyImage();
-        grey->FromFrame(frame.data(), kWidth, kHeight);
-        auto changed = detector.ProcessImage(std::move(grey));
+        t_countAllocations = i % 10 >= 3; // after the first frames have filled the pools
+        CMotionDetector::BinaryImagePtr changed;
+        if (i < 10) {
+            auto grey = detector.MakeGreyImage();
+            grey->FromFrame(frame.data(), kWidth, kHeight);
+            changed = detector.ProcessImage(std::move(grey));
+        } else { // the camera view's one-pass call, from a new reference on
+            if (i == 10) {
+                detector.Reset();
+            }
+            changed = detector.ProcessFrame(frame.data(), kWidth, kHeight);
+        }
         const bool gotImage = changed != nullptr;
         changed.reset();
         t_countAllocations = false;
-        ASSERT_EQ(gotImage, i > 0);
-        EXPECT_EQ(detector.GetLastCount(), i == 0 ? 0 : 124); // 62 a row after two passes, stopped at 110
+        ASSERT_EQ(gotImage, i % 10 > 0);
+        if (i < 10 || gotImage) {
+            EXPECT_EQ(detector.GetLastCount(), i == 0 ? 0 : 124); // 62 a row after two passes, stopped at 110
+        }
     }
     EXPECT_EQ(t_allocations, 0);
 }
