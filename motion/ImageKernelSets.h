@@ -24,15 +24,18 @@ using ThresholdRowFn = void (*)(const int16_t* a, const int16_t* b, uint32_t* ou
                                 int32_t level);
 using GreyThresholdRowFn = void (*)(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out,
                                     int32_t width, int32_t level);
-using ErodeRowFn = void (*)(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-                            uint32_t lastWordMask);
+// The vector part of ErodeImage over words [0, n) for the n ≤ count it returns: out[i] = a & (a << 1 |
+// an >> 31) & b & (b << 1 | bn >> 31) with a, an = source[i], source[i + 1] and b, bn the same a row
+// (wordsPerRow words) further on. Reads no word at or past count + wordsPerRow; ErodeImage does the
+// rest and the row ends.
+using ErodeWordsFn = size_t (*)(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow);
 
 struct KernelTable {
     KernelSet set;
     GreyRowFn greyRow;
     ThresholdRowFn thresholdRow;
     GreyThresholdRowFn greyThresholdRow;
-    ErodeRowFn erodeRow;
+    ErodeWordsFn erodeWords;
 };
 
 const KernelTable& PlainKernels();

@@ -114,28 +114,16 @@ void GreyThresholdRowPlain(const uint8_t* bgr, size_t /*readableBytes*/, int16_t
     }
 }
 
-void ErodeRowPlain(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-                   uint32_t lastWordMask) {
-    for (int32_t i = 0; i < words; ++i) {
-        if (next == nullptr) {
-            out[i] = 0;
-            continue;
-        }
-        // Ascending order, each word reading only itself and the word after it: out may equal row.
-        const bool last = i + 1 == words;
-        const uint32_t a = last ? row[i] & lastWordMask : row[i];
-        const uint32_t b = last ? next[i] & lastWordMask : next[i];
-        const uint32_t an = last ? 0 : row[i + 1];
-        const uint32_t bn = last ? 0 : next[i + 1];
-        out[i] = (a & (a << 1 | an >> 31)) & (b & (b << 1 | bn >> 31));
-    }
+size_t ErodeWordsPlain(const uint32_t* /*source*/, uint32_t* /*out*/, size_t /*count*/,
+                       size_t /*wordsPerRow*/) {
+    return 0; // ErodeImage's own word loop does it all
 }
 
 } // namespace
 
 const KernelTable& PlainKernels() {
     static constexpr KernelTable table{KernelSet::kPlain, GreyRowPlain, ThresholdRowPlain,
-                                       GreyThresholdRowPlain, ErodeRowPlain};
+                                       GreyThresholdRowPlain, ErodeWordsPlain};
     return table;
 }
 
@@ -241,11 +229,32 @@ void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, u
     Active().greyThresholdRow(bgr, readableBytes, grey, out, width, level);
 }
 
-void ErodeRow(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-              uint32_t lastWordMask) {
-    if (words > 0) {
-        Active().erodeRow(row, next, out, words, lastWordMask);
+void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,
+                uint32_t lastWordMask) {
+    if (wordsPerRow <= 0 || height <= 0) {
+        return;
     }
+    const size_t words = static_cast<size_t>(wordsPerRow);
+    // Every row but the last as one run of words, each with the word after it and the two below.
+    const size_t count = words * static_cast<size_t>(height - 1);
+    size_t i = count > 0 ? Active().erodeWords(source, out, count, words) : 0;
+    for (; i < count; ++i) {
+        // In ascending order each word reads only words not written yet, so out may be source.
+        const bool rowEnd = (i + 1) % words == 0;
+        const uint32_t a = source[i];
+        const uint32_t b = source[i + words];
+        const uint32_t an = rowEnd ? 0 : source[i + 1];
+        const uint32_t bn = rowEnd ? 0 : source[i + words + 1];
+        out[i] = (a & (a << 1 | an >> 31)) & (b & (b << 1 | bn >> 31));
+    }
+    // A row's last word took its last pixel's right neighbour from the next row (or from padding):
+    // that pixel has none and comes out 0, as do the padding bits. The others only read pixels of
+    // their own row.
+    const uint32_t rowEndMask = lastWordMask << 1;
+    for (size_t end = words - 1; end < count; end += words) {
+        out[end] &= rowEndMask;
+    }
+    std::fill(out + count, out + count + words, 0u);
 }
 
 // ---- kernels with one fast form (SSE2 where present): cheap next to the passes above ----

@@ -43,11 +43,15 @@ void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, u
 void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out, int32_t width,
                                int32_t level);
 
-// One row of the 2×2 erosion: out = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1) with row = row y
-// and next = row y + 1 (null for the last row, whose result is all 0). lastWordMask keeps the valid
-// bits of the last word; padding bits of the source are ignored. out may equal row (not so for the
-// reference, which takes the width in pixels).
-void ErodeRow(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words, uint32_t lastWordMask);
+// The 2×2 erosion: out(x, y) = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1), pixels past the
+// right edge counting as 0. ErodeImage takes a whole image of height rows of wordsPerRow words that
+// follow each other without gaps, in one pass over all its words (rows of a few dozen words would
+// otherwise cost more in row starts and ends than in work); its last row comes out all 0.
+// lastWordMask keeps the valid bits of a row's last word; padding bits of the source are ignored
+// and come out 0. out may be source itself, or else must not overlap it. The reference does one
+// row from row y and row y + 1 (next, null for the last row), the width in pixels.
+void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,
+                uint32_t lastWordMask);
 void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width);
 
 // a[i] = |a[i] − b[i]| (modulo 2^16, as a 16-bit result).

@@ -109,32 +109,30 @@ TAVRIX_AVX2 void GreyThresholdRowAvx2(const uint8_t* bgr, size_t readableBytes, 
                        level);
 }
 
-TAVRIX_AVX2 void ErodeRowAvx2(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-                              uint32_t lastWordMask) {
-    int32_t i = 0;
-    if (next != nullptr) {
-        // Eight words a step while the word after the step is still in this row. Words go in
-        // ascending order and each reads only itself and the word after it, so out may equal row.
-        for (; i + 8 < words; i += 8) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
-            const __m256i an = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i + 1));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(next + i));
-            const __m256i bn = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(next + i + 1));
-            const __m256i ha =
-                _mm256_and_si256(a, _mm256_or_si256(_mm256_slli_epi32(a, 1), _mm256_srli_epi32(an, 31)));
-            const __m256i hb =
-                _mm256_and_si256(b, _mm256_or_si256(_mm256_slli_epi32(b, 1), _mm256_srli_epi32(bn, 31)));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(ha, hb));
-        }
+TAVRIX_AVX2 size_t ErodeWordsAvx2(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow) {
+    const uint32_t* next = source + wordsPerRow;
+    size_t i = 0;
+    // Eight words a step while the word after the step is still in range. Words go in ascending
+    // order and each reads only itself, the word after it and the two below, so out may be source.
+    for (; i + 8 < count; i += 8) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
+        const __m256i an = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i + 1));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(next + i));
+        const __m256i bn = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(next + i + 1));
+        const __m256i ha =
+            _mm256_and_si256(a, _mm256_or_si256(_mm256_slli_epi32(a, 1), _mm256_srli_epi32(an, 31)));
+        const __m256i hb =
+            _mm256_and_si256(b, _mm256_or_si256(_mm256_slli_epi32(b, 1), _mm256_srli_epi32(bn, 31)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(ha, hb));
     }
-    Sse2Kernels().erodeRow(row + i, next != nullptr ? next + i : nullptr, out + i, words - i, lastWordMask);
+    return i + Sse2Kernels().erodeWords(source + i, out + i, count - i, wordsPerRow);
 }
 
 } // namespace
 
 const KernelTable& Avx2Kernels() {
     static constexpr KernelTable table{KernelSet::kAvx2, GreyRowAvx2, ThresholdRowAvx2, GreyThresholdRowAvx2,
-                                       ErodeRowAvx2};
+                                       ErodeWordsAvx2};
     return table;
 }
 

@@ -164,41 +164,28 @@ void GreyThresholdRowSse2(const uint8_t* bgr, size_t readableBytes, int16_t* gre
                        level);
 }
 
-void ErodeRowSse2(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-                  uint32_t lastWordMask) {
-    if (next == nullptr) {
-        for (int32_t i = 0; i < words; ++i) {
-            out[i] = 0;
-        }
-        return;
-    }
-    int32_t i = 0;
-    // Four words a step while the word after the step is still in this row. Words are processed in
-    // ascending order and each reads only itself and the word after it, so out may equal row.
-    for (; i + 4 < words; i += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i an = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 1));
+size_t ErodeWordsSse2(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow) {
+    const uint32_t* next = source + wordsPerRow;
+    size_t i = 0;
+    // Four words a step while the word after the step is still in range. Words go in ascending
+    // order and each reads only itself, the word after it and the two below, so out may be source.
+    for (; i + 4 < count; i += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        const __m128i an = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 1));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + i));
         const __m128i bn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + i + 1));
         const __m128i ha = _mm_and_si128(a, _mm_or_si128(_mm_slli_epi32(a, 1), _mm_srli_epi32(an, 31)));
         const __m128i hb = _mm_and_si128(b, _mm_or_si128(_mm_slli_epi32(b, 1), _mm_srli_epi32(bn, 31)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(ha, hb));
     }
-    for (; i < words; ++i) {
-        const bool last = i + 1 == words;
-        const uint32_t a = last ? row[i] & lastWordMask : row[i];
-        const uint32_t b = last ? next[i] & lastWordMask : next[i];
-        const uint32_t an = last ? 0 : row[i + 1];
-        const uint32_t bn = last ? 0 : next[i + 1];
-        out[i] = (a & (a << 1 | an >> 31)) & (b & (b << 1 | bn >> 31));
-    }
+    return i;
 }
 
 } // namespace
 
 const KernelTable& Sse2Kernels() {
     static constexpr KernelTable table{KernelSet::kSse2, GreyRowSse2, ThresholdRowSse2, GreyThresholdRowSse2,
-                                       ErodeRowSse2};
+                                       ErodeWordsSse2};
     return table;
 }
 

@@ -175,27 +175,35 @@ TEST_P(KernelRows, GreyThresholdRowMatchesReferenceInBitsAndGreyValues) {
     }
 }
 
-TEST_P(KernelRows, ErodeRowMatchesReferenceAndWorksInPlace) {
+TEST_P(KernelRows, ErodeImageMatchesTheReferenceRowsAndWorksInPlace) {
     std::mt19937 rng(3);
     for (int32_t width : KernelTestWidths()) {
         const int32_t words = (width + 31) / 32;
-        for (int density = 0; density < 3; ++density) {
-            auto row = RandomWords(rng, words, density);
-            auto next = RandomWords(rng, words, density);
-            // Dirty padding bits must not leak into the last pixel.
-            std::vector<uint32_t> expected(words), fast(static_cast<size_t>(words) + 1, kWordGuard);
-            auto cleanRow = row, cleanNext = next;
-            cleanRow.back() &= LastWordMask(width);
-            cleanNext.back() &= LastWordMask(width);
-            ErodeRowReference(cleanRow.data(), cleanNext.data(), expected.data(), width);
-            ErodeRow(row.data(), next.data(), fast.data(), words, LastWordMask(width));
-            ASSERT_EQ(fast.back(), kWordGuard) << "written past the row, width " << width;
-            fast.pop_back();
-            ASSERT_EQ(fast, expected) << "width " << width;
-            ErodeRow(row.data(), next.data(), row.data(), words, LastWordMask(width));
-            ASSERT_EQ(row, expected) << "in place, width " << width;
-            ErodeRow(next.data(), nullptr, fast.data(), words, LastWordMask(width));
-            ASSERT_EQ(fast, std::vector<uint32_t>(words, 0)) << "last row, width " << width;
+        for (int32_t height : {1, 2, 3, 6}) {
+            const size_t count = static_cast<size_t>(words) * height;
+            for (int density = 0; density < 3; ++density) {
+                // Dirty padding bits must not leak into the last pixel of a row.
+                const std::vector<uint32_t> source = RandomWords(rng, count, density);
+                std::vector<uint32_t> clean = source, expected(count);
+                for (int32_t y = 0; y < height; ++y) {
+                    clean[static_cast<size_t>(y + 1) * words - 1] &= LastWordMask(width);
+                }
+                for (int32_t y = 0; y < height; ++y) {
+                    const uint32_t* next =
+                        y + 1 < height ? &clean[static_cast<size_t>(y + 1) * words] : nullptr;
+                    ErodeRowReference(&clean[static_cast<size_t>(y) * words], next,
+                                      &expected[static_cast<size_t>(y) * words], width);
+                }
+                std::vector<uint32_t> out(count + 1, kWordGuard);
+                ErodeImage(source.data(), out.data(), words, height, LastWordMask(width));
+                ASSERT_EQ(out.back(), kWordGuard) << "written past the image, width " << width;
+                out.pop_back();
+                ASSERT_EQ(out, expected) << "width " << width << " height " << height;
+                // In place, from a buffer of the image's exact size.
+                std::vector<uint32_t> inPlace = source;
+                ErodeImage(inPlace.data(), inPlace.data(), words, height, LastWordMask(width));
+                ASSERT_EQ(inPlace, expected) << "in place, width " << width << " height " << height;
+            }
         }
     }
 }
