@@ -1,7 +1,7 @@
 #pragma once
-// The per-row work of the motion images, in two forms: a fast one that the image classes use on
-// every frame, and a plain one-pixel-at-a-time reference that defines the result. Both give the
-// same bits for every input; the tests hold them to that.
+// The pixel work of the motion images, row by row (erosion: a whole image), in two forms: a fast
+// one that the image classes use on every frame, and a plain one-pixel-at-a-time reference that
+// defines the result. Both give the same bits for every input; the tests hold them to that.
 //
 // The fast form comes in kernel sets chosen once at start-up from what the processor offers: AVX2
 // where present, else SSE2 (the x86-64 baseline, so the program runs on any x86-64), plain loops on
@@ -53,6 +53,9 @@ void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out,
 void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,
                 uint32_t lastWordMask);
 void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width);
+
+// The following have one fast form (SSE2 where present), whatever the kernel set: they cost little
+// next to the work above.
 
 // a[i] = |a[i] − b[i]| (modulo 2^16, as a 16-bit result).
 void AbsDiffRow(int16_t* a, const int16_t* b, size_t count);

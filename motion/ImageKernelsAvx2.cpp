@@ -24,8 +24,8 @@ TAVRIX_AVX2 inline __m128i Load16Bytes(const uint8_t* p) {
 
 // Four pixels a 128-bit lane, spread to B, G, R, 0 in each 32-bit lane, through one multiply-add
 // of bytes (11·B + 59·G and 3·R + 0·0, both far below the 16-bit saturation) and one of 16-bit
-// pairs (their sum). The lower lanes hold pixels 0-3 of their load, the upper lanes pixels 0-3 of
-// a load that starts 4 bytes earlier, so no load reaches past the 48 bytes of the step.
+// pairs (their sum). The lower lane's load starts at its four pixels (bytes 0-11), the upper lane's
+// 4 bytes before them (bytes 4-15), so that no load reaches past the 48 bytes of the step.
 TAVRIX_AVX2 inline __m256i Grey4x2(__m256i twoLoads) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
                                             4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
@@ -104,9 +104,11 @@ TAVRIX_AVX2 void GreyThresholdRowAvx2(const uint8_t* bgr, size_t readableBytes, 
             out[x / 32] = Above32(Distance(old0, new0), Distance(old1, new1), biasedLevel);
         }
     }
-    const size_t done = 3 * static_cast<size_t>(x);
-    GreyThresholdWords(GreyRowAvx2, bgr + done, readableBytes - done, grey + x, out + x / 32, width - x,
-                       level);
+    if (x < width) {
+        const size_t done = 3 * static_cast<size_t>(x);
+        GreyThresholdWords(GreyRowAvx2, bgr + done, readableBytes - done, grey + x, out + x / 32, width - x,
+                           level);
+    }
 }
 
 TAVRIX_AVX2 size_t ErodeWordsAvx2(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow) {

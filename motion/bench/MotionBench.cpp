@@ -284,8 +284,8 @@ double MedianUs(std::vector<int64_t> ns) {
 
 // Tavrix and OpenCV on the same frame in turn, each timed on the thread's CPU clock: tavrix_us and
 // opencv_us are the medians per frame, ratio is tavrix_us / opencv_us. Tavrix runs in one pass (the
-// camera view's call) or in two passes (grey image, then the comparison: with SSE2 the detection
-// as it was before the one-pass call and the AVX2 set).
+// camera view's call) or in two passes (grey image, then the comparison: with SSE2, the way the
+// detector worked before it had the one-pass call and the AVX2 set).
 void BM_DetectionVsOpenCv(benchmark::State& state) {
     cv::setNumThreads(0);
     const Frames& frames =
