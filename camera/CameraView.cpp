@@ -264,9 +264,7 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
         const bool skipDetection = CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
                                    m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
         if (!skipDetection) {
-            CMotionDetector::GreyImagePtr grey = m_motionDetector.MakeGreyImage();
-            grey->FromFrame(frame, width, height, stride);
-            changed = m_motionDetector.ProcessImage(std::move(grey));
+            changed = m_motionDetector.ProcessFrame(frame, width, height, stride);
         }
         RetryRecordingIfDue();
         if ((viewMode & FrameOverlay::kShowTime) != 0) {

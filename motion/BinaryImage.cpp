@@ -67,12 +67,8 @@ void CBinaryImage::Erode(const CBinaryImage& source) {
         return;
     }
     Create(source.m_width, source.m_height); // no-op when eroding in place
-    const int32_t words = GetWordsPerRow();
-    const uint32_t last = imagekernels::LastWordMask(m_width);
-    for (int32_t y = 0; y < m_height; ++y) {
-        const uint32_t* next = y + 1 < m_height ? source.Row(y + 1) : nullptr;
-        imagekernels::ErodeRow(source.Row(y), next, Row(y), words, last);
-    }
+    imagekernels::ErodeImage(source.Words(), Words(), GetWordsPerRow(), m_height,
+                             imagekernels::LastWordMask(m_width));
 }
 
 int32_t CBinaryImage::CountPixels(int32_t limit) const {

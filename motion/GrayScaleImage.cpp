@@ -1,6 +1,7 @@
 #include "motion/GrayScaleImage.h"
 
 #include "foundation/Exceptions.h"
+#include "motion/BinaryImage.h"
 #include "motion/ImageKernels.h"
 
 #include <algorithm>
@@ -9,6 +10,24 @@ namespace {
 
 int64_t FrameStride(int32_t width, int32_t strideBytes) {
     return strideBytes == 0 ? int64_t{width} * 3 : strideBytes;
+}
+
+// The row stride of a frame that FromFrame accepts; throws for any other.
+size_t CheckedFrameStride(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes) {
+    if (frame == nullptr || width <= 0 || height <= 0) {
+        THROW_GENERAL("Invalid frame for the grey-level image.");
+    }
+    const int64_t stride = FrameStride(width, strideBytes);
+    if (stride < int64_t{width} * 3) {
+        THROW_GENERAL("Frame row stride shorter than a row.");
+    }
+    return static_cast<size_t>(stride);
+}
+
+// Bytes the kernels may read from row y: every row but the last is followed by the frame's next
+// row, which the vector loops may read into; the last row ends at the frame's end.
+size_t ReadableBytes(int32_t y, int32_t height, size_t stride, size_t rowBytes) {
+    return y + 1 < height ? stride + rowBytes : rowBytes;
 }
 
 } // namespace
@@ -40,21 +59,27 @@ void CGrayScaleImage::Free() {
 }
 
 void CGrayScaleImage::FromFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes) {
-    if (frame == nullptr || width <= 0 || height <= 0) {
-        THROW_GENERAL("Invalid frame for the grey-level image.");
-    }
-    const int64_t stride = FrameStride(width, strideBytes);
-    if (stride < int64_t{width} * 3) {
-        THROW_GENERAL("Frame row stride shorter than a row.");
-    }
+    const size_t stride = CheckedFrameStride(frame, width, height, strideBytes);
     Create(width, height);
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* src = frame + static_cast<size_t>(y) * static_cast<size_t>(stride);
-        // Every row but the last is followed by the frame's next row, which the vector loop may
-        // read into; the last row ends at the frame's end.
-        const size_t readable = y + 1 < height ? static_cast<size_t>(stride) + rowBytes : rowBytes;
-        imagekernels::GreyRow(src, Row(y), width, readable);
+        imagekernels::GreyRow(frame + static_cast<size_t>(y) * stride, Row(y), width,
+                              ReadableBytes(y, height, stride, rowBytes));
+    }
+}
+
+void CGrayScaleImage::UpdateFromFrame(const uint8_t* frame, int32_t width, int32_t height,
+                                      int32_t strideBytes, int32_t level, CBinaryImage& changed) {
+    const size_t stride = CheckedFrameStride(frame, width, height, strideBytes);
+    if (IsEmpty() || width != m_width || height != m_height) {
+        THROW_GENERAL("Frame size differs from the grey-level image.");
+    }
+    changed.Create(width, height);
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    for (int32_t y = 0; y < height; ++y) {
+        imagekernels::GreyThresholdRow(frame + static_cast<size_t>(y) * stride,
+                                       ReadableBytes(y, height, stride, rowBytes), Row(y), changed.Row(y),
+                                       width, level);
     }
 }
 

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+class CBinaryImage;
+
 class CGrayScaleImage : public CImageBase {
 public:
     // The grey value of pure white; the weights 11 + 59 + 3 add up to 73 and 255 · 73 = 18615.
@@ -42,6 +44,14 @@ public:
     // apart (0: width · 3, rows packed). The frame must hold (height − 1) · stride + width · 3
     // bytes. A null frame, a size of 0 or less or a stride shorter than a row throws CGeneralEx.
     void FromFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes = 0);
+    // The motion detector's pass over a frame: the frame's grey values replace the image's in one
+    // pass, and changed becomes the frame's size with a pixel set exactly when its grey value moved
+    // by more than level. Gives the same images as changed.Threshold(*this, next, level) followed by
+    // *this = next for next.FromFrame(frame, ...), without the second grey image. The image must
+    // have the frame's size; else, and for the frames FromFrame refuses, CGeneralEx and nothing
+    // changes.
+    void UpdateFromFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes,
+                         int32_t level, CBinaryImage& changed);
     // Writes the image into a BGR frame of the image's size for display: every pixel gets
     // grey · 255 / 18615 in all three bytes (values outside 0..18615 are clamped first).
     void ToFrame(uint8_t* frame, int32_t strideBytes = 0) const;

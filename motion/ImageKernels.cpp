@@ -1,129 +1,28 @@
 #include "motion/ImageKernels.h"
 
-#include <array>
+#include "motion/ImageKernelSets.h"
+
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
-#if defined(__SSE2__)
+#if TAVRIX_KERNELS_X86
 #include <emmintrin.h>
-#include <xmmintrin.h>
-#define TAVRIX_HAVE_SSE2 1
-#else
-#define TAVRIX_HAVE_SSE2 0
 #endif
 
 namespace imagekernels {
-namespace {
 
-constexpr int32_t kWeightB = 11;
-constexpr int32_t kWeightG = 59;
-constexpr int32_t kWeightR = 3;
+using detail::Changed;
+using detail::GreyOf;
+using detail::KernelTable;
+using detail::ThresholdWordScalar;
 
-inline int16_t GreyOf(const uint8_t* p) {
-    return static_cast<int16_t>(kWeightB * p[0] + kWeightG * p[1] + kWeightR * p[2]);
-}
-
-inline bool Changed(int16_t a, int16_t b, int32_t level) {
-    return std::abs(static_cast<int32_t>(a) - static_cast<int32_t>(b)) > level;
-}
-
-// Bits of up to 32 pixels starting at x, leftmost pixel in bit 31, computed one at a time.
-inline uint32_t ThresholdWordScalar(const int16_t* a, const int16_t* b, int32_t count, int32_t level) {
-    uint32_t word = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        word |= static_cast<uint32_t>(Changed(a[i], b[i], level)) << (31 - i);
-    }
-    return word;
-}
-
-constexpr std::array<uint8_t, 256> MakeReverseTable() {
-    std::array<uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        int r = 0;
-        for (int bit = 0; bit < 8; ++bit) {
-            if (i & (1 << bit)) {
-                r |= 0x80 >> bit;
-            }
-        }
-        table[static_cast<size_t>(i)] = static_cast<uint8_t>(r);
-    }
-    return table;
-}
-// Bit order reversal of a byte: the vector compare yields pixel i in bit i, the image wants the
-// leftmost pixel in the most significant bit.
-constexpr std::array<uint8_t, 256> kReverse = MakeReverseTable();
-
-inline uint32_t Reverse16(uint32_t m) {
-    return static_cast<uint32_t>(kReverse[m & 0xFF]) << 8 | kReverse[(m >> 8) & 0xFF];
-}
-
-#if TAVRIX_HAVE_SSE2
-
-// Grey values of four pixels held one per 32-bit lane as bytes B, G, R, (next byte), as 32-bit
-// values. B and R go through one multiply-add; G, masked to G·256, through a high multiply by
-// 59·256, which yields 59·G without a shift (shifts compete with the shuffles for the same units).
-inline __m128i Grey4(__m128i pixels) {
-    const __m128i maskBR = _mm_set1_epi32(0x00FF00FF);
-    const __m128i maskG = _mm_set1_epi32(0x0000FF00);
-    const __m128i weightsBR = _mm_set1_epi32(kWeightB | (kWeightR << 16));
-    const __m128i weightG = _mm_set1_epi32(kWeightG << 8);
-    const __m128i br = _mm_madd_epi16(_mm_and_si128(pixels, maskBR), weightsBR);
-    const __m128i g = _mm_mulhi_epu16(_mm_and_si128(pixels, maskG), weightG); // (G·256 · 59·256) >> 16
-    return _mm_add_epi32(br, g);
-}
-
-// 16 pixels: bit (15 − i) set when |a[i] − b[i]| > level. biasedLevel = level ^ 0x8000 in every
-// 16-bit lane, for an unsigned compare through the signed one.
-inline uint32_t Threshold16(const int16_t* a, const int16_t* b, __m128i biasedLevel) {
-    const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(0x8000));
-    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8));
-    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8));
-    // max − min of signed values is the exact distance as an unsigned 16-bit number.
-    const __m128i d0 = _mm_sub_epi16(_mm_max_epi16(a0, b0), _mm_min_epi16(a0, b0));
-    const __m128i d1 = _mm_sub_epi16(_mm_max_epi16(a1, b1), _mm_min_epi16(a1, b1));
-    const __m128i c0 = _mm_cmpgt_epi16(_mm_xor_si128(d0, bias), biasedLevel);
-    const __m128i c1 = _mm_cmpgt_epi16(_mm_xor_si128(d1, bias), biasedLevel);
-    const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(c0, c1)));
-    return Reverse16(m);
-}
-
-#endif
-
-} // namespace
+// ---- references: one pixel at a time, the definition of every result ----
 
 void GreyRowReference(const uint8_t* bgr, int16_t* grey, int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
-        grey[x] = GreyOf(bgr + 3 * static_cast<size_t>(x));
-    }
-}
-
-void GreyRow(const uint8_t* bgr, int16_t* grey, int32_t width, size_t readableBytes) {
-    int32_t x = 0;
-#if TAVRIX_HAVE_SSE2
-    // Eight pixels a step from four overlapping 16-byte loads: a load at a pixel's first byte holds
-    // that pixel in lane 0 and the pixel four further on in lane 3 (byte 12). The load at byte 9
-    // reads up to byte 24 of the step.
-    for (; x + 8 <= width && 3 * static_cast<size_t>(x) + 25 <= readableBytes; x += 8) {
-        const uint8_t* p = bgr + 3 * static_cast<size_t>(x);
-        const __m128 l0 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        const __m128 l3 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)));
-        const __m128 l6 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 6)));
-        const __m128 l9 = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 9)));
-        // Pixels 0, 4, 2, 6 and 1, 5, 3, 7.
-        const __m128i even = _mm_castps_si128(_mm_shuffle_ps(l0, l6, _MM_SHUFFLE(3, 0, 3, 0)));
-        const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(l3, l9, _MM_SHUFFLE(3, 0, 3, 0)));
-        // Grey values are below 2^15: an even pixel's value and its odd neighbour's share one
-        // 32-bit lane as two 16-bit values, giving 0 1 | 4 5 | 2 3 | 6 7, then lanes 0 2 1 3.
-        const __m128i pairs = _mm_or_si128(Grey4(even), _mm_slli_epi32(Grey4(odd), 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x),
-                         _mm_shuffle_epi32(pairs, _MM_SHUFFLE(3, 1, 2, 0)));
-    }
-#else
-    (void)readableBytes;
-#endif
-    for (; x < width; ++x) {
         grey[x] = GreyOf(bgr + 3 * static_cast<size_t>(x));
     }
 }
@@ -140,50 +39,19 @@ void ThresholdRowReference(const int16_t* a, const int16_t* b, uint32_t* out, in
     }
 }
 
-void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level) {
-    const int32_t fullWords = width / 32;
-    const int32_t rest = width % 32;
-    if (level < 0 || level >= 0xFFFF) {
-        // Every distance (0..65535) is above a negative level; none is above 65535 or more.
-        const uint32_t all = level < 0 ? 0xFFFFFFFFu : 0u;
-        for (int32_t w = 0; w < fullWords; ++w) {
-            out[w] = all;
+void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out, int32_t width,
+                               int32_t level) {
+    const int32_t words = (width + 31) / 32;
+    for (int32_t w = 0; w < words; ++w) {
+        out[w] = 0;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t fresh = GreyOf(bgr + 3 * static_cast<size_t>(x));
+        if (Changed(grey[x], fresh, level)) {
+            out[x / 32] |= 0x80000000u >> (x % 32);
         }
-        if (rest != 0) {
-            out[fullWords] = all & LastWordMask(width);
-        }
-        return;
+        grey[x] = fresh;
     }
-    int32_t w = 0;
-#if TAVRIX_HAVE_SSE2
-    const __m128i biasedLevel = _mm_set1_epi16(static_cast<int16_t>(level ^ 0x8000));
-    for (; w < fullWords; ++w) {
-        const int16_t* pa = a + 32 * static_cast<size_t>(w);
-        const int16_t* pb = b + 32 * static_cast<size_t>(w);
-        out[w] = Threshold16(pa, pb, biasedLevel) << 16 | Threshold16(pa + 16, pb + 16, biasedLevel);
-    }
-    if (rest != 0) {
-        const int16_t* pa = a + 32 * static_cast<size_t>(w);
-        const int16_t* pb = b + 32 * static_cast<size_t>(w);
-        uint32_t word = 0;
-        int32_t done = 0;
-        if (rest >= 16) {
-            word = Threshold16(pa, pb, biasedLevel) << 16;
-            done = 16;
-        }
-        word |= ThresholdWordScalar(pa + done, pb + done, rest - done, level) >> done;
-        out[w] = word;
-    }
-#else
-    for (; w < fullWords; ++w) {
-        out[w] =
-            ThresholdWordScalar(a + 32 * static_cast<size_t>(w), b + 32 * static_cast<size_t>(w), 32, level);
-    }
-    if (rest != 0) {
-        out[w] = ThresholdWordScalar(a + 32 * static_cast<size_t>(w), b + 32 * static_cast<size_t>(w), rest,
-                                     level);
-    }
-#endif
 }
 
 void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width) {
@@ -204,44 +72,196 @@ void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out,
     }
 }
 
-void ErodeRow(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words,
-              uint32_t lastWordMask) {
-    if (words <= 0) {
-        return;
-    }
-    if (next == nullptr) {
-        for (int32_t i = 0; i < words; ++i) {
-            out[i] = 0;
-        }
-        return;
-    }
-    int32_t i = 0;
-#if TAVRIX_HAVE_SSE2
-    // Four words a step while the word after the step is still in this row. Words are processed in
-    // ascending order and each reads only itself and the word after it, so out may equal row.
-    for (; i + 4 < words; i += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i an = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 1));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + i));
-        const __m128i bn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + i + 1));
-        const __m128i ha = _mm_and_si128(a, _mm_or_si128(_mm_slli_epi32(a, 1), _mm_srli_epi32(an, 31)));
-        const __m128i hb = _mm_and_si128(b, _mm_or_si128(_mm_slli_epi32(b, 1), _mm_srli_epi32(bn, 31)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(ha, hb));
-    }
-#endif
-    for (; i < words; ++i) {
-        const bool last = i + 1 == words;
-        const uint32_t a = last ? row[i] & lastWordMask : row[i];
-        const uint32_t b = last ? next[i] & lastWordMask : next[i];
-        const uint32_t an = last ? 0 : row[i + 1];
-        const uint32_t bn = last ? 0 : next[i + 1];
-        out[i] = (a & (a << 1 | an >> 31)) & (b & (b << 1 | bn >> 31));
+namespace detail {
+
+void GreyThresholdWords(GreyRowFn greyRow, const uint8_t* bgr, size_t readableBytes, int16_t* grey,
+                        uint32_t* out, int32_t count, int32_t level) {
+    int16_t fresh[32];
+    for (int32_t x = 0; x < count; x += 32) {
+        const int32_t n = std::min<int32_t>(32, count - x);
+        const size_t offset = 3 * static_cast<size_t>(x);
+        greyRow(bgr + offset, fresh, n, readableBytes - offset);
+        out[x / 32] = ThresholdWordScalar(grey + x, fresh, n, level);
+        std::memcpy(grey + x, fresh, static_cast<size_t>(n) * sizeof(int16_t));
     }
 }
 
+// ---- the plain set: word-at-a-time loops for machines without the vector sets ----
+
+namespace {
+
+void GreyRowPlain(const uint8_t* bgr, int16_t* grey, int32_t width, size_t /*readableBytes*/) {
+    GreyRowReference(bgr, grey, width);
+}
+
+void ThresholdRowPlain(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level) {
+    for (int32_t x = 0; x < width; x += 32) {
+        out[x / 32] = ThresholdWordScalar(a + x, b + x, std::min<int32_t>(32, width - x), level);
+    }
+}
+
+void GreyThresholdRowPlain(const uint8_t* bgr, size_t /*readableBytes*/, int16_t* grey, uint32_t* out,
+                           int32_t width, int32_t level) {
+    for (int32_t x = 0; x < width; x += 32) {
+        const int32_t n = std::min<int32_t>(32, width - x);
+        uint32_t word = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const int16_t fresh = GreyOf(bgr + 3 * static_cast<size_t>(x + i));
+            word |= static_cast<uint32_t>(Changed(grey[x + i], fresh, level)) << (31 - i);
+            grey[x + i] = fresh;
+        }
+        out[x / 32] = word;
+    }
+}
+
+size_t ErodeWordsPlain(const uint32_t* /*source*/, uint32_t* /*out*/, size_t /*count*/,
+                       size_t /*wordsPerRow*/) {
+    return 0; // ErodeImage's own word loop does it all
+}
+
+} // namespace
+
+const KernelTable& PlainKernels() {
+    static constexpr KernelTable table{KernelSet::kPlain, GreyRowPlain, ThresholdRowPlain,
+                                       GreyThresholdRowPlain, ErodeWordsPlain};
+    return table;
+}
+
+} // namespace detail
+
+// ---- choice of the set ----
+
+namespace {
+
+const KernelTable* TableOf(KernelSet set) {
+    switch (set) {
+#if TAVRIX_KERNELS_X86
+    case KernelSet::kAvx2:
+        return &detail::Avx2Kernels();
+    case KernelSet::kSse2:
+        return &detail::Sse2Kernels();
+#endif
+    case KernelSet::kPlain:
+        return &detail::PlainKernels();
+    default:
+        return nullptr;
+    }
+}
+
+const KernelTable* BestTable() {
+    for (KernelSet set : {KernelSet::kAvx2, KernelSet::kSse2}) {
+        if (KernelSetSupported(set)) {
+            return TableOf(set);
+        }
+    }
+    return &detail::PlainKernels();
+}
+
+// Null until the first kernel call or UseKernelSet; the tables themselves never change.
+std::atomic<const KernelTable*> g_active{nullptr};
+
+const KernelTable& Active() {
+    const KernelTable* table = g_active.load(std::memory_order_acquire);
+    if (table == nullptr) {
+        const KernelTable* best = BestTable();
+        // A set chosen meanwhile by UseKernelSet wins over the default.
+        g_active.compare_exchange_strong(table, best, std::memory_order_acq_rel);
+        table = g_active.load(std::memory_order_acquire);
+    }
+    return *table;
+}
+
+} // namespace
+
+bool KernelSetSupported(KernelSet set) {
+    switch (set) {
+    case KernelSet::kPlain:
+        return true;
+#if TAVRIX_KERNELS_X86
+    case KernelSet::kSse2:
+        return true; // part of the x86-64 baseline this file is built for
+    case KernelSet::kAvx2:
+        __builtin_cpu_init();
+        // libgcc and compiler-rt report AVX2 only when the system also saves the AVX registers.
+        return __builtin_cpu_supports("avx2");
+#endif
+    default:
+        return false;
+    }
+}
+
+KernelSet ActiveKernelSet() {
+    return Active().set;
+}
+
+bool UseKernelSet(KernelSet set) {
+    if (!KernelSetSupported(set)) {
+        return false;
+    }
+    g_active.store(TableOf(set), std::memory_order_release);
+    return true;
+}
+
+const char* KernelSetName(KernelSet set) {
+    switch (set) {
+    case KernelSet::kPlain:
+        return "plain";
+    case KernelSet::kSse2:
+        return "SSE2";
+    case KernelSet::kAvx2:
+        return "AVX2";
+    }
+    return "unknown";
+}
+
+// ---- the dispatching functions ----
+
+void GreyRow(const uint8_t* bgr, int16_t* grey, int32_t width, size_t readableBytes) {
+    Active().greyRow(bgr, grey, width, readableBytes);
+}
+
+void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level) {
+    Active().thresholdRow(a, b, out, width, level);
+}
+
+void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out, int32_t width,
+                      int32_t level) {
+    Active().greyThresholdRow(bgr, readableBytes, grey, out, width, level);
+}
+
+void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,
+                uint32_t lastWordMask) {
+    if (wordsPerRow <= 0 || height <= 0) {
+        return;
+    }
+    const size_t words = static_cast<size_t>(wordsPerRow);
+    // Every row but the last as one run of words, each with the word after it and the two below.
+    const size_t count = words * static_cast<size_t>(height - 1);
+    size_t i = count > 0 ? Active().erodeWords(source, out, count, words) : 0;
+    for (; i < count; ++i) {
+        // In ascending order each word reads only words not written yet, so out may be source.
+        const bool rowEnd = (i + 1) % words == 0;
+        const uint32_t a = source[i];
+        const uint32_t b = source[i + words];
+        const uint32_t an = rowEnd ? 0 : source[i + 1];
+        const uint32_t bn = rowEnd ? 0 : source[i + words + 1];
+        out[i] = (a & (a << 1 | an >> 31)) & (b & (b << 1 | bn >> 31));
+    }
+    // A row's last word took its last pixel's right neighbour from the next row (or from padding):
+    // that pixel has none and comes out 0, as do the padding bits. The others only read pixels of
+    // their own row.
+    const uint32_t rowEndMask = lastWordMask << 1;
+    for (size_t end = words - 1; end < count; end += words) {
+        out[end] &= rowEndMask;
+    }
+    std::fill(out + count, out + count + words, 0u);
+}
+
+// ---- kernels with one fast form (SSE2 where present): cheap next to the passes above ----
+
 void AbsDiffRow(int16_t* a, const int16_t* b, size_t count) {
     size_t i = 0;
-#if TAVRIX_HAVE_SSE2
+#if TAVRIX_KERNELS_X86
     for (; i + 8 <= count; i += 8) {
         const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
@@ -256,7 +276,7 @@ void AbsDiffRow(int16_t* a, const int16_t* b, size_t count) {
 
 void AndNotWords(uint32_t* dst, const uint32_t* mask, size_t count) {
     size_t i = 0;
-#if TAVRIX_HAVE_SSE2
+#if TAVRIX_KERNELS_X86
     for (; i + 4 <= count; i += 4) {
         const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
         const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i));
@@ -298,7 +318,7 @@ int32_t CountBits(const uint32_t* words, size_t count, int32_t limit) {
     // stops at the same word as testing after every word.
     int64_t total = 0;
     size_t i = 0;
-#if TAVRIX_HAVE_SSE2
+#if TAVRIX_KERNELS_X86
     // Changed pixels are rare after erosion: skip four zero words at a time.
     const __m128i zero = _mm_setzero_si128();
     for (; i + 4 <= count; i += 4) {

@@ -1,15 +1,28 @@
 #pragma once
-// The per-row work of the motion images, in two forms: a fast one (SSE2 vectors, the x86-64
-// baseline, with scalar tails; plain loops on other machines) that the image classes use on every
-// frame, and a plain one-pixel-at-a-time reference that defines the result. Both give the same
-// bits for every input; the tests hold them to that.
+// The pixel work of the motion images, row by row (erosion: a whole image), in two forms: a fast
+// one that the image classes use on every frame, and a plain one-pixel-at-a-time reference that
+// defines the result. Both give the same bits for every input; the tests hold them to that.
 //
-// Pure functions without state: any thread.
+// The fast form comes in kernel sets chosen once at start-up from what the processor offers: AVX2
+// where present, else SSE2 (the x86-64 baseline, so the program runs on any x86-64), plain loops on
+// other machines. Tests and benchmarks may switch sets to compare them.
+//
+// Pure functions without state (but for the chosen kernel set, an atomic): any thread.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace imagekernels {
+
+enum class KernelSet { kPlain, kSse2, kAvx2 };
+
+// Whether this build and this processor can run the set (kPlain always can).
+bool KernelSetSupported(KernelSet set);
+// The set the fast functions use now: the best supported one unless UseKernelSet chose another.
+KernelSet ActiveKernelSet();
+// Makes the fast functions use set from now on; false (and no change) when it is not supported.
+bool UseKernelSet(KernelSet set);
+const char* KernelSetName(KernelSet set);
 
 // grey[x] = 11·B + 59·G + 3·R of the BGR pixel x. The fast form may read up to readableBytes bytes
 // from bgr (at least width · 3); more room lets it keep the vector loop to the end of the row.
@@ -21,12 +34,28 @@ void GreyRowReference(const uint8_t* bgr, int16_t* grey, int32_t width);
 void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
 void ThresholdRowReference(const int16_t* a, const int16_t* b, uint32_t* out, int32_t width, int32_t level);
 
-// One row of the 2×2 erosion: out = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1) with row = row y
-// and next = row y + 1 (null for the last row, whose result is all 0). lastWordMask keeps the valid
-// bits of the last word; padding bits of the source are ignored. out may equal row (not so for the
-// reference, which takes the width in pixels).
-void ErodeRow(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t words, uint32_t lastWordMask);
+// GreyRow and ThresholdRow in one pass over a frame row: grey holds the previous frame's grey row
+// on entry and this row's grey values on return; out gets the bits of ThresholdRow(previous, new).
+// The new grey values never go through memory before they are compared. readableBytes as for
+// GreyRow.
+void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out, int32_t width,
+                      int32_t level);
+void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out, int32_t width,
+                               int32_t level);
+
+// The 2×2 erosion: out(x, y) = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1), pixels past the
+// right edge counting as 0. ErodeImage takes a whole image of height rows of wordsPerRow words that
+// follow each other without gaps, in one pass over all its words (rows of a few dozen words would
+// otherwise cost more in row starts and ends than in work); its last row comes out all 0.
+// lastWordMask keeps the valid bits of a row's last word; padding bits of the source are ignored
+// and come out 0. out may be source itself, or else must not overlap it. The reference does one
+// row from row y and row y + 1 (next, null for the last row), the width in pixels.
+void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,
+                uint32_t lastWordMask);
 void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width);
+
+// The following have one fast form (SSE2 where present), whatever the kernel set: they cost little
+// next to the work above.
 
 // a[i] = |a[i] − b[i]| (modulo 2^16, as a 16-bit result).
 void AbsDiffRow(int16_t* a, const int16_t* b, size_t count);

@@ -74,29 +74,58 @@ CMotionDetector::BinaryImagePtr CMotionDetector::ProcessImage(GreyImagePtr grey)
     }
     BinaryImagePtr changed;
     if (m_reference && !m_reference->SameSize(*grey)) {
-        TRACE("MotionDetector: Frame size changed from %dx%d to %dx%d, frame taken as new reference",
-              m_reference->GetWidth(), m_reference->GetHeight(), grey->GetWidth(), grey->GetHeight());
+        TraceSizeChange(grey->GetWidth(), grey->GetHeight());
     } else if (m_reference) {
         changed = m_binaryPool->Acquire();
         changed->Threshold(*m_reference, *grey, m_greyLevel);
-        // Erosion in place gives the same bits as a fresh image per pass. After as many passes as
-        // the image has rows nothing is left, so further passes are skipped.
-        const int32_t passes = std::min(m_erosionLevel, changed->GetHeight());
-        for (int32_t i = 0; i < passes; ++i) {
-            changed->Erode(*changed);
-        }
-        if (m_maskEnabled && !changed->ApplyMask(m_mask) && !m_maskMismatchTraced) {
-            TRACE("MotionDetector: Mask of %dx%d does not fit the frame size %dx%d and is ignored",
-                  m_mask.GetWidth(), m_mask.GetHeight(), changed->GetWidth(), changed->GetHeight());
-            m_maskMismatchTraced = true;
-        }
-        const int64_t limit =
-            std::min<int64_t>(int64_t{m_pixelCount} + 10, std::numeric_limits<int32_t>::max());
-        m_lastCount = changed->CountPixels(static_cast<int32_t>(limit));
-        RunStateMachine();
+        CountChanges(*changed);
     }
     m_reference = std::move(grey); // the old reference goes back to the pool
     return changed;
+}
+
+CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* frame, int32_t width,
+                                                              int32_t height, int32_t strideBytes) {
+    platform::CAutoLock lock(m_lock);
+    if (m_resetRequested.exchange(false)) {
+        m_reference.reset();
+    }
+    if (!m_reference || m_reference->IsEmpty() || m_reference->GetWidth() != width ||
+        m_reference->GetHeight() != height) {
+        GreyImagePtr grey = m_greyPool->Acquire();
+        grey->FromFrame(frame, width, height, strideBytes); // a refused frame throws here, nothing changed
+        if (m_reference && !m_reference->IsEmpty()) {
+            TraceSizeChange(width, height);
+        }
+        m_reference = std::move(grey);
+        return nullptr;
+    }
+    BinaryImagePtr changed = m_binaryPool->Acquire();
+    m_reference->UpdateFromFrame(frame, width, height, strideBytes, m_greyLevel, *changed);
+    CountChanges(*changed);
+    return changed;
+}
+
+void CMotionDetector::TraceSizeChange(int32_t width, int32_t height) const {
+    TRACE("MotionDetector: Frame size changed from %dx%d to %dx%d, frame taken as new reference",
+          m_reference->GetWidth(), m_reference->GetHeight(), width, height);
+}
+
+void CMotionDetector::CountChanges(CBinaryImage& changed) {
+    // Erosion in place gives the same bits as a fresh image per pass. After as many passes as the
+    // image has rows nothing is left, so further passes are skipped.
+    const int32_t passes = std::min(m_erosionLevel, changed.GetHeight());
+    for (int32_t i = 0; i < passes; ++i) {
+        changed.Erode(changed);
+    }
+    if (m_maskEnabled && !changed.ApplyMask(m_mask) && !m_maskMismatchTraced) {
+        TRACE("MotionDetector: Mask of %dx%d does not fit the frame size %dx%d and is ignored",
+              m_mask.GetWidth(), m_mask.GetHeight(), changed.GetWidth(), changed.GetHeight());
+        m_maskMismatchTraced = true;
+    }
+    const int64_t limit = std::min<int64_t>(int64_t{m_pixelCount} + 10, std::numeric_limits<int32_t>::max());
+    m_lastCount = changed.CountPixels(static_cast<int32_t>(limit));
+    RunStateMachine();
 }
 
 bool CMotionDetector::Elapsed(uint32_t now, uint32_t since, int32_t delayMs) const {

@@ -5,19 +5,21 @@
 // runs the three-state machine "No motion" -> "Waiting start delay" -> "Motion active" with a start
 // and a stop delay. State changes are reported to the camera view through CMotionDetectorCB.
 //
-// Buffers: ProcessImage takes the frame's grey image and hands back the frame's changed-pixel
-// image; both travel as owning pointers whose deleter returns the image to a pool of the detector
-// (CImagePool). The camera view gets its grey image from MakeGreyImage (the buffer of the frame
-// before last, recycled), fills it with FromFrame and passes it on; the detector keeps it as the
-// next reference (the old reference goes back to the pool, no copy). The changed-pixel image goes
-// back to the pool when the view drops it. Erosion runs in place. Once the sizes are known no frame
-// allocates. Pointers may outlive the detector (the pools are shared).
+// Buffers: the camera view hands over each frame with ProcessFrame, which makes the frame's grey
+// values and compares them with the reference in one pass, writing them over the reference in its
+// own buffer: the frame's grey image becomes the next reference without a second grey image per
+// frame. ProcessImage takes an already made grey image instead (from MakeGreyImage, a recycled
+// buffer, filled with FromFrame) and keeps it as the next reference (the old one goes back to a
+// pool, no copy). Both give the same changed pixels, counts and states. The changed-pixel image
+// travels as an owning pointer whose deleter returns it to a pool of the detector (CImagePool) when
+// the view drops it. Erosion runs in place. Once the sizes are known no frame allocates. Pointers
+// may outlive the detector (the pools are shared).
 //
-// Threads: ProcessImage on the camera's streaming thread; the setters, SetMask, ClearMask and
-// GetLastCount from the user-interface thread, the streaming thread (overlay) and the countdown
-// thread (Reset). Every operation but Reset takes m_lock. OnStateChange is called on the streaming
-// thread with m_lock held, so the lock order is detector lock -> camera lock. Reset only leaves a
-// request that the next ProcessImage carries out: it never waits, so the countdown's last tick
+// Threads: ProcessFrame and ProcessImage on the camera's streaming thread; the setters, SetMask,
+// ClearMask and GetLastCount from the user-interface thread, the streaming thread (overlay) and the
+// countdown thread (Reset). Every operation but Reset takes m_lock. OnStateChange is called on the
+// streaming thread with m_lock held, so the lock order is detector lock -> camera lock. Reset only
+// leaves a request that the next frame carries out: it never waits, so the countdown's last tick
 // cannot hang on a frame that waits for the camera lock.
 
 #include "motion/BinaryImage.h"
@@ -74,6 +76,10 @@ public:
     // Reset, for a null or empty image, and when the frame size changed (the frame then becomes
     // the new reference, as after Reset).
     BinaryImagePtr ProcessImage(GreyImagePtr grey);
+    // The same for a BGR frame whose rows lie strideBytes apart (0: packed), as MakeGreyImage,
+    // FromFrame and ProcessImage would do it but in one pass over the frame. A frame that FromFrame
+    // refuses throws CGeneralEx as FromFrame does.
+    BinaryImagePtr ProcessFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes = 0);
 
     // The changed-pixel count of the last processed frame (counting stops at pixelCount + 10).
     int32_t GetLastCount();
@@ -96,6 +102,9 @@ public:
     static const char* GetStateName(int32_t state);
 
 private:
+    // Erosion, mask, count and state machine on the frame's thresholded changes.
+    void CountChanges(CBinaryImage& changed);
+    void TraceSizeChange(int32_t width, int32_t height) const;
     void RunStateMachine();
     bool Elapsed(uint32_t now, uint32_t since, int32_t delayMs) const;
 

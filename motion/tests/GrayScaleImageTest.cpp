@@ -1,6 +1,8 @@
 #include "motion/GrayScaleImage.h"
 
 #include "foundation/Exceptions.h"
+#include "motion/BinaryImage.h"
+#include "motion/ImageKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -134,4 +136,49 @@ TEST(GrayScaleImage, BadFramesThrowAndLeaveNoHalfMadeImage) {
     a.Create(9, 1);
     b.Create(8, 1);
     EXPECT_THROW(a.AbsDiff(b), CGeneralEx);
+}
+
+TEST(GrayScaleImage, UpdateFromFrameReplacesTheValuesAndMarksTheChangedPixels) {
+    const int32_t width = 37, height = 3;
+    Frame before(width, height, width * 3 + 1, 0), after(width, height, width * 3 + 1, 0);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t* p = before.Pixel(x, y);
+            p[0] = p[1] = p[2] = 100;
+            // Pixel x moves by x grey steps of 73 (all three bytes up by x).
+            uint8_t* q = after.Pixel(x, y);
+            q[0] = q[1] = q[2] = static_cast<uint8_t>(100 + x);
+        }
+    }
+    CGrayScaleImage image, expected;
+    image.FromFrame(before.bytes.data(), width, height, before.stride);
+    expected.FromFrame(after.bytes.data(), width, height, after.stride);
+    CBinaryImage changed;
+    image.UpdateFromFrame(after.bytes.data(), width, height, after.stride, 73 * 30, changed);
+    ASSERT_EQ(changed.GetWidth(), width);
+    ASSERT_EQ(changed.GetHeight(), height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            ASSERT_EQ(image.Row(y)[x], expected.Row(y)[x]) << x << "," << y;
+            EXPECT_EQ(changed.GetPixel(x, y), x > 30) << x << "," << y; // strictly above the level
+        }
+        EXPECT_EQ(changed.Row(y)[1] & ~imagekernels::LastWordMask(width), 0u) << "padding bits stay clear";
+    }
+}
+
+TEST(GrayScaleImage, UpdateFromFrameRefusesOtherSizesAndBadFramesWithoutChangingAnything) {
+    std::vector<uint8_t> frame(10 * 4 * 3, 50);
+    CGrayScaleImage image;
+    CBinaryImage changed;
+    EXPECT_THROW(image.UpdateFromFrame(frame.data(), 10, 4, 0, 100, changed), CGeneralEx) << "empty image";
+    image.FromFrame(frame.data(), 10, 4);
+    image.Row(0)[0] = 7;
+    changed.Create(3, 3);
+    EXPECT_THROW(image.UpdateFromFrame(frame.data(), 10, 3, 0, 100, changed), CGeneralEx);
+    EXPECT_THROW(image.UpdateFromFrame(frame.data(), 9, 4, 0, 100, changed), CGeneralEx);
+    EXPECT_THROW(image.UpdateFromFrame(nullptr, 10, 4, 0, 100, changed), CGeneralEx);
+    EXPECT_THROW(image.UpdateFromFrame(frame.data(), 10, 4, 29, 100, changed), CGeneralEx);
+    EXPECT_EQ(image.Row(0)[0], 7);
+    EXPECT_EQ(image.GetWidth(), 10);
+    EXPECT_EQ(changed.GetWidth(), 3);
 }
