@@ -1,8 +1,10 @@
 #include "app/DocCommands.h"
 
+#include "app/TerminalText.h"
 #include "foundation/Exceptions.h"
 #include "persistence/Camera.h"
 #include "persistence/DocumentSchema.h"
+#include "persistence/SettingRanges.h"
 #include "persistence/TavrixDoc.h"
 #include "persistence/sqlite3x.h"
 #include "platform/Guid.h"
@@ -39,32 +41,44 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Opens an existing document file for show and set: a clear line on the error stream and false
-// when it is missing, no SQLite file, no document or a newer one.
-bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connection, std::ostream& err) {
+// Opens an existing document file for show (read only) and set: a clear line on the error stream
+// and false when it is missing, no SQLite file, no document or a newer one. Nothing is written into
+// a file that is not a document.
+bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connection, sqlite3x::open_mode mode,
+                  std::ostream& err) {
+    errno = 0;
     if (!IsRegularFile(file)) {
         err << "tavrix: cannot open '" << file << "': " << (errno != 0 ? std::strerror(errno) : "not a file")
             << "\n";
         return false;
     }
     try {
-        connection.open(file);
-        const int tables = connection.executeint(
-            "select count(*) from sqlite_master where name in ('t_tavrixdoc_schema','t_config_data');");
-        if (tables != 2) {
-            err << "tavrix: '" << file << "' is not a Tavrix document\n";
-            return false;
-        }
-        if (connection.executeint64("select ifnull(max(version),0) from t_tavrixdoc_schema;") >
-            DocumentSchema::kVersion) {
+        if (DocumentSchema::OpenDocumentDb(connection, file, mode) > DocumentSchema::kVersion) {
             err << "tavrix: " << DocumentSchema::kNewerVersionMessage << "\n";
             return false;
         }
+        if (connection.executeint("select count(*) from sqlite_master where name='t_config_data';") == 0) {
+            err << "tavrix: '" << file << "' holds no settings (no table t_config_data)\n";
+            return false;
+        }
+    } catch (const DocumentSchema::not_a_document& e) {
+        err << "tavrix: " << e.what() << "\n";
+        return false;
     } catch (const sqlite3x::database_error& e) {
-        err << "tavrix: '" << file << "' is not a Tavrix document: " << e.what() << "\n";
+        err << "tavrix: '" << file << "' cannot be read: " << e.what() << "\n";
         return false;
     }
     return true;
+}
+
+// "from 1 to 1000 (frames a second)", as the camera sheet offers it.
+std::string RangeText(const CSettingRange& range) {
+    std::string text = "the value must be from " + std::to_string(range.minimum) + " to " +
+                       std::to_string(range.maximum);
+    if (*range.unit != '\0') {
+        text += std::string(" (") + range.unit + ")";
+    }
+    return text;
 }
 
 struct StoredValue {
@@ -144,24 +158,30 @@ Kind KindOf(const std::string& key, Column column, size_t blobSize) {
 std::string EscapeText(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            escaped += "\\\\";
-            break;
-        case '\t':
-            escaped += "\\t";
-            break;
-        case '\n':
-            escaped += "\\n";
-            break;
-        case '\r':
-            escaped += "\\r";
-            break;
-        default:
-            escaped += c;
+    TerminalText::Split(text, [&](TerminalText::Piece piece, std::string_view bytes) {
+        if (piece == TerminalText::Piece::Text) {
+            for (const char c : bytes) {
+                escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+            }
+            return;
         }
-    }
+        // Control characters and bytes that are no UTF-8 never reach the terminal raw.
+        for (const char c : bytes) {
+            switch (c) {
+            case '\t':
+                escaped += "\\t";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            default:
+                escaped += TerminalText::HexEscape(static_cast<unsigned char>(c));
+            }
+        }
+    });
     return escaped;
 }
 
@@ -188,6 +208,18 @@ bool UnescapeText(const std::string& text, std::string& result) {
         case 'r':
             result += '\r';
             break;
+        case 'x': {
+            std::vector<uint8_t> byte;
+            if (i + 2 >= text.size()) {
+                return false;
+            }
+            if (!ParseHex(text.substr(i + 1, 2), byte)) {
+                return false;
+            }
+            result += static_cast<char>(byte[0]);
+            i += 2;
+            break;
+        }
         default:
             return false;
         }
@@ -321,7 +353,7 @@ int Create(const std::string& file, const std::vector<std::string>& cameras,
 
 int Show(const std::string& file, std::ostream& out, std::ostream& err) {
     sqlite3x::sqlite3_connection connection;
-    if (!OpenExisting(file, connection, err)) {
+    if (!OpenExisting(file, connection, sqlite3x::open_mode::readonly, err)) {
         return 1;
     }
     try {
@@ -345,7 +377,7 @@ int Show(const std::string& file, std::ostream& out, std::ostream& err) {
 int Set(const std::string& file, const std::string& key, const std::string& value, std::ostream& out,
         std::ostream& err) {
     sqlite3x::sqlite3_connection connection;
-    if (!OpenExisting(file, connection, err)) {
+    if (!OpenExisting(file, connection, sqlite3x::open_mode::readwrite, err)) {
         return 1;
     }
     try {
@@ -376,6 +408,12 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
             bool flag = false;
             if (kind == Kind::Integer && !ParseInt32(value, number)) {
                 return refuse("a whole number from -2147483648 to 2147483647");
+            }
+            if (const auto range = SettingRanges::ForKey(key);
+                kind == Kind::Integer && range && !SettingRanges::Contains(*range, number)) {
+                err << "tavrix: " << value << " is out of range for '" << key << "': " << RangeText(*range)
+                    << "\n";
+                return 1;
             }
             if (kind == Kind::Boolean) {
                 if (!ParseBoolean(value, flag)) {
