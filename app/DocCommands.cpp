@@ -73,8 +73,8 @@ bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connect
 
 // "from 1 to 1000 (frames a second)", as the camera sheet offers it.
 std::string RangeText(const CSettingRange& range) {
-    std::string text = "the value must be from " + std::to_string(range.minimum) + " to " +
-                       std::to_string(range.maximum);
+    std::string text =
+        "the value must be from " + std::to_string(range.minimum) + " to " + std::to_string(range.maximum);
     if (*range.unit != '\0') {
         text += std::string(" (") + range.unit + ")";
     }

@@ -12,7 +12,7 @@ size_t CharacterLength(std::string_view text, size_t i) {
         return 1;
     }
     size_t length = 0;
-    unsigned char low = 0x80; // the second byte's bounds exclude overlong forms, surrogates and
+    unsigned char low = 0x80;  // the second byte's bounds exclude overlong forms, surrogates and
     unsigned char high = 0xbf; // code points beyond U+10FFFF
     if (lead >= 0xc2 && lead <= 0xdf) {
         length = 2;

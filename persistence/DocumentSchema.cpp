@@ -26,8 +26,8 @@ int64_t ReadVersion(sqlite3x::sqlite3_connection& connection) {
 }
 
 bool HasTable(sqlite3x::sqlite3_connection& connection, const char* name) {
-    return connection.executeint(std::string("select count(*) from sqlite_master where name='") + name + "';") !=
-           0;
+    return connection.executeint(std::string("select count(*) from sqlite_master where name='") + name +
+                                 "';") != 0;
 }
 
 // Creates the version table with version 1 and, unless a document from before the version table

@@ -80,9 +80,9 @@ public:
     // the file cannot be used.
     bool OnNewDocument(const std::string& path);
     // Opens and loads a document. False, with the message shown, when the file cannot be opened,
-    // is not a Tavrix document ("'FILE' is not a Tavrix document"), is newer than this program ("The format of the file is more recent than this application.
-    // Please use a new version of Tavrix.") or fails to load ("An error occurred during opening the
-    // document: '" + text + "'"); the file is left as it was.
+    // is not a Tavrix document ("'FILE' is not a Tavrix document"), is newer than this program ("The format
+    // of the file is more recent than this application. Please use a new version of Tavrix.") or fails to
+    // load ("An error occurred during opening the document: '" + text + "'"); the file is left as it was.
     bool OnOpenDocument(const std::string& path);
     // Saves into the open file in one transaction. On failure the transaction is rolled back (the
     // file keeps its previous content), "An error occurred during saving the document: '" + text +

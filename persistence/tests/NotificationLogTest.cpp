@@ -377,9 +377,8 @@ TEST_F(NotificationLogTest, ALockedDatabaseIsReportedOnceAndTheEntriesFollowWhen
     log.SetCapacity(100);
     log.StartWriting(Path("user.db"), 20);
     log.AddEntry("", "", "before");
-    ASSERT_TRUE(WaitFor([&] {
-        return CountOf(log.GetEntries(), CNotificationLogWriter::kFailedMessage) == 1;
-    }));
+    ASSERT_TRUE(
+        WaitFor([&] { return CountOf(log.GetEntries(), CNotificationLogWriter::kFailedMessage) == 1; }));
     // Several more batches fail meanwhile; none of them reports again.
     for (int i = 0; i < 10; ++i) {
         log.AddEntry("", "", "meanwhile " + std::to_string(i));

@@ -333,7 +333,8 @@ TEST_F(TavrixDocTest, FilesThatAreNoTavrixDocumentAreRefusedByNameAndNeverWritte
     // The user database is a SQLite file of Tavrix, but no document.
     const std::string userDb = Path("Tavrix.db");
     Tamper(userDb, "create table t_userdb_schema(version number)");
-    Tamper(userDb, "create table  t_log_entry (log_date integer,docname string,camname string,log_info string)");
+    Tamper(userDb,
+           "create table  t_log_entry (log_date integer,docname string,camname string,log_info string)");
     ExpectOpenRefused(userDb, "'" + userDb + "' is not a Tavrix document");
     sqlite3x::sqlite3_connection db(userDb);
     EXPECT_EQ(db.executeint("select count(*) from sqlite_master"), 2) << "no table was added";
