@@ -374,6 +374,101 @@ int Show(const std::string& file, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+namespace {
+
+// A value to store, parsed for the kind the key holds.
+struct NewValue {
+    Column column = Column::None;
+    int32_t number = 0;
+    std::string text;
+    std::vector<uint8_t> bytes;
+};
+
+// Parses value for the key's kind; nothing, with the refusal in refusal, when it does not fit the
+// kind or lies outside the key's range.
+std::optional<NewValue> ParseNewValue(const std::string& key, Kind kind, const std::string& value,
+                                      std::string& refusal) {
+    const auto refuse = [&](const char* expected) {
+        refusal =
+            "'" + value + "' is not a " + KindName(kind) + " value for '" + key + "' (" + expected + ")";
+        return std::nullopt;
+    };
+    NewValue parsed;
+    switch (kind) {
+    case Kind::Integer: {
+        parsed.column = Column::Integer;
+        if (!ParseInt32(value, parsed.number)) {
+            return refuse("a whole number from -2147483648 to 2147483647");
+        }
+        const auto range = SettingRanges::ForKey(key);
+        if (range && !SettingRanges::Contains(*range, parsed.number)) {
+            refusal = value + " is out of range for '" + key + "': " + RangeText(*range);
+            return std::nullopt;
+        }
+        return parsed;
+    }
+    case Kind::Boolean: {
+        parsed.column = Column::Integer;
+        bool flag = false;
+        if (!ParseBoolean(value, flag)) {
+            return refuse("true or false");
+        }
+        parsed.number = flag ? 1 : 0;
+        return parsed;
+    }
+    case Kind::Text:
+        parsed.column = Column::Text;
+        if (!UnescapeText(value, parsed.text)) {
+            return refuse("a text; a backslash only before \\, t, n, r or xNN");
+        }
+        return parsed;
+    case Kind::Guid: {
+        parsed.column = Column::Blob;
+        GUID guid;
+        if (!GUID::FromString(value, guid)) {
+            return refuse("a GUID such as {e436eb7d-524f-11ce-9f53-0020af0ba770}");
+        }
+        const auto raw = guid.ToBytes();
+        parsed.bytes.assign(raw.begin(), raw.end());
+        return parsed;
+    }
+    case Kind::Blob:
+        parsed.column = Column::Blob;
+        if (!ParseHex(value, parsed.bytes)) {
+            return refuse("bytes in hexadecimal, two digits each");
+        }
+        return parsed;
+    case Kind::Null:
+        break;
+    }
+    refusal = "the key '" + key + "' holds no value whose kind could be kept";
+    return std::nullopt;
+}
+
+void WriteValue(sqlite3x::sqlite3_connection& connection, const std::string& key, const NewValue& value) {
+    sqlite3x::sqlite3_transaction transaction(connection);
+    if (value.column == Column::Integer) {
+        sqlite3x::sqlite3_command update(connection, "update t_config_data set int_value = ? where id = ?;");
+        update.bind(1, value.number);
+        update.bind(2, key);
+        update.executenonquery();
+    } else if (value.column == Column::Text) {
+        sqlite3x::sqlite3_command update(connection,
+                                         "update t_config_data set string_value = ? where id = ?;");
+        update.bindtext_exact(1, value.text);
+        update.bind(2, key);
+        update.executenonquery();
+    } else {
+        sqlite3x::sqlite3_command update(connection, "update t_config_data set blob_value = ? where id = ?;");
+        update.bind(1, value.bytes.data(), static_cast<int>(value.bytes.size()));
+        update.bind(2, key);
+        update.executenonquery();
+    }
+    transaction.commit();
+}
+
+} // namespace
+
 int Set(const std::string& file, const std::string& key, const std::string& value, std::ostream& out,
         std::ostream& err) {
     sqlite3x::sqlite3_connection connection;
@@ -394,77 +489,14 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
             }
             stored = ReadValue(reader);
         }
-        const Kind kind = KindOf(key, stored.column, stored.bytes.size());
-        const auto refuse = [&](const char* expected) {
-            err << "tavrix: '" << value << "' is not a " << KindName(kind) << " value for '" << key << "' ("
-                << expected << ")\n";
-            return 1;
-        };
-        sqlite3x::sqlite3_transaction transaction(connection);
-        switch (kind) {
-        case Kind::Integer:
-        case Kind::Boolean: {
-            int32_t number = 0;
-            bool flag = false;
-            if (kind == Kind::Integer && !ParseInt32(value, number)) {
-                return refuse("a whole number from -2147483648 to 2147483647");
-            }
-            if (const auto range = SettingRanges::ForKey(key);
-                kind == Kind::Integer && range && !SettingRanges::Contains(*range, number)) {
-                err << "tavrix: " << value << " is out of range for '" << key << "': " << RangeText(*range)
-                    << "\n";
-                return 1;
-            }
-            if (kind == Kind::Boolean) {
-                if (!ParseBoolean(value, flag)) {
-                    return refuse("true or false");
-                }
-                number = flag ? 1 : 0;
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set int_value = ? where id = ?;");
-            update.bind(1, number);
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Text: {
-            std::string text;
-            if (!UnescapeText(value, text)) {
-                return refuse("a text; a backslash only before \\, t, n or r");
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set string_value = ? where id = ?;");
-            update.bindtext_exact(1, text);
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Guid:
-        case Kind::Blob: {
-            std::vector<uint8_t> bytes;
-            GUID guid;
-            if (kind == Kind::Guid) {
-                if (!GUID::FromString(value, guid)) {
-                    return refuse("a GUID such as {e436eb7d-524f-11ce-9f53-0020af0ba770}");
-                }
-                const auto raw = guid.ToBytes();
-                bytes.assign(raw.begin(), raw.end());
-            } else if (!ParseHex(value, bytes)) {
-                return refuse("bytes in hexadecimal, two digits each");
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set blob_value = ? where id = ?;");
-            update.bind(1, bytes.data(), static_cast<int>(bytes.size()));
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Null:
-            err << "tavrix: the key '" << key << "' holds no value whose kind could be kept\n";
+        std::string refusal;
+        const auto parsed =
+            ParseNewValue(key, KindOf(key, stored.column, stored.bytes.size()), value, refusal);
+        if (!parsed) {
+            err << "tavrix: " << refusal << "\n";
             return 1;
         }
-        transaction.commit();
+        WriteValue(connection, key, *parsed);
     } catch (const std::exception& e) {
         err << "tavrix: cannot change '" << file << "': " << e.what() << "\n";
         return 1;

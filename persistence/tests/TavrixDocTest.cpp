@@ -8,10 +8,7 @@
 
 #include "TempDirFixture.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -313,73 +310,6 @@ TEST_F(TavrixDocTest, DamagedFilesAreRefusedWithTheirTextAndKept) {
         Tamper(path, c.sql);
         ExpectOpenRefused(path, c.message);
     }
-}
-
-TEST_F(TavrixDocTest, FilesThatAreNoTavrixDocumentAreRefusedByNameAndNeverWritten) {
-    const std::string text = Path("text.tvrx");
-    std::ofstream(text) << "Tavrix set-up? No, this is a shopping list: eggs, milk, bread, batteries.\n";
-    ExpectOpenRefused(text, "'" + text + "' is not a Tavrix document");
-
-    const std::string empty = Path("empty.tvrx");
-    std::ofstream(empty).close();
-    ExpectOpenRefused(empty, "'" + empty + "' is not a Tavrix document");
-    EXPECT_EQ(std::filesystem::file_size(empty), 0u);
-
-    const std::string other = Path("addresses.tvrx");
-    Tamper(other, "create table people(name text)");
-    Tamper(other, "insert into people values ('Ann')");
-    ExpectOpenRefused(other, "'" + other + "' is not a Tavrix document");
-
-    // The user database is a SQLite file of Tavrix, but no document.
-    const std::string userDb = Path("Tavrix.db");
-    Tamper(userDb, "create table t_userdb_schema(version number)");
-    Tamper(userDb,
-           "create table  t_log_entry (log_date integer,docname string,camname string,log_info string)");
-    ExpectOpenRefused(userDb, "'" + userDb + "' is not a Tavrix document");
-    sqlite3x::sqlite3_connection db(userDb);
-    EXPECT_EQ(db.executeint("select count(*) from sqlite_master"), 2) << "no table was added";
-}
-
-TEST_F(TavrixDocTest, NewDocumentsAndSaveAsFilesAreTheOwnersOnlyAndSavingKeepsAMode) {
-    ::umask(022);
-    const auto mode = [](const std::string& path) {
-        return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
-    };
-    const auto ownerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
-    const std::string path = Path("Secret.tvrx");
-    CTavrixDoc doc;
-    ASSERT_TRUE(doc.OnNewDocument(path));
-    ASSERT_TRUE(doc.OnSaveDocument());
-    EXPECT_EQ(mode(path), ownerOnly) << "documents hold passwords";
-
-    // A mode the user chose stays through saving.
-    std::filesystem::permissions(path, std::filesystem::perms(0640));
-    doc.Edit([](CTavrixDocData& d) { d.m_cameras.Find(0)->m_camName = "Changed"; });
-    ASSERT_TRUE(doc.OnSaveDocument());
-    EXPECT_EQ(mode(path), std::filesystem::perms(0640));
-
-    // Save As: a new file is the owner's only; a replaced file keeps its mode.
-    ASSERT_TRUE(doc.OnSaveDocumentAs(Path("Copy.tvrx")));
-    EXPECT_EQ(mode(Path("Copy.tvrx")), ownerOnly);
-    MakeSavedDocument(Path("Shared.tvrx"));
-    std::filesystem::permissions(Path("Shared.tvrx"), std::filesystem::perms(0664));
-    ASSERT_TRUE(doc.OnSaveDocumentAs(Path("Shared.tvrx")));
-    EXPECT_EQ(mode(Path("Shared.tvrx")), std::filesystem::perms(0664));
-}
-
-TEST_F(TavrixDocTest, NewDocumentIsRefusedInsideAnotherProgramsDatabase) {
-    const std::string other = Path("addresses.tvrx");
-    Tamper(other, "create table people(name text)");
-    const std::string before = ReadFile(other);
-    CTavrixDoc doc;
-    EXPECT_FALSE(doc.OnNewDocument(other));
-    EXPECT_EQ(m_display.messages.at(0), "'" + other + "' is not a Tavrix document");
-    EXPECT_EQ(ReadFile(other), before);
-    // An empty file (as a file dialog may leave) becomes the new document.
-    std::ofstream(Path("empty.tvrx")).close();
-    CTavrixDoc fresh;
-    EXPECT_TRUE(fresh.OnNewDocument(Path("empty.tvrx")));
-    EXPECT_TRUE(fresh.OnSaveDocument());
 }
 
 TEST_F(TavrixDocTest, AnOlderVersionIsAcceptedUnchanged) {
