@@ -65,7 +65,7 @@ bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connect
         err << "tavrix: " << e.what() << "\n";
         return false;
     } catch (const sqlite3x::database_error& e) {
-        err << "tavrix: '" << file << "' cannot be read: " << e.what() << "\n";
+        err << "tavrix: '" << file << "' is not a Tavrix document: " << e.what() << "\n";
         return false;
     }
     return true;

