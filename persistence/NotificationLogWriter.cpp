@@ -33,11 +33,16 @@ void CNotificationLogWriter::Stop() {
 
 void CNotificationLogWriter::Run() {
     std::unique_lock<std::mutex> lock(m_lock);
-    while (!m_stop) {
+    for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs), [this] { return m_stop; });
+        // A batch that starts after Stop was seen holds every entry added before Stop.
+        const bool stopping = m_stop;
         lock.unlock();
         WriteBatch();
         lock.lock();
+        if (stopping) {
+            break;
+        }
     }
     lock.unlock();
     try {
