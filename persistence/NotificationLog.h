@@ -87,7 +87,7 @@ public:
     // capacity - 1 (newest as Load reads them), in one transaction. On a database error the entries
     // stay pending and sqlite3x::database_error is thrown. Called by the writer thread.
     void WritePending(sqlite3x::sqlite3_connection& connection);
-    // Number of entries not yet in the user database.
+    // Number of entries waiting for the next batch (a batch being written is not counted).
     int GetPendingCount() const;
 
     // Entry-added listeners: called on the adding thread, after the entry is in the log and outside
