@@ -1,8 +1,10 @@
 #include "app/DocCommands.h"
 
+#include "app/TerminalText.h"
 #include "foundation/Exceptions.h"
 #include "persistence/Camera.h"
 #include "persistence/DocumentSchema.h"
+#include "persistence/SettingRanges.h"
 #include "persistence/TavrixDoc.h"
 #include "persistence/sqlite3x.h"
 #include "platform/Guid.h"
@@ -39,32 +41,44 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Opens an existing document file for show and set: a clear line on the error stream and false
-// when it is missing, no SQLite file, no document or a newer one.
-bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connection, std::ostream& err) {
+// Opens an existing document file for show (read only) and set: a clear line on the error stream
+// and false when it is missing, no SQLite file, no document or a newer one. Nothing is written into
+// a file that is not a document.
+bool OpenExisting(const std::string& file, sqlite3x::sqlite3_connection& connection, sqlite3x::open_mode mode,
+                  std::ostream& err) {
+    errno = 0;
     if (!IsRegularFile(file)) {
         err << "tavrix: cannot open '" << file << "': " << (errno != 0 ? std::strerror(errno) : "not a file")
             << "\n";
         return false;
     }
     try {
-        connection.open(file);
-        const int tables = connection.executeint(
-            "select count(*) from sqlite_master where name in ('t_tavrixdoc_schema','t_config_data');");
-        if (tables != 2) {
-            err << "tavrix: '" << file << "' is not a Tavrix document\n";
-            return false;
-        }
-        if (connection.executeint64("select ifnull(max(version),0) from t_tavrixdoc_schema;") >
-            DocumentSchema::kVersion) {
+        if (DocumentSchema::OpenDocumentDb(connection, file, mode) > DocumentSchema::kVersion) {
             err << "tavrix: " << DocumentSchema::kNewerVersionMessage << "\n";
             return false;
         }
+        if (connection.executeint("select count(*) from sqlite_master where name='t_config_data';") == 0) {
+            err << "tavrix: '" << file << "' holds no settings (no table t_config_data)\n";
+            return false;
+        }
+    } catch (const DocumentSchema::not_a_document& e) {
+        err << "tavrix: " << e.what() << "\n";
+        return false;
     } catch (const sqlite3x::database_error& e) {
         err << "tavrix: '" << file << "' is not a Tavrix document: " << e.what() << "\n";
         return false;
     }
     return true;
+}
+
+// "from 1 to 1000 (frames a second)", as the camera sheet offers it.
+std::string RangeText(const CSettingRange& range) {
+    std::string text =
+        "the value must be from " + std::to_string(range.minimum) + " to " + std::to_string(range.maximum);
+    if (*range.unit != '\0') {
+        text += std::string(" (") + range.unit + ")";
+    }
+    return text;
 }
 
 struct StoredValue {
@@ -144,24 +158,30 @@ Kind KindOf(const std::string& key, Column column, size_t blobSize) {
 std::string EscapeText(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            escaped += "\\\\";
-            break;
-        case '\t':
-            escaped += "\\t";
-            break;
-        case '\n':
-            escaped += "\\n";
-            break;
-        case '\r':
-            escaped += "\\r";
-            break;
-        default:
-            escaped += c;
+    TerminalText::Split(text, [&](TerminalText::Piece piece, std::string_view bytes) {
+        if (piece == TerminalText::Piece::Text) {
+            for (const char c : bytes) {
+                escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+            }
+            return;
         }
-    }
+        // Control characters and bytes that are no UTF-8 never reach the terminal raw.
+        for (const char c : bytes) {
+            switch (c) {
+            case '\t':
+                escaped += "\\t";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            default:
+                escaped += TerminalText::HexEscape(static_cast<unsigned char>(c));
+            }
+        }
+    });
     return escaped;
 }
 
@@ -188,6 +208,18 @@ bool UnescapeText(const std::string& text, std::string& result) {
         case 'r':
             result += '\r';
             break;
+        case 'x': {
+            std::vector<uint8_t> byte;
+            if (i + 2 >= text.size()) {
+                return false;
+            }
+            if (!ParseHex(text.substr(i + 1, 2), byte)) {
+                return false;
+            }
+            result += static_cast<char>(byte[0]);
+            i += 2;
+            break;
+        }
         default:
             return false;
         }
@@ -321,7 +353,7 @@ int Create(const std::string& file, const std::vector<std::string>& cameras,
 
 int Show(const std::string& file, std::ostream& out, std::ostream& err) {
     sqlite3x::sqlite3_connection connection;
-    if (!OpenExisting(file, connection, err)) {
+    if (!OpenExisting(file, connection, sqlite3x::open_mode::readonly, err)) {
         return 1;
     }
     try {
@@ -342,10 +374,105 @@ int Show(const std::string& file, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+namespace {
+
+// A value to store, parsed for the kind the key holds.
+struct NewValue {
+    Column column = Column::None;
+    int32_t number = 0;
+    std::string text;
+    std::vector<uint8_t> bytes;
+};
+
+// Parses value for the key's kind; nothing, with the refusal in refusal, when it does not fit the
+// kind or lies outside the key's range.
+std::optional<NewValue> ParseNewValue(const std::string& key, Kind kind, const std::string& value,
+                                      std::string& refusal) {
+    const auto refuse = [&](const char* expected) {
+        refusal =
+            "'" + value + "' is not a " + KindName(kind) + " value for '" + key + "' (" + expected + ")";
+        return std::nullopt;
+    };
+    NewValue parsed;
+    switch (kind) {
+    case Kind::Integer: {
+        parsed.column = Column::Integer;
+        if (!ParseInt32(value, parsed.number)) {
+            return refuse("a whole number from -2147483648 to 2147483647");
+        }
+        const auto range = SettingRanges::ForKey(key);
+        if (range && !SettingRanges::Contains(*range, parsed.number)) {
+            refusal = value + " is out of range for '" + key + "': " + RangeText(*range);
+            return std::nullopt;
+        }
+        return parsed;
+    }
+    case Kind::Boolean: {
+        parsed.column = Column::Integer;
+        bool flag = false;
+        if (!ParseBoolean(value, flag)) {
+            return refuse("true or false");
+        }
+        parsed.number = flag ? 1 : 0;
+        return parsed;
+    }
+    case Kind::Text:
+        parsed.column = Column::Text;
+        if (!UnescapeText(value, parsed.text)) {
+            return refuse("a text; a backslash only before \\, t, n, r or xNN");
+        }
+        return parsed;
+    case Kind::Guid: {
+        parsed.column = Column::Blob;
+        GUID guid;
+        if (!GUID::FromString(value, guid)) {
+            return refuse("a GUID such as {e436eb7d-524f-11ce-9f53-0020af0ba770}");
+        }
+        const auto raw = guid.ToBytes();
+        parsed.bytes.assign(raw.begin(), raw.end());
+        return parsed;
+    }
+    case Kind::Blob:
+        parsed.column = Column::Blob;
+        if (!ParseHex(value, parsed.bytes)) {
+            return refuse("bytes in hexadecimal, two digits each");
+        }
+        return parsed;
+    case Kind::Null:
+        break;
+    }
+    refusal = "the key '" + key + "' holds no value whose kind could be kept";
+    return std::nullopt;
+}
+
+void WriteValue(sqlite3x::sqlite3_connection& connection, const std::string& key, const NewValue& value) {
+    sqlite3x::sqlite3_transaction transaction(connection);
+    if (value.column == Column::Integer) {
+        sqlite3x::sqlite3_command update(connection, "update t_config_data set int_value = ? where id = ?;");
+        update.bind(1, value.number);
+        update.bind(2, key);
+        update.executenonquery();
+    } else if (value.column == Column::Text) {
+        sqlite3x::sqlite3_command update(connection,
+                                         "update t_config_data set string_value = ? where id = ?;");
+        update.bindtext_exact(1, value.text);
+        update.bind(2, key);
+        update.executenonquery();
+    } else {
+        sqlite3x::sqlite3_command update(connection, "update t_config_data set blob_value = ? where id = ?;");
+        update.bind(1, value.bytes.data(), static_cast<int>(value.bytes.size()));
+        update.bind(2, key);
+        update.executenonquery();
+    }
+    transaction.commit();
+}
+
+} // namespace
+
 int Set(const std::string& file, const std::string& key, const std::string& value, std::ostream& out,
         std::ostream& err) {
     sqlite3x::sqlite3_connection connection;
-    if (!OpenExisting(file, connection, err)) {
+    if (!OpenExisting(file, connection, sqlite3x::open_mode::readwrite, err)) {
         return 1;
     }
     try {
@@ -362,71 +489,14 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
             }
             stored = ReadValue(reader);
         }
-        const Kind kind = KindOf(key, stored.column, stored.bytes.size());
-        const auto refuse = [&](const char* expected) {
-            err << "tavrix: '" << value << "' is not a " << KindName(kind) << " value for '" << key << "' ("
-                << expected << ")\n";
-            return 1;
-        };
-        sqlite3x::sqlite3_transaction transaction(connection);
-        switch (kind) {
-        case Kind::Integer:
-        case Kind::Boolean: {
-            int32_t number = 0;
-            bool flag = false;
-            if (kind == Kind::Integer && !ParseInt32(value, number)) {
-                return refuse("a whole number from -2147483648 to 2147483647");
-            }
-            if (kind == Kind::Boolean) {
-                if (!ParseBoolean(value, flag)) {
-                    return refuse("true or false");
-                }
-                number = flag ? 1 : 0;
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set int_value = ? where id = ?;");
-            update.bind(1, number);
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Text: {
-            std::string text;
-            if (!UnescapeText(value, text)) {
-                return refuse("a text; a backslash only before \\, t, n or r");
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set string_value = ? where id = ?;");
-            update.bindtext_exact(1, text);
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Guid:
-        case Kind::Blob: {
-            std::vector<uint8_t> bytes;
-            GUID guid;
-            if (kind == Kind::Guid) {
-                if (!GUID::FromString(value, guid)) {
-                    return refuse("a GUID such as {e436eb7d-524f-11ce-9f53-0020af0ba770}");
-                }
-                const auto raw = guid.ToBytes();
-                bytes.assign(raw.begin(), raw.end());
-            } else if (!ParseHex(value, bytes)) {
-                return refuse("bytes in hexadecimal, two digits each");
-            }
-            sqlite3x::sqlite3_command update(connection,
-                                             "update t_config_data set blob_value = ? where id = ?;");
-            update.bind(1, bytes.data(), static_cast<int>(bytes.size()));
-            update.bind(2, key);
-            update.executenonquery();
-            break;
-        }
-        case Kind::Null:
-            err << "tavrix: the key '" << key << "' holds no value whose kind could be kept\n";
+        std::string refusal;
+        const auto parsed =
+            ParseNewValue(key, KindOf(key, stored.column, stored.bytes.size()), value, refusal);
+        if (!parsed) {
+            err << "tavrix: " << refusal << "\n";
             return 1;
         }
-        transaction.commit();
+        WriteValue(connection, key, *parsed);
     } catch (const std::exception& e) {
         err << "tavrix: cannot change '" << file << "': " << e.what() << "\n";
         return 1;

@@ -6,8 +6,11 @@
 // program reads as a flag), text, guid (16 bytes under ".MediaSubtype"), blob (other bytes).
 // Values are shown one a line, tab-separated (key, kind, value), in key order: integers in
 // decimal, booleans as true/false (any other stored number as it is), texts with backslash,
-// tab, line feed and carriage return escaped as \\ \t \n \r, GUIDs in registry form, blobs as
-// lower-case hexadecimal.
+// tab, line feed and carriage return escaped as \\ \t \n \r and every other control character
+// (C0, DEL, C1) and byte that is no valid UTF-8 as \xNN, one escape a byte, so that a crafted
+// document cannot drive the terminal; GUIDs in registry form, blobs as lower-case hexadecimal.
+// "doc set" reads the same escapes back, and refuses numbers outside the ranges the camera sheet
+// and the schedule editor allow.
 //
 // Run on the main thread of a command-line invocation; errors go to the error stream as one
 // clear line, never a crash.
@@ -36,7 +39,7 @@ enum class Column { Integer, Text, Blob, None };
 Kind KindOf(const std::string& key, Column column, size_t blobSize);
 
 std::string EscapeText(const std::string& text);
-// False for a malformed escape (a backslash before anything but \ t n r, or at the end).
+// False for a malformed escape (a backslash before anything but \ t n r or xNN, or at the end).
 bool UnescapeText(const std::string& text, std::string& result);
 std::string HexOf(const std::vector<uint8_t>& bytes);
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes);

@@ -1,6 +1,7 @@
 #include "app/HeadlessShell.h"
 
 #include "app/TavrixAppCore.h"
+#include "app/TerminalText.h"
 #include "camera/MessageDispatcher.h"
 #include "foundation/ErrorReport.h"
 #include "foundation/Tracer.h"
@@ -36,14 +37,10 @@ sigset_t HandledSignals() {
     return set;
 }
 
+// Control characters (C0, DEL and C1) become blanks, so that a name from a document never drives
+// the terminal; bytes that are no UTF-8 become U+FFFD.
 std::string Field(const std::string& text) {
-    std::string field = text;
-    for (char& c : field) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = ' ';
-        }
-    }
-    return field;
+    return TerminalText::ReplaceControls(text);
 }
 
 void Echo(const CLogEntry& entry) {

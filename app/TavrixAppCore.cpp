@@ -70,6 +70,10 @@ bool CTavrixAppCore::InitInstance(const COptions& options, std::string* message)
         Log(kUserDbUnavailableText);
     }
     CNotificationLog::Instance().Load(userDb.Connection());
+    if (m_userDbOpen) {
+        // From here on entries reach the database as they happen, not only at a clean exit.
+        CNotificationLog::Instance().StartWriting(userDb.GetPath());
+    }
     Log("Tavrix started");
     if (options.tracingStarted) {
         Log("Trace facility started.");
@@ -157,6 +161,7 @@ void CTavrixAppCore::ExitInstance() {
 
     Log("Tavrix stopped");
     CUserDbMgrImpl& userDb = CUserDbMgrImpl::Instance();
+    CNotificationLog::Instance().StopWriting();
     CNotificationLog::Instance().Save(userDb.Connection());
     try {
         userDb.Close();

@@ -15,6 +15,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CConfigMgrImpl : public CRegAccessInterface {
 public:
@@ -24,10 +25,14 @@ public:
     explicit CConfigMgrImpl(std::string settingsPath = platform::CSettingsFile::DefaultPath());
 
     // Reads every group; a group missing from the file keeps its defaults, a value missing inside
-    // an existing group reads as 0 (DWORD) or keeps the default (string).
+    // an existing group reads as 0 (DWORD) or keeps the default (string). A file that cannot be read
+    // is moved aside to "<file>.bad" (never overwritten) and the defaults are used. Each value that
+    // is present but unreadable in its kind, or out of range ("MaximumLogLength" below 1), is reset
+    // to its default; the move and each reset value get one notification log line.
     void LoadAll();
     // Writes every group with all its values. Other groups of the file (the tracer's "Tavrix", the
-    // shell's recent files) are kept. Failures are traced, not reported.
+    // shell's recent files) are kept; a file damaged since LoadAll is moved aside first (and
+    // logged). Write failures are traced, not reported.
     void SaveAll();
 
     CNotificationSettings GetNotificationSettings() const;
@@ -50,7 +55,14 @@ private:
     CNotificationSettings m_notificationSettings;
     CMiscSettings m_miscSettings;
 
+    // Moves the unreadable file to "<file>.bad"; returns the log line saying so.
+    std::string MoveAside() const;
+    std::string ProblemText(const std::string& group, const std::string& name, const std::string& value,
+                            const std::string& reason) const;
+    void NoteWrongForm(const std::string& name, const char* reason);
+
     // Only during LoadAll/SaveAll, on the calling thread.
     platform::CSettingsFile* m_file = nullptr;
     std::string m_currentGroup;
+    std::vector<std::string>* m_problems = nullptr; // LoadAll's lines to log
 };

@@ -2,14 +2,36 @@
 
 #include "foundation/ErrorReport.h"
 #include "foundation/Tracer.h"
+#include "persistence/NotificationLogWriter.h"
 #include "persistence/sqlite3x.h"
 
 #include <algorithm>
 #include <ctime>
 
+namespace {
+
+void InsertRow(sqlite3x::sqlite3_command& insert, const CLogEntry& entry) {
+    int64_t fileTime = 0;
+    platform::SystemTimeToFileTime(entry.time, fileTime);
+    insert.bind(1, fileTime);
+    // The name and text columns are declared "string" (numeric affinity): keep "007" as it is.
+    insert.bindtext_exact(2, entry.docName);
+    insert.bindtext_exact(3, entry.camName);
+    insert.bindtext_exact(4, entry.text);
+    insert.executenonquery();
+}
+
+} // namespace
+
 CNotificationLog& CNotificationLog::Instance() {
     static CNotificationLog instance;
     return instance;
+}
+
+CNotificationLog::CNotificationLog() = default;
+
+CNotificationLog::~CNotificationLog() {
+    StopWriting();
 }
 
 platform::SystemTime CNotificationLog::NowLocked() {
@@ -31,6 +53,10 @@ void CNotificationLog::TrimLocked(std::vector<EntryPtr>& dropped) {
         dropped.push_back(std::move(m_entries.front()));
         m_entries.pop_front();
     }
+    while (m_pending.size() > keep) {
+        dropped.push_back(std::move(m_pending.front()));
+        m_pending.pop_front();
+    }
 }
 
 void CNotificationLog::AddEntry(const std::string& docName, const std::string& camName,
@@ -43,13 +69,20 @@ void CNotificationLog::AddEntry(const std::string& docName, const std::string& c
 
     std::shared_ptr<const ListenerList> listeners;
     EntryPtr dropped;
+    EntryPtr droppedPending;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         entry->time = NowLocked();
         m_entries.push_back(entry);
-        if (m_entries.size() > static_cast<size_t>(m_capacity - 1)) {
+        m_pending.push_back(entry);
+        const size_t keep = static_cast<size_t>(m_capacity - 1);
+        if (m_entries.size() > keep) {
             dropped = std::move(m_entries.front());
             m_entries.pop_front();
+        }
+        if (m_pending.size() > keep) {
+            droppedPending = std::move(m_pending.front());
+            m_pending.pop_front();
         }
         listeners = m_listeners;
     }
@@ -147,28 +180,84 @@ void CNotificationLog::Save(sqlite3x::sqlite3_connection& connection) {
         TRACE("CNotificationLog::Save() user database not open, nothing saved");
         return;
     }
+    std::lock_guard<std::mutex> writing(m_dbLock);
     std::vector<EntryPtr> snapshot;
+    std::deque<EntryPtr> pending;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         snapshot.assign(m_entries.begin(), m_entries.end());
+        pending.swap(m_pending);
     }
     try {
         sqlite3x::sqlite3_transaction transaction(connection);
         connection.executenonquery("delete from t_log_entry");
         sqlite3x::sqlite3_command insert(connection, "insert into t_log_entry values (?,?,?,?)");
         for (const auto& entry : snapshot) {
-            int64_t fileTime = 0;
-            platform::SystemTimeToFileTime(entry->time, fileTime);
-            insert.bind(1, fileTime);
-            // The name and text columns are declared "string" (numeric affinity): keep "007" as it is.
-            insert.bindtext_exact(2, entry->docName);
-            insert.bindtext_exact(3, entry->camName);
-            insert.bindtext_exact(4, entry->text);
-            insert.executenonquery();
+            InsertRow(insert, *entry);
         }
         transaction.commit();
     } catch (const sqlite3x::database_error& e) {
+        Requeue(pending);
         ShowMessageBox(std::string("An error occurred during saving the notifications : '") + e.what() + "'");
+    }
+}
+
+void CNotificationLog::Requeue(std::deque<EntryPtr>& batch) {
+    std::vector<EntryPtr> dropped;
+    std::lock_guard<std::mutex> lock(m_lock);
+    batch.insert(batch.end(), m_pending.begin(), m_pending.end());
+    m_pending.swap(batch);
+    TrimLocked(dropped);
+}
+
+void CNotificationLog::WritePending(sqlite3x::sqlite3_connection& connection) {
+    std::lock_guard<std::mutex> writing(m_dbLock);
+    std::deque<EntryPtr> batch;
+    int64_t keep = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        batch.swap(m_pending);
+        keep = m_capacity - 1;
+    }
+    if (batch.empty()) {
+        return;
+    }
+    try {
+        sqlite3x::sqlite3_transaction transaction(connection);
+        sqlite3x::sqlite3_command insert(connection, "insert into t_log_entry values (?,?,?,?)");
+        for (const auto& entry : batch) {
+            InsertRow(insert, *entry);
+        }
+        // The table keeps what the next start would load: the newest capacity - 1 rows.
+        if (connection.executeint64("select count(*) from t_log_entry") > keep) {
+            sqlite3x::sqlite3_command trim(connection,
+                                           "delete from t_log_entry where rowid not in (select rowid from "
+                                           "t_log_entry order by LOG_DATE desc, rowid desc limit ?)");
+            trim.bind(1, keep);
+            trim.executenonquery();
+        }
+        transaction.commit();
+    } catch (const sqlite3x::database_error&) {
+        Requeue(batch);
+        throw;
+    }
+}
+
+int CNotificationLog::GetPendingCount() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return static_cast<int>(m_pending.size());
+}
+
+void CNotificationLog::StartWriting(const std::string& userDbPath, int intervalMs) {
+    StopWriting();
+    m_writer = std::make_unique<CNotificationLogWriter>(*this, userDbPath, intervalMs);
+    m_writer->Start();
+}
+
+void CNotificationLog::StopWriting() {
+    if (m_writer) {
+        m_writer->Stop();
+        m_writer.reset();
     }
 }
 
@@ -192,6 +281,8 @@ void CNotificationLog::RemoveListener(int id) {
 
 void CNotificationLog::Clear() {
     std::deque<EntryPtr> dropped;
+    std::deque<EntryPtr> droppedPending;
     std::lock_guard<std::mutex> lock(m_lock);
     dropped.swap(m_entries);
+    droppedPending.swap(m_pending);
 }

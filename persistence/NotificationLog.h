@@ -2,13 +2,18 @@
 // The notification log: the user-visible list of run-time happenings (program start and stop,
 // camera state changes, chain activations, action results, reported errors), each with a local
 // time stamp, a document name, a camera name and a text. Bounded in memory: with capacity C it
-// keeps the newest C - 1 entries. Saved into the user database at exit and read back at start-up.
+// keeps the newest C - 1 entries. Read back from the user database at start-up; while the program
+// runs a writer thread writes new entries through to it in batches (so that a crash, a kill or a
+// power cut loses at most the last moments), and the exit saves the whole log once more.
 //
 // AddEntry is called from every thread of the program (camera frame threads among them): it builds
 // the entry outside the lock, holds the lock only to stamp the time and append, and calls the
 // entry-added listeners after releasing it, so a slow listener never holds up another logging
 // thread. The count, entry access and the listeners' registration may be used from any thread;
-// Load and Save run on the user interface thread at start-up and exit.
+// Load, Save, StartWriting and StopWriting run on the user interface thread at start-up and exit;
+// WritePending runs on the writer thread.
+//
+// Lock order: m_dbLock (one writer of t_log_entry at a time: WritePending, Save) -> m_lock.
 
 #include "platform/Time.h"
 
@@ -23,6 +28,7 @@
 namespace sqlite3x {
 class sqlite3_connection;
 }
+class CNotificationLogWriter;
 
 struct CLogEntry {
     platform::SystemTime time; // local time
@@ -36,7 +42,9 @@ public:
     static constexpr int32_t kDefaultCapacity = 1000;
 
     static CNotificationLog& Instance();
-    CNotificationLog() = default;
+    CNotificationLog();
+    // Stops the writer thread if it still runs.
+    ~CNotificationLog();
     CNotificationLog(const CNotificationLog&) = delete;
     CNotificationLog& operator=(const CNotificationLog&) = delete;
 
@@ -67,6 +75,21 @@ public:
     // "'". A connection that is not open is skipped.
     void Save(sqlite3x::sqlite3_connection& connection);
 
+    // Write-through. Every entry added (and not loaded) is pending until it is in the user
+    // database; at most capacity - 1 pending entries are kept, the newest, since older ones would
+    // not survive in the table either. StartWriting starts a thread that writes the pending entries
+    // to the database at path on a connection of its own, at least every intervalMs; StopWriting
+    // writes what is pending and ends it (call it before Save). Both on the user interface thread.
+    static constexpr int kWriteIntervalMs = 1000;
+    void StartWriting(const std::string& userDbPath, int intervalMs = kWriteIntervalMs);
+    void StopWriting();
+    // One batch: appends the pending entries to t_log_entry and deletes the rows beyond the newest
+    // capacity - 1 (newest as Load reads them), in one transaction. On a database error the entries
+    // stay pending and sqlite3x::database_error is thrown. Called by the writer thread.
+    void WritePending(sqlite3x::sqlite3_connection& connection);
+    // Number of entries waiting for the next batch (a batch being written is not counted).
+    int GetPendingCount() const;
+
     // Entry-added listeners: called on the adding thread, after the entry is in the log and outside
     // the log's lock, with the new entry. The headless shell echoes entries; the Qt shell posts its
     // "notification list changed" message. A listener must not block. Returns an id for removal.
@@ -84,11 +107,18 @@ private:
     using ListenerList = std::vector<std::pair<int, Listener>>;
 
     platform::SystemTime NowLocked();
-    // Drops the oldest entries beyond the capacity into dropped (destroyed outside the lock).
+    // Drops the oldest entries (and pending entries) beyond the capacity into dropped (destroyed
+    // outside the lock).
     void TrimLocked(std::vector<EntryPtr>& dropped);
+    // Puts entries that could not be written back before the pending ones.
+    void Requeue(std::deque<EntryPtr>& batch);
+
+    std::mutex m_dbLock; // held while t_log_entry is written; taken before m_lock
+    std::unique_ptr<CNotificationLogWriter> m_writer; // user interface thread only
 
     mutable std::mutex m_lock; // guards everything below; never held while calling out
     std::deque<EntryPtr> m_entries;
+    std::deque<EntryPtr> m_pending; // added, not yet written to the user database
     int32_t m_capacity = kDefaultCapacity;
     std::shared_ptr<const ListenerList> m_listeners = std::make_shared<ListenerList>();
     int m_nextListenerId = 1;

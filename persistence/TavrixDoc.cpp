@@ -120,10 +120,15 @@ void CTavrixDoc::CloseConnection() {
     }
 }
 
-bool CTavrixDoc::OpenDb(const std::string& path) {
+bool CTavrixDoc::OpenDb(const std::string& path, bool create) {
     int64_t version = 0;
     try {
-        version = DocumentSchema::OpenDocumentDb(m_connection, path);
+        version = create ? DocumentSchema::CreateDocumentDb(m_connection, path)
+                         : DocumentSchema::OpenDocumentDb(m_connection, path);
+    } catch (const DocumentSchema::not_a_document& e) {
+        CloseConnection();
+        ShowMessageBox(e.what());
+        return false;
     } catch (const sqlite3x::database_error& e) {
         CloseConnection();
         ShowMessageBox(kOpenError + std::string(e.what()) + "'");
@@ -140,7 +145,7 @@ bool CTavrixDoc::OpenDb(const std::string& path) {
 bool CTavrixDoc::OnNewDocument(const std::string& path) {
     TRACE("CTavrixDoc::OnNewDocument() '%s'", path.c_str());
     SetModifiedFlag(true);
-    if (!OpenDb(path)) {
+    if (!OpenDb(path, true)) {
         return false;
     }
     CTavrixDocData data;
@@ -229,12 +234,16 @@ bool CTavrixDoc::OnSaveDocumentAs(const std::string& path) {
         ShowMessageBox(kSaveError + std::string("unable to open database") + "'");
         return false;
     }
+    // The temporary file is the owner's only (mkstemp); the result keeps the mode of a file it
+    // replaces, and a new file stays the owner's only: documents hold passwords.
     struct stat existing {};
-    ::fchmod(fd, ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+    if (::stat(path.c_str(), &existing) == 0) {
+        ::fchmod(fd, existing.st_mode & 07777);
+    }
     ::close(fd);
     try {
         sqlite3x::sqlite3_connection target;
-        DocumentSchema::OpenDocumentDb(target, temporary);
+        DocumentSchema::CreateDocumentDb(target, temporary);
         {
             std::shared_lock<std::shared_mutex> lock(m_lock);
             WriteData(target, m_data);
@@ -252,7 +261,7 @@ bool CTavrixDoc::OnSaveDocumentAs(const std::string& path) {
     const std::string oldPath = GetPathName();
     CloseConnection();
     try {
-        m_connection.open(path);
+        m_connection.open(path, sqlite3x::open_mode::readwrite);
     } catch (const sqlite3x::database_error& e) {
         // Saved, but the new file cannot be reopened: stay on the old one.
         ShowMessageBox(kOpenError + std::string(e.what()) + "'");

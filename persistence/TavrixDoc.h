@@ -76,15 +76,16 @@ public:
 
     // ---- life cycle (user interface thread) ----
 
-    // A new document on the file the user named: opens it (creating the tables and version 1 when
-    // missing; an existing document file is not loaded, its content is replaced by the first save)
+    // A new document on the file the user named: opens it (creating the file, readable by its owner
+    // only, and the tables and version 1 when missing; an existing document file is not loaded, its
+    // content is replaced by the first save; a file of another kind is refused untouched)
     // and adds one camera, id 0, named "Default". Marked modified. False, with a message shown, when
     // the file cannot be used.
     bool OnNewDocument(const std::string& path);
     // Opens and loads a document. False, with the message shown, when the file cannot be opened,
-    // is newer than this program ("The format of the file is more recent than this application.
-    // Please use a new version of Tavrix.") or fails to load ("An error occurred during opening the
-    // document: '" + text + "'"); the file is left as it was.
+    // is not a Tavrix document ("'FILE' is not a Tavrix document"), is newer than this program ("The format
+    // of the file is more recent than this application. Please use a new version of Tavrix.") or fails to
+    // load ("An error occurred during opening the document: '" + text + "'"); the file is left as it was.
     bool OnOpenDocument(const std::string& path);
     // Saves into the open file in one transaction. On failure the transaction is rolled back (the
     // file keeps its previous content), "An error occurred during saving the document: '" + text +
@@ -104,8 +105,10 @@ public:
     // The file's name without folder and without ".tvrx": the document name of log entries.
     std::string GetTitle() const;
     // Opens the connection on a file with the schema check; false (message shown) for a file that
-    // cannot be opened or is newer than this program.
-    bool OpenDb(const std::string& path);
+    // cannot be opened, is newer than this program or is not a Tavrix document ("'FILE' is not a
+    // Tavrix document"; the file is never written then). With create (a new document) a missing
+    // file is created, readable by its owner only, and the tables are created when missing.
+    bool OpenDb(const std::string& path, bool create = false);
 
     // ---- content ----
 

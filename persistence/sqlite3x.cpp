@@ -37,13 +37,18 @@ sqlite3_connection::~sqlite3_connection() {
     }
 }
 
-void sqlite3_connection::open(const std::string& fileName) {
+void sqlite3_connection::open(const std::string& fileName, open_mode mode) {
     if (m_db) {
         close();
     }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (mode == open_mode::readwrite) {
+        flags = SQLITE_OPEN_READWRITE;
+    } else if (mode == open_mode::readonly) {
+        flags = SQLITE_OPEN_READONLY;
+    }
     ::sqlite3* db = nullptr;
-    const int rc =
-        sqlite3_open_v2(fileName.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(fileName.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         if (db) {
             sqlite3_close(db);

@@ -32,6 +32,13 @@ public:
     explicit database_error(const char* text) : std::runtime_error(text) {}
 };
 
+// How a connection opens its file.
+enum class open_mode {
+    create,    // read and write, creating a missing file
+    readwrite, // read and write an existing file
+    readonly,  // read an existing file; nothing is ever written into it
+};
+
 class sqlite3_connection {
 public:
     sqlite3_connection() = default;
@@ -42,9 +49,9 @@ public:
     sqlite3_connection(const sqlite3_connection&) = delete;
     sqlite3_connection& operator=(const sqlite3_connection&) = delete;
 
-    // Opens (creating when missing) the file; "unable to open database" on failure. An open
-    // connection is closed first.
-    void open(const std::string& fileName);
+    // Opens the file (by default creating it when missing); "unable to open database" on failure.
+    // An open connection is closed first.
+    void open(const std::string& fileName, open_mode mode = open_mode::create);
     // Closes; SQLite's message when SQLite refuses (unfinalised statements), the file then stays open.
     void close();
     bool is_open() const { return m_db != nullptr; }

@@ -43,7 +43,7 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrix-chain-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
-        DocumentSchema::OpenDocumentDb(m_db, (m_dir / "chain.tvrx").string());
+        DocumentSchema::CreateDocumentDb(m_db, (m_dir / "chain.tvrx").string());
         CNotificationLog::Instance().Clear();
     }
     void TearDown() override {

@@ -219,6 +219,122 @@ TEST_F(DocCommandsTest, FilesThatAreNoDocumentsGiveClearErrors) {
     EXPECT_TRUE(out.str().empty());
 }
 
+TEST_F(DocCommandsTest, ShowEscapesTheControlCharactersOfACraftedDocumentAndSetReadsThemBack) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    // A camera name that would retitle and clear the terminal, with a C1 control sequence
+    // introducer, text in other scripts and a byte that is no UTF-8.
+    const std::string crafted = "Gate\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+                                "31m Caf\xc3\xa9 \xe2\x82\xac\xff\x7f";
+    {
+        sqlite3x::sqlite3_connection connection(m_file);
+        sqlite3x::sqlite3_command update(
+            connection, "update t_config_data set string_value = ? where id = 'Cameras.0.CamName'");
+        update.bindtext_exact(1, crafted);
+        update.executenonquery();
+    }
+    const std::string shown = Show();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        ASSERT_TRUE(c >= 0x20 || c == '\t' || c == '\n') << "raw control " << int(c) << " at " << i;
+        ASSERT_NE(c, 0x7f);
+        ASSERT_FALSE(c == 0xc2 && static_cast<unsigned char>(shown[i + 1]) <= 0x9f) << "raw C1 at " << i;
+    }
+    const std::string value =
+        "Gate\\x1b]0;owned\\x07\\x1b[2J\\xc2\\x9b31m Caf\xc3\xa9 \xe2\x82\xac\\xff\\x7f";
+    EXPECT_EQ(Line("Cameras.0.CamName"), "Cameras.0.CamName\ttext\t" + value);
+
+    // What show prints, set takes back byte for byte.
+    ASSERT_EQ(Set("Cameras.0.CamName", "plain"), 0);
+    ASSERT_EQ(Set("Cameras.0.CamName", value), 0) << m_err.str();
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    EXPECT_EQ(document.GetCameraName(0), crafted);
+}
+
+TEST_F(DocCommandsTest, SetRefusesNumbersOutsideTheRangesOfTheCameraSheet) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    {
+        CTavrixDoc document;
+        ASSERT_TRUE(document.OnOpenDocument(m_file));
+        document.Edit([](CTavrixDocData& data) { data.AddSchedule(); });
+        ASSERT_TRUE(document.OnSaveDocument());
+    }
+    const std::string before = Show();
+    const std::pair<std::string, std::string> refused[] = {
+        {"Cameras.0.FPS", "-1"},
+        {"Cameras.0.FPS", "0"},
+        {"Cameras.0.FPS", "1001"},
+        {"Cameras.0.MotionStopDelay", "-5"},
+        {"Cameras.0.MotionStartDelay", "20001"},
+        {"Cameras.0.MotionPreEventDelay", "3600000"},
+        {"Cameras.0.MotionGreyLevel", "1001"},
+        {"Cameras.0.MotionErosionLevel", "6"},
+        {"Cameras.0.MotionCountdown", "-1"},
+        {"Cameras.0.VideoSize.cx", "0"},
+        {"Cameras.0.VideoSize.cy", "-240"},
+        {"Cameras.0.BitRate", "0"},
+        {"Cameras.0.TimeScheduleId", "-2"},
+        {"Cameras.0.MSEvent", "-7"},
+        {"Schedules.0.Schedule.0.FromHour", "24"},
+        {"Schedules.0.Schedule.0.TillMinute", "60"},
+        {"Schedules.0.Schedule.0.FromMonth", "0"},
+        {"Schedules.0.Schedule.0.DoW", "128"},
+    };
+    for (const auto& [key, value] : refused) {
+        m_err.str("");
+        EXPECT_EQ(Set(key, value), 1) << key << " = " << value;
+        EXPECT_NE(m_err.str().find(" is out of range for '" + key + "': the value must be from "),
+                  std::string::npos)
+            << m_err.str();
+    }
+    EXPECT_EQ(Show(), before);
+    m_err.str("");
+    EXPECT_EQ(Set("Cameras.0.FPS", "-1"), 1);
+    EXPECT_EQ(m_err.str(),
+              "tavrix: -1 is out of range for 'Cameras.0.FPS': the value must be from 1 to 1000 (frames a "
+              "second)\n");
+
+    // The ends of each range are accepted, and keys without a range take any number.
+    const std::pair<std::string, std::string> accepted[] = {
+        {"Cameras.0.FPS", "1"},
+        {"Cameras.0.FPS", "1000"},
+        {"Cameras.0.MotionStopDelay", "0"},
+        {"Cameras.0.MotionPreEventDelay", "10000"},
+        {"Cameras.0.VideoSize.cx", "16384"},
+        {"Cameras.0.TimeScheduleId", "-1"},
+        {"Schedules.0.Schedule.0.TillHour", "23"},
+        {"Schedules.0.Schedule.0.FromYear", "2000"},
+        {"Cameras.0.ViewMode", "-5"},
+    };
+    for (const auto& [key, value] : accepted) {
+        EXPECT_EQ(Set(key, value), 0) << key << " = " << value << ": " << m_err.str();
+    }
+}
+
+TEST_F(DocCommandsTest, FilesThatAreNoDocumentsAreLeftByteForByte) {
+    const auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string empty = m_folder + "/empty.tvrx";
+    std::ofstream(empty).close();
+    const std::string userDb = m_folder + "/Tavrix.db";
+    {
+        sqlite3x::sqlite3_connection connection(userDb);
+        connection.executenonquery("create table t_userdb_schema(version number)");
+        connection.executenonquery("insert into t_userdb_schema values(1)");
+    }
+    for (const std::string& path : {empty, userDb}) {
+        const std::string before = bytes(path);
+        std::ostringstream out;
+        m_err.str("");
+        EXPECT_EQ(DocCommands::Show(path, out, m_err), 1);
+        EXPECT_EQ(m_err.str(), "tavrix: '" + path + "' is not a Tavrix document\n");
+        EXPECT_EQ(DocCommands::Set(path, "Global.ActivateAtStartup", "true", out, m_err), 1);
+        EXPECT_EQ(bytes(path), before) << path;
+    }
+}
+
 TEST(DocCommandsPiecesTest, KindsEscapesAndNumbers) {
     using namespace DocCommands;
     EXPECT_EQ(KindOf("Cameras.3.hasTuner", Column::Integer, 0), Kind::Boolean);
@@ -229,6 +345,12 @@ TEST(DocCommandsPiecesTest, KindsEscapesAndNumbers) {
     EXPECT_EQ(KindOf("Cameras.0.CamName", Column::Text, 0), Kind::Text);
     EXPECT_EQ(KindOf("x", Column::None, 0), Kind::Null);
     std::string text;
+    EXPECT_TRUE(UnescapeText(EscapeText("a\\b\tc\nd\re"), text));
+    EXPECT_EQ(text, "a\\b\tc\nd\re");
+    EXPECT_TRUE(UnescapeText("\\x1b\\xC2\\x9b", text));
+    EXPECT_EQ(text, "\x1b\xc2\x9b");
+    EXPECT_FALSE(UnescapeText("\\x1", text));
+    EXPECT_FALSE(UnescapeText("\\xg0", text));
     EXPECT_TRUE(UnescapeText(EscapeText("a\\b\tc\nd\re"), text));
     EXPECT_EQ(text, "a\\b\tc\nd\re");
     EXPECT_EQ(EscapeText("a\\b\tc"), "a\\\\b\\tc");

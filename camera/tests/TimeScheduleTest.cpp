@@ -175,7 +175,7 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrix-schedule-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
-        DocumentSchema::OpenDocumentDb(m_db, (m_dir / "s.tvrx").string());
+        DocumentSchema::CreateDocumentDb(m_db, (m_dir / "s.tvrx").string());
     }
     void TearDown() override {
         m_db.close();

@@ -1,5 +1,7 @@
 #include "persistence/ConfigMgrImpl.h"
 
+#include "persistence/NotificationLog.h"
+
 #include "TempDirFixture.h"
 
 #include <fstream>
@@ -11,8 +13,10 @@ protected:
     void SetUp() override {
         TempDirFixture::SetUp();
         m_path = Path("config/Kestrova/Tavrix.conf");
+        CNotificationLog::Instance().Clear();
     }
     void TearDown() override {
+        CNotificationLog::Instance().Clear();
         CMiscSettings::SetLockNotificationProbe(nullptr);
         TempDirFixture::TearDown();
     }
@@ -23,6 +27,14 @@ protected:
     std::string Read() {
         std::ifstream in(m_path);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    // The texts of the notification log.
+    static std::vector<std::string> Logged() {
+        std::vector<std::string> texts;
+        for (const CLogEntry& entry : CNotificationLog::Instance().GetEntries()) {
+            texts.push_back(entry.text);
+        }
+        return texts;
     }
     std::string m_path;
 };
@@ -141,4 +153,54 @@ TEST_F(ConfigMgrTest, AnUnreadableFileGivesDefaultsAndIsKeptAside) {
     std::string text((std::istreambuf_iterator<char>(aside)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "[NotificationSettings\nthis is not a key file\n");
     EXPECT_NE(Read().find("MaximumLogLength=1000"), std::string::npos);
+}
+
+TEST_F(ConfigMgrTest, AnUnreadableFileIsMovedAsideAtStartWithOneLogLine) {
+    Write("[NotificationSettings\nthis is not a key file\n");
+    CConfigMgrImpl config(m_path);
+    config.LoadAll();
+    EXPECT_EQ(Logged(), std::vector<std::string>{"The settings file '" + m_path +
+                                                 "' could not be read; it was moved to '" + m_path +
+                                                 ".bad' and the default settings are used."});
+    std::ifstream aside(m_path + ".bad");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(aside)), std::istreambuf_iterator<char>()),
+              "[NotificationSettings\nthis is not a key file\n");
+    config.SaveAll();
+    EXPECT_EQ(Logged().size(), 1u) << "the exit has nothing more to say";
+    EXPECT_NE(Read().find("MaximumLogLength=1000"), std::string::npos);
+}
+
+TEST_F(ConfigMgrTest, EachValueResetToItsDefaultGetsOneLogLine) {
+    Write("[NotificationSettings]\nMaximumLogLength=abc\nUserDbPath=/unquoted/path.db\nUnattendedMode=1\n"
+          "[MiscSettings]\nMiminizeMode=+5\nInvHK_Modifiers=7\n");
+    CConfigMgrImpl config(m_path);
+    config.LoadAll();
+    const std::string in = "] of '" + m_path + "' is ";
+    EXPECT_EQ(Logged(),
+              (std::vector<std::string>{
+                  "The setting 'MaximumLogLength' in [NotificationSettings" + in +
+                      "'abc', not a number; the default is used instead.",
+                  "The setting 'UserDbPath' in [NotificationSettings" + in +
+                      "'/unquoted/path.db', not a text in double quotes; the default is used instead.",
+                  "The setting 'MiminizeMode' in [MiscSettings" + in +
+                      "'+5', not a number; the default is used instead.",
+              }));
+    EXPECT_TRUE(config.GetNotificationSettings().GetUnattendedMode());
+    EXPECT_EQ(config.GetMiscSettings().GetHotKeyModifiers(), 7);
+}
+
+TEST_F(ConfigMgrTest, ALogLengthBelowOneIsOutOfRangeAndAMissingOneIsNoProblem) {
+    Write("[NotificationSettings]\nMaximumLogLength=-5\n");
+    CConfigMgrImpl config(m_path);
+    config.LoadAll();
+    EXPECT_EQ(Logged(),
+              std::vector<std::string>{"The setting 'MaximumLogLength' in [NotificationSettings] of '" +
+                                       m_path + "' is -5, out of range; the default is used instead."});
+    CNotificationLog::Instance().Clear();
+    Write("[NotificationSettings]\nMaximumLogLength=2\nUnattendedMode=0\n[MiscSettings]\n");
+    config.LoadAll();
+    EXPECT_TRUE(Logged().empty());
+    Write("[NotificationSettings]\nUnattendedMode=0\n");
+    config.LoadAll();
+    EXPECT_TRUE(Logged().empty()) << "a missing value reads as 0, as it always did";
 }

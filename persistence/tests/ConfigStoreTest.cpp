@@ -13,7 +13,7 @@ class ConfigStoreTest : public TempDirFixture {
 protected:
     void SetUp() override {
         TempDirFixture::SetUp();
-        DocumentSchema::OpenDocumentDb(m_db, Path("store.tvrx"));
+        DocumentSchema::CreateDocumentDb(m_db, Path("store.tvrx"));
     }
     std::string ErrorOf(const std::function<void()>& f) {
         try {

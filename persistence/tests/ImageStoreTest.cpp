@@ -14,7 +14,7 @@ class ImageStoreTest : public TempDirFixture {
 protected:
     void SetUp() override {
         TempDirFixture::SetUp();
-        DocumentSchema::OpenDocumentDb(m_db, Path("images.tvrx"));
+        DocumentSchema::CreateDocumentDb(m_db, Path("images.tvrx"));
     }
     sqlite3x::sqlite3_connection m_db;
     CConfigStore m_store{m_db};

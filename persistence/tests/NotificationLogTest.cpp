@@ -1,11 +1,16 @@
 #include "persistence/NotificationLog.h"
 
 #include "foundation/ErrorReport.h"
+#include "persistence/NotificationLogWriter.h"
 #include "persistence/sqlite3x.h"
 
 #include "TempDirFixture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -256,4 +261,166 @@ TEST_F(NotificationLogTest, ManyThreadsAddAtOnceWithoutLoss) {
         const int t = std::stoi(entry.camName.substr(3));
         EXPECT_EQ(entry.text, std::to_string(next[t]++));
     }
+}
+
+// ---- write-through into the user database while the program runs ----
+
+namespace {
+
+// A display that the writer thread reports to while the test thread reads it.
+class LockedDisplay : public IErrorDisplay {
+public:
+    void ShowErrorDialog(const CErrorEntry& entry) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_dialogs.push_back(entry.message + " / " + entry.info);
+    }
+    void ShowMessageBox(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_dialogs.push_back(text);
+    }
+    std::vector<std::string> Dialogs() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_dialogs;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_dialogs;
+};
+
+// Waits (generously: the machine is shared) until condition holds.
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::vector<std::string> StoredTexts(sqlite3x::sqlite3_connection& db) {
+    std::vector<std::string> texts;
+    sqlite3x::sqlite3_command select(db, "select log_info from t_log_entry order by log_date, rowid");
+    auto reader = select.executereader();
+    while (reader.read()) {
+        texts.push_back(reader.getstring(0));
+    }
+    return texts;
+}
+
+int CountOf(const std::vector<CLogEntry>& entries, const std::string& start) {
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(),
+                                          [&](const CLogEntry& e) { return e.text.rfind(start, 0) == 0; }));
+}
+
+} // namespace
+
+TEST_F(NotificationLogTest, EntriesReachTheDatabaseWhileTheProgramRuns) {
+    m_db.setbusytimeout(5000);
+    CNotificationLog log;
+    log.StartWriting(Path("user.db"), 50);
+    for (int i = 0; i < 20; ++i) {
+        log.AddEntry("Doc", "Cam", "entry " + std::to_string(i));
+    }
+    // A second connection, as another process would after a kill, sees every entry without any
+    // save at exit.
+    EXPECT_TRUE(WaitFor([&] { return m_db.executeint("select count(*) from t_log_entry") == 20; }))
+        << m_db.executeint("select count(*) from t_log_entry");
+    EXPECT_EQ(StoredTexts(m_db).front(), "entry 0");
+    EXPECT_EQ(StoredTexts(m_db).back(), "entry 19");
+    EXPECT_EQ(m_db.executestring("select camname from t_log_entry limit 1"), "Cam");
+    log.AddEntry("", "", "last");
+    log.StopWriting();
+    EXPECT_EQ(StoredTexts(m_db).back(), "last") << "stopping writes what is pending";
+    EXPECT_EQ(log.GetPendingCount(), 0);
+}
+
+TEST_F(NotificationLogTest, WritingThroughKeepsTheCapacityRuleAndTheExitSaveLeavesTheSameRows) {
+    InsertRows(3);
+    CNotificationLog log;
+    log.SetCapacity(6);
+    log.Load(m_db);
+    EXPECT_EQ(log.GetPendingCount(), 0) << "loaded entries are in the database already";
+    for (int i = 0; i < 4; ++i) {
+        log.AddEntry("", "", "new" + std::to_string(i));
+    }
+    log.WritePending(m_db);
+    EXPECT_EQ(StoredTexts(m_db), (std::vector<std::string>{"row3", "new0", "new1", "new2", "new3"}));
+    for (int i = 4; i < 12; ++i) {
+        log.AddEntry("", "", "new" + std::to_string(i));
+    }
+    log.WritePending(m_db);
+    const std::vector<std::string> written = StoredTexts(m_db);
+    EXPECT_EQ(written, (std::vector<std::string>{"new7", "new8", "new9", "new10", "new11"}));
+
+    // The clean exit's save leaves exactly what the write-through left.
+    log.Save(m_db);
+    EXPECT_EQ(StoredTexts(m_db), written);
+    CNotificationLog reloaded;
+    reloaded.SetCapacity(6);
+    reloaded.Load(m_db);
+    ASSERT_EQ(reloaded.GetCount(), 5);
+    EXPECT_EQ(reloaded.GetEntry(0).text, "new7");
+}
+
+TEST_F(NotificationLogTest, ALockedDatabaseIsReportedOnceAndTheEntriesFollowWhenItIsFree) {
+    LockedDisplay display;
+    SetErrorDisplay(&display);
+    sqlite3x::sqlite3_connection other(Path("user.db"));
+    other.executenonquery("begin exclusive");
+
+    // The report goes to the process's log, as every report does.
+    CNotificationLog& log = CNotificationLog::Instance();
+    log.Clear();
+    log.SetCapacity(100);
+    log.StartWriting(Path("user.db"), 20);
+    log.AddEntry("", "", "before");
+    ASSERT_TRUE(
+        WaitFor([&] { return CountOf(log.GetEntries(), CNotificationLogWriter::kFailedMessage) == 1; }));
+    // Several more batches fail meanwhile; none of them reports again.
+    for (int i = 0; i < 10; ++i) {
+        log.AddEntry("", "", "meanwhile " + std::to_string(i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_EQ(CountOf(log.GetEntries(), CNotificationLogWriter::kFailedMessage), 1);
+    EXPECT_EQ(log.GetEntry(1).text.find("'database is locked'") != std::string::npos, true)
+        << log.GetEntry(1).text;
+
+    other.executenonquery("rollback");
+    m_db.setbusytimeout(5000);
+    ASSERT_TRUE(WaitFor([&] {
+        const auto texts = StoredTexts(m_db);
+        return !texts.empty() && texts.back() == CNotificationLogWriter::kRecoveredText;
+    }));
+    const std::vector<std::string> texts = StoredTexts(m_db);
+    ASSERT_EQ(texts.size(), 13u);
+    EXPECT_EQ(texts[0], "before");
+    EXPECT_EQ(texts[1].rfind(CNotificationLogWriter::kFailedMessage, 0), 0u);
+    EXPECT_EQ(texts[11], "meanwhile 9");
+    log.StopWriting();
+    log.Clear();
+    log.SetCapacity(CNotificationLog::kDefaultCapacity);
+    const auto dialogs = display.Dialogs();
+    EXPECT_EQ(dialogs.size(), 1u) << "one report, not one per batch";
+    SetErrorDisplay(&m_display);
+}
+
+TEST_F(NotificationLogTest, EntriesWaitingForTheDatabaseAreBoundedByTheCapacity) {
+    sqlite3x::sqlite3_connection other(Path("user.db"));
+    other.executenonquery("begin exclusive");
+    CNotificationLog log;
+    log.SetCapacity(4);
+    for (int i = 0; i < 10; ++i) {
+        log.AddEntry("", "", std::to_string(i));
+    }
+    EXPECT_EQ(log.GetPendingCount(), 3);
+    m_db.setbusytimeout(10);
+    EXPECT_THROW(log.WritePending(m_db), sqlite3x::database_error);
+    EXPECT_EQ(log.GetPendingCount(), 3) << "a failed batch stays pending";
+    other.executenonquery("rollback");
+    log.WritePending(m_db);
+    EXPECT_EQ(StoredTexts(m_db), (std::vector<std::string>{"7", "8", "9"}));
+    EXPECT_EQ(log.GetPendingCount(), 0);
 }

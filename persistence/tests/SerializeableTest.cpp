@@ -30,7 +30,7 @@ class SerializeableTest : public TempDirFixture {
 protected:
     void SetUp() override {
         TempDirFixture::SetUp();
-        DocumentSchema::OpenDocumentDb(m_db, Path("s.tvrx"));
+        DocumentSchema::CreateDocumentDb(m_db, Path("s.tvrx"));
     }
     std::vector<std::string> Keys() {
         std::vector<std::string> keys;

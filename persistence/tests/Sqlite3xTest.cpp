@@ -3,7 +3,9 @@
 
 #include "TempDirFixture.h"
 
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace sqlite3x;
 
@@ -147,9 +149,19 @@ TEST_F(Sqlite3xTest, CloseWithALiveStatementFailsWithSqlitesMessageAndStaysOpen)
 
 using DocumentSchemaTest = TempDirFixture;
 
-TEST_F(DocumentSchemaTest, ANewFileGetsBothTablesAndVersionOne) {
+namespace {
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST_F(DocumentSchemaTest, ANewFileGetsBothTablesAndVersionOneReadableByItsOwnerOnly) {
+    ::umask(022);
     sqlite3_connection db;
-    EXPECT_EQ(DocumentSchema::OpenDocumentDb(db, Path("new.tvrx")), 1);
+    EXPECT_EQ(DocumentSchema::CreateDocumentDb(db, Path("new.tvrx")), 1);
     EXPECT_EQ(db.executestring("select sql from sqlite_master where name='t_tavrixdoc_schema'"),
               "CREATE TABLE t_tavrixdoc_schema(version number)");
     EXPECT_EQ(
@@ -158,8 +170,14 @@ TEST_F(DocumentSchemaTest, ANewFileGetsBothTablesAndVersionOne) {
         "blob_value blob)");
     EXPECT_EQ(db.executeint("select count(*) from t_tavrixdoc_schema"), 1);
     db.close();
+    EXPECT_EQ(std::filesystem::status(Path("new.tvrx")).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "documents hold passwords";
     // Opening it again finds the table and adds nothing.
     EXPECT_EQ(DocumentSchema::OpenDocumentDb(db, Path("new.tvrx")), 1);
+    EXPECT_EQ(db.executeint("select count(*) from t_tavrixdoc_schema"), 1);
+    db.close();
+    EXPECT_EQ(DocumentSchema::CreateDocumentDb(db, Path("new.tvrx")), 1);
     EXPECT_EQ(db.executeint("select count(*) from t_tavrixdoc_schema"), 1);
 }
 
@@ -175,14 +193,58 @@ TEST_F(DocumentSchemaTest, VersionsAreReadWhole) {
     EXPECT_EQ(DocumentSchema::OpenDocumentDb(db, Path("v.tvrx")), int64_t{4294967296});
 }
 
-TEST_F(DocumentSchemaTest, AFileThatIsNoDatabaseIsRefusedAndKept) {
-    const std::string text = "just some text, not a database at all, long enough to have a header....";
+TEST_F(DocumentSchemaTest, ADocumentFromBeforeTheVersionTableOpensUnchanged) {
+    sqlite3_connection db;
+    db.open(Path("old.tvrx"));
+    db.executenonquery("create table t_config_data(id string, int_value integer, float_value float, "
+                       "string_value string, blob_value blob)");
+    db.executenonquery("insert into t_config_data(id,int_value) values ('Cameras.count',0)");
+    db.close();
+    const std::string before = FileBytes(Path("old.tvrx"));
+    EXPECT_EQ(DocumentSchema::OpenDocumentDb(db, Path("old.tvrx")), 0);
+    EXPECT_EQ(db.executeint("select int_value from t_config_data"), 0);
+    db.close();
+    EXPECT_EQ(FileBytes(Path("old.tvrx")), before);
+}
+
+TEST_F(DocumentSchemaTest, FilesThatAreNoTavrixDocumentAreRefusedAndLeftByteForByte) {
+    // Another program's database, a user database and an empty file.
+    {
+        sqlite3_connection other(Path("other.tvrx"));
+        other.executenonquery("create table contacts(name text, phone text)");
+        other.executenonquery("insert into contacts values ('Ann','123')");
+        sqlite3_connection user(Path("Tavrix.db"));
+        user.executenonquery("create table t_userdb_schema(version number)");
+        user.executenonquery(
+            "create table  t_log_entry (log_date integer,docname string,camname string,log_info string)");
+    }
+    std::ofstream(Path("empty.tvrx")).close();
+    for (const char* name : {"other.tvrx", "Tavrix.db", "empty.tvrx"}) {
+        const std::string before = FileBytes(Path(name));
+        sqlite3_connection db;
+        EXPECT_EQ(ErrorText([&] { DocumentSchema::OpenDocumentDb(db, Path(name)); }),
+                  "'" + Path(name) + "' is not a Tavrix document");
+        EXPECT_FALSE(db.is_open());
+        EXPECT_EQ(FileBytes(Path(name)), before) << name;
+        if (std::string(name) != "empty.tvrx") {
+            // A new document is not made inside another program's file either.
+            EXPECT_EQ(ErrorText([&] { DocumentSchema::CreateDocumentDb(db, Path(name)); }),
+                      "'" + Path(name) + "' is not a Tavrix document");
+            EXPECT_EQ(FileBytes(Path(name)), before) << name;
+        }
+        EXPECT_FALSE(std::filesystem::exists(Path(name) + "-journal")) << name;
+    }
+    // A file that is no database at all keeps SQLite's own text, and its bytes.
+    const std::string text = "just some text, not a database at all, long enough to have a header";
     std::ofstream(Path("text.tvrx")) << text;
     sqlite3_connection db;
     EXPECT_EQ(ErrorText([&] { DocumentSchema::OpenDocumentDb(db, Path("text.tvrx")); }),
               "file is not a database");
-    db.close();
-    std::ifstream in(Path("text.tvrx"));
-    std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(back, text);
+    EXPECT_EQ(ErrorText([&] { DocumentSchema::CreateDocumentDb(db, Path("text.tvrx")); }),
+              "file is not a database");
+    EXPECT_EQ(FileBytes(Path("text.tvrx")), text);
+    // An empty file becomes a document only when a new one is created in it; it keeps its mode.
+    std::filesystem::permissions(Path("empty.tvrx"), std::filesystem::perms(0640));
+    EXPECT_EQ(DocumentSchema::CreateDocumentDb(db, Path("empty.tvrx")), 1);
+    EXPECT_EQ(std::filesystem::status(Path("empty.tvrx")).permissions(), std::filesystem::perms(0640));
 }

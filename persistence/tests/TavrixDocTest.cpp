@@ -312,22 +312,6 @@ TEST_F(TavrixDocTest, DamagedFilesAreRefusedWithTheirTextAndKept) {
     }
 }
 
-TEST_F(TavrixDocTest, AFileThatIsNotSqliteIsRefusedAndKept) {
-    const std::string path = Path("text.tvrx");
-    std::ofstream(path) << "Tavrix set-up? No, this is a shopping list: eggs, milk, bread, batteries.\n";
-    ExpectOpenRefused(path, "An error occurred during opening the document: 'file is not a database'");
-}
-
-TEST_F(TavrixDocTest, AFileWithoutTheSchemaTableGetsItBeforeLoading) {
-    const std::string path = Path("bare.tvrx");
-    { sqlite3x::sqlite3_connection db(path); }
-    CTavrixDoc doc;
-    EXPECT_FALSE(doc.OnOpenDocument(path));
-    EXPECT_EQ(m_display.messages.at(0), "An error occurred during opening the document: 'nothing to read'");
-    sqlite3x::sqlite3_connection db(path);
-    EXPECT_EQ(db.executeint("select max(version) from t_tavrixdoc_schema"), 1);
-}
-
 TEST_F(TavrixDocTest, AnOlderVersionIsAcceptedUnchanged) {
     const std::string path = Path("old.tvrx");
     MakeSavedDocument(path);

@@ -57,6 +57,23 @@ TEST_F(SettingsFileTest, TheFormOfAValueDecidesItsKind) {
     EXPECT_FALSE(file.ReadString("NotificationSettings", "Empty"));
 }
 
+TEST_F(SettingsFileTest, ADwordIsABareDecimalIntegerWithoutPlusOrLeadingBlank) {
+    // Blanks around "=" belong to the key file's syntax; "\s" is the key file's escaped blank,
+    // which makes the value a text with a leading blank, not a number.
+    WriteFile(
+        "[G]\nPlus=+5\nEscapedBlank=\\s5\nAroundEquals = 5\nMinus=-5\nPlusZero=+0\nQuotedBlank=\" 5\"\n");
+    CSettingsFile file(m_path);
+    ASSERT_TRUE(file.Load());
+    EXPECT_FALSE(file.ReadDword("G", "Plus")) << "+5 is not the form a DWORD is written in";
+    EXPECT_FALSE(file.ReadString("G", "Plus"));
+    EXPECT_FALSE(file.ReadDword("G", "PlusZero"));
+    EXPECT_FALSE(file.ReadDword("G", "EscapedBlank"));
+    EXPECT_FALSE(file.ReadDword("G", "QuotedBlank"));
+    EXPECT_EQ(file.ReadString("G", "QuotedBlank"), " 5");
+    EXPECT_EQ(file.ReadDword("G", "AroundEquals"), 5u);
+    EXPECT_EQ(file.ReadDword("G", "Minus"), static_cast<uint32_t>(-5));
+}
+
 TEST_F(SettingsFileTest, ValuesSurviveASaveAndLoadWithAwkwardText) {
     const std::string awkward = "C:\\path with \"quotes\"\nand a line break; #not a comment";
     {
