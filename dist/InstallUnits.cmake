@@ -17,10 +17,13 @@ else()
 endif()
 set(LIBEXECDIR "${prefix}/lib/tavrix")
 
-set(out "${TAVRIX_DIST_BINARY}/units")
+# A folder of this install's own: installs may run side by side (the tests run several).
+string(RANDOM LENGTH 12 tag)
+set(out "${TAVRIX_DIST_BINARY}/units-${tag}")
 configure_file("${TAVRIX_DIST_SOURCE}/systemd/tavrix.service.in" "${out}/system/tavrix.service" @ONLY)
 configure_file("${TAVRIX_DIST_SOURCE}/systemd/tavrix-user.service.in" "${out}/user/tavrix.service" @ONLY)
 file(INSTALL DESTINATION "${system_unit_dir}" TYPE FILE FILES "${out}/system/tavrix.service")
 file(INSTALL DESTINATION "${user_unit_dir}" TYPE FILE FILES "${out}/user/tavrix.service")
 file(INSTALL DESTINATION "${sysusers_dir}" TYPE FILE
      RENAME tavrix.conf FILES "${TAVRIX_DIST_SOURCE}/systemd/tavrix.sysusers")
+file(REMOVE_RECURSE "${out}")

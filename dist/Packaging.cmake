@@ -9,15 +9,14 @@ set(CPACK_PACKAGE_VENDOR Kestrova)
 set(CPACK_PACKAGE_CONTACT "Kestrova <tavrix@kestrova.com>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video surveillance with motion recording and event actions")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "video surveillance with motion recording and event actions
- Tavrix watches cameras, detects motion by comparing every frame with the one
- before, and records video around each motion event into AVI or WMV files that
- begin with the seconds before the motion. It reacts to camera events with
- chains of actions: run a command, play a sound, upload by FTP, send an e-mail
- with the recording, send a chat message.
- .
- It runs as a Qt desktop application and as a headless systemd service.")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Tavrix watches cameras, detects motion by comparing every frame with the one
+before, and records video around each motion event into AVI or WMV files that
+begin with the seconds before the motion. It reacts to camera events with
+chains of actions: run a command, play a sound, upload by FTP, send an e-mail
+with the recording, send a chat message.
+
+It runs as a Qt desktop application and as a headless systemd service.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -32,13 +31,5 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst ${CMAKE_CURRENT_SOURCE_DIR}/debian/prerm
   ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
-
-# The copyright file and the compressed changelog Debian wants with every package.
-configure_file(debian/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
-add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
-  COMMAND ${GZIP_PROGRAM} -9n -c ${CMAKE_CURRENT_BINARY_DIR}/changelog > ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
-  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog VERBATIM)
-add_custom_target(tavrix_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
-install(FILES debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION share/doc/tavrix)
 
 include(CPack)
