@@ -55,7 +55,7 @@ std::vector<std::string> CFrameStallCheck::Update(const std::vector<IFrameProgre
 }
 
 struct CServiceNotifier::CShared {
-    std::mutex lock; // guards stop
+    std::mutex lock; // guards stop; held by the timer while it posts, so taken before the dispatcher's
     std::condition_variable wake;
     bool stop = false;
     std::atomic<bool> roundQueued{false};
