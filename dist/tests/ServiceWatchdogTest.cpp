@@ -36,6 +36,41 @@ protected:
             ::waitpid(m_child, nullptr, 0);
         }
     }
+    // A document of one small, quick camera watching `device`.
+    bool CreateDocument(const std::string& document, const std::string& device) {
+        int status = -1;
+        rectest::RunCommand(m_environment + Quote(m_tavrix) + " doc create " + Quote(document) +
+                                " --camera " + Quote(device) + " --record-path " + Quote(m_folder.Path()),
+                            &status);
+        disttest::MakeSmallAndQuick(
+            [this](const std::string& arguments, int* code) {
+                return rectest::RunCommand(m_environment + Quote(m_tavrix) + " " + arguments, code);
+            },
+            document);
+        return status == 0;
+    }
+    // The headless program as systemd starts a Type=notify service with WatchdogSec=3.
+    void StartService(const std::string& document, const std::string& output, const std::string& errors) {
+        m_child = ::fork();
+        ASSERT_GE(m_child, 0);
+        if (m_child == 0) {
+            const std::string command = m_environment + "NOTIFY_SOCKET=" + Quote(m_socket.GetPath()) +
+                                        " WATCHDOG_USEC=3000000 exec " + Quote(m_tavrix) +
+                                        " --headless --duration 300 " + Quote(document) + " >" +
+                                        Quote(output) + " 2>" + Quote(errors);
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    // Ends the child with SIGTERM: "STOPPING=1" and exit status 0.
+    void StopService() {
+        ::kill(m_child, SIGTERM);
+        EXPECT_TRUE(WaitForMessage("STOPPING=1")) << m_messages;
+        int childStatus = 0;
+        ASSERT_EQ(::waitpid(m_child, &childStatus, 0), m_child);
+        m_child = -1;
+        EXPECT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << childStatus;
+    }
     // Reads messages until one contains `text`.
     bool WaitForMessage(const std::string& text, std::chrono::seconds limit = 60s) {
         const auto end = std::chrono::steady_clock::now() + limit;
@@ -86,37 +121,17 @@ protected:
 
     CNotifySocket m_socket;
     disttest::CTempFolder m_folder{"tavrix-watchdog"};
+    const std::string m_environment = disttest::PrivateEnvironment(m_folder.Path());
+    const std::string m_tavrix = TAVRIX_BINARY_DIR "/bin/tavrix";
     pid_t m_child = -1;
     std::string m_messages;
 };
 
 TEST_F(ServiceWatchdogTest, ReadyAfterOpeningAndTheWatchdogIsFedOnlyWhileTheFrameThreadRuns) {
-    const std::string environment = disttest::PrivateEnvironment(m_folder.Path());
-    const std::string tavrix = TAVRIX_BINARY_DIR "/bin/tavrix";
     const std::string document = m_folder.Path() + "/Porch.tvrx";
-    int status = -1;
-    rectest::RunCommand(environment + Quote(tavrix) + " doc create " + Quote(document) +
-                            " --camera test:ball --record-path " + Quote(m_folder.Path()),
-                        &status);
-    ASSERT_EQ(status, 0);
-    disttest::MakeSmallAndQuick(
-        [&](const std::string& arguments, int* code) {
-            return rectest::RunCommand(environment + Quote(tavrix) + " " + arguments, code);
-        },
-        document);
-
+    ASSERT_TRUE(CreateDocument(document, "test:ball"));
     const std::string errors = m_folder.Path() + "/err.txt";
-    m_child = ::fork();
-    ASSERT_GE(m_child, 0);
-    if (m_child == 0) {
-        // As systemd starts a Type=notify service with WatchdogSec=3.
-        const std::string command = environment + "NOTIFY_SOCKET=" + Quote(m_socket.GetPath()) +
-                                    " WATCHDOG_USEC=3000000 exec " + Quote(tavrix) +
-                                    " --headless --duration 300 " + Quote(document) + " >/dev/null 2>" +
-                                    Quote(errors);
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    StartService(document, "/dev/null", errors);
     ASSERT_TRUE(WaitForMessage("READY=1")) << m_messages;
     EXPECT_EQ(m_messages.rfind("READY=1\nSTATUS=Running 1 document|", 0), 0u) << m_messages;
     for (int feeds = 0; feeds < 2; ++feeds) {
@@ -146,12 +161,31 @@ TEST_F(ServiceWatchdogTest, ReadyAfterOpeningAndTheWatchdogIsFedOnlyWhileTheFram
         << ReadFile(errors);
 
     ASSERT_TRUE(WaitForMessage("WATCHDOG=1")) << "fed again once frames flow: " << m_messages;
-    ::kill(m_child, SIGTERM);
-    EXPECT_TRUE(WaitForMessage("STOPPING=1")) << m_messages;
-    int childStatus = 0;
-    ASSERT_EQ(::waitpid(m_child, &childStatus, 0), m_child);
-    m_child = -1;
-    EXPECT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << childStatus;
+    StopService();
+}
+
+TEST_F(ServiceWatchdogTest, AnUnpluggedCameraDoesNotStopTheFeeding) {
+    // The camera fails after a second, as an unplugged one does: it is marked unavailable and its
+    // frames stop, which is the camera's own business, not a wedged thread.
+    const std::string document = m_folder.Path() + "/Cellar.tvrx";
+    ASSERT_TRUE(CreateDocument(document, "test:motion?on=60000-61000&fail=1000"));
+    const std::string output = m_folder.Path() + "/out.txt";
+    StartService(document, output, "/dev/null");
+    ASSERT_TRUE(WaitForMessage("READY=1")) << m_messages;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (ReadFile(output).find("to 'Unavailable'") == std::string::npos &&
+           std::chrono::steady_clock::now() < end) {
+        WaitForMessage("WATCHDOG=1", 1s);
+    }
+    ASSERT_NE(ReadFile(output).find("to 'Unavailable'"), std::string::npos) << ReadFile(output);
+    m_messages.clear();
+    // Fed for more than the stall limit (1.5 s) after the frames stopped.
+    for (int feeds = 0; feeds < 4; ++feeds) {
+        ASSERT_TRUE(WaitForMessage("WATCHDOG=1", 20s))
+            << "not fed after the camera was unplugged: " << m_messages;
+    }
+    EXPECT_EQ(m_messages.find("STATUS=No frames"), std::string::npos) << m_messages;
+    StopService();
 }
 
 } // namespace
