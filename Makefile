@@ -9,13 +9,20 @@
 #   make demo       run the main job: a demo camera watched headless for about 30 seconds
 #   make screenshot the desktop application with two test cameras on a virtual display, saved as
 #                   build/screenshot.png
+#   make install    build, then install under PREFIX (/usr/local), staged under DESTDIR when given
+#   make package    the Debian package build-package/tavrix_VERSION_ARCH.deb
+#   make package-test  builds the package, checks it with lintian, installs it with dpkg, runs the
+#                   installed program and removes the package again (needs root)
 
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps build test test-asan test-tsan bench fuzz demo screenshot format clean
+.PHONY: all deps build test test-asan test-tsan bench fuzz demo screenshot format clean install package \
+	package-test
 
 all: build
 
@@ -60,6 +67,20 @@ fuzz: deps
 	build-fuzz/bin/document_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 		-artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 build-fuzz/corpus persistence/fuzz/corpus
 
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The package is built in a folder of its own, for the prefix /usr and without the tests.
+package: deps
+	@cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_BUILD_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr \
+		$(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+
+package-test: package
+	@dist/package-test.sh build-package
+
 demo: build
 	@scripts/demo.sh
 
@@ -70,4 +91,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-package

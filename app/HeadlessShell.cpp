@@ -1,5 +1,6 @@
 #include "app/HeadlessShell.h"
 
+#include "app/ServiceNotifier.h"
 #include "app/TavrixAppCore.h"
 #include "app/TerminalText.h"
 #include "camera/MessageDispatcher.h"
@@ -156,6 +157,8 @@ int Run(const CHeadlessOptions& options) {
                 if (options.activate) {
                     app.ActivateAllCameras();
                 }
+                // Ready for systemd, whose watchdog is fed while the cameras deliver frames.
+                const auto service = CServiceNotifier::StartFor(app, dispatcher, opened);
                 if (options.durationSeconds > 0) {
                     const auto end =
                         started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(

@@ -59,20 +59,17 @@ bool IsFromFactory(GstElement* element, const char* factoryName) {
 } // namespace
 
 std::vector<std::string> GetPluginFolders() {
-    std::vector<std::string> candidates = {TAVRIX_PLUGIN_DIR, TAVRIX_INSTALLED_PLUGIN_DIR,
-                                           platform::DirName(platform::DirName(platform::ExecutablePath())) +
-                                               "/lib/tavrix/gstreamer-1.0"};
-    std::vector<std::string> folders;
-    for (const std::string& folder : candidates) {
-        bool seen = false;
-        for (const std::string& f : folders) {
-            seen = seen || f == folder;
-        }
-        if (!seen && platform::IsDirectory(folder)) {
-            folders.push_back(folder);
+    // An installed executable (PREFIX/bin/tavrix) takes its own plugins from
+    // PREFIX/lib/tavrix/gstreamer-1.0, wherever the prefix was moved or staged, and never those of
+    // a build tree; the programs of a build (the executable, the tests) take the build's.
+    const std::string installed =
+        platform::DirName(platform::DirName(platform::ExecutablePath())) + "/lib/tavrix/gstreamer-1.0";
+    for (const std::string& folder : {installed, std::string(TAVRIX_PLUGIN_DIR)}) {
+        if (platform::IsDirectory(folder)) {
+            return {folder};
         }
     }
-    return folders;
+    return {};
 }
 
 namespace {

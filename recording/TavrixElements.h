@@ -20,9 +20,8 @@
 // GST_PLUGIN_PATH, GST_DEBUG.
 void InitGStreamer();
 
-// The folders searched for the application's own plugins, those that exist: the build's plugin
-// folder and the installed one (lib/tavrix/gstreamer-1.0 under the installation prefix, and next
-// to the executable's ../lib).
+// The folder of the application's own plugins, when it exists: ../lib/tavrix/gstreamer-1.0 from
+// an installed executable's folder, else the build's plugin folder.
 std::vector<std::string> GetPluginFolders();
 
 // A new "tavrixgrabber" element named `name` (a floating reference, as gst_element_factory_make

@@ -16,6 +16,8 @@ packages=(
   qt6-base-dev xvfb xauth
   dbus dbus-bin dbus-daemon
   python3-aiosmtpd python3-pyftpdlib
+  libsystemd-dev systemd librsvg2-bin gzip groff-base file
+  desktop-file-utils appstream lintian dpkg-dev fakeroot
 )
 # Packages only the benchmarks need (the OpenCV comparison).
 if [[ "${1:-}" == "--bench" ]]; then
