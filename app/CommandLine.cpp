@@ -154,6 +154,8 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
     CCommandLine line;
     if ((first == "--version" || first == "-v") && rest.empty()) {
         line.command = Command::Version;
+    } else if ((first == "--help" || first == "-h") && rest.empty()) {
+        line.command = Command::Help;
     } else if (first == "devices" && rest.empty()) {
         line.command = Command::Devices;
     } else if (first == "sysinfo" && rest.empty()) {
@@ -178,6 +180,7 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
 
 const char* CCommandLine::UsageText() {
     return "Usage: tavrix [--activate] [--screenshot PNG [--screenshot-delay SECONDS]] [FILE.tvrx...]\n"
+           "       tavrix --help\n"
            "       tavrix --version\n"
            "       tavrix devices\n"
            "       tavrix sysinfo\n"

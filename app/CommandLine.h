@@ -18,7 +18,7 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command { Usage, Help, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
 
     Command command = Command::Usage;
     // Gui and Headless

@@ -80,6 +80,10 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return DocCommands::Show(line.file, std::cout, std::cerr);
     case CCommandLine::Command::DocSet:
         return DocCommands::Set(line.file, line.key, line.value, std::cout, std::cerr);
+    case CCommandLine::Command::Help:
+        // Asked for: the usage on standard output, and success.
+        std::fputs(CCommandLine::UsageText(), stdout);
+        return 0;
     case CCommandLine::Command::Usage:
         break;
     }

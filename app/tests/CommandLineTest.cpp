@@ -52,6 +52,9 @@ TEST(CommandLineTest, DocCommandsTakeTheirArguments) {
 
     EXPECT_EQ(Parse({"--version"}).command, C::Version);
     EXPECT_EQ(Parse({"-v"}).command, C::Version);
+    EXPECT_EQ(Parse({"--help"}).command, C::Help);
+    EXPECT_EQ(Parse({"-h"}).command, C::Help);
+    EXPECT_EQ(Parse({"--help", "doc"}).command, C::Usage) << "help takes no arguments";
     EXPECT_EQ(Parse({"devices"}).command, C::Devices);
     EXPECT_EQ(Parse({"sysinfo"}).command, C::SysInfo);
 }
