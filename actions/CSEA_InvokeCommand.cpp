@@ -38,8 +38,8 @@ bool CSEA_InvokeCommand::Execute(const CSEventRecord& record) {
     TRACE("CSEA_InvokeCommand::Execute() '%s' with %zu arguments", command.c_str(), arguments.size());
     const int error = CProcessLauncher::Start(command, arguments);
     if (error != 0) {
-        context.Log("Invoke Command Event Action: Unable to start: '" +
-                    CProcessLauncher::SystemErrorText(error) + "'");
+        context.LogError("Invoke Command Event Action: Unable to start: '" +
+                         CProcessLauncher::SystemErrorText(error) + "'");
         return false;
     }
     context.Log("Invoke Command Event Action: Started '" + command + "' '" + expanded + "'");

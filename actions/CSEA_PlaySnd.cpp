@@ -28,6 +28,6 @@ bool CSEA_PlaySnd::Execute(const CSEventRecord& record) {
         CSoundPlayer::Instance().Play(soundFile);
         return true;
     }
-    CEventActionContext(record).Log("Play Sound Event Action: Sound file '" + soundFile + "' not found");
+    CEventActionContext(record).LogError("Play Sound Event Action: Sound file '" + soundFile + "' not found");
     return false;
 }

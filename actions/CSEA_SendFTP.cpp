@@ -45,6 +45,12 @@ bool CSEA_SendFTP::Execute(const CSEventRecord& record) {
     job.password = GetStringProp("FTPPass");
     job.passive = GetBoolProp("FTPPassive");
     job.maxSizeKb = GetIntegerProp("MaxAttachSize");
-    CFtpUploader uploader([&context](const std::string& text) { context.Log(text); });
+    CFtpUploader uploader([&context](const std::string& text, bool error) {
+        if (error) {
+            context.LogError(text);
+        } else {
+            context.Log(text);
+        }
+    });
     return uploader.Upload(job);
 }

@@ -125,9 +125,9 @@ bool CSEA_SendMail::Execute(const CSEventRecord& record) {
         connection.SendMessage(message);
         context.Log("Send Mail Event Action: Successfully sent a mail to : '" + recipient + "'");
     } catch (const CSMTPEx& e) {
-        context.Log("Send Mail Event Action: Error while sending a mail: " + e.GetMessage());
-        context.Log("Send Mail Event Action: Last command response: '" + connection.GetLastCommandResponse() +
-                    "'");
+        context.LogError("Send Mail Event Action: Error while sending a mail: " + e.GetMessage());
+        context.LogError("Send Mail Event Action: Last command response: '" +
+                         connection.GetLastCommandResponse() + "'");
         Release(connection);
         return false;
     }

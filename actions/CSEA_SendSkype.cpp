@@ -33,12 +33,12 @@ bool CSEA_SendSkype::Execute(const CSEventRecord& record) {
         connection.Close();
         if (!sent) {
             // The client answered the message with an error: that is no "Message sent".
-            context.Log("Send Skype Event Action: Error while sending a chat message: " +
-                        connection.GetLastError());
+            context.LogError("Send Skype Event Action: Error while sending a chat message: " +
+                             connection.GetLastError());
             return false;
         }
     } catch (const CSkypeEx& e) {
-        context.Log("Send Skype Event Action: Error while sending a chat message: " + e.GetMessage());
+        context.LogError("Send Skype Event Action: Error while sending a chat message: " + e.GetMessage());
         connection.Close();
         return false;
     }

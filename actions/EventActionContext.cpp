@@ -21,3 +21,7 @@ CEventActionContext::CEventActionContext(const CSEventRecord& record) {
 void CEventActionContext::Log(const std::string& text) const {
     CNotificationLog::Instance().AddEntry(m_documentTitle, m_cameraName, text);
 }
+
+void CEventActionContext::LogError(const std::string& text) const {
+    CNotificationLog::Instance().AddErrorEntry(m_documentTitle, m_cameraName, text);
+}

@@ -21,6 +21,8 @@ public:
     const CNameTemplate& GetNameTemplate() const { return m_nameTemplate; }
     // One notification log entry with the event's document title and camera name.
     void Log(const std::string& text) const;
+    // The same for a failure of the action (the headless shell also writes it to standard error).
+    void LogError(const std::string& text) const;
 
     const std::string& GetDocumentTitle() const { return m_documentTitle; }
     const std::string& GetCameraName() const { return m_cameraName; }

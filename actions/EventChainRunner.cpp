@@ -131,7 +131,7 @@ void CEventChainRunner::RunJob(CJob& job) {
             context.Log(action.GetName() + " Event Action: " + e.what());
         }
         if (CActionAbort::TakeNoticed()) {
-            context.Log(CutShortText(action.GetName()));
+            context.LogError(CutShortText(action.GetName()));
         }
     }
 }

@@ -257,9 +257,9 @@ long CFtpUploader::TotalTimeoutMs(int64_t size) const {
     return static_cast<long>(std::min<int64_t>(m_totalTimeoutMs + extra, LONG_MAX));
 }
 
-void CFtpUploader::Log(const std::string& text) const {
+void CFtpUploader::Log(const std::string& text, bool error) const {
     if (m_log) {
-        m_log(kPrefix + text);
+        m_log(kPrefix + text, error);
     }
 }
 
@@ -272,7 +272,7 @@ int CFtpUploader::OpenSource(const CFtpUploadJob& job, int64_t& size) const {
         fd = -1;
     }
     if (fd < 0) {
-        Log("Error opening the source file: " + job.sourceFile);
+        LogError("Error opening the source file: " + job.sourceFile);
         return -1;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -298,7 +298,7 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
     CURL* curl = curl_easy_init();
     if (!curl) {
         ::close(fd);
-        Log("Error opening internet connection: " + std::to_string(CURLE_FAILED_INIT));
+        LogError("Error opening internet connection: " + std::to_string(CURLE_FAILED_INIT));
         return false;
     }
     Log("Open ftp connection to '" + job.server + "'");
@@ -320,16 +320,16 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
 
     // Names that would break the command line of CWD or STOR are refused at their own step.
     if (IsControlText(job.server) || job.port <= 0 || job.port > 65535) {
-        Log("Error opening FTP connection: invalid server name or port");
+        LogError("Error opening FTP connection: invalid server name or port");
         return finish(false);
     }
     if (IsControlText(job.remoteDirectory)) {
-        Log("Error unable to change directory: the directory name contains a control character");
+        LogError("Error unable to change directory: the directory name contains a control character");
         return finish(false);
     }
     if (IsControlText(job.remoteName) || job.remoteName.empty()) {
         transfer.onTransferring();
-        Log("Error opening the destination file: invalid remote file name '" + job.remoteName + "'");
+        LogError("Error opening the destination file: invalid remote file name '" + job.remoteName + "'");
         return finish(false);
     }
 
@@ -352,6 +352,6 @@ bool CFtpUploader::Upload(const CFtpUploadJob& job) {
 
     const std::string error = FailureText(result, transfer, errorBuffer);
     TRACE("CFtpUploader::Upload() failed with curl code %d: %s", static_cast<int>(result), error.c_str());
-    Log(FailureStep(transfer.phase) + error);
+    LogError(FailureStep(transfer.phase) + error);
     return finish(false);
 }

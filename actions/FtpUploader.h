@@ -31,7 +31,8 @@ struct CFtpUploadJob {
 
 class CFtpUploader {
 public:
-    using LogSink = std::function<void(const std::string& text)>;
+    // error: the line reports a failure of the upload.
+    using LogSink = std::function<void(const std::string& text, bool error)>;
 
     explicit CFtpUploader(LogSink log) : m_log(std::move(log)) {}
 
@@ -58,7 +59,8 @@ public:
     static std::string UrlPath(const std::string& directory, const std::string& name);
 
 private:
-    void Log(const std::string& text) const;
+    void Log(const std::string& text, bool error = false) const;
+    void LogError(const std::string& text) const { Log(text, true); }
     // Opens the source file (an existing regular file) and checks the size limit: the descriptor and
     // the size, or -1 after the step's log line.
     int OpenSource(const CFtpUploadJob& job, int64_t& size) const;

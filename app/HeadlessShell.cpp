@@ -44,11 +44,19 @@ std::string Field(const std::string& text) {
     return TerminalText::ReplaceControls(text);
 }
 
+void ReportToStandardError(const std::string& text, const std::string& document, const std::string& camera);
+
+// Every entry goes to standard output; a failure also to standard error, where a supervisor or a
+// pipe that keeps only errors sees it. (Reported exceptions reach standard error through the error
+// report observer below, so they are not entries marked as errors.)
 void Echo(const CLogEntry& entry) {
     const std::string line = EchoLine(entry.time, entry.docName, entry.camName, entry.text) + "\n";
     // One write a line, so that lines from several threads never mix.
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
+    if (entry.error) {
+        ReportToStandardError(entry.text, entry.docName, entry.camName);
+    }
 }
 
 void ReportToStandardError(const std::string& text, const std::string& document, const std::string& camera) {

@@ -92,7 +92,7 @@ void CCameraView::DxEventRec(CRecContext* rc, long code, LONG_PTR param1, LONG_P
             } else {
                 text += "(hr = " + std::to_string(static_cast<int32_t>(hr)) + ")";
             }
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
+            CNotificationLog::Instance().AddErrorEntry(GetDocumentName(), GetCameraName(), text);
             m_stateMgr.SetInput(CCamViewStateMgr::kRecordFailed, true);
             if (rc == m_masterRC) {
                 TRACE("CCameraView::DxEventRec() kill master RC from camview");
@@ -136,8 +136,8 @@ void CCameraView::RetryRecording() {
         const int64_t lastLog = m_lastRetryLogNs.load();
         if (lastLog == 0 || now - lastLog >= logNs) {
             m_lastRetryLogNs.store(now);
-            CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
-                                                  "Still unable to record: " + problem);
+            CNotificationLog::Instance().AddErrorEntry(GetDocumentName(), GetCameraName(),
+                                                       "Still unable to record: " + problem);
         }
         return;
     }
@@ -203,7 +203,8 @@ void CCameraView::DeviceLost() {
             TRACE("CCameraView::DeviceLost() already lost");
             return;
         }
-        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), "Capturing device lost.");
+        CNotificationLog::Instance().AddErrorEntry(GetDocumentName(), GetCameraName(),
+                                                   "Capturing device lost.");
         m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
     }
     if (!m_deviceAbsent.load()) {

@@ -61,11 +61,22 @@ void CNotificationLog::TrimLocked(std::vector<EntryPtr>& dropped) {
 
 void CNotificationLog::AddEntry(const std::string& docName, const std::string& camName,
                                 const std::string& text) {
+    Add(docName, camName, text, false);
+}
+
+void CNotificationLog::AddErrorEntry(const std::string& docName, const std::string& camName,
+                                     const std::string& text) {
+    Add(docName, camName, text, true);
+}
+
+void CNotificationLog::Add(const std::string& docName, const std::string& camName, const std::string& text,
+                           bool error) {
     // Everything that allocates happens before the lock is taken.
     auto entry = std::make_shared<CLogEntry>();
     entry->docName = docName;
     entry->camName = camName;
     entry->text = text;
+    entry->error = error;
 
     std::shared_ptr<const ListenerList> listeners;
     EntryPtr dropped;

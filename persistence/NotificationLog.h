@@ -35,6 +35,9 @@ struct CLogEntry {
     std::string docName;
     std::string camName;
     std::string text;
+    // A failure the user must act on (a lost device, a recording that cannot be written, an action
+    // that failed): the headless shell also writes these to standard error. Not stored.
+    bool error = false;
 };
 
 class CNotificationLog {
@@ -50,6 +53,8 @@ public:
 
     // Adds an entry stamped with the current local time. Safe and cheap from any thread.
     void AddEntry(const std::string& docName, const std::string& camName, const std::string& text);
+    // The same for an entry that reports a failure (CLogEntry::error).
+    void AddErrorEntry(const std::string& docName, const std::string& camName, const std::string& text);
 
     // Number of entries and entry access, index 0 = oldest. An index out of range (the log may have
     // dropped entries since the count was read) gives an empty entry.
@@ -103,6 +108,7 @@ public:
     void Clear();
 
 private:
+    void Add(const std::string& docName, const std::string& camName, const std::string& text, bool error);
     using EntryPtr = std::shared_ptr<const CLogEntry>;
     using ListenerList = std::vector<std::pair<int, Listener>>;
 

@@ -45,7 +45,7 @@ protected:
     }
     bool Upload(const CFtpUploadJob& job) {
         m_lines.clear();
-        CFtpUploader uploader([this](const std::string& text) { m_lines.push_back(text); });
+        CFtpUploader uploader([this](const std::string& text, bool) { m_lines.push_back(text); });
         return uploader.Upload(job);
     }
     std::string MakeFile(const std::string& name, size_t size) {

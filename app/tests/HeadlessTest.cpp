@@ -218,6 +218,25 @@ TEST_F(HeadlessTest, SighupFinishesTheRecordingAndEndsTheRunCleanly) {
     EXPECT_EQ(files, 1);
 }
 
+TEST_F(HeadlessTest, FailuresAreWrittenToStandardErrorAsWellAsEchoed) {
+    // A camera that is unplugged a while after it starts.
+    const std::string document = MotionDocument("Shed", "500-1000");
+    int status = -1;
+    Run("doc set '" + document + "' Cameras.0.VideoDeviceDN 'test:motion?on=500-1000&fail=2500'", &status);
+    ASSERT_EQ(status, 0);
+    const std::string errFile = m_folder + "/err.txt";
+    const std::string output = Run("--headless --activate --duration 4 '" + document + "'", &status, errFile);
+    EXPECT_EQ(status, 0) << output;
+    const std::string errors = ReadFile(errFile);
+    EXPECT_NE(output.find("\tShed\tDefault\tCapturing device lost.\n"), std::string::npos) << output;
+    EXPECT_NE(errors.find("tavrix: error in Shed, camera Default: Capturing device lost.\n"),
+              std::string::npos)
+        << errors;
+    // Ordinary entries stay on standard output only.
+    EXPECT_EQ(errors.find("Document opened"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("Changed camera state"), std::string::npos) << errors;
+}
+
 TEST_F(HeadlessTest, WithoutADisplayTheDesktopSaysSoAndEndsWithoutACrashReport) {
     const std::string errors = m_folder + "/err.txt";
     const std::vector<std::string> reports{TAVRIX_BINARY_DIR "/bin/tavrix.report",
@@ -301,6 +320,13 @@ TEST_F(HeadlessTest, BadDocumentsAndCommandLinesEndWithClearErrors) {
     Run("--headless", &status, errors);
     EXPECT_EQ(status, 2);
     EXPECT_NE(ReadFile(errors).find("Usage: tavrix"), std::string::npos);
+    // Asked for, the usage goes to standard output and the command succeeds.
+    for (const char* help : {"--help", "-h"}) {
+        const std::string usage = Run(help, &status, errors);
+        EXPECT_EQ(status, 0) << help;
+        EXPECT_EQ(usage.rfind("Usage: tavrix", 0), 0u) << usage;
+        EXPECT_NE(usage.find("tavrix doc set FILE KEY VALUE\n"), std::string::npos) << usage;
+    }
     Run("doc show '" + m_folder + "/broken.tvrx'", &status, errors);
     EXPECT_EQ(status, 1);
     EXPECT_NE(ReadFile(errors).find("is not a Tavrix document"), std::string::npos);
