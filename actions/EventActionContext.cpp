@@ -3,6 +3,7 @@
 #include "actions/CSEventRecord.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "recording/RecordContainer.h"
 
 CEventActionContext::CEventActionContext(const CSEventRecord& record) {
     m_nameTemplate.SetTime(record.time);
@@ -12,7 +13,8 @@ CEventActionContext::CEventActionContext(const CSEventRecord& record) {
         m_documentTitle = record.document->GetTitle();
         if (std::optional<CCamera> camera = record.document->FindCamera(record.cameraId)) {
             m_nameTemplate.SetCamera(*camera);
-            m_nameTemplate.SetFileType(camera->m_wmvActive);
+            m_nameTemplate.SetFileExtension(
+                RecordFileExtension(camera->m_recordContainer, camera->m_wmvActive));
             m_cameraName = camera->m_camName;
         }
     }

@@ -467,6 +467,25 @@ void WriteValue(sqlite3x::sqlite3_connection& connection, const std::string& key
     transaction.commit();
 }
 
+// A camera key that documents of earlier versions lack and read as 0: set creates it (as 0, which
+// means the same as its absence) for a camera that exists.
+bool AddMissingLaterKey(sqlite3x::sqlite3_connection& connection, const std::string& key) {
+    const std::string suffix = ".RecordContainer";
+    if (key.rfind("Cameras.", 0) != 0 || key.size() <= suffix.size() ||
+        key.compare(key.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    sqlite3x::sqlite3_command camera(connection, "select count(*) from t_config_data where id = ?;");
+    camera.bind(1, key.substr(0, key.size() - suffix.size()) + ".WMVActive");
+    if (camera.executeint() == 0) {
+        return false;
+    }
+    sqlite3x::sqlite3_command insert(connection, "insert into t_config_data(id,int_value) values (?,0);");
+    insert.bind(1, key);
+    insert.executenonquery();
+    return true;
+}
+
 } // namespace
 
 int Set(const std::string& file, const std::string& key, const std::string& value, std::ostream& out,
@@ -477,17 +496,21 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
     }
     try {
         StoredValue stored;
-        {
+        for (bool added = false;; added = true) {
             sqlite3x::sqlite3_command find(
                 connection,
                 "select id, int_value, string_value, blob_value from t_config_data where id = ?;");
             find.bind(1, key);
             sqlite3x::sqlite3_reader reader = find.executereader();
-            if (!reader.read()) {
+            if (reader.read()) {
+                stored = ReadValue(reader);
+                break;
+            }
+            reader.close();
+            if (added || !AddMissingLaterKey(connection, key)) {
                 err << "tavrix: the document has no key '" << key << "' (tavrix doc show lists them)\n";
                 return 1;
             }
-            stored = ReadValue(reader);
         }
         std::string refusal;
         const auto parsed =

@@ -2,8 +2,20 @@
 
 #include "persistence/ConfigStore.h"
 
+#include "persistence/sqlite3x.h"
+
 #include <cstring>
 #include <tuple>
+
+namespace {
+
+bool HasKey(CConfigStore& store, const std::string& key) {
+    sqlite3x::sqlite3_command find(store.Connection(), "select count(*) from t_config_data where id = ?;");
+    find.bind(1, key);
+    return find.executeint() > 0;
+}
+
+} // namespace
 
 void CCamera::Load(const std::string& prefix, CConfigStore& store) {
     // Into a copy, so that a key missing half way leaves this camera untouched.
@@ -40,6 +52,9 @@ void CCamera::Load(const std::string& prefix, CConfigStore& store) {
     c.m_codecFormat = store.GetInt(prefix + ".CodecFormat");
     c.m_bitRate = store.GetInt(prefix + ".BitRate");
     c.m_wmvActive = store.GetBool(prefix + ".WMVActive");
+    // Added later than the other keys: a document without it records as it always did.
+    c.m_recordContainer =
+        HasKey(store, prefix + ".RecordContainer") ? store.GetInt(prefix + ".RecordContainer") : 0;
     c.m_areaMaskEnabled = store.GetBool(prefix + ".AreaMaskEnabled");
     c.m_areaMaskImage.Load(prefix + ".AreaMaskImage", store);
     c.m_aEvent = store.GetInt(prefix + ".AEvent");
@@ -85,6 +100,7 @@ void CCamera::Store(const std::string& prefix, CConfigStore& store) const {
     store.PutInt(prefix + ".CodecFormat", m_codecFormat);
     store.PutInt(prefix + ".BitRate", m_bitRate);
     store.PutBool(prefix + ".WMVActive", m_wmvActive);
+    store.PutInt(prefix + ".RecordContainer", m_recordContainer);
     store.PutInt(prefix + ".AEvent", m_aEvent);
     store.PutInt(prefix + ".DEvent", m_dEvent);
     store.PutInt(prefix + ".MSEvent", m_msEvent);
@@ -155,8 +171,8 @@ auto Fields(const CCamera& c) {
                     c.m_videoSizeCx, c.m_videoSizeCy, c.m_mediaSubtype, c.m_hasCrossbar, c.m_videoInputPin,
                     c.m_hasTuner, c.m_tvFormat, c.m_inputType, c.m_inputConnection, c.m_channel,
                     c.m_countryCode, c.m_compressorData, c.m_codec, c.m_codecFormat, c.m_bitRate,
-                    c.m_wmvActive, c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent, c.m_msEvent, c.m_mpEvent,
-                    c.m_rbEvent, c.m_rfEvent, c.m_eoEvent);
+                    c.m_wmvActive, c.m_recordContainer, c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent,
+                    c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent, c.m_eoEvent);
 }
 } // namespace
 

@@ -78,6 +78,9 @@ public:
     int32_t m_codecFormat = 0;
     int32_t m_bitRate = 1024;
     bool m_wmvActive = true;
+    // ".RecordContainer": 0 AVI or WMV as m_wmvActive says, 1 MP4, 2 Matroska. Documents written
+    // before the key existed read 0; a new camera records MP4.
+    int32_t m_recordContainer = 1;
     bool m_areaMaskEnabled = false;
     CBinaryImage m_areaMaskImage;
     // Chain ids of the events Activate, Deactivate, Motion Start, Motion Stop, Record Begin,

@@ -5,6 +5,7 @@
 #include "persistence/Camera.h"
 #include "persistence/TavrixDoc.h"
 #include "recording/NameTemplate.h"
+#include "recording/RecordContainer.h"
 
 #include <optional>
 #include <utility>
@@ -43,6 +44,7 @@ CRecordSettings CCameraRecordFacts::GetRecordSettings() const {
     settings.codec = camera.m_codec;
     settings.codecFormat = camera.m_codecFormat;
     settings.bitRate = camera.m_bitRate;
+    settings.recordContainer = camera.m_recordContainer;
     return settings;
 }
 
@@ -52,7 +54,7 @@ std::string CCameraRecordFacts::GetRecordFileName(int64_t unixTime) const {
     nameTemplate.SetTime(unixTime);
     nameTemplate.SetDocument(m_document);
     nameTemplate.SetCamera(camera);
-    nameTemplate.SetFileType(camera.m_wmvActive);
+    nameTemplate.SetFileExtension(RecordFileExtension(camera.m_recordContainer, camera.m_wmvActive));
     return nameTemplate.ExpandFileName(camera.m_fileNameTemplate);
 }
 

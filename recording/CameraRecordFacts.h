@@ -26,7 +26,8 @@ public:
     // removed from the document (a recording of it cannot start).
     CRecordSettings GetRecordSettings() const;
     // The camera's ".FileNameTemplate" expanded for unixTime (seconds since 1970 UTC, shown in
-    // local time), the document, the camera and the file type of ".WMVActive". Throws as above.
+    // local time), the document, the camera and the file type of ".RecordContainer" and ".WMVActive". Throws
+    // as above.
     std::string GetRecordFileName(int64_t unixTime) const;
     // Queues the camera's chain for kind with eventString as the event record's file name.
     void RaiseCameraEvent(int32_t kind, const std::string& eventString) const;

@@ -35,7 +35,11 @@ void CNameTemplate::SetEventString(const std::string& text) {
 }
 
 void CNameTemplate::SetFileType(bool isWmv) {
-    m_isWmv = isWmv;
+    SetFileExtension(isWmv ? "wmv" : "avi");
+}
+
+void CNameTemplate::SetFileExtension(const std::string& extension) {
+    m_fileType = extension;
     m_fileTypeSet = true;
 }
 
@@ -119,7 +123,7 @@ std::string CNameTemplate::Placeholder(char p, const platform::SystemTime& local
     case 'r':
         return m_eventStringSet ? m_eventString : unknown;
     case 't':
-        return m_fileTypeSet ? (m_isWmv ? "wmv" : "avi") : unknown;
+        return m_fileTypeSet ? m_fileType : unknown;
     default:
         return std::string("%") + p;
     }

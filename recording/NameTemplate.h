@@ -5,7 +5,7 @@
 // "<unknown>" for the others).
 //
 //   %% "%"   %d day   %m month   %y year (4 digits)   %h hour   %i minute   %s second
-//   %n camera name   %o document name   %r event string   %t "wmv" or "avi"
+//   %n camera name   %o document name   %r event string   %t file type ("avi", "wmv", "mp4", "mkv")
 // Any other character after "%" is kept with its "%"; a "%" that ends the template stays "%".
 //
 // ExpandFileName is the expansion for file names: a "/" (or a NUL) inside a placeholder's value
@@ -32,7 +32,9 @@ public:
     // The camera's name (".CamName").
     void SetCamera(const CCamera& camera);
     void SetEventString(const std::string& text);
-    void SetFileType(bool isWmv);
+    void SetFileType(bool isWmv); // "wmv" or "avi"
+    // The file type of a recording, for %t.
+    void SetFileExtension(const std::string& extension);
     // The same facts for callers that hold only the names.
     void SetDocumentName(const std::string& name);
     void SetCameraName(const std::string& name);
@@ -55,5 +57,5 @@ private:
     bool m_eventStringSet = false;
     std::string m_eventString;
     bool m_fileTypeSet = false;
-    bool m_isWmv = false;
+    std::string m_fileType;
 };

@@ -25,7 +25,9 @@ struct CRecordSettings {
     std::vector<uint8_t> compressorData; // ".CompressorData": "name=value ..." encoder settings
     int32_t codec = 0;                   // ".Codec": index into the WMV codecs present
     int32_t codecFormat = 0;             // ".CodecFormat": index into that codec's formats
-    int32_t bitRate = 1024;              // ".BitRate": WMV bit rate in units of 1024 bits per second
+    int32_t bitRate = 1024;              // ".BitRate": WMV and H.264 bit rate in units of 1024 bits
+                                         // per second; 0: H.264 at constant quality
+    int32_t recordContainer = 0;         // ".RecordContainer": 0 as wmvActive says, 1 MP4, 2 Matroska
 };
 
 // Camera event kinds raised by a record context.

@@ -6,6 +6,7 @@
 #include "grabber/VideoFormat.h"
 #include "persistence/NotificationLog.h"
 #include "recording/PreEventBuffer.h"
+#include "recording/RecordContainer.h"
 #include "recording/RecordFilePath.h"
 #include "recording/RecordPipeline.h"
 #include "recording/WmvWriter.h"
@@ -252,8 +253,17 @@ void CRecContext::StartRecordLocked() {
     m_pipeline->AddSource(this, width, height, m_frameTime);
 
     const CRecordSettings settings = m_host->GetRecordSettings();
-    m_fileName = ReserveFileName(recordPath, settings.wmvActive);
-    if (settings.wmvActive) {
+    if (!IsKnownRecordContainer(settings.recordContainer)) {
+        THROW_GENERAL_INFO("Unable to set record file name.", "unknown record container " +
+                                                                  std::to_string(settings.recordContainer) +
+                                                                  " (0 AVI or WMV, 1 MP4, 2 Matroska)");
+    }
+    const bool h264 = IsH264Container(settings.recordContainer);
+    m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
+    if (h264) {
+        m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
+                              m_fileName, m_frameTime);
+    } else if (settings.wmvActive) {
         m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
                              static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
                              m_frameTime);

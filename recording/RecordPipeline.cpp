@@ -4,9 +4,12 @@
 #include "foundation/Tracer.h"
 #include "recording/CompressorState.h"
 #include "recording/DxEventRec.h"
+#include "recording/RecordContainer.h"
 #include "recording/TavrixElements.h"
 
 #include <gst/app/gstappsink.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,6 +21,46 @@ GstElement* Make(const char* factory, const char* name) {
 // The kind of element the compressor list offers: an encoder of video or of still pictures.
 bool IsVideoEncoder(GstElementFactory* factory) {
     return gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_VIDEO_ENCODER);
+}
+
+// The longest stretch of a recording that a crash may cost in MP4 (its unwritten fragment).
+constexpr guint kFragmentMs = 1000;
+// Seconds between key frames: where players can start and seek, and what a cut file ends at.
+constexpr REFERENCE_TIME kKeyFrameInterval = 2 * 10000000LL;
+// x264's constant quality (rate factor) when no bit rate is given: good for surveillance scenes.
+constexpr const char* kConstantQuality = "23";
+
+bool HasProperty(GstElement* element, const char* name) {
+    return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
+}
+
+// Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
+// as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime) {
+    const REFERENCE_TIME frame = frameTime > 0 ? frameTime : 666666;
+    const guint keyInterval =
+        static_cast<guint>(std::max<REFERENCE_TIME>(1, (kKeyFrameInterval + frame / 2) / frame));
+    const guint kbits = static_cast<guint>(std::clamp<int64_t>((bitsPerSecond + 500) / 1000, 1, 2000000));
+    if (HasProperty(encoder, "key-int-max")) {
+        g_object_set(encoder, "key-int-max", keyInterval, nullptr);
+    }
+    if (HasProperty(encoder, "tune")) { // x264enc
+        gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
+        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "veryfast");
+        if (bitsPerSecond > 0) {
+            g_object_set(encoder, "bitrate", kbits, nullptr);
+        } else {
+            gst_util_set_object_arg(G_OBJECT(encoder), "pass", "qual");
+            gst_util_set_object_arg(G_OBJECT(encoder), "quantizer", kConstantQuality);
+        }
+    } else if (HasProperty(encoder, "rate-control")) { // VA-API encoders
+        if (bitsPerSecond > 0) {
+            gst_util_set_object_arg(G_OBJECT(encoder), "rate-control", "cbr");
+            g_object_set(encoder, "bitrate", kbits, nullptr);
+        } else {
+            gst_util_set_object_arg(G_OBJECT(encoder), "rate-control", "cqp");
+        }
+    }
 }
 
 } // namespace
@@ -148,27 +191,34 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
             THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
         }
         // The converters between the BGR source and the encoder belong to rendering the stream.
-        GstElement* convert = Make("videoconvert", "CompressorConvert");
-        GstElement* filter = takesI420 ? Make("capsfilter", "CompressorFormat") : nullptr;
-        if (convert == nullptr || (takesI420 && filter == nullptr) || !Append(convert)) {
-            if (filter != nullptr) {
-                gst_object_unref(gst_object_ref_sink(filter));
-            }
-            THROW_DIRECTX_INFO(VFW_E_CANNOT_CONNECT, "Unable to render the stream.",
-                               "no videoconvert element");
-        }
-        if (filter != nullptr) {
-            GstCaps* caps = gst_caps_from_string("video/x-raw,format=I420");
-            g_object_set(filter, "caps", caps, nullptr);
-            gst_caps_unref(caps);
-            if (!Append(filter)) {
-                THROW_DIRECTX(VFW_E_CANNOT_CONNECT, "Unable to render the stream.");
-            }
-        }
+        AppendConverter("videoconvert", "CompressorConvert", takesI420 ? "video/x-raw,format=I420" : nullptr);
         m_chain.push_back(encoder);
     }
 
-    GstElement* mux = Make("avimux", "AviMux");
+    AppendWriter(Make("avimux", "AviMux"), fileName);
+}
+
+void CRecordPipeline::AppendConverter(const char* factory, const char* name, const char* caps) {
+    GstElement* convert = Make(factory, name);
+    GstElement* filter = caps != nullptr ? Make("capsfilter", "CompressorFormat") : nullptr;
+    if (convert == nullptr || (caps != nullptr && filter == nullptr) || !Append(convert)) {
+        if (filter != nullptr) {
+            gst_object_unref(gst_object_ref_sink(filter));
+        }
+        THROW_DIRECTX_INFO(VFW_E_CANNOT_CONNECT, "Unable to render the stream.",
+                           std::string("no ") + factory + " element");
+    }
+    if (filter != nullptr) {
+        GstCaps* filterCaps = gst_caps_from_string(caps);
+        g_object_set(filter, "caps", filterCaps, nullptr);
+        gst_caps_unref(filterCaps);
+        if (!Append(filter)) {
+            THROW_DIRECTX(VFW_E_CANNOT_CONNECT, "Unable to render the stream.");
+        }
+    }
+}
+
+void CRecordPipeline::AppendWriter(GstElement* mux, const std::string& fileName) {
     GstElement* sink = Make("filesink", "FileWriter");
     if (mux == nullptr || sink == nullptr) {
         if (mux != nullptr) {
@@ -178,7 +228,7 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
             gst_object_unref(gst_object_ref_sink(sink));
         }
         THROW_DIRECTX_INFO(VFW_E_NOT_FOUND, "Unable to set record file name.",
-                           "no avimux or filesink element");
+                           "no multiplexer or filesink element");
     }
     g_object_set(sink, "location", fileName.c_str(), nullptr);
     // Every buffer goes to the file as it comes, so that the syncer finds nothing held back.
@@ -193,6 +243,40 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
         THROW_DIRECTX(E_FAIL, "Unable to set record file name.");
     }
     m_frameCounterSink = m_chain[writerIndex];
+}
+
+void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
+                                REFERENCE_TIME frameTime) {
+    const std::string factory = FindH264Encoder();
+    if (factory.empty()) {
+        THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.",
+                           "no H.264 encoder present");
+    }
+    // Browsers and phones play 4:2:0 only; from BGR, x264enc would otherwise choose 4:4:4.
+    AppendConverter("videoconvert", "CompressorConvert", "video/x-raw,format=I420");
+    GstElement* encoder = Make(factory.c_str(), "Compressor");
+    if (encoder == nullptr) {
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", factory);
+    }
+    ConfigureH264Encoder(encoder, bitsPerSecond, frameTime);
+    if (!Append(encoder)) {
+        THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
+    }
+    AppendConverter("h264parse", "H264Parser");
+
+    GstElement* mux = nullptr;
+    if (container == static_cast<int32_t>(ERecordContainer::Mp4)) {
+        mux = Make("mp4mux", "Mp4Mux");
+        if (mux != nullptr) {
+            // Fragments while recording (a file cut short plays up to its last fragment); an
+            // ordinary MP4 with a full index once the end of the stream reaches the muxer.
+            g_object_set(mux, "fragment-duration", kFragmentMs, nullptr);
+            gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
+        }
+    } else {
+        mux = Make("matroskamux", "MatroskaMux");
+    }
+    AppendWriter(mux, fileName);
 }
 
 void CRecordPipeline::BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,

@@ -7,6 +7,13 @@
 //         without an encoder the BGR frames go into the AVI file uncompressed, and avimux stores
 //         them bottom-up as AVI wants, so players show them upright)
 //   WMV:  tavrixsource ! appsink, feeding a CWmvWriter (FFmpeg's WMV encoder and ASF writer)
+//   MP4, Matroska:
+//         tavrixsource ! videoconvert ! video/x-raw,format=I420 ! <H.264 encoder> ! h264parse !
+//         mp4mux | matroskamux ! filesink
+//         (4:2:0 so that browsers and phones play it; a key frame every two seconds. mp4mux
+//         writes a fragment every second, so that a file cut short keeps all but its last
+//         second, and rewrites it as an ordinary MP4 at the end of the stream; matroskamux
+//         writes its clusters as it goes)
 //
 // While it runs, the file is flushed and synced to the disk every two seconds (CRecordFileSync):
 // the AVI file sink writes every buffer as it comes, the WMV writer is flushed by the syncer.
@@ -64,6 +71,12 @@ public:
     // appsink as "ASFWriter" (CDirectXEx "Could not add ASF writer filter in graph.").
     void BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond, const std::string& fileName,
                   int32_t width, int32_t height, REFERENCE_TIME frameTime);
+    // The MP4 or Matroska branch (container: 1 MP4, 2 Matroska), H.264 through FindH264Encoder's
+    // encoder at bitsPerSecond, or at constant quality when 0. Throws CDirectXEx "Unable to parse
+    // device name of compressor." when no H.264 encoder is present, "Could not add compressor
+    // filter in graph." and "Unable to set record file name.".
+    void BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
+                   REFERENCE_TIME frameTime);
     // Links the branch. CDirectXEx "Unable to render the stream.".
     void Render();
 
@@ -90,6 +103,10 @@ private:
     // Adds element to the pipeline and to the chain that Render links; false when refused.
     bool Append(GstElement* element);
     void CountFramesAt(GstPad* pad);
+    // Adds the named converter (and, when caps is given, a caps filter after it) to the chain.
+    void AppendConverter(const char* factory, const char* name, const char* caps = nullptr);
+    // Adds muxer ! filesink writing fileName, the muxer's input being the counted one.
+    void AppendWriter(GstElement* mux, const std::string& fileName);
 
     GstElement* m_pipeline = nullptr;         // owned
     std::vector<GstElement*> m_chain;         // in the pipeline, source first

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 tavrix=build/bin/tavrix
 document=demo-recordings/Demo.tvrx
 mkdir -p demo-recordings
-rm -f "$document" demo-recordings/*.wmv demo-recordings/*.avi
+rm -f "$document" demo-recordings/*.mp4 demo-recordings/*.mkv demo-recordings/*.wmv demo-recordings/*.avi
 
 echo "== Creating the demo document"
 "$tavrix" doc create "$document" --camera 'test:motion?on=6000-9000,18000-21000' --record-path demo-recordings
@@ -24,7 +24,7 @@ echo "== Running it headless for 30 seconds"
 "$tavrix" --headless --activate --duration 30 "$document" 2> >(grep -v '^\[wmv2 @' >&2)
 
 echo "== Recordings"
-for file in demo-recordings/*.wmv demo-recordings/*.avi; do
+for file in demo-recordings/*.mp4 demo-recordings/*.mkv demo-recordings/*.wmv demo-recordings/*.avi; do
   [[ -e "$file" ]] || continue
   summary=$(ffprobe -v error -count_frames -select_streams v:0 \
             -show_entries stream=codec_name,width,height,nb_read_frames:format=format_name,duration \

@@ -33,6 +33,7 @@ protected:
             CCamera* camera = data.m_cameras.Find(0);
             camera->m_camName = name;
             camera->m_wmvActive = wmv;
+            camera->m_recordContainer = 0; // AVI or WMV as wmv says
         });
     }
     // 5 March 2007, 14:07:09 local time.

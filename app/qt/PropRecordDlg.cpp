@@ -4,6 +4,7 @@
 #include "app/qt/FormRows.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/NameTemplate.h"
+#include "recording/RecordContainer.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -27,10 +28,23 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
 
     m_avi = new QRadioButton("&AVI", this);
     m_wmv = new QRadioButton("&WMV", this);
+    m_mp4 = new QRadioButton("MP&4 (H.264)", this);
+    m_matroska = new QRadioButton("&Matroska (H.264)", this);
     auto* formats = new QButtonGroup(this);
-    formats->addButton(m_avi);
-    formats->addButton(m_wmv);
-    (camera.m_wmvActive ? m_wmv : m_avi)->setChecked(true);
+    for (QRadioButton* button : {m_avi, m_wmv, m_mp4, m_matroska}) {
+        formats->addButton(button);
+    }
+    switch (static_cast<ERecordContainer>(camera.m_recordContainer)) {
+    case ERecordContainer::Mp4:
+        m_mp4->setChecked(true);
+        break;
+    case ERecordContainer::Matroska:
+        m_matroska->setChecked(true);
+        break;
+    default: // 0, and a value this version does not know: what ".WMVActive" says
+        (camera.m_wmvActive ? m_wmv : m_avi)->setChecked(true);
+        break;
+    }
 
     // AVI: compressor and its settings.
     m_compressor = new QComboBox(this);
@@ -68,8 +82,16 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     connect(m_codec, &QComboBox::currentIndexChanged, this, &CPropRecordDlg::FillCodecFormats);
     m_bitRate = new QSpinBox(this);
     m_bitRate->setRange(1, 1000000);
-    m_bitRate->setValue(std::max(1, camera.m_bitRate));
+    // 0 is H.264's constant quality; WMV then starts from the default bit rate.
+    m_bitRate->setValue(camera.m_bitRate > 0 ? camera.m_bitRate : CCamera().m_bitRate);
     m_bitRate->setSuffix(" kbit/s");
+
+    // MP4 and Matroska: H.264 at a bit rate or at constant quality.
+    m_h264BitRate = new QSpinBox(this);
+    m_h264BitRate->setRange(0, 1000000);
+    m_h264BitRate->setSpecialValueText("Constant quality");
+    m_h264BitRate->setValue(std::max(0, camera.m_bitRate));
+    m_h264BitRate->setSuffix(" kbit/s");
 
     m_template = new QLineEdit(QString::fromStdString(camera.m_fileNameTemplate), this);
     m_template->setToolTip(
@@ -83,6 +105,8 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     auto* formatRow = new QHBoxLayout;
     formatRow->addWidget(m_avi);
     formatRow->addWidget(m_wmv);
+    formatRow->addWidget(m_mp4);
+    formatRow->addWidget(m_matroska);
     formatRow->addStretch(1);
 
     auto* aviGroup = new QGroupBox("AVI", this);
@@ -98,6 +122,10 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     wmvForm->addRow("&Format:", m_codecFormat);
     wmvForm->addRow("&Bit rate:", m_bitRate);
 
+    auto* h264Group = new QGroupBox("MP4 and Matroska (H.264)", this);
+    auto* h264Form = new QFormLayout(h264Group);
+    h264Form->addRow("B&it rate:", m_h264BitRate);
+
     auto* fileForm = new QFormLayout;
     fileForm->addRow("File &name template:", m_template);
     fileForm->addRow("Example:", m_sample);
@@ -107,11 +135,14 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     layout->addLayout(formatRow);
     layout->addWidget(aviGroup);
     layout->addWidget(wmvGroup);
+    layout->addWidget(h264Group);
     layout->addLayout(fileForm);
     layout->addStretch(1);
 
-    connect(m_avi, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateEnabling);
-    connect(m_avi, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateSample);
+    for (QRadioButton* button : {m_avi, m_wmv, m_mp4, m_matroska}) {
+        connect(button, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateEnabling);
+        connect(button, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateSample);
+    }
     connect(m_template, &QLineEdit::textChanged, this, &CPropRecordDlg::UpdateSample);
     UpdateEnabling();
     UpdateSample();
@@ -130,11 +161,23 @@ void CPropRecordDlg::FillCodecFormats() {
 
 void CPropRecordDlg::UpdateEnabling() {
     const bool avi = m_avi->isChecked();
+    const bool wmv = m_wmv->isChecked();
     m_compressor->setEnabled(avi);
     m_compressorSettings->setEnabled(avi && !m_compressor->currentData().toString().isEmpty());
-    m_codec->setEnabled(!avi);
-    m_codecFormat->setEnabled(!avi);
-    m_bitRate->setEnabled(!avi);
+    m_codec->setEnabled(wmv);
+    m_codecFormat->setEnabled(wmv);
+    m_bitRate->setEnabled(wmv);
+    m_h264BitRate->setEnabled(IsH264Container(ChosenContainer()));
+}
+
+int32_t CPropRecordDlg::ChosenContainer() const {
+    if (m_mp4->isChecked()) {
+        return static_cast<int32_t>(ERecordContainer::Mp4);
+    }
+    if (m_matroska->isChecked()) {
+        return static_cast<int32_t>(ERecordContainer::Matroska);
+    }
+    return static_cast<int32_t>(ERecordContainer::AsWmvActive);
 }
 
 void CPropRecordDlg::UpdateSample() {
@@ -143,7 +186,7 @@ void CPropRecordDlg::UpdateSample() {
     nameTemplate.SetCameraName(Camera().m_camName);
     nameTemplate.SetDocumentName("Document");
     nameTemplate.SetEventString("");
-    nameTemplate.SetFileType(m_wmv->isChecked());
+    nameTemplate.SetFileExtension(RecordFileExtension(ChosenContainer(), m_wmv->isChecked()));
     m_sample->setText(QString::fromStdString(nameTemplate.Expand(m_template->text().toStdString())));
 }
 
@@ -181,12 +224,17 @@ bool CPropRecordDlg::Validate(QString& message) {
 
 void CPropRecordDlg::Store() {
     CCamera& camera = Camera();
-    camera.m_wmvActive = m_wmv->isChecked();
+    camera.m_recordContainer = ChosenContainer();
+    if (!IsH264Container(camera.m_recordContainer)) {
+        camera.m_wmvActive = m_wmv->isChecked();
+    }
     camera.m_compressorDN = m_compressor->currentData().toString().toStdString();
     camera.m_compressorData = m_compressorData;
     camera.m_codec = m_codec->currentData().toInt();
     camera.m_codecFormat = m_codecFormat->currentData().toInt();
-    camera.m_bitRate = m_bitRate->value();
+    // One key serves both: the bit rate of the format that records.
+    camera.m_bitRate =
+        IsH264Container(camera.m_recordContainer) ? m_h264BitRate->value() : m_bitRate->value();
     camera.m_fileNameTemplate = m_template->text().trimmed().toStdString();
     camera.m_appendVideoFiles = m_append->isChecked();
 }

@@ -1,8 +1,11 @@
 #pragma once
-// CPropRecordDlg: the camera's "Record" page: the file format (AVI or WMV), for AVI the video
-// compressor ("<No Compression>" for none) and its settings (stored as ".CompressorData"), for WMV
-// the codec, its format ("<Default>" for the codec's own) and the bit rate, the file name template
-// with a sample of the name it gives, and whether video files are appended to.
+// CPropRecordDlg: the camera's "Record" page: the file format (AVI, WMV, MP4 or Matroska), for AVI
+// the video compressor ("<No Compression>" for none) and its settings (stored as
+// ".CompressorData"), for WMV the codec, its format ("<Default>" for the codec's own) and the bit
+// rate, for MP4 and Matroska (H.264) the bit rate or constant quality, the file name template with
+// a sample of the name it gives, and whether video files are appended to. AVI and WMV store
+// ".RecordContainer" 0 and their choice in ".WMVActive"; MP4 and Matroska leave ".WMVActive" as
+// it was, so that going back to AVI/WMV finds the earlier choice.
 // GUI thread only.
 
 #include "app/qt/PropertyPage.h"
@@ -32,6 +35,10 @@ public:
 
     QRadioButton* WmvField() const { return m_wmv; }
     QRadioButton* AviField() const { return m_avi; }
+    QRadioButton* Mp4Field() const { return m_mp4; }
+    QRadioButton* MatroskaField() const { return m_matroska; }
+    // Bit rate of MP4 and Matroska in kbit/s; 0 is constant quality.
+    QSpinBox* H264BitRateField() const { return m_h264BitRate; }
     QComboBox* CompressorField() const { return m_compressor; }
     QPushButton* CompressorSettingsButton() const { return m_compressorSettings; }
     QComboBox* CodecField() const { return m_codec; }
@@ -47,9 +54,14 @@ private:
     void OnCompressorChanged();
     void EditCompressorSettings();
     void FillCodecFormats();
+    // The ".RecordContainer" value of the format chosen now.
+    int32_t ChosenContainer() const;
 
     QRadioButton* m_avi;
     QRadioButton* m_wmv;
+    QRadioButton* m_mp4;
+    QRadioButton* m_matroska;
+    QSpinBox* m_h264BitRate;
     QComboBox* m_compressor;
     QPushButton* m_compressorSettings;
     QComboBox* m_codec;

@@ -117,7 +117,7 @@ TEST_F(DocCommandsTest, ShowListsEveryKeyWithItsKindInKeyOrder) {
         EXPECT_LT(previous, key);
         previous = key;
     }
-    EXPECT_EQ(count, 47) << shown; // 42 keys of the camera, its count, 2 globals, 2 empty maps
+    EXPECT_EQ(count, 48) << shown; // 43 keys of the camera, its count, 2 globals, 2 empty maps
     EXPECT_EQ(Line("Cameras.0.VideoDeviceDN"), "Cameras.0.VideoDeviceDN\ttext\ttest:smpte");
     EXPECT_EQ(Line("Cameras.0.FPS"), "Cameras.0.FPS\tinteger\t1000");
     EXPECT_EQ(Line("Cameras.0.WMVActive"), "Cameras.0.WMVActive\tboolean\ttrue");
@@ -152,6 +152,24 @@ TEST_F(DocCommandsTest, SetKeepsTheKindAndTheDocumentOpensWithTheNewValues) {
     EXPECT_EQ(Set("Cameras.0.CamName", "007"), 0);
     ASSERT_TRUE(document.OnOpenDocument(m_file));
     EXPECT_EQ(document.GetCameraName(0), "007");
+}
+
+// New cameras record MP4; a document of an earlier version has no ".RecordContainer" and set adds
+// it for a camera that exists, not for one that does not.
+TEST_F(DocCommandsTest, SetChoosesTheRecordContainerAlsoInDocumentsWithoutTheKey) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    EXPECT_EQ(Line("Cameras.0.RecordContainer"), "Cameras.0.RecordContainer\tinteger\t1");
+    {
+        sqlite3x::sqlite3_connection connection(m_file);
+        connection.executenonquery("delete from t_config_data where id = 'Cameras.0.RecordContainer';");
+    }
+    EXPECT_EQ(Set("Cameras.0.RecordContainer", "2"), 0) << m_err.str();
+    EXPECT_EQ(Line("Cameras.0.RecordContainer"), "Cameras.0.RecordContainer\tinteger\t2");
+    EXPECT_NE(Set("Cameras.5.RecordContainer", "2"), 0) << "no camera 5";
+    EXPECT_NE(m_err.str().find("the document has no key 'Cameras.5.RecordContainer'"), std::string::npos);
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    EXPECT_EQ(document.FindCamera(0)->m_recordContainer, 2);
 }
 
 TEST_F(DocCommandsTest, SetRefusesUnknownKeysAndValuesOfTheWrongKindAndChangesNothing) {
@@ -272,7 +290,8 @@ TEST_F(DocCommandsTest, SetRefusesNumbersOutsideTheRangesOfTheCameraSheet) {
         {"Cameras.0.MotionCountdown", "-1"},
         {"Cameras.0.VideoSize.cx", "0"},
         {"Cameras.0.VideoSize.cy", "-240"},
-        {"Cameras.0.BitRate", "0"},
+        {"Cameras.0.BitRate", "-1"},
+        {"Cameras.0.RecordContainer", "3"},
         {"Cameras.0.TimeScheduleId", "-2"},
         {"Cameras.0.MSEvent", "-7"},
         {"Schedules.0.Schedule.0.FromHour", "24"},

@@ -142,7 +142,8 @@ TEST_F(HeadlessTest, ADocumentRunsForItsDurationAndRecordsItsMotion) {
     for (const auto& entry : recordings) {
         ++files;
         const rectest::CProbe probe = rectest::Probe(entry.path().string());
-        EXPECT_EQ(probe.formatName, "asf") << "a new camera records WMV";
+        EXPECT_EQ(probe.formatName, "mov,mp4,m4a,3gp,3g2,mj2") << "a new camera records MP4";
+        EXPECT_EQ(probe.codecName, "h264");
         EXPECT_GT(probe.frames, 10);
     }
     EXPECT_EQ(files, 1);

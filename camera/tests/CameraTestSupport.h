@@ -155,6 +155,7 @@ inline CCamera* SmallCamera(CTavrixDocData& data, int32_t id, const std::string&
     camera->m_motionPreEventDelay = 1000;
     camera->m_motionStopDelay = 800;
     camera->m_wmvActive = false;
+    camera->m_recordContainer = 0; // AVI or WMV as m_wmvActive says
     return camera;
 }
 

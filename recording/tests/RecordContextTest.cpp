@@ -498,6 +498,7 @@ TEST_F(RecordContextTest, ACameraOfARealDocumentRecordsAndRaisesItsRecordEvents)
             CSEventActionChain* chain = data.AddChain();
             CCamera* camera = data.m_cameras.Find(0);
             camera->m_camName = "Door";
+            camera->m_recordContainer = 0; // AVI, as m_wmvActive says
             camera->m_wmvActive = false;
             camera->m_compressorDN = "jpegenc";
             camera->m_fileNameTemplate = "%n_%o_%y.%t";

@@ -1,12 +1,12 @@
 // A camera that records until it is killed, for the tests of what a killed recording leaves:
 //
-//   record_crash_helper <avi|x264|jpeg|wmv> <folder> [kbit/s]
+//   record_crash_helper <avi|x264|jpeg|wmv|mp4|mkv> <folder> [kbit/s]
 //
 // It feeds 320x240 frames at 15 frames a second into a pre-event buffer of two seconds, starts
-// one recording into <folder>/killed.<avi|wmv> once the buffer is full, prints "file <path>"
+// one recording into <folder>/killed.<avi|wmv|mp4|mkv> once the buffer is full, prints "file <path>"
 // once the recording runs and then "written <n>" every 100 ms (frames that reached the file
-// writer), and never stops by itself. A bit rate, for x264 and wmv, makes the file grow slowly,
-// as a small picture or a quiet scene does: then the writers' own buffers hold seconds of it.
+// writer), and never stops by itself. A bit rate, for x264, wmv, mp4 and mkv (H.264), makes the file grow
+// slowly, as a small picture or a quiet scene does: then the writers' own buffers hold seconds of it.
 
 #include "recording/tests/RecTestHost.h"
 
@@ -20,7 +20,7 @@ using namespace rectest;
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: %s <avi|x264|jpeg|wmv> <folder> [kbit/s]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <avi|x264|jpeg|wmv|mp4|mkv> <folder> [kbit/s]\n", argv[0]);
         return 2;
     }
     const std::string format = argv[1];
@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
     CRecordSettings settings;
     settings.wmvActive = format == "wmv";
     settings.compressorDN = format == "x264" ? "x264enc" : format == "jpeg" ? "jpegenc" : "";
+    settings.recordContainer = format == "mp4" ? 1 : format == "mkv" ? 2 : 0;
+    if (settings.recordContainer != 0) {
+        settings.bitRate = 0; // constant quality unless a bit rate is given
+    }
     if (argc == 4) {
         const std::string rate = argv[3];
         settings.bitRate = std::atoi(rate.c_str());
@@ -44,7 +48,8 @@ int main(int argc, char** argv) {
         }
     }
     host.SetSettings(settings);
-    host.SetFileName(settings.wmvActive ? "killed.wmv" : "killed.avi");
+    const bool avi = format == "avi" || format == "x264" || format == "jpeg";
+    host.SetFileName("killed." + (avi ? std::string("avi") : format));
     CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, std::chrono::milliseconds(66));
     feeder.WaitForFrame(kPreEventFrames + 2);
     host.SetFeeder(&feeder);

@@ -73,6 +73,7 @@ TEST_F(CameraSheetTest, RecordPageChoicesAndFileNameSample) {
     CCamera* camera = data.AddCamera();
     camera->m_camName = "Gate";
     camera->m_compressorData = {'q', '=', '1'}; // settings of a compressor that is not chosen
+    camera->m_recordContainer = 0;              // as in a document of the earlier version
     CPropRecordDlg page(data, 0);
     EXPECT_TRUE(page.WmvField()->isChecked());
     EXPECT_EQ(page.CompressorField()->itemText(0), "<No Compression>");
@@ -102,6 +103,43 @@ TEST_F(CameraSheetTest, RecordPageChoicesAndFileNameSample) {
     EXPECT_EQ(camera->m_compressorDN, "jpegenc");
     EXPECT_TRUE(camera->m_compressorData.empty());
     EXPECT_EQ(camera->m_fileNameTemplate, "%n-%y%m%d.%t");
+}
+
+// MP4 and Matroska beside AVI and WMV: a new camera shows MP4; choosing H.264 keeps the AVI/WMV
+// choice and the WMV bit rate for a later return to them.
+TEST_F(CameraSheetTest, RecordPageChoosesTheContainerAndKeepsTheAviAndWmvChoices) {
+    CTavrixDocData data;
+    CCamera* camera = data.AddCamera();
+    camera->m_camName = "Gate";
+    {
+        CPropRecordDlg page(data, 0);
+        EXPECT_TRUE(page.Mp4Field()->isChecked()) << "new cameras record MP4";
+        EXPECT_TRUE(page.SampleLabel()->text().endsWith(".mp4"));
+        EXPECT_TRUE(page.H264BitRateField()->isEnabled());
+        EXPECT_FALSE(page.BitRateField()->isEnabled());
+        EXPECT_FALSE(page.CompressorField()->isEnabled());
+        page.MatroskaField()->setChecked(true);
+        EXPECT_TRUE(page.SampleLabel()->text().endsWith(".mkv"));
+        page.H264BitRateField()->setValue(0);
+        EXPECT_EQ(page.H264BitRateField()->text(), "Constant quality");
+        page.Store();
+    }
+    EXPECT_EQ(camera->m_recordContainer, 2);
+    EXPECT_EQ(camera->m_bitRate, 0);
+    EXPECT_TRUE(camera->m_wmvActive) << "the WMV choice stays for a return to AVI/WMV";
+    camera->m_bitRate = 700;
+    {
+        CPropRecordDlg page(data, 0);
+        EXPECT_TRUE(page.MatroskaField()->isChecked());
+        page.WmvField()->setChecked(true);
+        EXPECT_FALSE(page.H264BitRateField()->isEnabled());
+        EXPECT_TRUE(page.BitRateField()->isEnabled());
+        EXPECT_TRUE(page.SampleLabel()->text().endsWith(".wmv"));
+        page.Store();
+    }
+    EXPECT_EQ(camera->m_recordContainer, 0);
+    EXPECT_TRUE(camera->m_wmvActive);
+    EXPECT_EQ(camera->m_bitRate, 700);
 }
 
 TEST_F(CameraSheetTest, EncoderSettingsAreTheChangedPropertiesOfTheRealEncoder) {
