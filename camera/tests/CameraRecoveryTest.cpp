@@ -200,18 +200,7 @@ TEST_F(CameraRecoveryTest, ACountdownCutShortByAnythingButItsEndLeavesNoCountdow
         camera->m_timeScheduleId = office->GetId();
     });
     std::atomic<int> hour{10};
-    CCameraViewTiming timing;
-    timing.schedulePassMs = 20;
-    timing.scheduleClock = [&hour] {
-        platform::SystemTime now;
-        now.year = 2026;
-        now.month = 12;
-        now.day = 8;
-        now.dayOfWeek = 2;
-        now.hour = static_cast<uint16_t>(hour.load());
-        return now;
-    };
-    CViewRun run(document, timing);
+    CViewRun run(document, camtest::HourClockTiming(hour));
     run.View().OnInitialUpdate();
     CCameraView& camera = run.Camera(0);
     ASSERT_EQ(camera.GetState(), M::kInactive);

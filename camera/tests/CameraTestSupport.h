@@ -16,6 +16,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +30,23 @@
 namespace camtest {
 
 using namespace std::chrono_literals;
+
+// Timing whose schedule clock reads Tuesday 8 December 2026 at the hour held in hour (which the
+// test moves), its schedule evaluated every 20 ms.
+inline CCameraViewTiming HourClockTiming(const std::atomic<int>& hour) {
+    CCameraViewTiming timing;
+    timing.schedulePassMs = 20;
+    timing.scheduleClock = [&hour] {
+        platform::SystemTime now;
+        now.year = 2026;
+        now.month = 12;
+        now.day = 8;
+        now.dayOfWeek = 2;
+        now.hour = static_cast<uint16_t>(hour.load());
+        return now;
+    };
+    return timing;
+}
 
 // Reported exceptions only go to the log (no error text on standard error) while it exists.
 class CUnattended {

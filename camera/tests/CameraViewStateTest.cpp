@@ -82,18 +82,7 @@ TEST_F(CameraViewStateTest, ScheduleSwitchesBetweenOffScheduleAndIdle) {
         camtest::SmallCamera(data, 0, "test:motion")->m_timeScheduleId = office->GetId();
     });
     std::atomic<int> hour{20};
-    CCameraViewTiming timing;
-    timing.schedulePassMs = 20;
-    timing.scheduleClock = [&hour] {
-        platform::SystemTime now;
-        now.year = 2026;
-        now.month = 12;
-        now.day = 8;
-        now.dayOfWeek = 2;
-        now.hour = static_cast<uint16_t>(hour.load());
-        return now;
-    };
-    CViewRun run(document, timing);
+    CViewRun run(document, camtest::HourClockTiming(hour));
     run.View().OnInitialUpdate();
     EXPECT_EQ(run.Camera(0).GetState(), M::kOffSchedule);
     hour = 10;
