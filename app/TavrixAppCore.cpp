@@ -180,7 +180,8 @@ void CTavrixAppCore::ExitInstance() {
 }
 
 CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks) {
-    // Opening creates the database of a missing file: a name that names no file is refused first.
+    // A name that names no regular file is refused here with the system's reason, before the document
+    // layer, which would only say that the file is not a Tavrix document.
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         const int error = errno;

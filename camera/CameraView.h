@@ -1,7 +1,8 @@
 #pragma once
 // CCameraView: the run-time object of one camera of an open document. It owns the camera's
 // preview pipeline (capture source, grabber, video output), receives every frame from the grabber,
-// hands its grey image to the motion detector, stamps the date, time and name into it, keeps it in
+// hands it to the motion detector (which makes its grey image in the same pass as the comparison
+// with the frame before), stamps the date, time and name into it, keeps it in
 // the pre-event buffer and draws the changed pixels, pixel count and frame rate after that. It
 // drives the camera state manager from motion, schedule, countdown, workstation lock, device
 // availability and recording failures; the state manager's reactions start and stop recordings
