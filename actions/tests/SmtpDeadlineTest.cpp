@@ -33,18 +33,20 @@ MySMTPMessage Message(const std::string& body = "line\n") {
 }
 
 // Greeting, EHLO, MAIL, RCPT and DATA answered; the content read when readContent.
+// The reads wait long: a client building a large message under a sanitizer takes seconds between
+// its commands.
 void UpToContent(CScriptedServer::Peer& peer, bool readContent) {
     peer.Send("220 ready\r\n");
-    peer.ReadLine();
+    EXPECT_EQ(peer.ReadLine(kScriptLimitMs).rfind("EHLO ", 0), 0u);
     peer.Send("250 hello\r\n");
-    peer.ReadLine();
+    EXPECT_EQ(peer.ReadLine(kScriptLimitMs).rfind("MAIL FROM:", 0), 0u);
     peer.Send("250 sender ok\r\n");
-    peer.ReadLine();
+    EXPECT_EQ(peer.ReadLine(kScriptLimitMs).rfind("RCPT TO:", 0), 0u);
     peer.Send("250 recipient ok\r\n");
-    EXPECT_EQ(peer.ReadLine(), "DATA\r\n");
+    EXPECT_EQ(peer.ReadLine(kScriptLimitMs), "DATA\r\n");
     peer.Send("354 go ahead\r\n");
     if (readContent) {
-        EXPECT_FALSE(peer.ReadUntil("\r\n.\r\n").empty());
+        EXPECT_FALSE(peer.ReadUntil("\r\n.\r\n", kScriptLimitMs).empty());
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,11 @@ struct CFormat {
     const char* rate;   // kbit/s, or "" for the format's default
     long maxLossMs = 0; // the most a kill may cost; 0: the sync interval and a half
 };
+
+// How test names and failures show a format (instead of its bytes).
+void PrintTo(const CFormat& format, std::ostream* out) {
+    *out << format.format << (*format.rate ? std::string(" at ") + format.rate + " kbit/s" : "");
+}
 
 class RecordCrashTest : public ::testing::TestWithParam<CFormat> {
 protected:
