@@ -15,13 +15,6 @@
 
 namespace {
 
-class RecordingDisplay : public IErrorDisplay {
-public:
-    void ShowErrorDialog(const CErrorEntry&) override {}
-    void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
-
 class DocumentFileTest : public TempDirFixture {
 protected:
     void SetUp() override {

@@ -15,15 +15,6 @@
 
 namespace {
 
-// Collects the message boxes that the log shows.
-class RecordingDisplay : public IErrorDisplay {
-public:
-    void ShowErrorDialog(const CErrorEntry& entry) override { dialogs.push_back(entry); }
-    void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
-    std::vector<CErrorEntry> dialogs;
-    std::vector<std::string> messages;
-};
-
 class NotificationLogTest : public TempDirFixture {
 protected:
     void SetUp() override {
