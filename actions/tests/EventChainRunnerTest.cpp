@@ -133,8 +133,12 @@ TEST_F(EventChainRunnerTest, RaisingReturnsAtOnceAndAMailToATricklingServerEndsA
 
     m_document.PostChain(0, EventKind::MotionStart);
     raised.set_value();
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Activate chain 'Alarm' for event 'Motion Start'"})
-        << "logged by the raiser; the chain runs later";
+    // The raiser logged the activation before it returned; the chain's own thread may already have
+    // announced the mail, but nothing past it can have happened while the server holds its greeting.
+    const std::vector<std::string> early = Texts();
+    ASSERT_FALSE(early.empty());
+    EXPECT_EQ(early[0], "Activate chain 'Alarm' for event 'Motion Start'") << "logged by the raiser";
+    EXPECT_LE(early.size(), 2u) << "the chain runs later: " << ::testing::PrintToString(early);
 
     ASSERT_TRUE(WaitForText(MarkerText("after-mail"))) << ::testing::PrintToString(Texts());
     ASSERT_TRUE(m_document.GetChainRunner().WaitIdle(60s));
