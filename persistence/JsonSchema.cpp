@@ -188,8 +188,10 @@ void CJsonSchema::Validate(const Json& schema, const Json& value, const std::str
             }
         }
         if (!matches) {
-            problems.push_back(path + ": must be " + (type == "integer" ? "an " : "a ") + TypeList(type) +
-                               ", not " + Shown(value));
+            const std::string expected = TypeList(type);
+            const bool vowel = std::string("aeiou").find(expected[0]) != std::string::npos;
+            problems.push_back(path + ": must be " + (vowel ? "an " : "a ") + expected + ", not " +
+                               Shown(value));
             return; // the other keywords would only repeat the mismatch
         }
     }
