@@ -210,10 +210,29 @@ std::map<int32_t, size_t> UniqueIds(const Json& list, const std::string& path, P
     return ids;
 }
 
+bool IsBlank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
+}
+
+// What the camera's property pages refuse on OK (the same texts).
+void CheckCameraAsDialogs(const CCamera& camera, const std::string& path, Problems& problems) {
+    if (IsBlank(camera.m_camName)) {
+        problems.push_back(path + ".CamName: Please enter a name for the camera.");
+    }
+    if (IsBlank(camera.m_fileNameTemplate)) {
+        problems.push_back(path + ".FileNameTemplate: Please enter a file name template.");
+    }
+}
+
 CCamera ImportCamera(const Json& json, const std::string& path, Problems& problems) {
     CCamera camera;
     ImportElement(json, CameraFields(), path, camera, problems);
     camera.SetId(json["id"].get<int32_t>());
+    if (!json.contains("CamName")) {
+        camera.m_camName = "Camera_" + std::to_string(camera.GetId()); // as a camera added in the desktop
+    }
+    CheckCameraAsDialogs(camera, path, problems);
     camera.m_areaMaskImage = CBinaryImage();
     if (json.contains(kMaskMember) && !json[kMaskMember].is_null()) {
         std::string error;
@@ -227,12 +246,21 @@ CCamera ImportCamera(const Json& json, const std::string& path, Problems& proble
 CTimeSchedule ImportSchedule(const Json& json, const std::string& path, Problems& problems) {
     CTimeSchedule schedule;
     schedule.SetId(json["id"].get<int32_t>());
-    schedule.SetName(json.value("ScheduleName", std::string()));
+    schedule.SetName(json.value("ScheduleName", "Schedule_" + std::to_string(schedule.GetId())));
+    if (IsBlank(schedule.GetName())) {
+        problems.push_back(path + ".ScheduleName: Please give every schedule a name.");
+    }
     if (json.contains("rules")) {
         const Json& rules = json["rules"];
         for (size_t j = 0; j < rules.size(); ++j) {
             CTimeScheduleEntry rule;
-            ImportElement(rules[j], RuleFields(), CJsonSchema::ItemPath(path + ".rules", j), rule, problems);
+            const std::string rulePath = CJsonSchema::ItemPath(path + ".rules", j);
+            ImportElement(rules[j], RuleFields(), rulePath, rule, problems);
+            // The schedule editor's own check of a rule.
+            std::string message;
+            if (!rule.Validate(message)) {
+                problems.push_back(rulePath + ": " + message);
+            }
             schedule.AddEntry(rule);
         }
     }
@@ -279,7 +307,10 @@ std::unique_ptr<CSEventAction> ImportAction(const Json& json, const std::string&
 CSEventActionChain ImportChain(const Json& json, const std::string& path, Problems& problems) {
     CSEventActionChain chain;
     chain.SetId(json["id"].get<int32_t>());
-    chain.SetName(json.value("ChainName", std::string()));
+    chain.SetName(json.value("ChainName", "EventActionChain_" + std::to_string(chain.GetId())));
+    if (IsBlank(chain.GetName())) {
+        problems.push_back(path + ".ChainName: Please give every action chain a name.");
+    }
     if (json.contains("actions")) {
         const Json& actions = json["actions"];
         for (size_t j = 0; j < actions.size(); ++j) {
@@ -442,6 +473,11 @@ std::vector<std::string> Import(const Json& json, CTavrixDocData& data) {
         schedules.push_back(
             ImportSchedule(scheduleList[i], CJsonSchema::ItemPath("$.schedules", i), problems));
     }
+    // The document page's check of the record folder.
+    if (json.contains("global") && json["global"].contains("CommonFilePath") &&
+        json["global"]["CommonFilePath"].get<std::string>()[0] != '/') {
+        problems.push_back("$.global.CommonFilePath: Please choose the record folder with its full path.");
+    }
     std::vector<CSEventActionChain> chains;
     for (size_t i = 0; i < chainList.size(); ++i) {
         chains.push_back(ImportChain(chainList[i], CJsonSchema::ItemPath("$.chains", i), problems));
@@ -455,10 +491,6 @@ std::vector<std::string> Import(const Json& json, CTavrixDocData& data) {
         const Json& global = json["global"];
         result.m_activateAtStartup = global.value("ActivateAtStartup", false);
         result.m_commonFilePath = global.value("CommonFilePath", result.m_commonFilePath);
-        if (HasMaskedUrlPassword(result.m_commonFilePath)) {
-            return {std::string("$.global.CommonFilePath: \"") + kSecretMask +
-                    "\" stands for a password the export left out"};
-        }
     }
     LoadMap(cameras, "Cameras", result.m_cameras);
     LoadMap(schedules, "Schedules", result.m_schedules);

@@ -15,7 +15,7 @@ packages=(
   libdw-dev libunwind-dev gdb
   qt6-base-dev xvfb xauth
   dbus dbus-bin dbus-daemon
-  python3-aiosmtpd python3-pyftpdlib
+  python3-aiosmtpd python3-pyftpdlib python3-jsonschema
   libsystemd-dev systemd librsvg2-bin gzip groff-base file libpng-dev
   desktop-file-utils appstream lintian dpkg-dev fakeroot
   nlohmann-json3-dev libsoup-3.0-dev libargon2-dev libmosquitto-dev mosquitto mosquitto-clients

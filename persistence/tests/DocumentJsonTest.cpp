@@ -77,7 +77,7 @@ TEST_F(DocumentJsonTest, ExportImportExportGivesTheSameRowsAndTheSameText) {
     EXPECT_THAT(exported["cameras"][0]["AreaMaskImage"].get<std::string>(),
                 ::testing::StartsWith("data:image/png;base64,"));
     EXPECT_TRUE(exported["cameras"][1]["AreaMaskImage"].is_null());
-    EXPECT_EQ(exported["schedules"][0]["rules"][1]["FromHour"], 22);
+    EXPECT_EQ(exported["schedules"][0]["rules"][1]["TillHour"], 22);
     EXPECT_EQ(exported["chains"][0]["actions"].size(), 5u);
     EXPECT_EQ(exported["chains"][0]["actions"][1]["type"], "Send Mail");
     EXPECT_EQ(exported["chains"][0]["actions"][1]["properties"]["AttachFile"], true);
@@ -199,6 +199,23 @@ TEST_F(DocumentJsonTest, WrongValuesAreRefusedWithTheirJsonPath) {
          "$.cameras[0].MediaSubtype: \"{1234}\" must be a GUID"},
         {"empty record folder", [](Json& j) { j["global"]["CommonFilePath"] = ""; },
          "$.global.CommonFilePath: must not be empty"},
+        {"relative record folder", [](Json& j) { j["global"]["CommonFilePath"] = "recordings"; },
+         "$.global.CommonFilePath: Please choose the record folder with its full path."},
+        {"camera without a name", [](Json& j) { j["cameras"][1]["CamName"] = "  "; },
+         "$.cameras[1].CamName: Please enter a name for the camera."},
+        {"no file name template", [](Json& j) { j["cameras"][0]["FileNameTemplate"] = ""; },
+         "$.cameras[0].FileNameTemplate: Please enter a file name template."},
+        {"schedule without a name", [](Json& j) { j["schedules"][1]["ScheduleName"] = ""; },
+         "$.schedules[1].ScheduleName: Please give every schedule a name."},
+        {"chain without a name", [](Json& j) { j["chains"][1]["ChainName"] = " "; },
+         "$.chains[1].ChainName: Please give every action chain a name."},
+        {"rule ending before it starts", [](Json& j) { j["schedules"][0]["rules"][1]["TillHour"] = 5; },
+         "$.schedules[0].rules[1]: From Time must be smaller than Till Time."},
+        {"empty rule",
+         [](Json& j) {
+             j["schedules"][0]["rules"][0] = {{"DoW", 0}, {"ValidTime", false}};
+         },
+         "$.schedules[0].rules[0]: Empty entries are not allowed."},
         {"other format", [](Json& j) { j["format"] = "something"; }, "$.format: must be \"tavrix-document\""},
         {"newer version", [](Json& j) { j["version"] = 2; }, "$.version: must be 1, not 2"},
         {"no object", [](Json& j) { j = Json::array(); }, "$: must be an object, not []"},
@@ -247,6 +264,9 @@ TEST_F(DocumentJsonTest, MembersLeftOutTakeTheValuesOfANewCameraRuleAndAction) {
     EXPECT_EQ(mail->GetStringProp("Recipient"), "me@example.org");
     EXPECT_EQ(mail->GetIntegerProps(), CSEventActionFactory::Instance().Create(2)->GetIntegerProps());
     EXPECT_EQ(data.m_commonFilePath, CTavrixDocData::DefaultRecordPath());
+    // Names left out are those the desktop gives a new camera, schedule and chain.
+    EXPECT_EQ(data.m_schedules.Find(2)->GetName(), "Schedule_2");
+    EXPECT_EQ(data.m_chains.Find(3)->GetName(), "EventActionChain_3");
 }
 
 // The schema is what the import checks: it must hold the dialogs' ranges and every stored field.

@@ -31,8 +31,8 @@ inline CTavrixDocData Make(const std::string& recordPath) {
     CTimeScheduleEntry weekend;
     weekend.DoW = 96;
     weekend.ValidTime = true;
-    weekend.FromHour = 22;
-    weekend.TillHour = 6;
+    weekend.FromHour = 6;
+    weekend.TillHour = 22;
     weekend.FromMinute = 30;
     weekend.ValidDay = true;
     weekend.FromDay = 2;
