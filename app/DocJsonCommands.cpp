@@ -105,7 +105,8 @@ int Import(const std::string& json, const std::string& file, bool replace, std::
     try {
         parsed = DocumentJson::Json::parse(text);
     } catch (const nlohmann::json::parse_error& e) {
-        err << "tavrix: '" << json << "' is not JSON: " << ParseErrorText(e) << "\n";
+        err << "tavrix: " << (json == "-" ? std::string("standard input") : "'" + json + "'")
+            << " is not JSON: " << ParseErrorText(e) << "\n";
         return 1;
     }
     CTavrixDocData data;

@@ -1,6 +1,6 @@
 #include "app/JournalLog.h"
 
-#include "persistence/DocumentJson.h"
+#include "persistence/SecretText.h"
 
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -47,7 +47,7 @@ bool CJournalLog::IsJournalStream(int fd) {
 }
 
 std::vector<std::string> CJournalLog::Fields(const CLogEntry& entry) {
-    std::vector<std::string> fields = {"MESSAGE=" + DocumentJson::MaskUrlPasswords(entry.text),
+    std::vector<std::string> fields = {"MESSAGE=" + SecretText::MaskUrlPasswords(entry.text),
                                        "PRIORITY=" + std::to_string(entry.error ? LOG_ERR : LOG_INFO),
                                        "SYSLOG_IDENTIFIER=tavrix"};
     if (!entry.docName.empty()) {

@@ -6,6 +6,7 @@
 #include "persistence/DocumentJsonFields.h"
 #include "persistence/JsonSchema.h"
 #include "persistence/MaskPng.h"
+#include "persistence/SecretText.h"
 #include "platform/Guid.h"
 
 #include <algorithm>
@@ -22,14 +23,6 @@ using Problems = std::vector<std::string>;
 
 // The camera keys naming the chain of each event, in the order of the event kinds 1 to 7.
 const char* const kEventKeys[] = {"AEvent", "DEvent", "MSEvent", "MPEvent", "RBEvent", "RFEvent", "EOEvent"};
-
-std::string Lower(const std::string& text) {
-    std::string lower;
-    for (const char c : text) {
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return lower;
-}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     static const char kDigits[] = "0123456789abcdef";
@@ -62,10 +55,10 @@ std::string ExportText(const std::string& name, const std::string& text, bool se
     }
     // An empty password stays empty: masking it would make the import refuse a value that was never
     // a secret.
-    if ((secret || IsSecretName(name)) && !text.empty()) {
+    if ((secret || SecretText::IsSecretName(name)) && !text.empty()) {
         return kSecretMask;
     }
-    return MaskUrlPasswords(text);
+    return SecretText::MaskUrlPasswords(text);
 }
 
 Json ExportRow(const CRow& row, bool withSecrets) {
@@ -150,7 +143,8 @@ std::optional<CRow> ImportField(const CField& field, const Json& value, const st
         return row;
     case FieldKind::Text:
         row.text = value.get<std::string>();
-        if ((IsSecretName(field.name) && row.text == kSecretMask) || HasMaskedUrlPassword(row.text)) {
+        if ((SecretText::IsSecretName(field.name) && row.text == kSecretMask) ||
+            SecretText::HasMaskedUrlPassword(row.text)) {
             problems.push_back(path + ": \"" + kSecretMask +
                                "\" stands for a password the export left out; write the password itself "
                                "(or export with --with-secrets)");
@@ -291,8 +285,8 @@ std::unique_ptr<CSEventAction> ImportAction(const Json& json, const std::string&
             action->SetBoolProp(row->key, value.get<bool>());
         } else {
             const std::string text = value.get<std::string>();
-            const bool secret = row->type == SEAPropertyType::Password || IsSecretName(row->key);
-            if ((secret && text == kSecretMask) || HasMaskedUrlPassword(text)) {
+            const bool secret = row->type == SEAPropertyType::Password || SecretText::IsSecretName(row->key);
+            if ((secret && text == kSecretMask) || SecretText::HasMaskedUrlPassword(text)) {
                 problems.push_back(CJsonSchema::MemberPath(path + ".properties", row->key) + ": \"" +
                                    kSecretMask +
                                    "\" stands for a password the export left out; write the password itself "
@@ -360,58 +354,6 @@ void LoadMap(const std::vector<T>& elements, const char* prefix, SerializeableMa
 }
 
 } // namespace
-
-bool IsSecretName(const std::string& name) {
-    const std::string lower = Lower(name);
-    const auto endsWith = [&](const std::string& tail) {
-        return lower.size() >= tail.size() &&
-               lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return lower.find("password") != std::string::npos || endsWith("pass") ||
-           lower.find("secret") != std::string::npos || lower.find("token") != std::string::npos;
-}
-
-namespace {
-
-// Calls f(start, length) for the password of every "scheme://user:password@" in text.
-template <class F>
-void ForEachUrlPassword(const std::string& text, F&& f) {
-    for (size_t scheme = text.find("://"); scheme != std::string::npos;
-         scheme = text.find("://", scheme + 3)) {
-        const size_t start = scheme + 3;
-        const size_t end = text.find_first_of("/?# \t\n", start);
-        const size_t at = text.rfind('@', end == std::string::npos ? text.size() : end);
-        if (at == std::string::npos || at < start) {
-            continue;
-        }
-        const size_t colon = text.find(':', start);
-        if (colon != std::string::npos && colon < at) {
-            f(colon + 1, at - colon - 1);
-        }
-    }
-}
-
-} // namespace
-
-std::string MaskUrlPasswords(const std::string& text) {
-    std::vector<std::pair<size_t, size_t>> passwords;
-    ForEachUrlPassword(text, [&](size_t start, size_t length) { passwords.emplace_back(start, length); });
-    std::string masked = text;
-    for (auto it = passwords.rbegin(); it != passwords.rend(); ++it) {
-        if (it->second != 0) {
-            masked.replace(it->first, it->second, kSecretMask);
-        }
-    }
-    return masked;
-}
-
-bool HasMaskedUrlPassword(const std::string& text) {
-    bool masked = false;
-    ForEachUrlPassword(text, [&](size_t start, size_t length) {
-        masked = masked || text.compare(start, length, kSecretMask) == 0;
-    });
-    return masked;
-}
 
 Json Export(const CTavrixDocData& data, bool withSecrets) {
     Json json;

@@ -25,6 +25,7 @@
 //
 // Plain functions: any thread; they touch no open document.
 
+#include "persistence/SecretText.h"
 #include "persistence/TavrixDoc.h"
 
 #include <nlohmann/json.hpp>
@@ -38,7 +39,7 @@ using Json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "tavrix-document";
 constexpr int kVersion = 1;
-constexpr const char* kSecretMask = "********";
+constexpr const char* kSecretMask = SecretText::kMask;
 // The file the schema is installed as, under share/tavrix/.
 constexpr const char* kSchemaFileName = "tavrix-document.schema.json";
 
@@ -47,12 +48,5 @@ const Json& Schema();
 Json Export(const CTavrixDocData& data, bool withSecrets);
 // Fills data from json; the problems ("$.cameras[1].FPS: ...") when it cannot, data then untouched.
 std::vector<std::string> Import(const Json& json, CTavrixDocData& data);
-
-// True for a text key or property name that holds a password ("Password", "SMTPPass", ...).
-bool IsSecretName(const std::string& name);
-// The text with the password of every "scheme://user:password@" replaced by "********".
-std::string MaskUrlPasswords(const std::string& text);
-// True when the text holds a URL whose password is "********".
-bool HasMaskedUrlPassword(const std::string& text);
 
 } // namespace DocumentJson

@@ -131,18 +131,17 @@ TEST_F(DocumentJsonTest, PasswordsAreMaskedUnlessAskedForAndTheMaskIsNeverStored
 TEST_F(DocumentJsonTest, SecretNamesAndUrlPasswordsAreRecognised) {
     for (const char* name :
          {"SMTPPass", "FTPPass", "Password", "camera_password", "ApiToken", "ClientSecret"}) {
-        EXPECT_TRUE(DocumentJson::IsSecretName(name)) << name;
+        EXPECT_TRUE(SecretText::IsSecretName(name)) << name;
     }
     for (const char* name : {"FTPPassive", "CamName", "SMTPUser", "Passage.x"}) {
-        EXPECT_FALSE(DocumentJson::IsSecretName(name)) << name;
+        EXPECT_FALSE(SecretText::IsSecretName(name)) << name;
     }
-    EXPECT_EQ(DocumentJson::MaskUrlPasswords("a rtsp://u:p@h/x and http://v:w@k:80/ end"),
+    EXPECT_EQ(SecretText::MaskUrlPasswords("a rtsp://u:p@h/x and http://v:w@k:80/ end"),
               "a rtsp://u:********@h/x and http://v:********@k:80/ end");
-    EXPECT_EQ(DocumentJson::MaskUrlPasswords("rtsp://host:554/path?user=a@b"),
-              "rtsp://host:554/path?user=a@b");
-    EXPECT_EQ(DocumentJson::MaskUrlPasswords("rtsp://onlyuser@host/"), "rtsp://onlyuser@host/");
-    EXPECT_TRUE(DocumentJson::HasMaskedUrlPassword("rtsp://u:********@h/"));
-    EXPECT_FALSE(DocumentJson::HasMaskedUrlPassword("rtsp://u:x********@h/"));
+    EXPECT_EQ(SecretText::MaskUrlPasswords("rtsp://host:554/path?user=a@b"), "rtsp://host:554/path?user=a@b");
+    EXPECT_EQ(SecretText::MaskUrlPasswords("rtsp://onlyuser@host/"), "rtsp://onlyuser@host/");
+    EXPECT_TRUE(SecretText::HasMaskedUrlPassword("rtsp://u:********@h/"));
+    EXPECT_FALSE(SecretText::HasMaskedUrlPassword("rtsp://u:x********@h/"));
 }
 
 // One wrong value each, and the line that must name it.
