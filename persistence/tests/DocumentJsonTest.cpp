@@ -17,6 +17,7 @@
 #include <png.h>
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -266,6 +267,43 @@ TEST_F(DocumentJsonTest, MembersLeftOutTakeTheValuesOfANewCameraRuleAndAction) {
     // Names left out are those the desktop gives a new camera, schedule and chain.
     EXPECT_EQ(data.m_schedules.Find(2)->GetName(), "Schedule_2");
     EXPECT_EQ(data.m_chains.Find(3)->GetName(), "EventActionChain_3");
+}
+
+// A hand-edited file may put any kind of value anywhere: every member and item of a full document
+// replaced by values of other kinds is refused or taken, never a crash or an exception.
+TEST_F(DocumentJsonTest, AnyValueAnywhereIsRefusedOrTakenWithoutACrash) {
+    const Json rich = RichJson();
+    std::vector<Json::json_pointer> pointers;
+    const std::function<void(const Json&, const Json::json_pointer&)> walk =
+        [&](const Json& node, const Json::json_pointer& at) {
+            if (!at.empty()) {
+                pointers.push_back(at);
+            }
+            if (node.is_object()) {
+                for (const auto& [name, member] : node.items()) {
+                    walk(member, at / name);
+                }
+            } else if (node.is_array()) {
+                for (size_t i = 0; i < node.size(); ++i) {
+                    walk(node[i], at / i);
+                }
+            }
+        };
+    walk(rich, Json::json_pointer());
+    ASSERT_GT(pointers.size(), 150u);
+    const Json replacements[] = {nullptr, "x", 2147483648LL, Json::object()};
+    size_t refused = 0;
+    for (const auto& pointer : pointers) {
+        for (const Json& replacement : replacements) {
+            Json changed = rich;
+            changed[pointer] = replacement;
+            CTavrixDocData data;
+            std::vector<std::string> problems;
+            ASSERT_NO_THROW(problems = DocumentJson::Import(changed, data)) << pointer.to_string();
+            refused += problems.empty() ? 0 : 1;
+        }
+    }
+    EXPECT_GT(refused, pointers.size() * 2) << "most of these are wrong";
 }
 
 // The schema is what the import checks: it must hold the dialogs' ranges and every stored field.
