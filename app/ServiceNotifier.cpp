@@ -115,6 +115,19 @@ void CServiceNotifier::NotifyReady(const std::string& status) {
     }
 }
 
+void CServiceNotifier::NotifyReloading() {
+    if (m_enabled && m_ready) {
+        Send("RELOADING=1\nSTATUS=Reloading");
+    }
+}
+
+void CServiceNotifier::NotifyReloaded(const std::string& status) {
+    if (m_enabled && m_ready) {
+        m_readyStatus = status;
+        Send("READY=1\nSTATUS=" + status);
+    }
+}
+
 void CServiceNotifier::TimerLoop() {
     const std::shared_ptr<CShared> shared = m_shared;
     const auto period = m_watchdog / 2;
