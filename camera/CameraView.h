@@ -166,6 +166,9 @@ public:
     // A network camera's decoding, e.g. "h264 with vah264dec (hardware)"; empty for other cameras
     // and before the stream is known. User-interface thread.
     std::string GetStreamDecoder() const;
+    // A network camera (or video file): its own stream watch notices frames that stop and takes it
+    // for lost. User-interface thread.
+    bool IsNetworkSource() const { return m_stream != nullptr; }
     int32_t GetCaptureFps() const { return m_captureFps; }
     bool HasGraph() const { return m_graph != nullptr; }
     CMotionDetector& GetMotionDetector() { return m_motionDetector; }
