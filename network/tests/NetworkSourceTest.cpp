@@ -93,6 +93,13 @@ TEST_F(NetworkSourceTest, HttpMjpegWithBasicAndDigestAuthentication) {
     CSourceRun refused(basic.Url("admin:nope"));
     ASSERT_TRUE(refused.WaitForError());
     EXPECT_TRUE(refused.Stream().IsAuthFailed()) << refused.Error();
+    // 403: the camera refuses this user whatever the password.
+    CHttpCamera forbidding({"--frames", frames, "--forbid"});
+    ASSERT_GT(forbidding.Port(), 0);
+    CSourceRun forbidden(forbidding.Url("admin:pw"));
+    ASSERT_TRUE(forbidden.WaitForError());
+    EXPECT_TRUE(forbidden.Stream().IsAuthFailed()) << forbidden.Error();
+    EXPECT_EQ(forbidden.Stream().GetFrames(), 0);
 }
 
 TEST_F(NetworkSourceTest, ACameraThatSendsGarbageFailsOrStaysWithoutFrames) {
