@@ -19,7 +19,9 @@ std::vector<IFrameProgress::CCamera> CAppFrameProgress::SampleFrames() {
     for (CTavrixViewCore* view : m_app.GetViews()) {
         for (const int32_t cameraId : view->GetCameraViewIds()) {
             CCameraView* camera = view->FindCameraView(cameraId);
-            if (camera == nullptr || !camera->HasGraph() ||
+            // A network camera's frames stop when its network does: its own stream watch takes it
+            // for lost after its .StreamTimeout and re-connects it, no reason to restart the service.
+            if (camera == nullptr || !camera->HasGraph() || camera->IsNetworkSource() ||
                 camera->GetState() == CCamViewStateMgr::kUnavailable) {
                 continue;
             }
