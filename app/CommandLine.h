@@ -6,10 +6,11 @@
 //   tavrix --version | -v
 //   tavrix devices                     capture devices and compressors
 //   tavrix sysinfo                     the system information report
-//   tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...
+//   tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] FILE.tvrx...
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
+//   tavrix fleet status|watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout SECONDS]
 //
 // Parsed on the main thread before anything starts.
 
@@ -18,7 +19,20 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Help, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command {
+        Usage,
+        Help,
+        Gui,
+        Version,
+        Devices,
+        SysInfo,
+        Headless,
+        DocCreate,
+        DocShow,
+        DocSet,
+        FleetStatus,
+        FleetWatch
+    };
 
     Command command = Command::Usage;
     // Gui and Headless
@@ -35,6 +49,13 @@ struct CCommandLine {
     std::optional<std::string> recordPath;
     std::string key;
     std::string value;
+    // Headless and fleet: the MQTT broker instead of the settings' one
+    std::string mqtt;
+    // fleet: the topic prefix instead of the settings' one; watch: end after N events; status:
+    // how long to wait for the broker, watch: end after that time
+    std::string fleetPrefix;
+    int fleetCount = -1;
+    double fleetTimeoutSeconds = -1;
     // Set for Usage when the command line was wrong.
     std::string error;
 
