@@ -5,6 +5,7 @@
 #include <mosquitto.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -66,7 +67,8 @@ bool CMqttClient::Start(std::string* error) {
         return fail("no MQTT broker is set");
     }
     InitLibrary();
-    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
+    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(),
+                          m_options.cleanSession || m_options.clientId.empty(), this);
     if (m_mosq == nullptr) {
         return fail("the MQTT client could not be created");
     }
@@ -99,21 +101,53 @@ bool CMqttClient::Start(std::string* error) {
         }
     }
     mosquitto_reconnect_delay_set(m_mosq, m_options.reconnectMinSeconds, m_options.reconnectMaxSeconds, true);
-    const int rc =
-        mosquitto_connect_async(m_mosq, m_options.host.c_str(), m_options.port, m_options.keepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        // The network thread keeps trying; the first failure is worth a line.
-        LogFailureOnce("Cannot reach the MQTT broker at " + BrokerText() + " (" +
-                       (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc)) +
-                       "); trying again");
+    m_started = true;
+    if (TryConnect()) {
+        return StartLoop(error);
     }
+    // libmosquitto's thread re-connects only after a first connection attempt got under way: until
+    // then a starter thread tries with the same growing delay.
+    m_starter = std::thread([this] {
+        unsigned delay = std::max(1u, m_options.reconnectMinSeconds);
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_lock);
+                if (m_connectedChanged.wait_for(lock, std::chrono::seconds(delay), [&] { return m_stopping; })) {
+                    return;
+                }
+            }
+            if (TryConnect()) {
+                StartLoop(nullptr);
+                return;
+            }
+            delay = std::min(delay * 2, std::max(1u, m_options.reconnectMaxSeconds));
+        }
+    });
+    return true;
+}
+
+bool CMqttClient::TryConnect() {
+    const int rc = mosquitto_connect_async(m_mosq, m_options.host.c_str(), m_options.port, m_options.keepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS) {
+        return true;
+    }
+    const std::string reason = rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc);
+    LogFailureOnce("Cannot reach the MQTT broker at " + BrokerText() + " (" + reason + "); trying again");
+    return false;
+}
+
+bool CMqttClient::StartLoop(std::string* error) {
     const int loop = mosquitto_loop_start(m_mosq);
     if (loop != MOSQ_ERR_SUCCESS) {
-        mosquitto_destroy(m_mosq);
-        m_mosq = nullptr;
-        return fail(std::string("the MQTT network thread cannot start: ") + mosquitto_strerror(loop));
+        const std::string text = std::string("the MQTT network thread cannot start: ") + mosquitto_strerror(loop);
+        if (error != nullptr) {
+            *error = text;
+        }
+        Log(text, true);
+        return false;
     }
-    m_started = true;
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_loopRunning = true;
     return true;
 }
 
@@ -129,8 +163,14 @@ void CMqttClient::Stop(const std::string& goodbyeTopic, const std::string& goodb
         std::lock_guard<std::mutex> lock(m_lock);
         m_stopping = true;
     }
+    m_connectedChanged.notify_all();
+    if (m_starter.joinable()) {
+        m_starter.join();
+    }
     mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, false);
+    if (m_loopRunning) {
+        mosquitto_loop_stop(m_mosq, false);
+    }
     mosquitto_destroy(m_mosq);
     m_mosq = nullptr;
     std::lock_guard<std::mutex> lock(m_lock);

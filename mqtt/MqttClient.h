@@ -21,6 +21,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct mosquitto;
@@ -35,6 +36,9 @@ public:
         std::string password;
         bool tls = false;
         std::string clientId;
+        // False: the broker keeps the subscriptions and the QoS 1 messages for this client id
+        // while it is away.
+        bool cleanSession = true;
         // The last will: sent by the broker when the connection breaks without a goodbye.
         std::string willTopic;
         std::string willPayload;
@@ -103,6 +107,8 @@ private:
     // With m_lock held.
     bool SendLocked(const CMessage& message, int* mid);
     void QueueLocked(CMessage message);
+    bool TryConnect();
+    bool StartLoop(std::string* error);
     void Log(const std::string& text, bool error) const;
     void LogFailureOnce(const std::string& text);
 
@@ -113,12 +119,14 @@ private:
     mosquitto* m_mosq = nullptr;
     bool m_started = false;
     bool m_stopped = false;
+    std::thread m_starter; // first connection attempts, until one gets under way
 
     mutable std::mutex m_lock; // guards everything below up to m_ackLock
     mutable std::condition_variable m_connectedChanged;
     bool m_connected = false;
     bool m_everConnected = false;
     bool m_stopping = false;
+    bool m_loopRunning = false;
     bool m_lost = false;       // the broker went after a connection; cleared when it is back
     std::string m_lastFailure; // the last failure logged, so that retries do not repeat it
     uint64_t m_droppedSinceLoss = 0;
