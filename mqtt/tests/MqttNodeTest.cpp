@@ -42,8 +42,8 @@ protected:
     // The environment of one node: its own settings (group [MQTT] as given), database and traces.
     std::string Environment(const std::string& node) const {
         const std::string home = m_folder + "/" + node;
-        return "XDG_CONFIG_HOME='" + home + "/config' XDG_DATA_HOME='" + home + "/data' XDG_STATE_HOME='" + home +
-               "/state' GST_REGISTRY='" TAVRIX_BINARY_DIR "/gst-registry-tests.bin' ";
+        return "XDG_CONFIG_HOME='" + home + "/config' XDG_DATA_HOME='" + home + "/data' XDG_STATE_HOME='" +
+               home + "/state' GST_REGISTRY='" TAVRIX_BINARY_DIR "/gst-registry-tests.bin' ";
     }
     void WriteSettings(const std::string& node, const std::string& mqttGroup) {
         const std::string folder = m_folder + "/" + node + "/config/Kestrova";
@@ -59,8 +59,8 @@ protected:
         std::filesystem::create_directories(m_folder + "/" + node);
         int status = -1;
         Run(node,
-            "doc create '" + document + "' --camera 'test:motion?on=" + motion + "' --record-path '" + m_folder +
-                "/" + node + "/rec'",
+            "doc create '" + document + "' --camera 'test:motion?on=" + motion + "' --record-path '" +
+                m_folder + "/" + node + "/rec'",
             &status);
         EXPECT_EQ(status, 0);
         for (const auto& [key, value] : {std::pair<const char*, const char*>{"Cameras.0.VideoSize.cx", "160"},
@@ -78,8 +78,9 @@ protected:
     pid_t Start(const std::string& node, const std::string& arguments) {
         const pid_t child = fork();
         if (child == 0) {
-            const std::string command = Environment(node) + "exec " + kTavrix + " " + arguments + " >'" + m_folder +
-                                        "/" + node + "/out.txt' 2>'" + m_folder + "/" + node + "/err.txt'";
+            const std::string command = Environment(node) + "exec " + kTavrix + " " + arguments + " >'" +
+                                        m_folder + "/" + node + "/out.txt' 2>'" + m_folder + "/" + node +
+                                        "/err.txt'";
             execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -113,8 +114,8 @@ TEST_F(MqttNodeTest, AMotionRunPublishesStatusStatesMotionEventsAndDiscoveryThat
     ASSERT_TRUE(subscriber.WaitConnected());
     WriteSettings("alpha", "User=\"alpha\"\nPassword=\"pa55-word\"\nHomeAssistant=1\n");
     const std::string document = MotionDocument("alpha", "2000-3500");
-    const pid_t node = Start("alpha", "--headless --activate --duration 9 --mqtt " + broker.HostPort() + " '" +
-                                          document + "'");
+    const pid_t node = Start("alpha", "--headless --activate --duration 9 --mqtt " + broker.HostPort() +
+                                          " '" + document + "'");
     EXPECT_EQ(Wait(node), 0) << Output("alpha", "err.txt");
     ASSERT_TRUE(subscriber.WaitForPayload("tavrix/alpha/status", "offline"));
 
@@ -179,7 +180,8 @@ TEST_F(MqttNodeTest, TheLastWillSaysOfflineWhenTavrixIsKilled) {
     ASSERT_TRUE(subscriber.WaitConnected());
     WriteSettings("beta", "");
     const std::string document = MotionDocument("beta", "100000-100100");
-    const pid_t node = Start("beta", "--headless --activate --mqtt " + broker.HostPort() + " '" + document + "'");
+    const pid_t node =
+        Start("beta", "--headless --activate --mqtt " + broker.HostPort() + " '" + document + "'");
     ASSERT_TRUE(subscriber.WaitForPayload("tavrix/beta/status", "online"));
     kill(node, SIGKILL);
     Wait(node);
@@ -194,8 +196,8 @@ TEST_F(MqttNodeTest, ABrokerGoneMidRunBlocksNoCameraAndGetsTheQueuedEventsWhenBa
     ASSERT_TRUE(subscriber.WaitConnected());
     WriteSettings("gamma", "");
     const std::string document = MotionDocument("gamma", "6000-7000");
-    const pid_t node = Start("gamma", "--headless --activate --duration 40 --mqtt " + broker.HostPort() + " '" +
-                                          document + "'");
+    const pid_t node = Start("gamma", "--headless --activate --duration 40 --mqtt " + broker.HostPort() +
+                                          " '" + document + "'");
     ASSERT_TRUE(subscriber.WaitForPayload("tavrix/gamma/Gate/state", "Idle"));
     broker.Stop();
     ASSERT_TRUE(WaitForOutput("gamma", "is gone"));
@@ -263,8 +265,10 @@ TEST_F(MqttNodeTest, TwoNodesOnOneBrokerAreListedByFleetStatusAndTheirEventsByFl
     CSubscriber subscriber(broker.Port(), {"tavrix/+/status"});
     ASSERT_TRUE(WaitFor([&] { return Output("desk", "err.txt").find("Connected") != std::string::npos; }))
         << Output("desk", "err.txt");
-    const pid_t a = Start("north", "--headless --activate --duration 8 --mqtt " + broker.HostPort() + " '" + north + "'");
-    const pid_t b = Start("south", "--headless --duration 8 --mqtt " + broker.HostPort() + " '" + south + "'");
+    const pid_t a =
+        Start("north", "--headless --activate --duration 8 --mqtt " + broker.HostPort() + " '" + north + "'");
+    const pid_t b =
+        Start("south", "--headless --duration 8 --mqtt " + broker.HostPort() + " '" + south + "'");
     EXPECT_EQ(Wait(a), 0);
     EXPECT_EQ(Wait(b), 0);
     EXPECT_EQ(Wait(watch), 0);
@@ -275,7 +279,8 @@ TEST_F(MqttNodeTest, TwoNodesOnOneBrokerAreListedByFleetStatusAndTheirEventsByFl
     const std::string table = Run("desk", "fleet status --mqtt " + broker.HostPort(), &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(table.find("NODE\tSTATUS\tCAMERA\tSTATE\tMOTION\tLAST MOTION\n"), std::string::npos) << table;
-    EXPECT_TRUE(std::regex_search(table, std::regex(R"(\nnorth\toffline\tGate\tIdle\tOFF\t\d{4}-)"))) << table;
+    EXPECT_TRUE(std::regex_search(table, std::regex(R"(\nnorth\toffline\tGate\tIdle\tOFF\t\d{4}-)")))
+        << table;
     EXPECT_TRUE(std::regex_search(table, std::regex(R"(\nsouth\toffline\tGate\tInactive\t-\t-\n)"))) << table;
 
     // A broker that is not there is an error, not an empty list.

@@ -140,10 +140,11 @@ public:
         options.cleanSession = cleanSession;
         options.reconnectMaxSeconds = 2;
         m_client = std::make_unique<CMqttClient>(options, nullptr);
-        m_client->SetMessageHandler([this](const std::string& topic, const std::string& payload, bool retained) {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_messages.push_back({topic, payload, retained});
-        });
+        m_client->SetMessageHandler(
+            [this](const std::string& topic, const std::string& payload, bool retained) {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_messages.push_back({topic, payload, retained});
+            });
         for (const std::string& pattern : patterns) {
             m_client->Subscribe(pattern);
         }
