@@ -144,8 +144,8 @@ TEST_F(WebhookActionTest, TheNewActionsAreOfferedByTheFactoryUnderTheNextClassId
     for (const int32_t* id = CSEventActionFactory::Instance().GetCreatableClasses(); *id != -1; ++id) {
         offered.push_back(*id);
     }
-    EXPECT_EQ(offered, (std::vector<int32_t>{1, 2, 3, 5, 4, 6, 7}));
-    for (const int32_t id : {6, 7}) {
+    EXPECT_EQ(offered, (std::vector<int32_t>{1, 2, 3, 5, 4, 6, 7, 8}));
+    for (const int32_t id : {6, 7, 8}) {
         const auto action = CSEventActionFactory::Instance().Create(id);
         ASSERT_TRUE(action) << id;
         EXPECT_EQ(action->GetClassId(), id);
