@@ -180,6 +180,9 @@ TEST(MqttSettingsTest, TheGroupIsReadWithDefaultsAndHostOverridesAreParsed) {
         EXPECT_EQ(read.prefix, "site/cams/_");
         ASSERT_TRUE(file.Save());
     }
+    // The file may hold the broker's password: its owner's alone.
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::remove_all(folder);
 
     const auto plain = CMqttSettings::ParseHostPort("mqtt.example");
