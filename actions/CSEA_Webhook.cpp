@@ -63,6 +63,61 @@ struct CAttempt {
     std::string error;
 };
 
+// 1 s, 2 s, 4 s ... before the next try; false when the chain cut its actions short meanwhile.
+bool WaitBeforeTry(int attemptNo) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::seconds(1 << std::min(attemptNo - 1, 5));
+    while (std::chrono::steady_clock::now() < until && !ActionCutShort()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return !ActionCutShort();
+}
+
+struct CRequest {
+    std::string method;
+    std::string url;
+    bool hasBody = false;
+    std::string body;
+    curl_slist* headers = nullptr;
+    long timeoutMs = 10000;
+};
+
+// One request; its curl result, status and error text.
+CAttempt Attempt(const CRequest& request) {
+    CAttempt result;
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) {
+        result.code = CURLE_FAILED_INIT;
+        result.error = "libcurl could not start";
+        return result;
+    }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    if (request.method == "HEAD") {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    }
+    if (request.hasBody) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, request.headers);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tavrix");
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(request.timeoutMs, 30000L));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(ActionTimeLeftMs(request.timeoutMs)));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    result.code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    result.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result.code);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
 } // namespace
 
 CSEA_Webhook::CSEA_Webhook() {
@@ -125,55 +180,13 @@ bool CSEA_Webhook::Execute(const CSEventRecord& record) {
     if (!authorization.empty()) {
         headers = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
     }
-    const auto attempt = [&]() {
-        CAttempt result;
-        CURL* curl = curl_easy_init();
-        if (curl == nullptr) {
-            result.code = CURLE_FAILED_INIT;
-            result.error = "libcurl could not start";
-            return result;
-        }
-        char errorBuffer[CURL_ERROR_SIZE] = {};
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-        if (method == "HEAD") {
-            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        }
-        if (hasBody) {
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        }
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tavrix");
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeoutMs, 30000L));
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(ActionTimeLeftMs(timeoutMs)));
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
-        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-        result.code = curl_easy_perform(curl);
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
-        result.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result.code);
-        curl_easy_cleanup(curl);
-        return result;
-    };
-
+    const CRequest request{method, url, hasBody, body, headers, timeoutMs};
     bool ok = false;
     for (int attemptNo = 0; attemptNo <= retries; ++attemptNo) {
-        if (attemptNo > 0) {
-            // 1 s, 2 s, 4 s ... between tries, cut short with the chain.
-            const auto until =
-                std::chrono::steady_clock::now() + std::chrono::seconds(1 << std::min(attemptNo - 1, 5));
-            while (std::chrono::steady_clock::now() < until && !ActionCutShort()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (ActionCutShort()) {
-                break;
-            }
+        if (attemptNo > 0 && !WaitBeforeTry(attemptNo)) {
+            break;
         }
-        const CAttempt result = attempt();
+        const CAttempt result = Attempt(request);
         const std::string tryText = retries > 0 ? " (try " + std::to_string(attemptNo + 1) + " of " +
                                                       std::to_string(retries + 1) + ")"
                                                 : "";
