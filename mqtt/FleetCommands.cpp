@@ -83,6 +83,20 @@ struct CNodeRow {
     std::map<std::string, CCameraRow> cameras;
 };
 
+void PrintTable(const std::map<std::string, CNodeRow>& nodes, std::ostream& out) {
+    out << "NODE\tSTATUS\tCAMERA\tSTATE\tMOTION\tLAST MOTION\n";
+    for (const auto& [node, row] : nodes) {
+        if (row.cameras.empty()) {
+            out << Cell(node) << "\t" << Cell(row.status) << "\t-\t-\t-\t-\n";
+        }
+        for (const auto& [camera, cameraRow] : row.cameras) {
+            out << Cell(node) << "\t" << Cell(row.status) << "\t" << Cell(camera) << "\t"
+                << Cell(cameraRow.state) << "\t" << Cell(cameraRow.motion) << "\t"
+                << Cell(cameraRow.lastMotion) << "\n";
+        }
+    }
+}
+
 } // namespace
 
 namespace FleetCommands {
@@ -153,17 +167,7 @@ int Status(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
             << "/'\n";
         return 1;
     }
-    out << "NODE\tSTATUS\tCAMERA\tSTATE\tMOTION\tLAST MOTION\n";
-    for (const auto& [node, row] : nodes) {
-        if (row.cameras.empty()) {
-            out << Cell(node) << "\t" << Cell(row.status) << "\t-\t-\t-\t-\n";
-        }
-        for (const auto& [camera, cameraRow] : row.cameras) {
-            out << Cell(node) << "\t" << Cell(row.status) << "\t" << Cell(camera) << "\t"
-                << Cell(cameraRow.state) << "\t" << Cell(cameraRow.motion) << "\t"
-                << Cell(cameraRow.lastMotion) << "\n";
-        }
-    }
+    PrintTable(nodes, out);
     out.flush();
     return 0;
 }
