@@ -43,6 +43,11 @@ CCommandLine ParseHeadless(const std::vector<std::string>& args) {
                 return Fail("--duration needs a number of seconds above 0");
             }
             ++i;
+        } else if (!optionsEnded && arg == "--mqtt") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return Fail("--mqtt needs HOST or HOST:PORT");
+            }
+            line.mqtt = args[++i];
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             return Fail("unknown option '" + arg + "'");
         } else {
@@ -181,6 +186,43 @@ CCommandLine ParseDoc(const std::vector<std::string>& args) {
     return Fail("unknown doc command '" + verb + "'");
 }
 
+// "fleet status" and "fleet watch": the nodes on the MQTT broker.
+CCommandLine ParseFleet(const std::vector<std::string>& args) {
+    if (args.empty() || (args[0] != "status" && args[0] != "watch")) {
+        return Fail("fleet needs status or watch");
+    }
+    CCommandLine line;
+    line.command =
+        args[0] == "status" ? CCommandLine::Command::FleetStatus : CCommandLine::Command::FleetWatch;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+            return Fail(arg.size() > 1 && arg[0] == '-' ? arg + " needs a value"
+                                                        : "unknown argument '" + arg + "'");
+        }
+        const std::string& value = args[++i];
+        if (arg == "--mqtt") {
+            line.mqtt = value;
+        } else if (arg == "--prefix") {
+            line.fleetPrefix = value;
+        } else if (arg == "--count") {
+            char* end = nullptr;
+            const long count = std::strtol(value.c_str(), &end, 10);
+            if (end != value.c_str() + value.size() || count < 1 || count > 1000000000) {
+                return Fail("--count needs a number above 0");
+            }
+            line.fleetCount = static_cast<int>(count);
+        } else if (arg == "--timeout") {
+            if (!ParseSeconds(value, line.fleetTimeoutSeconds)) {
+                return Fail("--timeout needs a number of seconds above 0");
+            }
+        } else {
+            return Fail("unknown option '" + arg + "'");
+        }
+    }
+    return line;
+}
+
 } // namespace
 
 CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
@@ -206,6 +248,8 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         return ParseHeadless(rest);
     } else if (first == "doc") {
         return ParseDoc(rest);
+    } else if (first == "fleet") {
+        return ParseFleet(rest);
     } else if (first == "devices" || first == "sysinfo") {
         return Fail(first + " takes no arguments");
     } else if (first == "--activate" || first == "--screenshot" || first == "--screenshot-delay" ||
@@ -226,11 +270,15 @@ const char* CCommandLine::UsageText() {
            "       tavrix --version\n"
            "       tavrix devices\n"
            "       tavrix sysinfo\n"
-           "       tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...\n"
+           "       tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] "
+           "FILE.tvrx...\n"
            "       tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]\n"
            "       tavrix doc show FILE\n"
            "       tavrix doc set FILE KEY VALUE\n"
            "       tavrix doc export FILE [--with-secrets]\n"
            "       tavrix doc import JSON FILE [--replace]\n"
-           "       tavrix doc schema\n";
+           "       tavrix doc schema\n"
+           "       tavrix fleet status [--mqtt HOST[:PORT]] [--prefix PREFIX] [--timeout SECONDS]\n"
+           "       tavrix fleet watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout "
+           "SECONDS]\n";
 }

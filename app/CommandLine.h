@@ -6,13 +6,14 @@
 //   tavrix --version | -v
 //   tavrix devices                     capture devices and compressors
 //   tavrix sysinfo                     the system information report
-//   tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...
+//   tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] FILE.tvrx...
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
 //   tavrix doc export FILE [--with-secrets]
 //   tavrix doc import JSON FILE [--replace]
 //   tavrix doc schema
+//   tavrix fleet status|watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout SECONDS]
 //
 // Parsed on the main thread before anything starts.
 
@@ -34,7 +35,9 @@ struct CCommandLine {
         DocSet,
         DocExport,
         DocImport,
-        DocSchema
+        DocSchema,
+        FleetStatus,
+        FleetWatch
     };
 
     Command command = Command::Usage;
@@ -56,6 +59,13 @@ struct CCommandLine {
     std::string json;
     bool withSecrets = false;
     bool replace = false;
+    // Headless and fleet: the MQTT broker instead of the settings' one
+    std::string mqtt;
+    // fleet: the topic prefix instead of the settings' one; watch: end after N events; status:
+    // how long to wait for the broker, watch: end after that time
+    std::string fleetPrefix;
+    int fleetCount = -1;
+    double fleetTimeoutSeconds = -1;
     // Set for Usage when the command line was wrong.
     std::string error;
 

@@ -8,6 +8,7 @@
 #include "camera/MessageDispatcher.h"
 #include "foundation/ErrorReport.h"
 #include "foundation/Tracer.h"
+#include "mqtt/MqttNode.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
 
@@ -213,7 +214,10 @@ int Run(const CHeadlessOptions& options) {
         CTavrixAppCore::COptions appOptions;
         appOptions.tracingStarted = options.tracingStarted;
         appOptions.unattended = true;
+        std::unique_ptr<CMqttNode> mqtt;
         if (app.InitInstance(appOptions)) {
+            // Before the documents open, so that the broker hears their cameras from the start.
+            mqtt = CMqttNode::StartFromSettings(options.mqtt);
             size_t opened = 0;
             for (const std::string& document : options.documents) {
                 if (app.OpenDocument(document) != nullptr) {
@@ -249,6 +253,8 @@ int Run(const CHeadlessOptions& options) {
             status = 1;
         }
         app.ExitInstance();
+        // After the cameras stopped, so that their last states reach the broker before "offline".
+        mqtt.reset();
     }
 
     SetErrorReportObserver({});

@@ -20,6 +20,7 @@ struct CHeadlessOptions {
     double durationSeconds = -1; // above 0: end by itself after that time, as SIGTERM would
     bool stats = false;          // per-camera frame and recording figures on standard error at exit
     bool tracingStarted = false;
+    std::string mqtt; // HOST[:PORT] of the MQTT broker instead of the settings' one
 };
 
 namespace HeadlessShell {

@@ -12,6 +12,7 @@
 #include "foundation/SystemInfo.h"
 #include "foundation/Tracer.h"
 #include "network/NetworkSourceName.h"
+#include "mqtt/FleetCommands.h"
 #include "recording/DxDeviceInfoSource.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
@@ -50,6 +51,18 @@ int PrintSystemInfo() {
     return 0;
 }
 
+// "tavrix fleet status|watch": the nodes on the MQTT broker.
+int RunFleet(const CCommandLine& line) {
+    CFleetOptions options;
+    options.mqtt = line.mqtt;
+    options.prefix = line.fleetPrefix;
+    options.count = line.fleetCount;
+    options.timeoutSeconds = line.fleetTimeoutSeconds;
+    return line.command == CCommandLine::Command::FleetStatus
+               ? FleetCommands::Status(options, std::cout, std::cerr)
+               : FleetCommands::Watch(options, std::cout, std::cerr);
+}
+
 int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
     switch (line.command) {
     case CCommandLine::Command::Gui: {
@@ -75,6 +88,7 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         options.durationSeconds = line.durationSeconds;
         options.stats = line.stats;
         options.tracingStarted = tracing;
+        options.mqtt = line.mqtt;
         return HeadlessShell::Run(options);
     }
     case CCommandLine::Command::DocCreate:
@@ -89,6 +103,9 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return DocJsonCommands::Import(line.json, line.file, line.replace, std::cout, std::cerr);
     case CCommandLine::Command::DocSchema:
         return DocJsonCommands::Schema(std::cout);
+    case CCommandLine::Command::FleetStatus:
+    case CCommandLine::Command::FleetWatch:
+        return RunFleet(line);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);

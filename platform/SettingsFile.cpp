@@ -101,8 +101,13 @@ bool CSettingsFile::Save() const {
     }
     gsize length = 0;
     gchar* data = g_key_file_to_data(m_keyFile, &length, nullptr);
-    // g_file_set_contents writes a temporary file in the same folder, syncs it and renames it.
-    const gboolean ok = g_file_set_contents(m_path.c_str(), data, static_cast<gssize>(length), nullptr);
+    // A temporary file in the same folder, synced and renamed over the old one; readable by its
+    // owner only, as the file may hold a password (the MQTT broker's).
+    const gboolean ok =
+        g_file_set_contents_full(m_path.c_str(), data, static_cast<gssize>(length),
+                                 static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                    G_FILE_SET_CONTENTS_ONLY_EXISTING),
+                                 0600, nullptr);
     g_free(data);
     return ok;
 }

@@ -27,24 +27,25 @@ std::vector<Row> Table(const CSEventAction& action) {
 
 } // namespace
 
-TEST(CSEventActionTest, TheFactoryKnowsTheFiveKinds) {
+TEST(CSEventActionTest, TheFactoryKnowsEveryKind) {
     const auto& factory = CSEventActionFactory::Instance();
     const std::pair<int32_t, const char*> kinds[] = {
-        {1, "Play Sound"}, {2, "Send Mail"}, {3, "Send FTP"}, {4, "Invoke Command"}, {5, "Send Skype"}};
+        {1, "Play Sound"}, {2, "Send Mail"}, {3, "Send FTP"},     {4, "Invoke Command"},
+        {5, "Send Skype"}, {6, "Webhook"},   {7, "MQTT Publish"}, {8, "S3 Upload"}};
     for (const auto& [id, name] : kinds) {
         auto action = factory.Create(id);
         ASSERT_TRUE(action) << id;
         EXPECT_EQ(action->GetClassId(), id);
         EXPECT_EQ(action->GetName(), name);
     }
-    for (int32_t id : {0, 6, -1, 1000}) {
+    for (int32_t id : {0, 9, -1, 1000}) {
         EXPECT_EQ(factory.Create(id), nullptr) << id;
     }
     std::vector<int32_t> offered;
     for (const int32_t* id = factory.GetCreatableClasses(); *id != -1; ++id) {
         offered.push_back(*id);
     }
-    EXPECT_EQ(offered, (std::vector<int32_t>{1, 2, 3, 5, 4}));
+    EXPECT_EQ(offered, (std::vector<int32_t>{1, 2, 3, 5, 4, 6, 7, 8}));
 }
 
 TEST(CSEventActionTest, PropertyTablesAndDefaults) {
@@ -139,7 +140,7 @@ TEST(CSEventActionTest, EveryActionWithItsDefaultsFailsWithItsOwnLogLine) {
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrix-test-bus", 1);
     CNotificationLog::Instance().Clear();
     CSEventRecord record;
-    for (int32_t id = 1; id <= 5; ++id) {
+    for (int32_t id = 1; id <= 8; ++id) {
         auto action = CSEventActionFactory::Instance().Create(id);
         EXPECT_FALSE(action->Execute(record)) << action->GetName();
         const CLogEntry entry =

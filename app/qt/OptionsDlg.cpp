@@ -2,6 +2,7 @@
 
 #include "app/qt/FormRows.h"
 #include "app/qt/HotKeyEdit.h"
+#include "app/qt/MqttOptionsPage.h"
 #include "app/qt/UiMessages.h"
 
 #include <QCheckBox>
@@ -87,6 +88,8 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     layout->addWidget(windowGroup);
     layout->addWidget(logGroup);
     layout->addWidget(m_disableMD);
+    m_mqtt = new CMqttOptionsPage(m_config.GetSettingsPath(), this);
+    layout->addWidget(m_mqtt);
     layout->addWidget(buttons);
 }
 
@@ -119,8 +122,12 @@ bool COptionsDlg::Validate(QString& message) const {
 
 void COptionsDlg::accept() {
     QString message;
-    if (!Validate(message)) {
+    if (!Validate(message) || !m_mqtt->Validate(message)) {
         UiMessages::ShowWarning(this, message);
+        return;
+    }
+    if (!m_mqtt->Store()) {
+        UiMessages::ShowWarning(this, "The MQTT settings could not be written to the settings file.");
         return;
     }
     CNotificationSettings notification = m_config.GetNotificationSettings();

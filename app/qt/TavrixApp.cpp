@@ -9,6 +9,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "mqtt/MqttNode.h"
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 
@@ -141,6 +142,8 @@ int Run(int& argc, char** argv, const COptions& options) {
         return 1;
     }
 
+    // The node on the MQTT broker of the settings, when one is set.
+    std::unique_ptr<CMqttNode> mqtt = CMqttNode::StartFromSettings();
     CRecentFileList recentFiles(CConfigMgrImpl::Instance().GetSettingsPath());
     recentFiles.Load();
     int status = 0;
@@ -205,6 +208,7 @@ int Run(int& argc, char** argv, const COptions& options) {
         errorDisplay.SetParentWindow(nullptr);
     }
     core.ExitInstance();
+    mqtt.reset();
     recentFiles.Save();
     bridge.reset();
     return status;

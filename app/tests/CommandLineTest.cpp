@@ -112,3 +112,38 @@ TEST(CommandLineTest, WrongCommandLinesGiveUsageWithTheReason) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CommandLineTest, TheMqttBrokerOfHeadlessRunsAndTheFleetCommandsTakeTheirOptions) {
+    CCommandLine line = Parse({"--headless", "--mqtt", "broker.lan:1884", "a.tvrx"});
+    EXPECT_EQ(line.command, C::Headless);
+    EXPECT_EQ(line.mqtt, "broker.lan:1884");
+    EXPECT_EQ(line.documents, std::vector<std::string>{"a.tvrx"});
+    EXPECT_EQ(Parse({"--headless", "a.tvrx", "--mqtt"}).command, C::Usage);
+
+    line = Parse({"fleet", "status", "--mqtt", "127.0.0.1", "--prefix", "site", "--timeout", "3"});
+    EXPECT_EQ(line.command, C::FleetStatus);
+    EXPECT_EQ(line.mqtt, "127.0.0.1");
+    EXPECT_EQ(line.fleetPrefix, "site");
+    EXPECT_DOUBLE_EQ(line.fleetTimeoutSeconds, 3);
+    line = Parse({"fleet", "watch", "--count", "5"});
+    EXPECT_EQ(line.command, C::FleetWatch);
+    EXPECT_EQ(line.fleetCount, 5);
+    EXPECT_TRUE(line.mqtt.empty());
+    for (const auto& wrong : {std::vector<const char*>{"fleet"},
+                              {"fleet", "list"},
+                              {"fleet", "watch", "--count", "0"},
+                              {"fleet", "status", "--mqtt"},
+                              {"fleet", "status", "--bogus", "1"},
+                              {"fleet", "status", "extra"}}) {
+        std::vector<const char*> argv{"tavrix"};
+        argv.insert(argv.end(), wrong.begin(), wrong.end());
+        const CCommandLine parsed = CCommandLine::Parse(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(parsed.command, C::Usage) << wrong.size();
+        EXPECT_FALSE(parsed.error.empty());
+    }
+    EXPECT_NE(std::string(CCommandLine::UsageText()).find("tavrix fleet status"), std::string::npos);
+}
+
+} // namespace
