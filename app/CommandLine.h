@@ -10,6 +10,8 @@
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
+//   tavrix --headless --http [ADDR:]PORT ...   also serves the web interface
+//   tavrix user add NAME [--admin] | user remove NAME | user list | user token NAME
 //
 // Parsed on the main thread before anything starts.
 
@@ -18,7 +20,22 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Help, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command {
+        Usage,
+        Help,
+        Gui,
+        Version,
+        Devices,
+        SysInfo,
+        Headless,
+        DocCreate,
+        DocShow,
+        DocSet,
+        UserAdd,
+        UserRemove,
+        UserList,
+        UserToken
+    };
 
     Command command = Command::Usage;
     // Gui and Headless
@@ -35,6 +52,11 @@ struct CCommandLine {
     std::optional<std::string> recordPath;
     std::string key;
     std::string value;
+    // Headless: the web server's "[ADDR:]PORT", empty when not asked for
+    std::string httpListen;
+    // user: the account's name and role
+    std::string userName;
+    bool userAdmin = false;
     // Set for Usage when the command line was wrong.
     std::string error;
 

@@ -8,6 +8,7 @@
 #include "foundation/Tracer.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "web/WebLaunch.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -165,9 +166,18 @@ int Run(const CHeadlessOptions& options) {
                 if (options.activate) {
                     app.ActivateAllCameras();
                 }
+                // The web interface when asked for; a server that cannot start ends the run.
+                std::unique_ptr<CWebServer> web;
+                const bool webFailed =
+                    !options.httpListen.empty() && !WebLaunch::StartHeadless(options.httpListen, web);
+                if (webFailed) {
+                    status = 1;
+                }
                 // Ready for systemd, whose watchdog is fed while the cameras deliver frames.
                 const auto service = CServiceNotifier::StartFor(app, dispatcher, opened);
-                if (options.durationSeconds > 0) {
+                if (webFailed) {
+                    // Nothing runs: the web interface was asked for and is not there.
+                } else if (options.durationSeconds > 0) {
                     const auto end =
                         started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                       std::chrono::duration<double>(options.durationSeconds));

@@ -19,6 +19,7 @@ struct CHeadlessOptions {
     double durationSeconds = -1; // above 0: end by itself after that time, as SIGTERM would
     bool stats = false;          // per-camera frame and recording figures on standard error at exit
     bool tracingStarted = false;
+    std::string httpListen; // "[ADDR:]PORT": serve the web interface there too
 };
 
 namespace HeadlessShell {

@@ -13,6 +13,7 @@
 #include "recording/DxDeviceInfoSource.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
+#include "web/WebCommands.h"
 
 #include <cstdio>
 #include <iostream>
@@ -72,6 +73,7 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         options.durationSeconds = line.durationSeconds;
         options.stats = line.stats;
         options.tracingStarted = tracing;
+        options.httpListen = line.httpListen;
         return HeadlessShell::Run(options);
     }
     case CCommandLine::Command::DocCreate:
@@ -80,6 +82,14 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return DocCommands::Show(line.file, std::cout, std::cerr);
     case CCommandLine::Command::DocSet:
         return DocCommands::Set(line.file, line.key, line.value, std::cout, std::cerr);
+    case CCommandLine::Command::UserAdd:
+        return WebCommands::Add(line.userName, line.userAdmin, {}, std::cin, std::cout, std::cerr);
+    case CCommandLine::Command::UserRemove:
+        return WebCommands::Remove(line.userName, {}, std::cout, std::cerr);
+    case CCommandLine::Command::UserList:
+        return WebCommands::List({}, std::cout, std::cerr);
+    case CCommandLine::Command::UserToken:
+        return WebCommands::Token(line.userName, {}, std::cout, std::cerr);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);
