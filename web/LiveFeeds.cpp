@@ -241,3 +241,12 @@ void CLiveFeeds::OnCameraFrame(const CCameraFrameNote& note) {
         feed->OnFrame(note);
     }
 }
+
+int64_t CLiveFeeds::EncodedFrames() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    int64_t total = 0;
+    for (const auto& [key, feed] : m_feeds) {
+        total += feed->EncodedFrames();
+    }
+    return total;
+}

@@ -101,6 +101,8 @@ public:
     // The feed of a registered camera (created on first use); null when no such camera runs.
     std::shared_ptr<CLiveFeed> Feed(const std::string& document, int32_t cameraId);
     std::shared_ptr<CLiveFeed> Find(const std::string& key) const;
+    // Frames encoded by every feed.
+    int64_t EncodedFrames() const;
 
     void OnCameraFrame(const CCameraFrameNote& note) override;
 

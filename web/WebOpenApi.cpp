@@ -64,7 +64,9 @@ nlohmann::json WebOpenApiDocument() {
             Op(action[0] == 'a' ? "Activate the camera (admins)" : "Deactivate the camera (admins)", "queued",
                true, true);
         op["responses"]["202"] = {{"description", "queued for the camera"}};
-        op["parameters"].insert(op["parameters"].end(), CameraParams().begin(), CameraParams().end());
+        for (const nlohmann::json& parameter : CameraParams()) {
+            op["parameters"].push_back(parameter);
+        }
         paths[std::string("/api/v1/cameras/{document}/{id}/") + action] = {{"post", op}};
     }
     nlohmann::json events = Op("The notification log, newest first, filtered", "the entries");

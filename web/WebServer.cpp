@@ -297,6 +297,9 @@ CWebServerStats CWebServer::GetStats() {
         CWebServerStats stats = impl->stats;
         stats.streamClients = impl->streams.size();
         impl->CountStreams(stats);
+        if (impl->feeds) {
+            stats.framesEncoded = impl->feeds->EncodedFrames();
+        }
         result.set_value(stats);
     });
     return result.get_future().get();
@@ -331,12 +334,20 @@ void CWebServer::CImpl::ReplyError(SoupServerMessage* msg, int status, const std
     Reply(msg, status, nlohmann::json{{"error", text}});
 }
 
+void CWebServer::CImpl::Redirect(SoupServerMessage* msg, const std::string& location) {
+    SetCommonHeaders(msg);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Location", location.c_str());
+    soup_server_message_set_status(msg, SOUP_STATUS_SEE_OTHER, nullptr);
+    soup_server_message_set_response(msg, "text/plain", SOUP_MEMORY_STATIC, "", 0);
+}
+
 void CWebServer::CImpl::Handle(SoupServerMessage* msg, const std::string& path) {
     if (path.compare(0, base.size(), base) != 0) {
         if (path + "/" == base) {
             // The base without its slash: the relative links of the pages need it.
-            SetCommonHeaders(msg);
-            soup_server_message_set_redirect(msg, SOUP_STATUS_SEE_OTHER, base.c_str());
+            // Relative, as every link: the host a reverse proxy is reached by is not known here.
+            const std::string last = path.substr(path.rfind('/') + 1);
+            Redirect(msg, last + "/");
             return;
         }
         ReplyError(msg, SOUP_STATUS_NOT_FOUND, "not found");
@@ -364,8 +375,7 @@ void CWebServer::CImpl::ServeFile(SoupServerMessage* msg, const std::string& nam
         return;
     }
     if (it->second.needsSession && !Authenticate(msg)) {
-        SetCommonHeaders(msg);
-        soup_server_message_set_redirect(msg, SOUP_STATUS_SEE_OTHER, "login.html");
+        Redirect(msg, "login.html");
         return;
     }
     ReplyBytes(msg, SOUP_STATUS_OK, it->second.mime, it->second.content);

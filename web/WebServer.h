@@ -38,7 +38,8 @@ struct CWebServerOptions {
 struct CWebServerStats {
     size_t streamClients = 0;
     size_t streamClientsWriting = 0;
-    size_t queuedFrames = 0; // frames waiting for a client that is still writing the one before
+    size_t queuedFrames = 0;   // frames waiting for a client that is still writing the one before
+    int64_t framesEncoded = 0; // by every feed together
     int64_t framesSent = 0;
     int64_t framesDropped = 0; // replaced before a slow client took them
     int64_t lastFrameLatencyNs = 0;

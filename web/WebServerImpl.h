@@ -95,6 +95,7 @@ struct CWebServer::CImpl {
     static void ReplyBytes(SoupServerMessage* msg, int status, const std::string& mime,
                            const std::string& body);
     static void SetCommonHeaders(SoupServerMessage* msg);
+    static void Redirect(SoupServerMessage* msg, const std::string& location);
 };
 
 // The OpenAPI document of /api/v1/.
