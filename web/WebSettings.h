@@ -20,6 +20,8 @@ struct CWebSettings {
 
     static constexpr const char* kGroup = "Web";
 
+    bool operator==(const CWebSettings&) const = default;
+
     // From the settings file at path (empty: the default one).
     static CWebSettings Load(const std::string& path = {});
     // False when the file cannot be written.

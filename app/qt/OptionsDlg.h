@@ -13,6 +13,7 @@
 #include <QDialog>
 
 class CHotKeyEdit;
+class CWebOptionsPage;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -34,6 +35,7 @@ public:
     QCheckBox* MinimizeOnStartupField() const { return m_minimizeOnStartup; }
     QComboBox* MinimizeModeField() const { return m_minimizeMode; }
     QCheckBox* DisableMDField() const { return m_disableMD; }
+    CWebOptionsPage* WebPage() const { return m_webPage; }
 
 private:
     void BrowseDatabase();
@@ -46,4 +48,5 @@ private:
     QCheckBox* m_minimizeOnStartup;
     QComboBox* m_minimizeMode;
     QCheckBox* m_disableMD;
+    CWebOptionsPage* m_webPage;
 };
