@@ -34,8 +34,8 @@ bool StartHeadless(const std::string& listen, std::unique_ptr<CWebServer>& serve
     } catch (const CBaseException& e) {
         error = e.First().info.empty() ? e.GetMessage() : e.GetMessage() + ": " + e.First().info;
     }
+    // An error entry: the headless shell writes it to standard error as well.
     CNotificationLog::Instance().AddErrorEntry("", "", "The web interface could not start: " + error);
-    std::fprintf(stderr, "tavrix: the web interface could not start: %s\n", error.c_str());
     return false;
 }
 

@@ -1,6 +1,5 @@
 #include "web/WebServer.h"
 
-#include "TavrixBuildPaths.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "platform/Paths.h"
@@ -99,12 +98,9 @@ CWebServer::~CWebServer() {
 }
 
 std::string CWebServer::WebPagesDir() {
-    const std::string installed =
-        platform::DirName(platform::DirName(platform::ExecutablePath())) + "/share/tavrix/www";
-    if (platform::FileExists(installed + "/index.html")) {
-        return installed;
-    }
-    return std::string(TAVRIX_SOURCE_DIR) + "/web/www";
+    // PREFIX/bin/tavrix -> PREFIX/share/tavrix/www; the build copies the pages to the same place
+    // beside build/bin, so an installed and a built program find them alike.
+    return platform::DirName(platform::DirName(platform::ExecutablePath())) + "/share/tavrix/www";
 }
 
 bool CWebServer::IsLoopback(const std::string& address) {
@@ -158,8 +154,8 @@ void CWebServer::Start(const CWebServerOptions& options) {
     impl->users = std::make_unique<CWebUsers>(dbPath);
     if (!IsLoopback(options.address) && impl->users->Count() == 0) {
         THROW_GENERAL("The web server does not listen on " + options.address +
-                      ": no web user is defined, so anyone reaching it could not log in and an open address "
-                      "serves no one. Add one with 'tavrix user add NAME --admin', or listen on 127.0.0.1");
+                      ": no web user is defined, and without one only loopback is served. "
+                      "Add one with 'tavrix user add NAME --admin', or listen on 127.0.0.1");
     }
     impl->LoadFiles(options.wwwDir.empty() ? WebPagesDir() : options.wwwDir);
 

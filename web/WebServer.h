@@ -65,7 +65,7 @@ public:
     std::string GetUrl() const;
     CWebServerStats GetStats();
 
-    // Where the pages are: PREFIX/share/tavrix/www next to the executable, else the source tree's.
+    // Where the pages are: PREFIX/share/tavrix/www beside the executable's folder.
     static std::string WebPagesDir();
     static bool IsLoopback(const std::string& address);
     // "[ADDR:]PORT" of the command line; false when it is no valid address and port.
