@@ -1,6 +1,7 @@
 // The JSON API under /api/v1/: session, cameras, activation, events and the OpenAPI document.
 #include "camera/CamViewStateMgr.h"
 #include "camera/CameraHub.h"
+#include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
 #include "persistence/NotificationLog.h"
 #include "web/WebServerImpl.h"
@@ -145,26 +146,79 @@ void CWebServer::CImpl::Login(SoupServerMessage* msg) {
         ReplyError(msg, SOUP_STATUS_BAD_REQUEST, "expected {\"user\": NAME, \"password\": PASSWORD}");
         return;
     }
-    const std::string name = request["user"].get<std::string>();
-    const std::optional<CWebUser> user = users->CheckPassword(name, request["password"].get<std::string>());
-    if (!user) {
-        NoteLoginFailure(address);
+    // The password check (Argon2id, tens of milliseconds) runs on a worker, so that the streams
+    // of the server's thread go on meanwhile; the attempt counts against the address until then.
+    auto* job = new CLoginJob;
+    job->impl = this;
+    job->msg = msg;
+    job->name = request["user"].get<std::string>();
+    job->password = request["password"].get<std::string>();
+    job->address = address;
+    job->dbPath = userDbPath;
+    ++loginsInFlight[address];
+    g_object_ref(msg);
+    job->finishedHandler = g_signal_connect(
+        msg, "finished",
+        G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<CLoginJob*>(data)->gone = true; }),
+        job);
+    soup_server_message_pause(msg);
+    GTask* task = g_task_new(nullptr, nullptr, OnPasswordChecked, job);
+    g_task_set_task_data(task, job, nullptr);
+    g_task_run_in_thread(task, CheckPasswordOnWorker);
+    g_object_unref(task);
+}
+
+void CWebServer::CImpl::CheckPasswordOnWorker(GTask* task, gpointer, gpointer data, GCancellable*) {
+    auto* job = static_cast<CLoginJob*>(data);
+    try {
+        CWebUsers users(job->dbPath);
+        job->user = users.CheckPassword(job->name, job->password);
+    } catch (const CBaseException& e) {
+        job->error = e.GetMessage();
+    }
+    job->password.assign(job->password.size(), '\0');
+    g_task_return_boolean(task, TRUE);
+}
+
+void CWebServer::CImpl::OnPasswordChecked(GObject*, GAsyncResult*, gpointer data) {
+    std::unique_ptr<CLoginJob> job(static_cast<CLoginJob*>(data));
+    CImpl* impl = job->impl;
+    if (--impl->loginsInFlight[job->address] <= 0) {
+        impl->loginsInFlight.erase(job->address);
+    }
+    SoupServerMessage* msg = job->msg;
+    g_signal_handler_disconnect(msg, job->finishedHandler);
+    if (!job->gone) {
+        impl->FinishLogin(msg, *job);
+        soup_server_message_unpause(msg);
+    }
+    g_object_unref(msg);
+}
+
+void CWebServer::CImpl::FinishLogin(SoupServerMessage* msg, const CLoginJob& job) {
+    if (!job.error.empty()) {
+        ReplyError(msg, SOUP_STATUS_INTERNAL_SERVER_ERROR, job.error);
+        return;
+    }
+    if (!job.user) {
+        NoteLoginFailure(job.address);
         // The name only: a password typed into the name field is still cut to what a name can be.
-        CNotificationLog::Instance().AddEntry("", "",
-                                              "Web login failed for user '" +
-                                                  (CWebUsers::IsValidName(name) ? name : std::string("?")) +
-                                                  "' from " + address);
+        CNotificationLog::Instance().AddEntry(
+            "", "",
+            "Web login failed for user '" + (CWebUsers::IsValidName(job.name) ? job.name : std::string("?")) +
+                "' from " + job.address);
         ReplyError(msg, SOUP_STATUS_UNAUTHORIZED, "wrong user name or password");
         return;
     }
     std::string csrf;
-    const std::string id = NewSession(user->name, csrf);
-    TRACE("CWebServer: user '%s' logged in from %s", user->name.c_str(), address.c_str());
+    const std::string id = NewSession(job.user->name, csrf);
+    TRACE("CWebServer: user '%s' logged in from %s", job.user->name.c_str(), job.address.c_str());
     SetCommonHeaders(msg);
     soup_message_headers_append(soup_server_message_get_response_headers(msg), "Set-Cookie",
                                 CookieFor(id, false).c_str());
     Reply(msg, SOUP_STATUS_OK,
-          nlohmann::json{{"user", user->name}, {"role", CWebUsers::RoleName(user->role)}, {"csrf", csrf}});
+          nlohmann::json{
+              {"user", job.user->name}, {"role", CWebUsers::RoleName(job.user->role)}, {"csrf", csrf}});
 }
 
 void CWebServer::CImpl::Logout(SoupServerMessage* msg, const CWebIdentity& who) {

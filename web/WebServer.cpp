@@ -152,6 +152,7 @@ void CWebServer::Start(const CWebServerOptions& options) {
     const std::string dbPath =
         options.userDbPath.empty() ? CWebUsers::DefaultPath(false) : options.userDbPath;
     impl->users = std::make_unique<CWebUsers>(dbPath);
+    impl->userDbPath = dbPath;
     if (!IsLoopback(options.address) && impl->users->Count() == 0) {
         THROW_GENERAL("The web server does not listen on " + options.address +
                       ": no web user is defined, and without one only loopback is served. "
@@ -474,19 +475,21 @@ bool CWebServer::CImpl::CheckCsrf(SoupServerMessage* msg, const CWebIdentity& wh
 }
 
 bool CWebServer::CImpl::LoginAllowed(const std::string& address) {
+    const auto inFlight = loginsInFlight.find(address);
+    const int checking = inFlight == loginsInFlight.end() ? 0 : inFlight->second;
     auto it = loginFailures.find(address);
     if (it == loginFailures.end()) {
-        return true;
+        return checking < options.loginFailuresAllowed;
     }
     const int64_t cutoff = WebNowMs() - static_cast<int64_t>(options.loginWindowSeconds) * 1000;
     while (!it->second.empty() && it->second.front() < cutoff) {
         it->second.pop_front();
     }
-    if (it->second.empty()) {
+    const int failures = static_cast<int>(it->second.size());
+    if (failures == 0) {
         loginFailures.erase(it);
-        return true;
     }
-    return static_cast<int>(it->second.size()) < options.loginFailuresAllowed;
+    return failures + checking < options.loginFailuresAllowed;
 }
 
 void CWebServer::CImpl::NoteLoginFailure(const std::string& address) {

@@ -37,6 +37,17 @@ struct CWebFile {
     bool needsSession = false;
 };
 
+// A login whose password is being checked on a worker thread.
+struct CLoginJob {
+    CWebServer::CImpl* impl = nullptr;
+    SoupServerMessage* msg = nullptr; // referenced until the check is done
+    std::string name, password, address, dbPath;
+    std::optional<CWebUser> user;
+    std::string error;
+    bool gone = false; // the client went away meanwhile
+    gulong finishedHandler = 0;
+};
+
 struct CStreamClient;
 struct CEventClient;
 struct CSnapshotWaiter;
@@ -53,7 +64,9 @@ struct CWebServer::CImpl {
     int logListener = -1;
     std::map<std::string, CWebFile> files;
     std::map<std::string, CWebSession> sessions;
+    std::string userDbPath;
     std::map<std::string, std::deque<int64_t>> loginFailures; // address -> times (ms)
+    std::map<std::string, int> loginsInFlight;                // address -> checks under way
     std::multimap<std::string, CStreamClient*> streams;
     std::set<CEventClient*> eventClients;
     std::multimap<std::string, CSnapshotWaiter*> snapshots;
@@ -75,6 +88,9 @@ struct CWebServer::CImpl {
     // ---- WebApi.cpp ----
     void HandleApi(SoupServerMessage* msg, const std::string& rel, const std::optional<CWebIdentity>& who);
     void Login(SoupServerMessage* msg);
+    static void CheckPasswordOnWorker(GTask* task, gpointer source, gpointer data, GCancellable* cancellable);
+    static void OnPasswordChecked(GObject* source, GAsyncResult* result, gpointer data);
+    void FinishLogin(SoupServerMessage* msg, const CLoginJob& job);
     void Logout(SoupServerMessage* msg, const CWebIdentity& who);
     void ListCameras(SoupServerMessage* msg);
     void ListEvents(SoupServerMessage* msg);

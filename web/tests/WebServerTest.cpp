@@ -9,6 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 class WebServerTest : public ::testing::Test {
@@ -165,6 +168,26 @@ TEST_F(WebServerTest, LoginsAreRateLimitedPerAddressAndFailuresLoggedWithoutTheP
         logged = logged || entry.text == "Web login failed for user 'alice' from 127.0.0.1";
     }
     EXPECT_TRUE(logged);
+}
+
+TEST_F(WebServerTest, ParallelGuessesCannotSlipPastTheRateLimitWhilePasswordsAreChecked) {
+    CWebFixtureServer server([](CWebServerOptions& options) { options.loginFailuresAllowed = 3; });
+    std::vector<std::thread> guesses;
+    std::atomic<int> refused{0}, limited{0};
+    for (int i = 0; i < 10; ++i) {
+        guesses.emplace_back([&, i] {
+            const long status = HttpRequest("POST", server.Url("api/v1/session"),
+                                            R"({"user":"bob","password":"guess-)" + std::to_string(i) + "\"}")
+                                    .status;
+            (status == 401 ? refused : limited) += status == 401 || status == 429 ? 1 : 100;
+        });
+    }
+    for (std::thread& guess : guesses) {
+        guess.join();
+    }
+    // Checks under way count against the address as failures do.
+    EXPECT_EQ(refused.load(), 3);
+    EXPECT_EQ(limited.load(), 7);
 }
 
 TEST_F(WebServerTest, PathsFromRequestsNeverReachTheFileSystem) {
