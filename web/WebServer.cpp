@@ -16,10 +16,6 @@
 
 namespace {
 
-constexpr const char* kCookieName = "tavrix_session";
-constexpr int64_t kSessionIdleMs = 12LL * 3600 * 1000;
-constexpr size_t kMaxSessions = 1000;
-
 std::string MimeOf(const std::string& name) {
     const auto ends = [&](const char* suffix) {
         const size_t n = std::strlen(suffix);
@@ -167,59 +163,9 @@ void CWebServer::Start(const CWebServerOptions& options) {
     m_thread = std::thread([this, raw, &started] {
         raw->context = g_main_context_new();
         g_main_context_push_thread_default(raw->context);
-        std::string error;
-        GError* gerror = nullptr;
-        GTlsCertificate* certificate = nullptr;
-        if (raw->tls) {
-            certificate = g_tls_certificate_new_from_files(raw->options.tlsCertificate.c_str(),
-                                                           raw->options.tlsKey.c_str(), &gerror);
-            if (certificate == nullptr) {
-                error = std::string("The TLS certificate or key cannot be used: ") +
-                        (gerror ? gerror->message : "unknown error");
-            }
-        }
-        if (error.empty()) {
-            raw->server = soup_server_new("server-header", "Tavrix", nullptr);
-            if (certificate != nullptr) {
-                soup_server_set_tls_certificate(raw->server, certificate);
-            }
-            soup_server_add_handler(raw->server, nullptr, HandleAny, raw, nullptr);
-            GInetAddress* inet = g_inet_address_new_from_string(
-                raw->options.address == "localhost" ? "127.0.0.1" : raw->options.address.c_str());
-            if (inet == nullptr) {
-                error = "'" + raw->options.address + "' is no IP address";
-            } else {
-                GSocketAddress* socketAddress =
-                    g_inet_socket_address_new(inet, static_cast<guint16>(raw->options.port));
-                const auto listenOptions =
-                    raw->tls ? SOUP_SERVER_LISTEN_HTTPS : static_cast<SoupServerListenOptions>(0);
-                if (!soup_server_listen(raw->server, socketAddress, listenOptions, &gerror)) {
-                    error = "The web server cannot listen on " + raw->options.address + ":" +
-                            std::to_string(raw->options.port) + ": " +
-                            (gerror ? gerror->message : "unknown error");
-                }
-                g_object_unref(socketAddress);
-                g_object_unref(inet);
-            }
-        }
-        if (certificate != nullptr) {
-            g_object_unref(certificate);
-        }
-        g_clear_error(&gerror);
-        if (error.empty()) {
-            GSList* uris = soup_server_get_uris(raw->server);
-            if (uris != nullptr) {
-                m_port = g_uri_get_port(static_cast<GUri*>(uris->data));
-            }
-            g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-            raw->feeds = std::make_unique<CLiveFeeds>(raw->options.live,
-                                                      [raw](const std::shared_ptr<const CLiveFrame>& frame) {
-                                                          raw->Post([raw, frame] { raw->OnFrame(frame); });
-                                                      });
-            raw->logListener = CNotificationLog::Instance().AddListener(
-                [raw](const CLogEntry& entry) { raw->Post([raw, entry] { raw->OnLogEntry(entry); }); });
-            raw->loop = g_main_loop_new(raw->context, FALSE);
-        }
+        int port = 0;
+        const std::string error = raw->Listen(port);
+        m_port = port;
         started.set_value(error);
         if (!error.empty()) {
             if (raw->server != nullptr) {
@@ -231,15 +177,7 @@ void CWebServer::Start(const CWebServerOptions& options) {
             raw->context = nullptr;
             return;
         }
-        g_main_loop_run(raw->loop);
-        CNotificationLog::Instance().RemoveListener(raw->logListener);
-        raw->feeds.reset(); // joins the encoders; frames they posted meanwhile are dropped below
-        // Ends the streams and closes every connection before the server goes.
-        raw->CloseAllStreams();
-        g_object_unref(raw->server);
-        raw->server = nullptr;
-        g_main_loop_unref(raw->loop);
-        raw->loop = nullptr;
+        raw->Serve();
         g_main_context_pop_thread_default(raw->context);
     });
     const std::string error = result.get();
@@ -252,6 +190,87 @@ void CWebServer::Start(const CWebServerOptions& options) {
             (m_impl->options.address.find(':') != std::string::npos ? "[" + m_impl->options.address + "]"
                                                                     : m_impl->options.address) +
             ":" + std::to_string(m_port.load()) + m_impl->base;
+}
+
+std::string CWebServer::CImpl::Listen(int& port) {
+    std::string error;
+    GError* gerror = nullptr;
+    GTlsCertificate* certificate = nullptr;
+    if (tls) {
+        certificate =
+            g_tls_certificate_new_from_files(options.tlsCertificate.c_str(), options.tlsKey.c_str(), &gerror);
+        if (certificate == nullptr) {
+            error = std::string("The TLS certificate or key cannot be used: ") +
+                    (gerror ? gerror->message : "unknown error");
+        }
+    }
+    if (error.empty()) {
+        server = soup_server_new("server-header", "Tavrix", nullptr);
+        if (certificate != nullptr) {
+            soup_server_set_tls_certificate(server, certificate);
+        }
+        soup_server_add_handler(server, nullptr, HandleAny, this, nullptr);
+        GInetAddress* inet = g_inet_address_new_from_string(
+            options.address == "localhost" ? "127.0.0.1" : options.address.c_str());
+        if (inet == nullptr) {
+            error = "'" + options.address + "' is no IP address";
+        } else {
+            GSocketAddress* socketAddress =
+                g_inet_socket_address_new(inet, static_cast<guint16>(options.port));
+            const auto listenOptions =
+                tls ? SOUP_SERVER_LISTEN_HTTPS : static_cast<SoupServerListenOptions>(0);
+            if (!soup_server_listen(server, socketAddress, listenOptions, &gerror)) {
+                error = "The web server cannot listen on " + options.address + ":" +
+                        std::to_string(options.port) + ": " + (gerror ? gerror->message : "unknown error");
+            }
+            g_object_unref(socketAddress);
+            g_object_unref(inet);
+        }
+    }
+    if (certificate != nullptr) {
+        g_object_unref(certificate);
+    }
+    g_clear_error(&gerror);
+    if (!error.empty()) {
+        return error;
+    }
+    GSList* uris = soup_server_get_uris(server);
+    if (uris != nullptr) {
+        port = g_uri_get_port(static_cast<GUri*>(uris->data));
+    }
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    feeds =
+        std::make_unique<CLiveFeeds>(options.live, [this](const std::shared_ptr<const CLiveFrame>& frame) {
+            Post([this, frame] { OnFrame(frame); });
+        });
+    logListener = CNotificationLog::Instance().AddListener(
+        [this](const CLogEntry& entry) { Post([this, entry] { OnLogEntry(entry); }); });
+    loop = g_main_loop_new(context, FALSE);
+    return {};
+}
+
+void CWebServer::CImpl::Serve() {
+    // Streams of cameras that went (their document closed) are ended now and then.
+    GSource* sweep = g_timeout_source_new_seconds(2);
+    g_source_set_callback(
+        sweep,
+        [](gpointer data) -> gboolean {
+            static_cast<CImpl*>(data)->EndStreamsOfGoneCameras();
+            return G_SOURCE_CONTINUE;
+        },
+        this, nullptr);
+    g_source_attach(sweep, context);
+    g_main_loop_run(loop);
+    g_source_destroy(sweep);
+    g_source_unref(sweep);
+    CNotificationLog::Instance().RemoveListener(logListener);
+    feeds.reset(); // joins the encoders; frames they posted meanwhile are dropped below
+    // Ends the streams and closes every connection before the server goes.
+    CloseAllStreams();
+    g_object_unref(server);
+    server = nullptr;
+    g_main_loop_unref(loop);
+    loop = nullptr;
 }
 
 void CWebServer::CImpl::Post(std::function<void()> fn) {
@@ -407,110 +426,4 @@ void CWebServer::CImpl::LoadFiles(const std::string& dir) {
     if (files.count("index.html") == 0) {
         THROW_GENERAL("The web pages are missing: no index.html in '" + dir + "'");
     }
-}
-
-// ---- who is asking ----
-
-std::string CWebServer::CImpl::CookieFor(const std::string& id, bool clear) const {
-    std::string cookie =
-        std::string(kCookieName) + "=" + (clear ? "" : id) + "; Path=" + base + "; HttpOnly; SameSite=Strict";
-    if (clear) {
-        cookie += "; Max-Age=0";
-    }
-    if (tls) {
-        cookie += "; Secure";
-    }
-    return cookie;
-}
-
-std::optional<CWebIdentity> CWebServer::CImpl::Authenticate(SoupServerMessage* msg) {
-    SoupMessageHeaders* headers = soup_server_message_get_request_headers(msg);
-    if (const char* authorization = soup_message_headers_get_one(headers, "Authorization")) {
-        const std::string value = authorization;
-        if (value.compare(0, 7, "Bearer ") != 0) {
-            return std::nullopt;
-        }
-        const std::optional<CWebUser> user = users->CheckToken(value.substr(7));
-        if (!user) {
-            return std::nullopt;
-        }
-        return CWebIdentity{user->name, user->role, {}, true, {}};
-    }
-    const char* cookieHeader = soup_message_headers_get_list(headers, "Cookie");
-    if (cookieHeader == nullptr) {
-        return std::nullopt;
-    }
-    std::string id;
-    GHashTable* cookies = soup_header_parse_semi_param_list(cookieHeader);
-    if (const char* value = static_cast<const char*>(g_hash_table_lookup(cookies, kCookieName))) {
-        id = value;
-    }
-    soup_header_free_param_list(cookies);
-    const auto it = sessions.find(id);
-    if (id.empty() || it == sessions.end()) {
-        return std::nullopt;
-    }
-    const int64_t now = WebNowMs();
-    if (now - it->second.lastUsedMs > kSessionIdleMs) {
-        sessions.erase(it);
-        return std::nullopt;
-    }
-    // A removed user's sessions end with the next request.
-    const std::optional<CWebUser> user = users->Find(it->second.user);
-    if (!user) {
-        sessions.erase(it);
-        return std::nullopt;
-    }
-    it->second.lastUsedMs = now;
-    return CWebIdentity{user->name, user->role, it->second.csrf, false, id};
-}
-
-bool CWebServer::CImpl::CheckCsrf(SoupServerMessage* msg, const CWebIdentity& who) {
-    if (who.byToken) {
-        return true; // a token is no ambient credential a foreign page could borrow
-    }
-    const char* token =
-        soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "X-CSRF-Token");
-    return token != nullptr && !who.csrf.empty() && who.csrf == token;
-}
-
-bool CWebServer::CImpl::LoginAllowed(const std::string& address) {
-    const auto inFlight = loginsInFlight.find(address);
-    const int checking = inFlight == loginsInFlight.end() ? 0 : inFlight->second;
-    auto it = loginFailures.find(address);
-    if (it == loginFailures.end()) {
-        return checking < options.loginFailuresAllowed;
-    }
-    const int64_t cutoff = WebNowMs() - static_cast<int64_t>(options.loginWindowSeconds) * 1000;
-    while (!it->second.empty() && it->second.front() < cutoff) {
-        it->second.pop_front();
-    }
-    const int failures = static_cast<int>(it->second.size());
-    if (failures == 0) {
-        loginFailures.erase(it);
-    }
-    return failures + checking < options.loginFailuresAllowed;
-}
-
-void CWebServer::CImpl::NoteLoginFailure(const std::string& address) {
-    if (loginFailures.size() > 10000) {
-        loginFailures.clear(); // bounded memory under a flood of addresses
-    }
-    loginFailures[address].push_back(WebNowMs());
-}
-
-std::string CWebServer::CImpl::NewSession(const std::string& user, std::string& csrf) {
-    if (sessions.size() >= kMaxSessions) {
-        auto oldest = sessions.begin();
-        for (auto it = sessions.begin(); it != sessions.end(); ++it) {
-            if (it->second.lastUsedMs < oldest->second.lastUsedMs) {
-                oldest = it;
-            }
-        }
-        sessions.erase(oldest);
-    }
-    const std::string id = CWebUsers::RandomHex(32);
-    csrf = CWebUsers::RandomHex(32);
-    sessions[id] = CWebSession{user, csrf, WebNowMs()};
-    return id;
 }

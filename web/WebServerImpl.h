@@ -73,6 +73,10 @@ struct CWebServer::CImpl {
     CWebServerStats stats;
 
     // ---- WebServer.cpp ----
+    // Creates the server and listens; the reason when it cannot, else empty.
+    std::string Listen(int& port);
+    // Runs the loop until Stop, then ends every connection.
+    void Serve();
     void Handle(SoupServerMessage* msg, const std::string& path);
     std::optional<CWebIdentity> Authenticate(SoupServerMessage* msg);
     bool CheckCsrf(SoupServerMessage* msg, const CWebIdentity& who);
@@ -104,6 +108,7 @@ struct CWebServer::CImpl {
     void OnFrame(const std::shared_ptr<const CLiveFrame>& frame);
     void OnLogEntry(const CLogEntry& entry);
     void CloseAllStreams();
+    void EndStreamsOfGoneCameras();
     void CountStreams(CWebServerStats& stats) const;
 
     static void Reply(SoupServerMessage* msg, int status, const nlohmann::json& body);

@@ -2,6 +2,7 @@
 // server-sent events of the notification log. A client that does not read never makes the server
 // keep more than the frame it is writing to it and the newest one after it: older frames are
 // dropped for that client alone.
+#include "camera/CameraHub.h"
 #include "foundation/Tracer.h"
 #include "web/WebServerImpl.h"
 
@@ -49,6 +50,9 @@ struct CStreamClient {
     CWebServer::CImpl* impl = nullptr;
     SoupServerMessage* msg = nullptr;
     std::string key;
+    std::string document;
+    int32_t cameraId = -1;
+    bool ending = false;
     std::shared_ptr<CLiveFeed> feed;
     bool writing = false;
     int64_t inFlightSteadyNs = 0;
@@ -89,7 +93,7 @@ void OnStreamChunkWritten(SoupServerMessage*, gpointer data) {
     stats.totalFrameLatencyNs += stats.lastFrameLatencyNs;
     ++stats.latencySamples;
     client->writing = false;
-    if (client->next) {
+    if (client->next && !client->ending) {
         std::shared_ptr<const CLiveFrame> next = std::move(client->next);
         client->next.reset();
         SendFrame(client, next);
@@ -124,6 +128,8 @@ void CWebServer::CImpl::StartStream(SoupServerMessage* msg, const std::string& d
     client->msg = msg;
     client->feed = feed;
     client->key = CLiveFeeds::Key(document, cameraId);
+    client->document = document;
+    client->cameraId = cameraId;
     if (std::shared_ptr<const CLiveFrame> latest = feed->Latest()) {
         client->key = latest->key;
     }
@@ -143,6 +149,9 @@ void CWebServer::CImpl::OnFrame(const std::shared_ptr<const CLiveFrame>& frame) 
     const auto range = streams.equal_range(frame->key);
     for (auto it = range.first; it != range.second; ++it) {
         CStreamClient* client = it->second;
+        if (client->ending) {
+            continue;
+        }
         if (client->writing) {
             if (client->next) {
                 ++stats.framesDropped;
@@ -324,6 +333,20 @@ void CWebServer::CImpl::CloseAllStreams() {
         delete client;
     }
     eventClients.clear();
+}
+
+void CWebServer::CImpl::EndStreamsOfGoneCameras() {
+    for (auto& [key, client] : streams) {
+        if (client->ending ||
+            CCameraHub::Instance().WithCamera(client->document, client->cameraId, [](ICameraControl&) {})) {
+            continue;
+        }
+        // The stream's end: the browser shows the last picture and the page's list drops the camera.
+        client->ending = true;
+        client->next.reset();
+        soup_message_body_complete(soup_server_message_get_response_body(client->msg));
+        soup_server_message_unpause(client->msg);
+    }
 }
 
 void CWebServer::CImpl::CountStreams(CWebServerStats& result) const {

@@ -115,6 +115,20 @@ TEST(WebStreamTest, FiftyViewersOfOneCameraAllGetTheLivePicture) {
     EXPECT_EQ(satisfied.load(), kViewers);
 }
 
+TEST(WebStreamTest, TheStreamOfACameraThatGoesEnds) {
+    auto camera = std::make_unique<CScriptedCamera>("Shed", 5, "Door", 320, 240, 15);
+    CWebFixtureServer server;
+    std::string session, csrf;
+    ASSERT_TRUE(server.Login("bob", CWebFixtureServer::kViewerPassword, session, csrf));
+    const int socket = RawGet(server.Server().GetPort(), "/api/v1/cameras/Shed/5/stream", session + "\r\n");
+    ASSERT_EQ(ReadStreamParts(socket, 2, std::chrono::seconds(60)), 2);
+    camera.reset(); // its document closed
+    // The server ends the answer (the last chunk), then the viewer is let go.
+    EXPECT_TRUE(
+        WaitFor([&] { return server.Server().GetStats().streamClients == 0; }, std::chrono::seconds(60)));
+    ::close(socket);
+}
+
 TEST(WebStreamTest, SnapshotOfACameraWithoutFramesAnswers503) {
     CScriptedCamera camera("Yard", 4, "Dark", 320, 240, 0);
     CWebFixtureServer server;
