@@ -300,6 +300,40 @@ TEST(WebServerStartTest, RefusesAnAddressBeyondLoopbackWhileNoUserExists) {
     RemoveTree(dir);
 }
 
+TEST(WebServerStartTest, UnderTlsTheSessionCookieIsSecureAndPlainHttpIsNotServed) {
+    const std::string dir = MakeWebTempDir();
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout '" + dir +
+        "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        RemoveTree(dir);
+        GTEST_SKIP() << "openssl cannot make a test certificate";
+    }
+    {
+        CWebFixtureServer server([&](CWebServerOptions& options) {
+            options.tlsCertificate = dir + "/cert.pem";
+            options.tlsKey = dir + "/key.pem";
+        });
+        EXPECT_EQ(server.Server().GetUrl().rfind("https://", 0), 0u);
+        const CHttpReply login =
+            HttpRequest("POST", server.Url("api/v1/session"), R"({"user":"bob","password":"bob-secret-22"})");
+        ASSERT_EQ(login.status, 200);
+        EXPECT_NE(login.Header("set-cookie").find("; Secure"), std::string::npos)
+            << login.Header("set-cookie");
+        const std::string plain =
+            "http://127.0.0.1:" + std::to_string(server.Server().GetPort()) + "/api/v1/cameras";
+        EXPECT_NE(HttpRequest("GET", plain).status, 401) << "no answer in plain HTTP";
+    }
+    CWebServer broken;
+    CWebServerOptions options;
+    options.port = 0;
+    options.userDbPath = dir + "/Tavrix.db";
+    options.tlsCertificate = dir + "/cert.pem";
+    options.tlsKey = dir + "/missing.pem";
+    EXPECT_THROW(broken.Start(options), CGeneralEx);
+    RemoveTree(dir);
+}
+
 TEST(WebServerStartTest, ListenAddressesOfTheCommandLine) {
     std::string address;
     int port = 0;
