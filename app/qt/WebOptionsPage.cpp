@@ -1,5 +1,6 @@
 #include "app/qt/WebOptionsPage.h"
 
+#include "app/qt/FormRows.h"
 #include "foundation/Tracer.h"
 #include "web/WebLaunch.h"
 
@@ -41,7 +42,7 @@ QHBoxLayout* FileRow(QWidget* parent, QLineEdit* field, const QString& title) {
 CWebOptionsPage::CWebOptionsPage(std::string settingsPath, QWidget* parent)
     : QGroupBox("Web interface", parent), m_settingsPath(std::move(settingsPath)) {
     const CWebSettings settings = CWebSettings::Load(m_settingsPath);
-    m_enabled = new QCheckBox("Serve the &web interface (log in with the users of 'tavrix user add')", this);
+    m_enabled = new QCheckBox("Serve the web &interface (log in with the users of 'tavrix user add')", this);
     m_enabled->setChecked(settings.enabled);
     m_address = new QLineEdit(QString::fromStdString(settings.address), this);
     m_address->setToolTip("127.0.0.1 serves this computer only; 0.0.0.0 every network it is on");
@@ -56,8 +57,9 @@ CWebOptionsPage::CWebOptionsPage(std::string settingsPath, QWidget* parent)
     form->addRow("&Address:", m_address);
     form->addRow("&Port:", m_port);
     form->addRow("&Base path:", m_basePath);
-    form->addRow("TLS &certificate:", FileRow(this, m_certificate, "TLS certificate"));
-    form->addRow("TLS &key:", FileRow(this, m_key, "TLS key"));
+    FormRows::AddRow(form, "TLS &certificate:", FileRow(this, m_certificate, "TLS certificate"),
+                     m_certificate);
+    FormRows::AddRow(form, "TLS &key:", FileRow(this, m_key, "TLS key"), m_key);
 }
 
 CWebSettings CWebOptionsPage::GetSettings() const {
