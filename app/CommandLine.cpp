@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "web/WebServer.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -38,6 +40,13 @@ CCommandLine ParseHeadless(const std::vector<std::string>& args) {
             line.activate = true;
         } else if (!optionsEnded && arg == "--stats") {
             line.stats = true;
+        } else if (!optionsEnded && arg == "--http") {
+            std::string address;
+            int port = 0;
+            if (i + 1 >= args.size() || !CWebServer::ParseListen(args[i + 1], address, port)) {
+                return Fail("--http needs [ADDRESS:]PORT, an IP address and a port from 1 to 65535");
+            }
+            line.httpListen = args[++i];
         } else if (!optionsEnded && arg == "--duration") {
             if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], line.durationSeconds)) {
                 return Fail("--duration needs a number of seconds above 0");
@@ -219,6 +228,45 @@ CCommandLine ParseFleet(const std::vector<std::string>& args) {
         } else {
             return Fail("unknown option '" + arg + "'");
         }
+// The web interface's accounts: user add NAME [--admin], user remove NAME, user list, user token NAME.
+CCommandLine ParseUser(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        return Fail("user needs add, remove, list or token");
+    }
+    CCommandLine line;
+    const std::string& verb = args[0];
+    if (verb == "list") {
+        if (args.size() != 1) {
+            return Fail("user list takes no arguments");
+        }
+        line.command = CCommandLine::Command::UserList;
+        return line;
+    }
+    if (verb == "add") {
+        line.command = CCommandLine::Command::UserAdd;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--admin") {
+                line.userAdmin = true;
+            } else if (args[i].size() > 1 && args[i][0] == '-') {
+                return Fail("unknown option '" + args[i] + "'");
+            } else if (line.userName.empty()) {
+                line.userName = args[i];
+            } else {
+                return Fail("user add takes one name");
+            }
+        }
+    } else if (verb == "remove" || verb == "token") {
+        line.command =
+            verb == "remove" ? CCommandLine::Command::UserRemove : CCommandLine::Command::UserToken;
+        if (args.size() != 2) {
+            return Fail("user " + verb + " takes one name");
+        }
+        line.userName = args[1];
+    } else {
+        return Fail("unknown user command '" + verb + "'");
+    }
+    if (line.userName.empty()) {
+        return Fail("user " + verb + " needs a name");
     }
     return line;
 }
@@ -250,6 +298,8 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         return ParseDoc(rest);
     } else if (first == "fleet") {
         return ParseFleet(rest);
+    } else if (first == "user") {
+        return ParseUser(rest);
     } else if (first == "devices" || first == "sysinfo") {
         return Fail(first + " takes no arguments");
     } else if (first == "--activate" || first == "--screenshot" || first == "--screenshot-delay" ||
@@ -271,7 +321,7 @@ const char* CCommandLine::UsageText() {
            "       tavrix devices\n"
            "       tavrix sysinfo\n"
            "       tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] "
-           "FILE.tvrx...\n"
+           "[--http [ADDR:]PORT] FILE.tvrx...\n"
            "       tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]\n"
            "       tavrix doc show FILE\n"
            "       tavrix doc set FILE KEY VALUE\n"
@@ -280,5 +330,9 @@ const char* CCommandLine::UsageText() {
            "       tavrix doc schema\n"
            "       tavrix fleet status [--mqtt HOST[:PORT]] [--prefix PREFIX] [--timeout SECONDS]\n"
            "       tavrix fleet watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout "
-           "SECONDS]\n";
+           "SECONDS]\n"
+           "       tavrix user add NAME [--admin]\n"
+           "       tavrix user remove NAME\n"
+           "       tavrix user list\n"
+           "       tavrix user token NAME\n";
 }

@@ -6,7 +6,7 @@
 //   tavrix --version | -v
 //   tavrix devices                     capture devices and compressors
 //   tavrix sysinfo                     the system information report
-//   tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] FILE.tvrx...
+//   tavrix --headless [--activate] [--duration SECONDS] [--stats] [--mqtt HOST[:PORT]] [--http [ADDR:]PORT] FILE.tvrx...
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
@@ -14,6 +14,7 @@
 //   tavrix doc import JSON FILE [--replace]
 //   tavrix doc schema
 //   tavrix fleet status|watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout SECONDS]
+//   tavrix user add NAME [--admin] | user remove NAME | user list | user token NAME
 //
 // Parsed on the main thread before anything starts.
 
@@ -37,7 +38,11 @@ struct CCommandLine {
         DocImport,
         DocSchema,
         FleetStatus,
-        FleetWatch
+        FleetWatch,
+        UserAdd,
+        UserRemove,
+        UserList,
+        UserToken
     };
 
     Command command = Command::Usage;
@@ -66,6 +71,11 @@ struct CCommandLine {
     std::string fleetPrefix;
     int fleetCount = -1;
     double fleetTimeoutSeconds = -1;
+    // Headless: the web server's "[ADDR:]PORT", empty when not asked for
+    std::string httpListen;
+    // user: the account's name and role
+    std::string userName;
+    bool userAdmin = false;
     // Set for Usage when the command line was wrong.
     std::string error;
 

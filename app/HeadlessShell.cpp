@@ -11,6 +11,7 @@
 #include "mqtt/MqttNode.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "web/WebLaunch.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -232,18 +233,27 @@ int Run(const CHeadlessOptions& options) {
                 if (options.activate) {
                     app.ActivateAllCameras();
                 }
-                // Ready for systemd, whose watchdog is fed while the cameras deliver frames.
-                const auto service = CServiceNotifier::StartFor(app, dispatcher, opened);
-                CDocumentFiles files;
-                for (const std::string& document : options.documents) {
-                    files.Remember(document);
+                // The web interface when asked for; a server that cannot start ends the run.
+                std::unique_ptr<CWebServer> web;
+                const bool webFailed =
+                    !options.httpListen.empty() && !WebLaunch::StartHeadless(options.httpListen, web);
+                if (webFailed) {
+                    // Nothing runs: the web interface was asked for and is not there.
+                    status = 1;
+                } else {
+                    // Ready for systemd, whose watchdog is fed while the cameras deliver frames.
+                    const auto service = CServiceNotifier::StartFor(app, dispatcher, opened);
+                    CDocumentFiles files;
+                    for (const std::string& document : options.documents) {
+                        files.Remember(document);
+                    }
+                    const HeadlessReload::COptions reloadOptions{options.documents, options.activate};
+                    reloadHook->reload = [&] {
+                        HeadlessReload::Reload(app, files, reloadOptions, service.get());
+                    };
+                    RunUntilStopped(dispatcher, options, started);
+                    reloadHook->reload = nullptr;
                 }
-                const HeadlessReload::COptions reloadOptions{options.documents, options.activate};
-                reloadHook->reload = [&] {
-                    HeadlessReload::Reload(app, files, reloadOptions, service.get());
-                };
-                RunUntilStopped(dispatcher, options, started);
-                reloadHook->reload = nullptr;
             }
             if (options.stats) {
                 PrintStats(app,

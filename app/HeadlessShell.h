@@ -21,6 +21,7 @@ struct CHeadlessOptions {
     bool stats = false;          // per-camera frame and recording figures on standard error at exit
     bool tracingStarted = false;
     std::string mqtt; // HOST[:PORT] of the MQTT broker instead of the settings' one
+    std::string httpListen; // "[ADDR:]PORT": serve the web interface there too
 };
 
 namespace HeadlessShell {

@@ -16,6 +16,7 @@
 #include "recording/DxDeviceInfoSource.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
+#include "web/WebCommands.h"
 
 #include <cstdio>
 #include <iostream>
@@ -89,6 +90,7 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         options.stats = line.stats;
         options.tracingStarted = tracing;
         options.mqtt = line.mqtt;
+        options.httpListen = line.httpListen;
         return HeadlessShell::Run(options);
     }
     case CCommandLine::Command::DocCreate:
@@ -106,6 +108,14 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
     case CCommandLine::Command::FleetStatus:
     case CCommandLine::Command::FleetWatch:
         return RunFleet(line);
+    case CCommandLine::Command::UserAdd:
+        return WebCommands::Add(line.userName, line.userAdmin, {}, std::cin, std::cout, std::cerr);
+    case CCommandLine::Command::UserRemove:
+        return WebCommands::Remove(line.userName, {}, std::cout, std::cerr);
+    case CCommandLine::Command::UserList:
+        return WebCommands::List({}, std::cout, std::cerr);
+    case CCommandLine::Command::UserToken:
+        return WebCommands::Token(line.userName, {}, std::cout, std::cerr);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);

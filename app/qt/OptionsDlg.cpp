@@ -4,6 +4,7 @@
 #include "app/qt/HotKeyEdit.h"
 #include "app/qt/MqttOptionsPage.h"
 #include "app/qt/UiMessages.h"
+#include "app/qt/WebOptionsPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -80,6 +81,9 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     m_disableMD = new QCheckBox("Disable motion detection while a camera is inactive", this);
     m_disableMD->setChecked(misc.GetDisableMDWhenInactive());
 
+    // The web interface's settings live in a group of their own.
+    m_webPage = new CWebOptionsPage(m_config.GetSettingsPath(), this);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
@@ -90,6 +94,7 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     layout->addWidget(m_disableMD);
     m_mqtt = new CMqttOptionsPage(m_config.GetSettingsPath(), this);
     layout->addWidget(m_mqtt);
+    layout->addWidget(m_webPage);
     layout->addWidget(buttons);
 }
 
@@ -117,7 +122,7 @@ bool COptionsDlg::Validate(QString& message) const {
         message = "Please enter the file of the user database.";
         return false;
     }
-    return true;
+    return m_webPage->Validate(message);
 }
 
 void COptionsDlg::accept() {
@@ -143,5 +148,6 @@ void COptionsDlg::accept() {
     misc.SetMinimizeOnStartup(m_minimizeOnStartup->isChecked());
     misc.SetDisableMDWhenInactive(m_disableMD->isChecked());
     m_config.SetMiscSettings(misc);
+    m_webPage->Store();
     QDialog::accept();
 }

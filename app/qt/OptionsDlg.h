@@ -15,6 +15,7 @@
 
 class CHotKeyEdit;
 class CMqttOptionsPage;
+class CWebOptionsPage;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -37,6 +38,7 @@ public:
     QComboBox* MinimizeModeField() const { return m_minimizeMode; }
     QCheckBox* DisableMDField() const { return m_disableMD; }
     CMqttOptionsPage* MqttPage() const { return m_mqtt; }
+    CWebOptionsPage* WebPage() const { return m_webPage; }
 
 private:
     void BrowseDatabase();
@@ -50,4 +52,5 @@ private:
     QComboBox* m_minimizeMode;
     QCheckBox* m_disableMD;
     CMqttOptionsPage* m_mqtt;
+    CWebOptionsPage* m_webPage;
 };

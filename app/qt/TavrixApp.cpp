@@ -6,6 +6,7 @@
 #include "app/qt/QtErrorDisplay.h"
 #include "app/qt/RecentFileList.h"
 #include "app/qt/TavrixView.h"
+#include "app/qt/WebOptionsPage.h"
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
@@ -160,6 +161,8 @@ int Run(int& argc, char** argv, const COptions& options) {
         if (options.activate) {
             core.ActivateAllCameras();
         }
+        // The web interface, when the settings enable it (off by default).
+        DesktopWeb::Apply(CConfigMgrImpl::Instance().GetSettingsPath());
         const bool minimize = opened && CConfigMgrImpl::Instance().GetMiscSettings().GetMinimizeOnStartup();
         frame.ShowAtStartup(minimize);
         dispatcher.Post(frame.GetTargetId(), ViewMessage::kNotificationListChanged, 0);
@@ -197,6 +200,7 @@ int Run(int& argc, char** argv, const COptions& options) {
         }
 
         status = application.exec();
+        DesktopWeb::Stop();
         // Closing the window has closed them; a quit from elsewhere still closes whatever is open
         // before the frame and its document windows go.
         frame.CloseAllDocuments(false);

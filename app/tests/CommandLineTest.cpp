@@ -144,6 +144,35 @@ TEST(CommandLineTest, TheMqttBrokerOfHeadlessRunsAndTheFleetCommandsTakeTheirOpt
         EXPECT_FALSE(parsed.error.empty());
     }
     EXPECT_NE(std::string(CCommandLine::UsageText()).find("tavrix fleet status"), std::string::npos);
+TEST(CommandLineWebTest, HeadlessServesTheWebInterfaceOnlyWhenAskedAndUserCommandsTakeTheirArguments) {
+    CCommandLine line = Parse({"--headless", "--http", "127.0.0.1:8080", "a.tvrx"});
+    EXPECT_EQ(line.command, C::Headless);
+    EXPECT_EQ(line.httpListen, "127.0.0.1:8080");
+    EXPECT_EQ(line.documents, std::vector<std::string>{"a.tvrx"});
+    EXPECT_TRUE(Parse({"--headless", "a.tvrx"}).httpListen.empty()) << "off unless asked for";
+    EXPECT_EQ(Parse({"--headless", "--http", "8080", "a.tvrx"}).httpListen, "8080");
+    for (const char* bad : {"host:80", "70000", "a.tvrx"}) {
+        EXPECT_EQ(Parse({"--headless", "--http", bad, "b.tvrx"}).command, C::Usage) << bad;
+    }
+    EXPECT_EQ(Parse({"--headless", "a.tvrx", "--http"}).command, C::Usage);
+
+    line = Parse({"user", "add", "alice", "--admin"});
+    EXPECT_EQ(line.command, C::UserAdd);
+    EXPECT_EQ(line.userName, "alice");
+    EXPECT_TRUE(line.userAdmin);
+    EXPECT_FALSE(Parse({"user", "add", "bob"}).userAdmin);
+    EXPECT_EQ(Parse({"user", "remove", "bob"}).command, C::UserRemove);
+    EXPECT_EQ(Parse({"user", "list"}).command, C::UserList);
+    EXPECT_EQ(Parse({"user", "token", "bob"}).command, C::UserToken);
+    for (std::initializer_list<const char*> bad : {std::initializer_list<const char*>{"user"},
+                                                   {"user", "add"},
+                                                   {"user", "add", "a", "b"},
+                                                   {"user", "add", "a", "--root"},
+                                                   {"user", "list", "x"},
+                                                   {"user", "remove"},
+                                                   {"user", "rename", "a"}}) {
+        EXPECT_EQ(Parse(bad).command, C::Usage);
+    }
 }
 
 } // namespace
