@@ -164,6 +164,9 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         return ParseHeadless(rest);
     } else if (first == "doc") {
         return ParseDoc(rest);
+    } else if (first == "recordings") {
+        line.command = Command::Recordings;
+        line.arguments = rest;
     } else if (first == "devices" || first == "sysinfo") {
         return Fail(first + " takes no arguments");
     } else if (first == "--activate" || first == "--screenshot" || first == "--screenshot-delay" ||
@@ -187,5 +190,8 @@ const char* CCommandLine::UsageText() {
            "       tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...\n"
            "       tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]\n"
            "       tavrix doc show FILE\n"
-           "       tavrix doc set FILE KEY VALUE\n";
+           "       tavrix doc set FILE KEY VALUE\n"
+           "       tavrix recordings list [--document FILE] [--camera NAME] [--since YYYY-MM-DD] [--json]\n"
+           "       tavrix recordings prune FILE.tvrx [--dry-run]\n"
+           "       tavrix recordings import FILE.tvrx\n";
 }

@@ -10,6 +10,7 @@
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
+//   tavrix recordings list|prune|import ...   (RecordingsCommands.h parses the rest)
 //
 // Parsed on the main thread before anything starts.
 
@@ -18,7 +19,19 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Help, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command {
+        Usage,
+        Help,
+        Gui,
+        Version,
+        Devices,
+        SysInfo,
+        Headless,
+        DocCreate,
+        DocShow,
+        DocSet,
+        Recordings
+    };
 
     Command command = Command::Usage;
     // Gui and Headless
@@ -35,6 +48,8 @@ struct CCommandLine {
     std::optional<std::string> recordPath;
     std::string key;
     std::string value;
+    // recordings: the arguments after "recordings"
+    std::vector<std::string> arguments;
     // Set for Usage when the command line was wrong.
     std::string error;
 

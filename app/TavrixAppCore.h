@@ -26,6 +26,7 @@
 #include <vector>
 
 class CLockMonitor;
+class CRecordingLibrary;
 class CTavrixDoc;
 
 class CTavrixAppCore {
@@ -95,7 +96,13 @@ public:
     // it. Every log entry then posts 2024 to it.
     void SetMainFrameTarget(CMessageDispatcher::TargetId target);
 
+    // The recordings catalogue's keeper (null when the user database is unavailable).
+    CRecordingLibrary* GetRecordingLibrary() const { return m_recordingLibrary.get(); }
+
 private:
+    // The recordings library: started after GStreamer, stopped after the documents closed.
+    void StartRecordingLibrary();
+    void StopRecordingLibrary();
     // The programs check of a document just read: true when it may run.
     bool ProgramsAllowed(const CTavrixDoc& document);
 
@@ -113,6 +120,7 @@ private:
     bool m_savedUnattended = false;
     std::vector<COpenDocument> m_documents;
     std::unique_ptr<CLockMonitor> m_lockMonitor;
+    std::unique_ptr<CRecordingLibrary> m_recordingLibrary;
     bool m_deviceWatchStarted = false;
     CMessageDispatcher::TargetId m_mainFrame = CMessageDispatcher::kNoTarget;
     int m_logListener = 0;

@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/DocCommands.h"
 #include "app/HeadlessShell.h"
+#include "app/RecordingsCommands.h"
 #include "app/qt/TavrixApp.h"
 #include "camera/LockMonitor.h"
 #include "foundation/CrashHandler.h"
@@ -80,6 +81,8 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return DocCommands::Show(line.file, std::cout, std::cerr);
     case CCommandLine::Command::DocSet:
         return DocCommands::Set(line.file, line.key, line.value, std::cout, std::cerr);
+    case CCommandLine::Command::Recordings:
+        return RecordingsCommands::Run(line.arguments, std::cout, std::cerr);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);

@@ -20,6 +20,7 @@ packages=(
   desktop-file-utils appstream lintian dpkg-dev fakeroot
   nlohmann-json3-dev libsoup-3.0-dev libargon2-dev libmosquitto-dev mosquitto mosquitto-clients
   libgstrtspserver-1.0-dev gstreamer1.0-rtsp chromium chromium-driver python3-selenium nodejs
+  libjpeg62-turbo-dev
 )
 # Packages only the benchmarks need (the OpenCV comparison).
 if [[ "${1:-}" == "--bench" ]]; then
