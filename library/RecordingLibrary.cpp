@@ -375,6 +375,11 @@ int CRecordingLibrary::Reconcile(CRecordingCatalogue& catalogue, int probeTimeou
             }
             const CMediaFacts facts = MediaProbe::Stat(row.filePath);
             CompleteFromFile(row, facts.exists ? facts.modifiedUnixMs : row.startUtcMs, probeTimeoutMs);
+            // A file cut short may tell less than it holds (an MP4's first fragments only): it was
+            // written at least from its Record Begin to its last change.
+            if (facts.exists && facts.modifiedUnixMs > row.startUtcMs) {
+                row.durationMs = std::max(row.durationMs, facts.modifiedUnixMs - row.startUtcMs);
+            }
             catalogue.Update(row);
             if (exists) {
                 char text[1024];
