@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -88,18 +89,39 @@ CRetention::CRetention(CRecordingCatalogue& catalogue, FreeSpaceProbe probe, Clo
     }
 }
 
-bool CRetention::Inside(const std::string& path, const std::string& folder) {
-    char resolvedFolder[PATH_MAX];
-    char resolvedFile[PATH_MAX];
-    if (folder.empty() || ::realpath(folder.c_str(), resolvedFolder) == nullptr ||
-        ::realpath(path.c_str(), resolvedFile) == nullptr) {
+namespace {
+
+std::string Resolved(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+} // namespace
+
+CRetention::CFolderCheck::CFolderCheck(const std::string& folder) : m_prefix(Resolved(folder)) {
+    if (!m_prefix.empty() && m_prefix.back() != '/') {
+        m_prefix += '/';
+    }
+}
+
+bool CRetention::CFolderCheck::Inside(const std::string& path) {
+    // The file's folder resolved (links and ".." followed), once per folder: removing a file
+    // removes its entry in that folder, wherever a link there points to.
+    if (m_prefix.empty()) {
         return false;
     }
-    std::string prefix = resolvedFolder;
-    if (prefix.back() != '/') {
-        prefix += '/';
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    auto found = m_resolved.find(folder);
+    if (found == m_resolved.end()) {
+        found = m_resolved.emplace(folder, Resolved(folder)).first;
     }
-    return std::strncmp(resolvedFile, prefix.c_str(), prefix.size()) == 0;
+    if (found->second.empty()) {
+        return false;
+    }
+    const std::string file =
+        found->second + (found->second.back() == '/' ? "" : "/") + path.substr(slash + 1);
+    return file.compare(0, m_prefix.size(), m_prefix) == 0;
 }
 
 bool CRetention::RemoveOne(const CRetentionSettings& settings, const CRemoval& removal, bool dryRun) {
@@ -126,26 +148,32 @@ std::vector<CRemoval> CRetention::Run(const CRetentionSettings& settings, bool d
     if (settings.days <= 0 && settings.maxGiB <= 0 && settings.minFreeGiB <= 0) {
         return removals;
     }
-    // Candidates: finished, not kept, inside the folder, still there; oldest first.
-    std::vector<CRecording> candidates;
-    for (CRecording& row : m_catalogue.ListRemovable(settings.documentPath)) {
-        const CMediaFacts facts = MediaProbe::Stat(row.filePath);
-        if (!facts.exists) {
-            if (!dryRun) {
-                m_catalogue.SetState(row.id, ERecordingState::Missing);
+    // Candidates: finished, not kept, oldest first. Whether each is still there and inside the
+    // folder is looked at when a rule reaches it, so that a pass over a large catalogue touches
+    // only the files it may remove.
+    std::vector<CRecording> candidates = m_catalogue.ListRemovable(settings.documentPath);
+    enum class ECandidate : uint8_t { Unknown, Usable, Skipped, Gone };
+    std::vector<ECandidate> status(candidates.size(), ECandidate::Unknown);
+    CFolderCheck folder(settings.recordFolder);
+    const auto usable = [&](size_t i) {
+        if (status[i] == ECandidate::Unknown) {
+            const CMediaFacts facts = MediaProbe::Stat(candidates[i].filePath);
+            if (!facts.exists && !dryRun) {
+                m_catalogue.SetState(candidates[i].id, ERecordingState::Missing);
             }
-            continue;
+            const bool inside = facts.exists && folder.Inside(candidates[i].filePath);
+            candidates[i].sizeBytes = facts.sizeBytes;
+            status[i] = inside ? ECandidate::Usable : ECandidate::Skipped;
         }
-        if (Inside(row.filePath, settings.recordFolder)) {
-            row.sizeBytes = facts.sizeBytes;
-            candidates.push_back(std::move(row));
-        }
-    }
-    std::vector<bool> gone(candidates.size(), false);
+        return status[i] == ECandidate::Usable;
+    };
     const auto remove = [&](size_t i, CRemoval::EReason reason, int32_t limit) {
+        if (!usable(i)) {
+            return false;
+        }
         CRemoval removal{candidates[i], reason, limit};
         if (RemoveOne(settings, removal, dryRun)) {
-            gone[i] = true;
+            status[i] = ECandidate::Gone;
             removals.push_back(std::move(removal));
             return true;
         }
@@ -167,18 +195,18 @@ std::vector<CRemoval> CRetention::Run(const CRetentionSettings& settings, bool d
         all.includeMissing = false;
         for (const CRecording& row : m_catalogue.List(all)) {
             const CMediaFacts facts = MediaProbe::Stat(row.filePath);
-            if (facts.exists && Inside(row.filePath, settings.recordFolder)) {
+            if (facts.exists && folder.Inside(row.filePath)) {
                 total += facts.sizeBytes;
             }
         }
         if (dryRun) {
             for (size_t i = 0; i < candidates.size(); ++i) {
-                total -= gone[i] ? candidates[i].sizeBytes : 0;
+                total -= status[i] == ECandidate::Gone ? candidates[i].sizeBytes : 0;
             }
         }
         const int64_t limit = static_cast<int64_t>(settings.maxGiB) * kGiB;
         for (size_t i = 0; i < candidates.size() && total > limit; ++i) {
-            if (!gone[i] && remove(i, CRemoval::EReason::Size, settings.maxGiB)) {
+            if (status[i] != ECandidate::Gone && remove(i, CRemoval::EReason::Size, settings.maxGiB)) {
                 total -= candidates[i].sizeBytes;
             }
         }
@@ -189,13 +217,17 @@ std::vector<CRemoval> CRetention::Run(const CRetentionSettings& settings, bool d
         if (free >= 0 && free < minimum) {
             TRACE("CRetention::Run() '%s' has %lld bytes free", settings.recordFolder.c_str(),
                   static_cast<long long>(free));
-            const bool anyLeft = std::find(gone.begin(), gone.end(), false) != gone.end();
+            bool anyLeft = false;
+            for (size_t i = 0; i < candidates.size() && !anyLeft; ++i) {
+                anyLeft = status[i] != ECandidate::Gone && usable(i);
+            }
             if (!dryRun && anyLeft) {
                 CNotificationLog::Instance().AddEntry(settings.documentName, "",
                                                       EmergencyText(settings.minFreeGiB));
             }
             for (size_t i = 0; i < candidates.size() && free < 2 * minimum; ++i) {
-                if (!gone[i] && remove(i, CRemoval::EReason::FreeSpace, settings.minFreeGiB)) {
+                if (status[i] != ECandidate::Gone &&
+                    remove(i, CRemoval::EReason::FreeSpace, settings.minFreeGiB)) {
                     free = dryRun ? free + candidates[i].sizeBytes : m_probe(settings.recordFolder);
                 }
             }

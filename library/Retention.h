@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,8 +63,16 @@ public:
     std::vector<CRemoval> Run(const CRetentionSettings& settings, bool dryRun = false);
 
 private:
-    // Whether path lies inside folder (both resolved; the file must exist).
-    static bool Inside(const std::string& path, const std::string& folder);
+    // Whether files lie inside a folder, both resolved; the resolved folders are kept for a pass.
+    class CFolderCheck {
+    public:
+        explicit CFolderCheck(const std::string& folder);
+        bool Inside(const std::string& path);
+
+    private:
+        std::string m_prefix; // the folder resolved, with a trailing "/"; empty when it is not there
+        std::map<std::string, std::string> m_resolved;
+    };
     bool RemoveOne(const CRetentionSettings& settings, const CRemoval& removal, bool dryRun);
 
     CRecordingCatalogue& m_catalogue;
