@@ -143,95 +143,122 @@ bool CRetention::RemoveOne(const CRetentionSettings& settings, const CRemoval& r
     return true;
 }
 
-std::vector<CRemoval> CRetention::Run(const CRetentionSettings& settings, bool dryRun) {
-    std::vector<CRemoval> removals;
-    if (settings.days <= 0 && settings.maxGiB <= 0 && settings.minFreeGiB <= 0) {
-        return removals;
-    }
-    // Candidates: finished, not kept, oldest first. Whether each is still there and inside the
-    // folder is looked at when a rule reaches it, so that a pass over a large catalogue touches
-    // only the files it may remove.
-    std::vector<CRecording> candidates = m_catalogue.ListRemovable(settings.documentPath);
+// One pass over a document's candidates: finished, not kept, oldest first. Whether each is still
+// there and inside the folder is looked at when a rule reaches it, so that a pass over a large
+// catalogue touches only the files it may remove.
+struct CRetention::CPass {
     enum class ECandidate : uint8_t { Unknown, Usable, Skipped, Gone };
-    std::vector<ECandidate> status(candidates.size(), ECandidate::Unknown);
-    CFolderCheck folder(settings.recordFolder);
-    const auto usable = [&](size_t i) {
-        if (status[i] == ECandidate::Unknown) {
-            const CMediaFacts facts = MediaProbe::Stat(candidates[i].filePath);
-            if (!facts.exists && !dryRun) {
-                m_catalogue.SetState(candidates[i].id, ERecordingState::Missing);
-            }
-            const bool inside = facts.exists && folder.Inside(candidates[i].filePath);
-            candidates[i].sizeBytes = facts.sizeBytes;
-            status[i] = inside ? ECandidate::Usable : ECandidate::Skipped;
-        }
-        return status[i] == ECandidate::Usable;
-    };
-    const auto remove = [&](size_t i, CRemoval::EReason reason, int32_t limit) {
-        if (!usable(i)) {
-            return false;
-        }
-        CRemoval removal{candidates[i], reason, limit};
-        if (RemoveOne(settings, removal, dryRun)) {
-            status[i] = ECandidate::Gone;
-            removals.push_back(std::move(removal));
-            return true;
-        }
-        return false;
-    };
 
-    if (settings.days > 0) {
-        const int64_t cutoff = m_clock() - static_cast<int64_t>(settings.days) * 86400000LL;
-        for (size_t i = 0; i < candidates.size() && candidates[i].startUtcMs < cutoff; ++i) {
-            remove(i, CRemoval::EReason::Age, settings.days);
+    const CRetentionSettings& settings;
+    bool dryRun;
+    std::vector<CRecording> candidates;
+    std::vector<ECandidate> status;
+    CFolderCheck folder;
+    std::vector<CRemoval> removals;
+
+    bool Gone(size_t i) const { return status[i] == ECandidate::Gone; }
+};
+
+bool CRetention::Usable(CPass& pass, size_t i) {
+    if (pass.status[i] == CPass::ECandidate::Unknown) {
+        CRecording& candidate = pass.candidates[i];
+        const CMediaFacts facts = MediaProbe::Stat(candidate.filePath);
+        if (!facts.exists && !pass.dryRun) {
+            m_catalogue.SetState(candidate.id, ERecordingState::Missing);
         }
+        const bool inside = facts.exists && pass.folder.Inside(candidate.filePath);
+        candidate.sizeBytes = facts.sizeBytes;
+        pass.status[i] = inside ? CPass::ECandidate::Usable : CPass::ECandidate::Skipped;
+    }
+    return pass.status[i] == CPass::ECandidate::Usable;
+}
+
+bool CRetention::Remove(CPass& pass, size_t i, CRemoval::EReason reason, int32_t limit) {
+    if (pass.Gone(i) || !Usable(pass, i)) {
+        return false;
+    }
+    CRemoval removal{pass.candidates[i], reason, limit};
+    if (!RemoveOne(pass.settings, removal, pass.dryRun)) {
+        return false;
+    }
+    pass.status[i] = CPass::ECandidate::Gone;
+    pass.removals.push_back(std::move(removal));
+    return true;
+}
+
+void CRetention::ByAge(CPass& pass) {
+    const int64_t cutoff = m_clock() - static_cast<int64_t>(pass.settings.days) * 86400000LL;
+    for (size_t i = 0; i < pass.candidates.size() && pass.candidates[i].startUtcMs < cutoff; ++i) {
+        Remove(pass, i, CRemoval::EReason::Age, pass.settings.days);
+    }
+}
+
+void CRetention::BySize(CPass& pass) {
+    // Everything the document's catalogue holds in the folder counts, kept recordings and the ones
+    // being written too; only candidates can go.
+    int64_t total = 0;
+    CRecordingFilter all;
+    all.documentPath = pass.settings.documentPath;
+    all.includeMissing = false;
+    for (const CRecording& row : m_catalogue.List(all)) {
+        const CMediaFacts facts = MediaProbe::Stat(row.filePath);
+        if (facts.exists && pass.folder.Inside(row.filePath)) {
+            total += facts.sizeBytes;
+        }
+    }
+    for (size_t i = 0; pass.dryRun && i < pass.candidates.size(); ++i) {
+        total -= pass.Gone(i) ? pass.candidates[i].sizeBytes : 0;
+    }
+    const int64_t limit = static_cast<int64_t>(pass.settings.maxGiB) * kGiB;
+    for (size_t i = 0; i < pass.candidates.size() && total > limit; ++i) {
+        if (Remove(pass, i, CRemoval::EReason::Size, pass.settings.maxGiB)) {
+            total -= pass.candidates[i].sizeBytes;
+        }
+    }
+}
+
+void CRetention::ByFreeSpace(CPass& pass) {
+    const CRetentionSettings& settings = pass.settings;
+    const int64_t minimum = static_cast<int64_t>(settings.minFreeGiB) * kGiB;
+    int64_t free = m_probe(settings.recordFolder);
+    if (free < 0 || free >= minimum) {
+        return;
+    }
+    TRACE("CRetention::Run() '%s' has %lld bytes free", settings.recordFolder.c_str(),
+          static_cast<long long>(free));
+    bool anyLeft = false;
+    for (size_t i = 0; i < pass.candidates.size() && !anyLeft; ++i) {
+        anyLeft = !pass.Gone(i) && Usable(pass, i);
+    }
+    if (!pass.dryRun && anyLeft) {
+        CNotificationLog::Instance().AddEntry(settings.documentName, "", EmergencyText(settings.minFreeGiB));
+    }
+    for (size_t i = 0; i < pass.candidates.size() && free < 2 * minimum; ++i) {
+        if (Remove(pass, i, CRemoval::EReason::FreeSpace, settings.minFreeGiB)) {
+            free = pass.dryRun ? free + pass.candidates[i].sizeBytes : m_probe(settings.recordFolder);
+        }
+    }
+}
+
+std::vector<CRemoval> CRetention::Run(const CRetentionSettings& settings, bool dryRun) {
+    if (settings.days <= 0 && settings.maxGiB <= 0 && settings.minFreeGiB <= 0) {
+        return {};
+    }
+    CPass pass{settings,
+               dryRun,
+               m_catalogue.ListRemovable(settings.documentPath),
+               {},
+               CFolderCheck(settings.recordFolder),
+               {}};
+    pass.status.assign(pass.candidates.size(), CPass::ECandidate::Unknown);
+    if (settings.days > 0) {
+        ByAge(pass);
     }
     if (settings.maxGiB > 0) {
-        // Everything the document's catalogue holds in the folder counts, kept recordings and the
-        // ones being written too; only candidates can go.
-        int64_t total = 0;
-        CRecordingFilter all;
-        all.documentPath = settings.documentPath;
-        all.includeMissing = false;
-        for (const CRecording& row : m_catalogue.List(all)) {
-            const CMediaFacts facts = MediaProbe::Stat(row.filePath);
-            if (facts.exists && folder.Inside(row.filePath)) {
-                total += facts.sizeBytes;
-            }
-        }
-        if (dryRun) {
-            for (size_t i = 0; i < candidates.size(); ++i) {
-                total -= status[i] == ECandidate::Gone ? candidates[i].sizeBytes : 0;
-            }
-        }
-        const int64_t limit = static_cast<int64_t>(settings.maxGiB) * kGiB;
-        for (size_t i = 0; i < candidates.size() && total > limit; ++i) {
-            if (status[i] != ECandidate::Gone && remove(i, CRemoval::EReason::Size, settings.maxGiB)) {
-                total -= candidates[i].sizeBytes;
-            }
-        }
+        BySize(pass);
     }
     if (settings.minFreeGiB > 0 && m_probe) {
-        const int64_t minimum = static_cast<int64_t>(settings.minFreeGiB) * kGiB;
-        int64_t free = m_probe(settings.recordFolder);
-        if (free >= 0 && free < minimum) {
-            TRACE("CRetention::Run() '%s' has %lld bytes free", settings.recordFolder.c_str(),
-                  static_cast<long long>(free));
-            bool anyLeft = false;
-            for (size_t i = 0; i < candidates.size() && !anyLeft; ++i) {
-                anyLeft = status[i] != ECandidate::Gone && usable(i);
-            }
-            if (!dryRun && anyLeft) {
-                CNotificationLog::Instance().AddEntry(settings.documentName, "",
-                                                      EmergencyText(settings.minFreeGiB));
-            }
-            for (size_t i = 0; i < candidates.size() && free < 2 * minimum; ++i) {
-                if (status[i] != ECandidate::Gone &&
-                    remove(i, CRemoval::EReason::FreeSpace, settings.minFreeGiB)) {
-                    free = dryRun ? free + candidates[i].sizeBytes : m_probe(settings.recordFolder);
-                }
-            }
-        }
+        ByFreeSpace(pass);
     }
-    return removals;
+    return std::move(pass.removals);
 }

@@ -74,6 +74,13 @@ private:
         std::map<std::string, std::string> m_resolved;
     };
     bool RemoveOne(const CRetentionSettings& settings, const CRemoval& removal, bool dryRun);
+    // The rules, in the order Run applies them, over one pass's candidates.
+    struct CPass;
+    bool Usable(CPass& pass, size_t i);
+    bool Remove(CPass& pass, size_t i, CRemoval::EReason reason, int32_t limit);
+    void ByAge(CPass& pass);
+    void BySize(CPass& pass);
+    void ByFreeSpace(CPass& pass);
 
     CRecordingCatalogue& m_catalogue;
     FreeSpaceProbe m_probe;
