@@ -83,7 +83,10 @@ CRecordingPlayer::CRecordingPlayer(QWidget* parent)
     row->addWidget(fullScreen);
     row->addWidget(still);
     layout->addWidget(m_controls);
+    ConnectControls(step, fullScreen, still);
+}
 
+void CRecordingPlayer::ConnectControls(QPushButton* step, QPushButton* fullScreen, QPushButton* still) {
     connect(m_playButton, &QPushButton::clicked, this, &CRecordingPlayer::TogglePlay);
     connect(step, &QPushButton::clicked, this, &CRecordingPlayer::StepFrame);
     connect(fullScreen, &QPushButton::clicked, this, &CRecordingPlayer::ToggleFullScreen);

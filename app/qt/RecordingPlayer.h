@@ -79,6 +79,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The buttons, the speed and the seek bar answer the user; the position is shown by a timer.
+    void ConnectControls(QPushButton* step, QPushButton* fullScreen, QPushButton* still);
     void OnFrame(const uint8_t* rgbx, int32_t width, int32_t height, int32_t stride);
     void TakeFrame();
     void OnTick();

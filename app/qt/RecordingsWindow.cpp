@@ -96,8 +96,11 @@ CRecordingsWindow::CRecordingsWindow(const QString& userDbPath, QWidget* parent)
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(m_table);
     setWidget(body);
-
     connect(refresh, &QPushButton::clicked, this, &CRecordingsWindow::Refresh);
+    ConnectControls();
+}
+
+void CRecordingsWindow::ConnectControls() {
     connect(m_document, &QComboBox::activated, this, &CRecordingsWindow::Refresh);
     connect(m_camera, &QComboBox::activated, this, &CRecordingsWindow::Refresh);
     connect(m_dated, &QCheckBox::toggled, this, [this](bool on) {

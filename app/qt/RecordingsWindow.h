@@ -75,6 +75,8 @@ private:
         std::vector<QString> cameras;
         QString error; // the catalogue could not be read
     };
+    // The filters, the list and the refresh timer answer the user (from the constructor).
+    void ConnectControls();
     CRecordingFilter CurrentFilter() const;
     void Show(CListing listing);
     void ShowContextMenu(const QPoint& at);
