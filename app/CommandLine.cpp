@@ -300,6 +300,9 @@ CCommandLine CCommandLine::Parse(int argc, const char* const* argv) {
         return ParseFleet(rest);
     } else if (first == "user") {
         return ParseUser(rest);
+    } else if (first == "recordings") {
+        line.command = Command::Recordings;
+        line.arguments = rest;
     } else if (first == "devices" || first == "sysinfo") {
         return Fail(first + " takes no arguments");
     } else if (first == "--activate" || first == "--screenshot" || first == "--screenshot-delay" ||
@@ -334,5 +337,8 @@ const char* CCommandLine::UsageText() {
            "       tavrix user add NAME [--admin]\n"
            "       tavrix user remove NAME\n"
            "       tavrix user list\n"
-           "       tavrix user token NAME\n";
+           "       tavrix user token NAME\n"
+           "       tavrix recordings list [--document FILE] [--camera NAME] [--since YYYY-MM-DD] [--json]\n"
+           "       tavrix recordings prune FILE.tvrx [--dry-run]\n"
+           "       tavrix recordings import FILE.tvrx\n";
 }

@@ -15,6 +15,7 @@
 //   tavrix doc schema
 //   tavrix fleet status|watch [--mqtt HOST[:PORT]] [--prefix PREFIX] [--count N] [--timeout SECONDS]
 //   tavrix user add NAME [--admin] | user remove NAME | user list | user token NAME
+//   tavrix recordings list|prune|import ...   (RecordingsCommands.h parses the rest)
 //
 // Parsed on the main thread before anything starts.
 
@@ -42,7 +43,8 @@ struct CCommandLine {
         UserAdd,
         UserRemove,
         UserList,
-        UserToken
+        UserToken,
+        Recordings
     };
 
     Command command = Command::Usage;
@@ -76,6 +78,8 @@ struct CCommandLine {
     // user: the account's name and role
     std::string userName;
     bool userAdmin = false;
+    // recordings: the arguments after "recordings"
+    std::vector<std::string> arguments;
     // Set for Usage when the command line was wrong.
     std::string error;
 

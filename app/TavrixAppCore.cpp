@@ -4,6 +4,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "library/RecordingLibrary.h"
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
@@ -93,6 +94,7 @@ bool CTavrixAppCore::InitInstance(const COptions& options, std::string* message)
         Log("This application needs at least one capture device. Please be sure a capture device has been "
             "installed prior using this application!");
     }
+    StartRecordingLibrary();
     if (config.GetMiscSettings().GetLockNotificationInstalled()) {
         Log(CLockMonitor::kInstalledLogText);
     }
@@ -139,6 +141,7 @@ void CTavrixAppCore::ExitInstance() {
         open.document->GetChainRunner().CutAt(cutAt);
     }
     CloseAllDocuments();
+    StopRecordingLibrary();
     if (m_lockMonitor) {
         m_lockMonitor->Stop();
         m_lockMonitor.reset();
@@ -188,6 +191,27 @@ void CTavrixAppCore::ApplyNotificationSettings() {
 void CTavrixAppCore::ReloadSettings() {
     CConfigMgrImpl::Instance().LoadAll();
     ApplyNotificationSettings();
+}
+
+void CTavrixAppCore::StartRecordingLibrary() {
+    if (!m_userDbOpen) {
+        return;
+    }
+    CRecordingLibrary::COptions options;
+    options.userDbPath = CUserDbMgrImpl::Instance().GetPath();
+    m_recordingLibrary = std::make_unique<CRecordingLibrary>(options);
+    std::string error;
+    if (!m_recordingLibrary->Start(&error)) {
+        Log("The recordings catalogue could not be opened: " + error);
+        m_recordingLibrary.reset();
+    }
+}
+
+void CTavrixAppCore::StopRecordingLibrary() {
+    if (m_recordingLibrary) {
+        m_recordingLibrary->Stop();
+        m_recordingLibrary.reset();
+    }
 }
 
 CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 class CLockMonitor;
+class CRecordingLibrary;
 class CTavrixDoc;
 
 class CTavrixAppCore {
@@ -99,9 +100,15 @@ public:
     // it. Every log entry then posts 2024 to it.
     void SetMainFrameTarget(CMessageDispatcher::TargetId target);
 
+    // The recordings catalogue's keeper (null when the user database is unavailable).
+    CRecordingLibrary* GetRecordingLibrary() const { return m_recordingLibrary.get(); }
+
 private:
     // Takes the notification settings just read: the log's capacity, the run's unattended mode.
     void ApplyNotificationSettings();
+    // The recordings library: started after GStreamer, stopped after the documents closed.
+    void StartRecordingLibrary();
+    void StopRecordingLibrary();
     // The programs check of a document just read: true when it may run.
     bool ProgramsAllowed(const CTavrixDoc& document);
 
@@ -119,6 +126,7 @@ private:
     bool m_savedUnattended = false;
     std::vector<COpenDocument> m_documents;
     std::unique_ptr<CLockMonitor> m_lockMonitor;
+    std::unique_ptr<CRecordingLibrary> m_recordingLibrary;
     bool m_deviceWatchStarted = false;
     CMessageDispatcher::TargetId m_mainFrame = CMessageDispatcher::kNoTarget;
     int m_logListener = 0;

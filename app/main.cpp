@@ -6,6 +6,7 @@
 #include "app/DocCommands.h"
 #include "app/DocJsonCommands.h"
 #include "app/HeadlessShell.h"
+#include "app/RecordingsCommands.h"
 #include "app/qt/TavrixApp.h"
 #include "camera/LockMonitor.h"
 #include "foundation/CrashHandler.h"
@@ -116,6 +117,8 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return WebCommands::List({}, std::cout, std::cerr);
     case CCommandLine::Command::UserToken:
         return WebCommands::Token(line.userName, {}, std::cout, std::cerr);
+    case CCommandLine::Command::Recordings:
+        return RecordingsCommands::Run(line.arguments, std::cout, std::cerr);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);

@@ -53,6 +53,13 @@ constexpr CSettingRange kRuleRanges[] = {
     {"TillYear", 2000, 2099, ""},
 };
 
+// The document's own keys, "Global.<name>".
+constexpr CSettingRange kGlobalRanges[] = {
+    {"RetentionDays", 0, 36500, "days, 0 keeps recordings for ever"},
+    {"RetentionMaxGiB", 0, 1048576, "GiB, 0 for no limit"},
+    {"MinFreeGiB", 0, 1048576, "GiB, 0 for no minimum"},
+};
+
 template <size_t N>
 std::optional<CSettingRange> Find(const CSettingRange (&table)[N], const std::string& field) {
     for (const CSettingRange& range : table) {
@@ -93,6 +100,9 @@ std::optional<CSettingRange> ForScheduleRuleField(const std::string& field) {
 }
 
 std::optional<CSettingRange> ForKey(const std::string& key) {
+    if (key.rfind("Global.", 0) == 0) {
+        return Find(kGlobalRanges, key.substr(7));
+    }
     size_t position = 0;
     if (Consume(key, position, "Cameras")) {
         return ForCameraField(key.substr(position));

@@ -28,7 +28,9 @@ std::optional<CSettingRange> ForCameraField(const std::string& field);
 // Schedule rule fields: hours 0-23, minutes 0-59, days 1-31, months 1-12, years 2000-2099, days
 // of the week as a set of 7 bits (0-127).
 std::optional<CSettingRange> ForScheduleRuleField(const std::string& field);
-// The range of a full document key: "Cameras.<i>.<field>" or "Schedules.<i>.Schedule.<j>.<field>".
+// The range of a full document key: "Cameras.<i>.<field>", "Schedules.<i>.Schedule.<j>.<field>" or
+// the retention keys "Global.RetentionDays" (0-36500), "Global.RetentionMaxGiB" and
+// "Global.MinFreeGiB" (0-1048576).
 std::optional<CSettingRange> ForKey(const std::string& key);
 
 inline bool Contains(const CSettingRange& range, int64_t value) {

@@ -78,12 +78,39 @@ std::string UsableFolder(GUserDirectory which) {
 
 std::string CTavrixDocData::DefaultRecordPath() {
     if (std::string videos = UsableFolder(G_USER_DIRECTORY_VIDEOS); !videos.empty()) {
-        return videos;
+        if (platform::MakeDirs(videos + "/Tavrix")) {
+            return videos + "/Tavrix";
+        }
     }
-    if (std::string documents = UsableFolder(G_USER_DIRECTORY_DOCUMENTS); !documents.empty()) {
-        return documents;
+    const std::string home = platform::HomeDir() + "/Videos/Tavrix";
+    if (platform::MakeDirs(home)) {
+        return home;
     }
-    return platform::TempDir();
+    const std::string data = platform::XdgDataHome() + "/Tavrix/Recordings";
+    platform::MakeDirs(data);
+    return data;
+}
+
+namespace {
+
+bool HasKey(CConfigStore& store, const std::string& key) {
+    sqlite3x::sqlite3_command find(store.Connection(), "select count(*) from t_config_data where id = ?;");
+    find.bind(1, key);
+    return find.executeint() > 0;
+}
+
+} // namespace
+
+void CTavrixDocData::ReadRetention(CConfigStore& store, int32_t& days, int32_t& maxGiB, int32_t& minFreeGiB) {
+    days = HasKey(store, "Global.RetentionDays") ? store.GetInt("Global.RetentionDays") : 0;
+    maxGiB = HasKey(store, "Global.RetentionMaxGiB") ? store.GetInt("Global.RetentionMaxGiB") : 0;
+    minFreeGiB = HasKey(store, "Global.MinFreeGiB") ? store.GetInt("Global.MinFreeGiB") : kDefaultMinFreeGiB;
+}
+
+void CTavrixDocData::SaveRetention(CConfigStore& store) const {
+    store.PutInt("Global.RetentionDays", m_retentionDays);
+    store.PutInt("Global.RetentionMaxGiB", m_retentionMaxGiB);
+    store.PutInt("Global.MinFreeGiB", m_minFreeGiB);
 }
 
 CCamera* CTavrixDocData::AddCamera() {
@@ -232,6 +259,7 @@ void CTavrixDoc::LoadData(sqlite3x::sqlite3_connection& connection, CTavrixDocDa
     sqlite3x::sqlite3_transaction transaction(connection);
     data.m_activateAtStartup = store.GetBool("Global.ActivateAtStartup");
     data.m_commonFilePath = store.GetString("Global.CommonFilePath");
+    data.LoadRetention(store);
     data.m_cameras.Load("Cameras", store);
     data.m_schedules.Load("Schedules", store);
     data.m_chains.Load("EventActionChains", store);
@@ -247,6 +275,8 @@ void CTavrixDoc::WriteData(sqlite3x::sqlite3_connection& connection, const CTavr
     data.m_cameras.Save("Cameras", store);
     data.m_schedules.Save("Schedules", store);
     data.m_chains.Save("EventActionChains", store);
+    // Keys added after the format was fixed come after it.
+    data.SaveRetention(store);
     transaction.commit();
 }
 

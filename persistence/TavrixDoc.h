@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+class CConfigStore;
+
 // The content of a document, copied whole by the properties dialogs.
 struct CTavrixDocData {
     SerializeableMap<CTimeSchedule> m_schedules;        // "Schedules"
@@ -40,9 +42,25 @@ struct CTavrixDocData {
     SerializeableMap<CSEventActionChain> m_chains;      // "EventActionChains"
     bool m_activateAtStartup = false;                   // "Global.ActivateAtStartup"
     std::string m_commonFilePath = DefaultRecordPath(); // "Global.CommonFilePath"
+    // Retention of the recordings in the record folder. New documents get 30 days, no size limit
+    // and 2 GiB of minimum free space; documents written before the keys existed read 0, 0 and 2
+    // (nothing is removed except when the disk runs full).
+    int32_t m_retentionDays = kNewRetentionDays; // "Global.RetentionDays", 0 keeps for ever
+    int32_t m_retentionMaxGiB = 0;               // "Global.RetentionMaxGiB", 0 for no limit
+    int32_t m_minFreeGiB = kDefaultMinFreeGiB;   // "Global.MinFreeGiB"
+    static constexpr int32_t kNewRetentionDays = 30;
+    static constexpr int32_t kDefaultMinFreeGiB = 2;
 
-    // The user's videos folder (created when missing), else the documents folder, else the
-    // temporary folder.
+    // Reads and writes the retention keys (a missing key reads as in a document written before it).
+    void LoadRetention(CConfigStore& store) {
+        ReadRetention(store, m_retentionDays, m_retentionMaxGiB, m_minFreeGiB);
+    }
+    void SaveRetention(CConfigStore& store) const;
+    static void ReadRetention(CConfigStore& store, int32_t& days, int32_t& maxGiB, int32_t& minFreeGiB);
+
+    // The "Tavrix" folder in the user's videos folder (both created when missing); when that
+    // cannot be made, "Videos/Tavrix" in the home folder, else "Tavrix/Recordings" in the user's
+    // data folder. Never the temporary folder, whose files do not outlive a restart.
     static std::string DefaultRecordPath();
 
     // Adds a camera named "Camera_" + its id; null when no id is left.

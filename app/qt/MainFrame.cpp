@@ -5,10 +5,12 @@
 #include "app/qt/GlobalHotKey.h"
 #include "app/qt/NotifyBar.h"
 #include "app/qt/ProgramsConsent.h"
+#include "app/qt/RecordingsWindow.h"
 #include "app/qt/TavrixView.h"
 #include "app/qt/UiMessages.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "persistence/UserDbMgrImpl.h"
 
 #include <QApplication>
 #include <QFile>
@@ -185,6 +187,8 @@ void CMainFrame::CreateMenus() {
     m_fullScreenAction->setShortcuts(FullScreenShortcuts());
     m_fullScreenAction->setCheckable(true);
     view->addAction(m_notifyBar->toggleViewAction());
+    CRecordingsWindow::Install(this, view, m_notifyBar->View(),
+                               QString::fromStdString(CUserDbMgrImpl::Instance().GetPath()));
     QMenu* windows = view->addMenu("&Windows");
     windows->addAction("&Tile", m_mdi, &QMdiArea::tileSubWindows);
     windows->addAction("&Cascade", m_mdi, &QMdiArea::cascadeSubWindows);

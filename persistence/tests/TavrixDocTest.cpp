@@ -271,7 +271,10 @@ TEST_F(TavrixDocTest, ACameraIsSavedInTheFixedKeyOrder) {
                                                "Cameras.0.AreaMaskImage.ImageAvailable",
                                                "Cameras.0.CompressorData.RawData",
                                                "Schedules.count",
-                                               "EventActionChains.count"};
+                                               "EventActionChains.count",
+                                               "Global.RetentionDays",
+                                               "Global.RetentionMaxGiB",
+                                               "Global.MinFreeGiB"};
     EXPECT_EQ(keys, expected);
     EXPECT_EQ(db.executestring(
                   "select typeof(blob_value) from t_config_data where id='Cameras.0.CompressorData.RawData'"),
