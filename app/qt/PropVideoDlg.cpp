@@ -3,6 +3,7 @@
 #include "app/qt/BackgroundTask.h"
 #include "app/qt/DevicePropertyDlg.h"
 #include "app/qt/FormRows.h"
+#include "app/qt/NetworkCameraBox.h"
 #include "foundation/Exceptions.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/MediaSubtypes.h"
@@ -48,6 +49,9 @@ void SelectOrAdd(QComboBox* combo, const QVariant& data, const QString& text) {
     combo->setCurrentIndex(index);
 }
 
+// The device list's entry for a network camera or a video file, whose name the box below makes.
+const QString kNetworkEntry = QStringLiteral("<network camera or video file>");
+
 } // namespace
 
 CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent)
@@ -58,7 +62,13 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
         m_device->addItem(QString::fromStdString(friendlyName), QString::fromStdString(displayName));
         m_device->setItemData(m_device->count() - 1, QString::fromStdString(displayName), Qt::ToolTipRole);
     }
-    if (!camera.m_videoDeviceDN.empty()) {
+    m_device->addItem("Network camera or video file", kNetworkEntry);
+    m_network = new CNetworkCameraBox(this);
+    const QString stored = QString::fromStdString(camera.m_videoDeviceDN);
+    if (CNetworkCameraBox::IsNetworkName(stored)) {
+        m_network->SetDisplayName(stored); // never listed as it is: it may hold a password
+        m_device->setCurrentIndex(m_device->findData(kNetworkEntry));
+    } else if (!camera.m_videoDeviceDN.empty()) {
         SelectOrAdd(m_device, QString::fromStdString(camera.m_videoDeviceDN),
                     QString("<not present> %1").arg(QString::fromStdString(camera.m_videoDeviceDN)));
     }
@@ -109,6 +119,7 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(deviceForm);
+    layout->addWidget(m_network);
     layout->addWidget(formatGroup);
     layout->addWidget(cardGroup);
     layout->addStretch(1);
@@ -118,8 +129,12 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
     OnDeviceChanged();
 }
 
+bool CPropVideoDlg::IsNetworkChosen() const {
+    return m_device->currentData().toString() == kNetworkEntry;
+}
+
 QString CPropVideoDlg::CurrentDevice() const {
-    return m_device->currentData().toString();
+    return IsNetworkChosen() ? m_network->DisplayName() : m_device->currentData().toString();
 }
 
 void CPropVideoDlg::OnDeviceChanged() {
@@ -127,6 +142,15 @@ void CPropVideoDlg::OnDeviceChanged() {
     m_capsDevice.clear();
     const QString device = CurrentDevice();
     m_deviceProperties->setEnabled(CDevicePropertyDlg::Supports(device.toStdString()));
+    m_network->setVisible(IsNetworkChosen());
+    if (IsNetworkChosen()) {
+        // A network camera's formats are its stream's: "Test" shows them; the stored size and rate
+        // stay as they are.
+        m_status->clear();
+        FillFormats(true);
+        emit CapsFinished();
+        return;
+    }
     if (device.isEmpty()) {
         m_status->setText("No capture device is chosen.");
         emit CapsFinished();
@@ -248,6 +272,10 @@ void CPropVideoDlg::ShowDeviceProperties() {
 }
 
 bool CPropVideoDlg::Validate(QString& message) {
+    if (IsNetworkChosen()) {
+        message = m_network->Problem();
+        return message.isEmpty();
+    }
     if (CurrentDevice().isEmpty()) {
         message = "Please choose a capture device.";
         return false;
