@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSource.h"
 #include "network/StreamProbeTarget.h"
 #include "recording/TavrixElements.h"
 
@@ -30,6 +31,7 @@ struct CProbeSession {
     std::mutex lock;
     GstBus* bus = nullptr; // owned by the pipeline, valid while it lives
     std::string codec;
+    std::string codecKey; // "h264", "h265", "jpeg" as the camera's source names them; else empty
     std::string decoder;
     bool sawVideo = false;
     bool posted = false;
@@ -79,6 +81,11 @@ gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, CProbeSession* 
         if (description != nullptr) {
             session->codec = description;
         }
+        const char* media = gst_structure_get_name(s);
+        session->codecKey = g_str_equal(media, "video/x-h264")   ? "h264"
+                            : g_str_equal(media, "video/x-h265") ? "h265"
+                            : g_str_equal(media, "image/jpeg")   ? "jpeg"
+                                                                 : "";
         int n = 0;
         int d = 1;
         if (gst_structure_get_fraction(s, "framerate", &n, &d) && n > 0 && d > 0) {
@@ -258,7 +265,11 @@ CStreamProbeResult Success(CProbeSession& session) {
     CStreamProbeResult result;
     result.outcome = Outcome::Ok;
     result.codec = session.codec.empty() ? "Uncompressed video" : session.codec;
-    result.decoder = session.decoder;
+    // A network camera decodes with the decoder its source chooses (hardware when it works here),
+    // which may not be the one the probe's generic pipeline took: report the camera's.
+    const CDecoderChoice choice =
+        session.codecKey.empty() ? CDecoderChoice{} : ChooseDecoder(session.codecKey);
+    result.decoder = !choice.factory.empty() ? choice.Describe() : session.decoder;
     result.width = session.width;
     result.height = session.height;
     result.framesPerSecond = MeasuredRate(session);

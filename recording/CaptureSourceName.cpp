@@ -18,7 +18,7 @@ constexpr const char* kMotion = "motion";
 constexpr int64_t kMaxWindowMs = 1000000000000LL; // about 31 years
 
 [[noreturn]] void ThrowUnparsable(const std::string& displayName) {
-    TRACE("CCaptureSourceName::Parse() cannot parse '%s'", displayName.c_str());
+    TRACE("CCaptureSourceName::Parse() cannot parse '%s'", MaskPasswords(displayName).c_str());
     THROW_DIRECTX(MK_E_SYNTAX, "Unable to parse device name of capture device.");
 }
 
@@ -231,6 +231,11 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
 
 CCaptureSourceName CCaptureSourceName::Parse(const std::string& displayName) {
     CCaptureSourceName parsed;
+    if (CNetworkSourceName::IsNetworkName(displayName)) {
+        parsed.kind = Kind::Network;
+        parsed.network = CNetworkSourceName::Parse(displayName);
+        return parsed;
+    }
     if (StartsWith(displayName, kV4l2Prefix)) {
         parsed.kind = Kind::V4l2;
         parsed.devicePath = displayName.substr(std::char_traits<char>::length(kV4l2Prefix));
@@ -264,8 +269,12 @@ CCaptureSourceName CCaptureSourceName::Parse(const std::string& displayName) {
     return parsed;
 }
 
-GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name) {
+GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name,
+                                const CNetworkSourceSettings& settings) {
     const CCaptureSourceName parsed = CCaptureSourceName::Parse(displayName);
+    if (parsed.kind == CCaptureSourceName::Kind::Network) {
+        return CreateNetworkSource(parsed.network, settings, name);
+    }
     if (parsed.kind == CCaptureSourceName::Kind::V4l2) {
         GstElement* element = gst_element_factory_make("v4l2src", name.empty() ? nullptr : name.c_str());
         if (element == nullptr) {

@@ -11,12 +11,17 @@
 //   test:motion?fail=MS               (also after the windows: ...?on=...&fail=MS) a source that
 //                                     fails MS milliseconds after it started, as a camera that is
 //                                     unplugged does: a read error from the source, then no frames
+//   rtsp://, rtsps://, http://,       a network camera or a video file played as a camera
+//   https://, file:                   (network/NetworkSourceName.h)
 //
 // Test sources deliver BGR frames of any size at 1 to 30 frames a second, the range a common
 // webcam offers, so that a camera asking for more (the default ".FPS" of 1000) gets 30.
 //
 // Used by the device manager and by the camera's preview pipeline, from any thread after
 // InitGStreamer.
+
+#include "network/NetworkSource.h"
+#include "network/NetworkSourceName.h"
 
 #include <gst/gst.h>
 
@@ -31,12 +36,13 @@ struct CMotionWindow {
 };
 
 struct CCaptureSourceName {
-    enum class Kind { V4l2, TestPattern, TestMotion };
+    enum class Kind { V4l2, TestPattern, TestMotion, Network };
     Kind kind = Kind::TestPattern;
     std::string devicePath;                   // V4l2: the device node or its /dev/v4l/by-id link
     std::string pattern;                      // TestPattern: videotestsrc's pattern nick
     std::vector<CMotionWindow> motionWindows; // TestMotion: in the order written
     int64_t failAtMs = -1;                    // TestMotion: when the source fails; -1 never
+    CNetworkSourceName network;               // Network: the camera's address or the file
 
     // Parses a display name; throws CDirectXEx (MK_E_SYNTAX) "Unable to parse device name of
     // capture device." for anything that is not one of the forms above.
@@ -48,4 +54,7 @@ struct CCaptureSourceName {
 // frames a second, whatever downstream asks for within that, as a camera offering a range would. A floating
 // reference named `name` (empty: a generated name). Throws as Parse does, and CDirectXEx "Unable to bind to
 // capture device via moniker." when the element cannot be made.
-GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name = {});
+// Network names give the bin of CreateNetworkSource, scaled and rate-limited as settings say (by
+// default at the camera's own size and rate).
+GstElement* CreateCaptureSource(const std::string& displayName, const std::string& name = {},
+                                const CNetworkSourceSettings& settings = {});
