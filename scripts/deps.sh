@@ -21,9 +21,10 @@ packages=(
   nlohmann-json3-dev libsoup-3.0-dev libargon2-dev libmosquitto-dev mosquitto mosquitto-clients
   libgstrtspserver-1.0-dev gstreamer1.0-rtsp chromium chromium-driver python3-selenium nodejs
 )
-# Packages only the benchmarks need (the OpenCV comparison).
+# Packages only the benchmarks need (the OpenCV comparison; Motion, the peer on network cameras).
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libopencv-dev)
+  packages+=(motion)
 fi
 
 missing=()
