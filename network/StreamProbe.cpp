@@ -102,6 +102,11 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, CProbeSession* se
     if (factory == nullptr) {
         return;
     }
+    if (g_str_equal(GST_OBJECT_NAME(factory), "multipartdemux")) {
+        // An MJPEG camera's stream never ends its list of parts: without this the decoder would
+        // wait for more streams before it shows the first.
+        g_object_set(element, "single-stream", TRUE, nullptr);
+    }
     const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
     if (klass != nullptr && strstr(klass, "Decoder") != nullptr && strstr(klass, "Video") != nullptr) {
         std::lock_guard<std::mutex> guard(session->lock);
@@ -146,10 +151,10 @@ GstElement* AddFakeSink(GstElement* pipeline, GstPad* pad) {
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
     g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
     gst_bin_add(GST_BIN(pipeline), sink);
+    gst_element_sync_state_with_parent(sink); // before the link: the first buffer may follow at once
     GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
     gst_pad_link(pad, sinkPad);
     gst_object_unref(sinkPad);
-    gst_element_sync_state_with_parent(sink);
     return sink;
 }
 
