@@ -126,6 +126,7 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
 
     FillFormats(true);
     connect(m_device, &QComboBox::currentIndexChanged, this, &CPropVideoDlg::OnDeviceChanged);
+    connect(m_network, &CNetworkCameraBox::TestFinished, this, &CPropVideoDlg::OfferStreamSize);
     OnDeviceChanged();
 }
 
@@ -263,6 +264,18 @@ void CPropVideoDlg::FillFormats(bool keepStored) {
                            static_cast<QWidget*>(m_channel), static_cast<QWidget*>(m_countryCode),
                            static_cast<QWidget*>(m_inputType), static_cast<QWidget*>(m_inputConnection)}) {
         field->setEnabled(tuner);
+    }
+}
+
+void CPropVideoDlg::OfferStreamSize() {
+    // The size a tested stream has is offered for watching it, unless it is listed already.
+    const CStreamProbeResult* result = m_network->LastResult();
+    if (result == nullptr || !result->IsOk() || result->width <= 0 || result->height <= 0) {
+        return;
+    }
+    const QSize size(result->width, result->height);
+    if (m_size->findData(size) < 0) {
+        m_size->addItem(SizeText(size.width(), size.height()) + " (the camera's)", size);
     }
 }
 

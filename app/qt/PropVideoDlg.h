@@ -47,6 +47,8 @@ private:
     // Fills the format and capture card fields from caps (or only the stored values without).
     void FillFormats(bool keepStored);
     void ShowDeviceProperties();
+    // After a network camera's test: its stream's size joins the sizes offered.
+    void OfferStreamSize();
     // The display name chosen: a listed device's, or the network box's.
     QString CurrentDevice() const;
     bool IsNetworkChosen() const;

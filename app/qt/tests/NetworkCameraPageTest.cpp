@@ -73,7 +73,7 @@ protected:
 };
 
 TEST_F(NetworkCameraPageTest, TestShowsTheStreamAndOkStoresTheCredentialsThatThePageHides) {
-    CLoopbackRtspServer server({.width = 320, .height = 240, .fps = 25});
+    CLoopbackRtspServer server({.width = 352, .height = 288, .fps = 25});
     CPropVideoDlg page(m_data, 0);
     ASSERT_GE(NetworkEntry(page), 0);
     page.DeviceField()->setCurrentIndex(NetworkEntry(page));
@@ -86,9 +86,10 @@ TEST_F(NetworkCameraPageTest, TestShowsTheStreamAndOkStoresTheCredentialsThatThe
     QTest::keyClicks(box->PasswordField(), kPassword);
     const QString result = Test(box);
     EXPECT_TRUE(result.contains("H.264")) << result.toStdString();
-    EXPECT_TRUE(result.contains("320×240")) << result.toStdString();
+    EXPECT_TRUE(result.contains("352×288")) << result.toStdString();
     EXPECT_TRUE(result.contains("25 frames a second")) << result.toStdString();
     EXPECT_TRUE(result.contains("decoded by")) << result.toStdString();
+    EXPECT_GE(page.SizeField()->findData(QSize(352, 288)), 0) << "the stream's size is offered";
 
     QString message;
     ASSERT_TRUE(page.Validate(message)) << message.toStdString();
