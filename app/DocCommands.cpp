@@ -2,6 +2,7 @@
 
 #include "app/TerminalText.h"
 #include "foundation/Exceptions.h"
+#include "network/NetworkSourceName.h"
 #include "persistence/Camera.h"
 #include "persistence/DocumentSchema.h"
 #include "persistence/SettingRanges.h"
@@ -308,7 +309,7 @@ int Create(const std::string& file, const std::vector<std::string>& cameras,
         try {
             CCaptureSourceName::Parse(camera);
         } catch (const CBaseException& e) {
-            err << "tavrix: camera '" << camera << "': " << e.GetMessage() << "\n";
+            err << "tavrix: camera '" << MaskPasswords(camera) << "': " << e.GetMessage() << "\n";
             return 1;
         }
     }
@@ -334,6 +335,11 @@ int Create(const std::string& file, const std::vector<std::string>& cameras,
             CCamera* camera = i == 0 ? data.m_cameras.Find(0) : data.AddCamera();
             if (camera != nullptr) {
                 camera->m_videoDeviceDN = cameras[i];
+                if (CNetworkSourceName::IsNetworkName(cameras[i])) {
+                    // A network camera (or a video file) is watched at its own size.
+                    camera->m_videoSizeCx = 0;
+                    camera->m_videoSizeCy = 0;
+                }
             }
         }
         if (recordPath) {
@@ -467,21 +473,39 @@ void WriteValue(sqlite3x::sqlite3_connection& connection, const std::string& key
     transaction.commit();
 }
 
-// A camera key that documents of earlier versions lack and read as 0: set creates it (as 0, which
-// means the same as its absence) for a camera that exists.
+// Camera keys that documents of earlier versions lack, with the value their absence means.
+struct CLaterKey {
+    const char* suffix;
+    int32_t absentValue;
+};
+constexpr CLaterKey kLaterKeys[] = {
+    {".RecordContainer", 0},
+    {".StreamTimeout", CCamera::kDefaultStreamTimeout},
+};
+
+// A later camera key: set creates it (with the value that means the same as its absence) for a
+// camera that exists.
 bool AddMissingLaterKey(sqlite3x::sqlite3_connection& connection, const std::string& key) {
-    const std::string suffix = ".RecordContainer";
-    if (key.rfind("Cameras.", 0) != 0 || key.size() <= suffix.size() ||
-        key.compare(key.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    const CLaterKey* later = nullptr;
+    for (const CLaterKey& candidate : kLaterKeys) {
+        const std::string suffix = candidate.suffix;
+        if (key.rfind("Cameras.", 0) == 0 && key.size() > suffix.size() &&
+            key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            later = &candidate;
+        }
+    }
+    if (later == nullptr) {
         return false;
     }
+    const std::string suffix = later->suffix;
     sqlite3x::sqlite3_command camera(connection, "select count(*) from t_config_data where id = ?;");
     camera.bind(1, key.substr(0, key.size() - suffix.size()) + ".WMVActive");
     if (camera.executeint() == 0) {
         return false;
     }
-    sqlite3x::sqlite3_command insert(connection, "insert into t_config_data(id,int_value) values (?,0);");
+    sqlite3x::sqlite3_command insert(connection, "insert into t_config_data(id,int_value) values (?,?);");
     insert.bind(1, key);
+    insert.bind(2, later->absentValue);
     insert.executenonquery();
     return true;
 }
@@ -520,6 +544,13 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
             return 1;
         }
         WriteValue(connection, key, *parsed);
+        if (parsed->column == Column::Text && HasPassword(parsed->text)) {
+            // The document now holds a password: readable by its owner only.
+            struct stat status {};
+            if (::stat(file.c_str(), &status) == 0 && (status.st_mode & 077) != 0) {
+                ::chmod(file.c_str(), status.st_mode & 07700);
+            }
+        }
     } catch (const std::exception& e) {
         err << "tavrix: cannot change '" << file << "': " << e.what() << "\n";
         return 1;

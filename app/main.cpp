@@ -10,6 +10,7 @@
 #include "foundation/CrashHandler.h"
 #include "foundation/SystemInfo.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSourceName.h"
 #include "recording/DxDeviceInfoSource.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/TavrixElements.h"
@@ -29,7 +30,8 @@ int ListDevices() {
     const auto print = [](const char* heading, const std::map<std::string, std::string>& entries) {
         std::printf("%s\n", heading);
         for (const auto& [displayName, friendlyName] : entries) {
-            std::printf("%s\t%s\n", displayName.c_str(), friendlyName.c_str());
+            // Names are shown as everywhere else: a password in an address masked.
+            std::printf("%s\t%s\n", MaskPasswords(displayName).c_str(), MaskPasswords(friendlyName).c_str());
         }
     };
     print("Video Devices", mgr.GetDevices());
@@ -42,7 +44,7 @@ int PrintSystemInfo() {
     InitGStreamer();
     CDxDeviceMgrImpl& mgr = CDxDeviceMgrImpl::Instance();
     mgr.RefreshAll();
-    const std::string report = CSystemInfo::BuildReportText(CDxDeviceInfoSource(mgr));
+    const std::string report = MaskPasswords(CSystemInfo::BuildReportText(CDxDeviceInfoSource(mgr)));
     std::fwrite(report.data(), 1, report.size(), stdout);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/StreamWatch.h"
 #include "persistence/Camera.h"
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"

@@ -13,16 +13,20 @@
 // lost device) to the view and its video output.
 //
 // A camera recovers by itself: a lost capture device is retried with growing delays by its
-// re-connection watchdog (3026 -> RetryLostDevice); a camera unable to record checks its record
-// path again at the next motion, and every recordRetryMs while motion lasts, and records again
-// as soon as it can.
+// re-connection watchdog (3026 -> RetryLostDevice); a network camera (or a video file) counts as
+// lost also when its stream watch sees no frame for ".StreamTimeout" seconds, and its pipeline
+// never waits for the network: it starts, and its stream watch posts 3026 once frames arrive,
+// which completes the start (and logs the re-connection after a loss); a camera unable to record checks its
+// record path again at the next motion, and every recordRetryMs while motion lasts, and records again as soon
+// as it can.
 //
 // Threads: the user-interface thread (construction, options, pipeline operations, NextState,
 // Activate/Deactivate, lock changes, window moves, RetryLostDevice); the grabber's streaming
 // thread (OnFrame, OnStateChange, the record retries); the preview pipeline's event thread
 // (DxEvent, DeviceLost); the schedule service thread (OnScheduleStateChange); the countdown thread
-// (OnCountDownTick); the watchdog's thread (posts 3026 only); record contexts' threads (the record
-// side below).
+// (OnCountDownTick); the watchdog's thread (posts 3026 only); a network camera's stream watch
+// thread (posts 3026 and the loss event, resets the watchdog); record contexts' threads (the
+// record side below).
 //
 // Locks: m_cameraLock (re-entrant) guards every state manager input and update, and with it every
 // registered reaction and m_masterRC. Lock order: schedule service lock -> camera lock; countdown
@@ -57,6 +61,8 @@
 #include <string>
 
 class CCamera;
+class CNetworkStreamState;
+class CNetworkStreamWatch;
 class CRecContext;
 class CTavrixDoc;
 
@@ -86,6 +92,10 @@ struct CCameraViewTiming {
     uint32_t recordRetryLogMs = 60000;
     // The delays between attempts to re-connect a lost capture device.
     CReconnectWatchdog::CDelays deviceRetry;
+    // A network stream that has delivered frames this long counts as settled: the next loss is
+    // retried after the first delay again. Its watch looks at the stream every streamPollMs.
+    uint32_t streamHealthyMs = 60000;
+    uint32_t streamPollMs = 200;
 };
 
 class CCameraView final : public ITavrixGrabberCB,
@@ -151,7 +161,11 @@ public:
     bool IsActivated() const { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
     int32_t GetCameraId() const { return m_cameraId; }
     const std::string& GetDeviceName() const { return m_deviceName; }
+    // The device's name as shown (a network camera's password masked).
     const std::string& GetDeviceFriendlyName() const { return m_deviceFriendlyName; }
+    // A network camera's decoding, e.g. "h264 with vah264dec (hardware)"; empty for other cameras
+    // and before the stream is known. User-interface thread.
+    std::string GetStreamDecoder() const;
     int32_t GetCaptureFps() const { return m_captureFps; }
     bool HasGraph() const { return m_graph != nullptr; }
     CMotionDetector& GetMotionDetector() { return m_motionDetector; }
@@ -198,6 +212,8 @@ private:
     void RetryRecordingIfDue();
     void RetryRecording();
     void DeviceLost();
+    // A network camera whose stream refused the credentials: logged once until a stream runs.
+    void ReportAuthFailure();
     // Force-stops every running record context and waits until all have ended.
     void StopAllRecordContexts();
 
@@ -205,6 +221,13 @@ private:
     void AttachDevice();
     void InitStillGraph();
     void ClearGraph();
+    // The camera's state inputs once its pipeline runs: schedule, device available, update.
+    void StartCameraState(const CCamera& camera);
+    // A network pipeline has started: the stream watch waits for its frames.
+    void StartStreamWatch(const CCamera& camera);
+    // On 3026 once a network stream delivers frames: the frame format, the frame callback and,
+    // after a loss, the state and "Capturing device re-connected.".
+    void CompleteStreamStart();
     void ResizePreEventBuffer();
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();
@@ -278,6 +301,15 @@ private:
     std::atomic<int64_t> m_statRecordRetries{0};
     // Re-connects a lost capture device; stopped first at destruction.
     CReconnectWatchdog m_deviceWatchdog;
+    // A network camera's stream (null for other sources; set and reset with the pipeline on the
+    // user-interface thread, read by the event thread while the pipeline's events run) and its
+    // watch (user-interface thread).
+    std::shared_ptr<CNetworkStreamState> m_stream;
+    std::unique_ptr<CNetworkStreamWatch> m_streamWatch;
+    // A network pipeline runs and waits for its first frames (changed under m_cameraLock).
+    std::atomic<bool> m_streamPending{false};
+    // The refused credentials have been logged since the last stream that ran.
+    std::atomic<bool> m_authReported{false};
 
     // Measurements.
     std::atomic<int64_t> m_statFrames{0};

@@ -7,7 +7,10 @@
 //          ! tavrixgrabber ! video output
 //
 // GStreamer settles the formats while the pipeline starts, so the pipeline runs before the
-// grabber's format is read (a media graph would connect its formats while it is built).
+// grabber's format is read (a media graph would connect its formats while it is built). A network
+// source (or a video file) is not waited for: its pipeline starts, and the format is read once
+// its stream watch has seen frames (CompleteStreamStart), so that no camera holds the
+// user-interface thread on the network.
 
 #include "camera/CameraView.h"
 
@@ -16,6 +19,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/StreamWatch.h"
 #include "persistence/Camera.h"
 #include "persistence/NotificationLog.h"
 #include "recording/CaptureSourceName.h"
@@ -96,9 +100,13 @@ void CCameraView::BuildGraph() {
         InitStillGraph();
     } catch (const CBaseException&) {
         // A pipeline that cannot run leaves the camera without pictures: it shows Unavailable
-        // (rather than no state at all) and is rebuilt when its device is reported back.
+        // (rather than no state at all) and is rebuilt when its device is reported back; a
+        // network camera, which no device list reports, is tried again by its watchdog.
         m_deviceLost.store(true);
         SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+        if (m_stream && !m_deviceAbsent.load()) {
+            m_deviceWatchdog.ScheduleRetry();
+        }
         throw;
     }
 }
@@ -110,9 +118,13 @@ void CCameraView::AttachDevice() {
         if (m_deviceName.empty()) {
             THROW_GENERAL("Illegal device string for capture device.");
         }
-        // Parsing the name gives "Unable to parse device name of capture device.".
-        GstElement* source = CreateCaptureSource(m_deviceName, "CaptureDevice");
+        // Parsing the name gives "Unable to parse device name of capture device.". A network
+        // source scales and limits its rate itself (0: the camera's own size and rate).
+        m_stream.reset();
+        GstElement* source = CreateCaptureSource(m_deviceName, "CaptureDevice",
+                                                 {camera.m_videoSizeCx, camera.m_videoSizeCy, camera.m_fps});
         m_captureFilter = GST_ELEMENT(gst_object_ref_sink(source));
+        m_stream = NetworkStreamStateOf(m_captureFilter);
 
         // Binding opens the device: a camera that is not there fails here.
         GstBus* bus = gst_bus_new();
@@ -127,7 +139,7 @@ void CCameraView::AttachDevice() {
         }
         std::string friendlyName = CDxDeviceMgrImpl::Instance().GetDeviceFriendlyName(m_deviceName);
         if (friendlyName.empty()) {
-            friendlyName = m_deviceName;
+            friendlyName = MaskPasswords(m_deviceName);
         }
         if (friendlyName.size() > kMaxFriendlyName) {
             friendlyName.resize(kMaxFriendlyName);
@@ -178,7 +190,9 @@ void CCameraView::InitStillGraph() {
     request.height = camera.m_videoSizeCy;
     request.fps = camera.m_fps;
     CCaptureFormat format;
-    if (GstPad* pad = gst_element_get_static_pad(m_captureFilter, "src")) {
+    if (m_stream) {
+        format.outcome = CCaptureFormat::Outcome::Selected; // the source bin converts and scales
+    } else if (GstPad* pad = gst_element_get_static_pad(m_captureFilter, "src")) {
         GstCaps* offered = gst_pad_query_caps(pad, nullptr);
         format = CCaptureFormat::Select(offered, request);
         if (offered != nullptr) {
@@ -238,10 +252,18 @@ void CCameraView::InitStillGraph() {
     // Input and standard before the device streams; SetOptions, which follows, reports problems.
     RouteVideoInputs(m_captureFilter, nullptr, camera);
 
-    // Run; the formats are settled while the pipeline starts.
-    m_deviceLost.store(false);
+    // Run; the formats are settled while the pipeline starts. A network camera that was lost
+    // stays lost until its stream delivers frames.
+    if (!m_stream) {
+        m_deviceLost.store(false);
+    }
     if (gst_element_set_state(m_graph, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        THROW_DIRECTX_INFO(E_FAIL, "Unable to run preview graph.", PipelineErrorText(m_graph));
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to run preview graph.", MaskPasswords(PipelineErrorText(m_graph)));
+    }
+    if (m_stream) {
+        StartStreamWatch(camera);
+        TRACE("CCameraView::InitStillGraph() network stream started");
+        return;
     }
     CVideoFormat videoFormat;
     const auto deadline =
@@ -273,7 +295,11 @@ void CCameraView::InitStillGraph() {
     m_renderer->Show(true);
 
     ResizePreEventBuffer();
+    StartCameraState(camera);
+    TRACE("CCameraView::InitStillGraph() finished");
+}
 
+void CCameraView::StartCameraState(const CCamera& camera) {
     // The schedule's first evaluation calls back from inside Start and updates the state: with the
     // camera's schedule and the device already counted as available, the first state the camera
     // shows is its real one (not Unavailable with an Error Occurred event on every start).
@@ -292,7 +318,6 @@ void CCameraView::InitStillGraph() {
         m_stateMgr.SetInputValue(CCamViewStateMgr::kDeviceAvailable, true);
         m_stateMgr.Update();
     }
-    TRACE("CCameraView::InitStillGraph() finished");
 }
 
 // ---- running and stopping ----
@@ -336,8 +361,13 @@ void CCameraView::ClearGraph() {
         if (m_grabber != nullptr) {
             m_grabber->SetFrameCallback(nullptr);
         }
-        // The event thread first, so that no device-lost reaction changes the pipeline's state
-        // while it goes down.
+        // The stream watch and the event thread first, so that no device-lost reaction changes
+        // the pipeline's state while it goes down.
+        if (m_streamWatch) {
+            m_streamWatch->Stop();
+            m_streamWatch.reset();
+        }
+        m_streamPending.store(false);
         m_graphEvents.Stop();
         gst_element_set_state(m_graph, GST_STATE_NULL);
         gst_object_unref(m_graph);

@@ -11,7 +11,9 @@
 // is reported as every recording failure is), as the next try then waits that long.
 //
 // Unavailable: the re-connection watchdog asks (message 3026) for a new pipeline after 2, 4, ...
-// 60 s; a failed attempt stays quiet and waits for the next one.
+// 60 s; a failed attempt stays quiet and waits for the next one. A network camera's attempt fails
+// or succeeds later, on its stream (CameraViewStream.cpp); one that refused the credentials is
+// tried at the longest delay only.
 
 #include "camera/CameraView.h"
 
@@ -19,6 +21,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSource.h"
 #include "persistence/NotificationLog.h"
 #include "recording/RecordContext.h"
 
@@ -198,19 +201,35 @@ void CCameraView::DeviceLost() {
     {
         platform::CAutoLock lock(m_cameraLock);
         TRACE("CCameraView::DeviceLost() got crit sec");
+        // A network stream that had not delivered frames yet: its start failed.
+        const bool startFailed = m_streamPending.exchange(false);
         if (m_deviceLost.exchange(true)) {
-            // The loss shows up as several errors at once; the first one was handled.
-            TRACE("CCameraView::DeviceLost() already lost");
-            return;
+            if (!startFailed) {
+                // The loss shows up as several errors at once; the first one was handled.
+                TRACE("CCameraView::DeviceLost() already lost");
+                return;
+            }
+            // An attempt to re-connect a network camera failed: quietly, the next one follows.
+            TRACE("CCameraView::DeviceLost() the re-connection failed: %s",
+                  m_stream ? m_stream->GetError().c_str() : "");
+        } else {
+            CNotificationLog::Instance().AddErrorEntry(GetDocumentName(), GetCameraName(),
+                                                       "Capturing device lost.");
+            m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
         }
-        CNotificationLog::Instance().AddErrorEntry(GetDocumentName(), GetCameraName(),
-                                                   "Capturing device lost.");
-        m_stateMgr.SetInput(CCamViewStateMgr::kDeviceAvailable, false);
+    }
+    const bool refused = m_stream && m_stream->IsAuthFailed();
+    if (refused) {
+        ReportAuthFailure();
     }
     if (!m_deviceAbsent.load()) {
-        // A device that is still listed (a pipeline error, a test source that failed) comes back
-        // only if someone tries: the watchdog does, with growing delays.
-        m_deviceWatchdog.ScheduleRetry();
+        // A device that is still listed (a pipeline error, a test source that failed, a network
+        // camera) comes back only if someone tries: the watchdog does, with growing delays.
+        if (refused) {
+            m_deviceWatchdog.ScheduleSlowRetry();
+        } else {
+            m_deviceWatchdog.ScheduleRetry();
+        }
     }
     // Stopped without the camera lock: stopping waits for the streaming thread, which may be
     // waiting for that lock with a frame.
@@ -238,11 +257,19 @@ void CCameraView::Reconnect() {
         }
         throw;
     }
+    if (m_stream) {
+        return; // a network stream: its frames complete the start (CompleteStreamStart)
+    }
     m_deviceWatchdog.Reset();
     SetInput(CCamViewStateMgr::kDeviceAvailable, true);
 }
 
 void CCameraView::RetryLostDevice() {
+    if (m_streamPending.load()) {
+        // The stream watch saw the first frames of a network stream.
+        CompleteStreamStart();
+        return;
+    }
     if (!m_deviceLost.load() || m_deviceAbsent.load()) {
         TRACE("CCameraView::RetryLostDevice() nothing to do");
         return;
@@ -257,6 +284,11 @@ void CCameraView::RetryLostDevice() {
         if (!m_deviceAbsent.load()) {
             m_deviceWatchdog.ScheduleRetry();
         }
+        return;
+    }
+    if (m_stream) {
+        // Started, not yet running: its frames complete the re-connection, or its failure is
+        // another quiet attempt.
         return;
     }
     m_deviceWatchdog.Reset();

@@ -32,6 +32,17 @@ void CReconnectWatchdog::ScheduleRetry() {
     m_wake.notify_all();
 }
 
+void CReconnectWatchdog::ScheduleSlowRetry() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_stopped || m_scheduled) {
+            return;
+        }
+        m_nextDelayMs = m_delays.maxMs;
+    }
+    ScheduleRetry();
+}
+
 void CReconnectWatchdog::Reset() {
     std::lock_guard<std::mutex> lock(m_lock);
     m_scheduled = false;

@@ -43,6 +43,9 @@ public:
     // after it waits twice as long (up to the maximum) unless Reset comes between. Does nothing
     // after Stop.
     void ScheduleRetry();
+    // The same at the longest delay (a source that refused its credentials: no use hurrying); the
+    // attempts after it stay at the longest delay until Reset.
+    void ScheduleSlowRetry();
     // The source works again: a scheduled attempt is dropped and the next ScheduleRetry waits the
     // first delay.
     void Reset();

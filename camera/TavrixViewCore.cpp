@@ -13,8 +13,11 @@
 CTavrixViewCore::RefreshAction CTavrixViewCore::DecideRefresh(const std::string& deviceName,
                                                               int32_t frameWidth, int32_t frameHeight,
                                                               int32_t captureFps, const CCamera& camera) {
-    if (deviceName != camera.m_videoDeviceDN || frameWidth != camera.m_videoSizeCx ||
-        frameHeight != camera.m_videoSizeCy || captureFps != camera.m_fps) {
+    // A size of 0 asks for the camera's own size (network cameras), which any frame size matches.
+    const bool ownSize = camera.m_videoSizeCx <= 0 || camera.m_videoSizeCy <= 0;
+    if (deviceName != camera.m_videoDeviceDN ||
+        (!ownSize && (frameWidth != camera.m_videoSizeCx || frameHeight != camera.m_videoSizeCy)) ||
+        captureFps != camera.m_fps) {
         return RefreshAction::Rebuild;
     }
     return RefreshAction::Start;

@@ -1,6 +1,7 @@
 #include "foundation/ErrorReport.h"
 
 #include "foundation/Tracer.h"
+#include "network/NetworkSourceName.h"
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 
@@ -53,7 +54,8 @@ std::string ExceptionLogText(const CBaseException& exception) {
 
 void ReportException(const CBaseException& exception, const std::string& docName,
                      const std::string& camName) {
-    const std::string text = ExceptionLogText(exception);
+    // A network camera's address in a message carries no password.
+    const std::string text = MaskPasswords(ExceptionLogText(exception));
     TRACE("ReportException() %s", text.c_str());
     CNotificationLog::Instance().AddEntry(docName, camName, text);
     std::shared_lock<std::shared_mutex> lock(g_displayLock);

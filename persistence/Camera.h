@@ -81,6 +81,10 @@ public:
     // ".RecordContainer": 0 AVI or WMV as m_wmvActive says, 1 MP4, 2 Matroska. Documents written
     // before the key existed read 0; a new camera records MP4.
     int32_t m_recordContainer = 1;
+    // ".StreamTimeout": seconds without a decoded frame after which a network camera counts as
+    // lost and is re-connected. Documents written before the key existed read the default.
+    static constexpr int32_t kDefaultStreamTimeout = 20;
+    int32_t m_streamTimeout = kDefaultStreamTimeout;
     bool m_areaMaskEnabled = false;
     CBinaryImage m_areaMaskImage;
     // Chain ids of the events Activate, Deactivate, Motion Start, Motion Stop, Record Begin,

@@ -2,6 +2,7 @@
 
 #include "foundation/ErrorReport.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSourceName.h"
 #include "persistence/NotificationLogWriter.h"
 #include "persistence/sqlite3x.h"
 
@@ -75,7 +76,8 @@ void CNotificationLog::Add(const std::string& docName, const std::string& camNam
     auto entry = std::make_shared<CLogEntry>();
     entry->docName = docName;
     entry->camName = camName;
-    entry->text = text;
+    // No password of a network camera's address reaches the log, whoever wrote the text.
+    entry->text = MaskPasswords(text);
     entry->error = error;
 
     std::shared_ptr<const ListenerList> listeners;

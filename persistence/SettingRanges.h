@@ -22,8 +22,8 @@ namespace SettingRanges {
 
 // Camera fields: the motion sliders (grey level and changed pixels 0-1000, start and stop delay
 // 0-20000 ms, erosion 0-5, pre-event time 0-10000 ms, countdown 0-120 s), frame rate 1-1000,
-// picture size 1-16384, bit rate 1-1000000 kbit/s, country code 0-9999, the chain and schedule
-// ids (-1 for none) and device indexes (from 0).
+// picture size 0-16384 (0: a network camera's own size), stream time-out 1-3600 s, bit rate 1-1000000 kbit/s,
+// country code 0-9999, the chain and schedule ids (-1 for none) and device indexes (from 0).
 std::optional<CSettingRange> ForCameraField(const std::string& field);
 // Schedule rule fields: hours 0-23, minutes 0-59, days 1-31, months 1-12, years 2000-2099, days
 // of the week as a set of 7 bits (0-127).

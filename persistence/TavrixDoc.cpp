@@ -3,6 +3,7 @@
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSourceName.h"
 #include "persistence/ConfigStore.h"
 #include "persistence/DocumentSchema.h"
 #include "persistence/NotificationLog.h"
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,44 @@ namespace {
 
 const char kOpenError[] = "An error occurred during opening the document: '";
 const char kSaveError[] = "An error occurred during saving the document: '";
+
+// Whether the content holds a password: a network camera's address with one, or a password
+// property of an action (FTP, mail) that is set.
+bool HoldsSecrets(const CTavrixDocData& data) {
+    for (const auto& [id, camera] : data.m_cameras) {
+        if (HasPassword(camera->m_videoDeviceDN)) {
+            return true;
+        }
+    }
+    for (const auto& [id, chain] : data.m_chains) {
+        for (size_t i = 0; i < chain->GetActionCount(); ++i) {
+            const CSEventAction* action = chain->GetAction(i);
+            for (const CSEAPropertyRow* row = action->GetPropertyTable();
+                 row != nullptr && row->key != nullptr; ++row) {
+                if (row->type == SEAPropertyType::Password && !action->GetStringProp(row->key).empty()) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+// A file holding passwords is readable by its owner only, whatever its mode was before.
+void KeepPrivate(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && (status.st_mode & 077) != 0) {
+        ::fchmod(fd, status.st_mode & 07700);
+    }
+}
+
+void KeepPrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        KeepPrivate(fd);
+        ::close(fd);
+    }
+}
 
 std::string UsableFolder(GUserDirectory which) {
     const char* folder = g_get_user_special_dir(which);
@@ -216,6 +256,9 @@ bool CTavrixDoc::OnSaveDocument() {
         // it under the shared lock lets camera threads go on reading meanwhile.
         std::shared_lock<std::shared_mutex> lock(m_lock);
         WriteData(m_connection, m_data);
+        if (HoldsSecrets(m_data)) {
+            KeepPrivate(m_path); // m_path is read under the same lock
+        }
     } catch (const sqlite3x::database_error& e) {
         ShowMessageBox(kSaveError + std::string(e.what()) + "'");
         return false;
@@ -239,6 +282,12 @@ bool CTavrixDoc::OnSaveDocumentAs(const std::string& path) {
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0) {
         ::fchmod(fd, existing.st_mode & 07777);
+    }
+    {
+        std::shared_lock<std::shared_mutex> lock(m_lock);
+        if (HoldsSecrets(m_data)) {
+            KeepPrivate(fd);
+        }
     }
     ::close(fd);
     try {

@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/NetworkSourceName.h"
 #include "persistence/NotificationLog.h"
 #include "recording/CaptureSourceName.h"
 #include "recording/MediaSubtypes.h"
@@ -591,7 +592,7 @@ CVideoDeviceCaps CDxDeviceMgrImpl::GetVideoDeviceCaps(const std::string& display
 
 void CDxDeviceMgrImpl::ForceVideoDeviceCaps(const std::string& displayName, GstElement* captureElement,
                                             GstElement* pipeline) {
-    TRACE("CDxDeviceMgrImpl::ForceVideoDeviceCaps() entered for '%s'", displayName.c_str());
+    TRACE("CDxDeviceMgrImpl::ForceVideoDeviceCaps() entered for '%s'", MaskPasswords(displayName).c_str());
     GetVideoDeviceCapsInternal(true, displayName, captureElement, pipeline);
     TRACE("CDxDeviceMgrImpl::ForceVideoDeviceCaps() finished");
 }

@@ -93,6 +93,21 @@ TEST(ReconnectWatchdogTest, ARetryAskedForWhileOneIsScheduledChangesNothing) {
     EXPECT_FALSE(watchdog.IsScheduled());
 }
 
+TEST(ReconnectWatchdogTest, ASlowRetryWaitsTheLongestDelayAndTheNextOnesStayThereUntilReset) {
+    CAttempts attempts;
+    CReconnectWatchdog watchdog([&attempts] { attempts(); }, {50, 400});
+    const Clock::time_point asked = Clock::now();
+    watchdog.ScheduleSlowRetry();
+    EXPECT_TRUE(watchdog.IsScheduled());
+    EXPECT_EQ(watchdog.GetNextDelayMs(), 400u);
+    ASSERT_TRUE(attempts.WaitForOne());
+    EXPECT_GE(attempts.Last() - asked, std::chrono::milliseconds(400));
+    watchdog.ScheduleRetry();
+    EXPECT_EQ(watchdog.GetNextDelayMs(), 400u);
+    watchdog.Reset();
+    EXPECT_EQ(watchdog.GetNextDelayMs(), 50u);
+}
+
 TEST(ReconnectWatchdogTest, ResetDropsAScheduledAttempt) {
     CAttempts attempts;
     CReconnectWatchdog watchdog([&attempts] { attempts(); }, {1000, 1000});

@@ -10,7 +10,10 @@ TEST(SettingRangesTest, RangesAreFoundByTheKeysFieldOnly) {
     ASSERT_TRUE(range);
     EXPECT_EQ(range->minimum, 1);
     EXPECT_EQ(range->maximum, 1000);
-    EXPECT_EQ(SettingRanges::ForKey("Cameras.0.VideoSize.cy")->minimum, 1);
+    // 0: a network camera's own size.
+    EXPECT_EQ(SettingRanges::ForKey("Cameras.0.VideoSize.cy")->minimum, 0);
+    EXPECT_EQ(SettingRanges::ForKey("Cameras.0.StreamTimeout")->minimum, 1);
+    EXPECT_EQ(SettingRanges::ForKey("Cameras.0.StreamTimeout")->maximum, 3600);
     EXPECT_EQ(SettingRanges::ForKey("Cameras.0.MotionPreEventDelay")->maximum, 10000);
     EXPECT_EQ(SettingRanges::ForKey("Schedules.3.Schedule.10.TillMinute")->maximum, 59);
     EXPECT_EQ(SettingRanges::ForKey("Schedules.3.Schedule.0.FromYear")->minimum, 2000);
