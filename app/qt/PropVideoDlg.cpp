@@ -23,6 +23,9 @@
 namespace {
 
 QString SizeText(int32_t cx, int32_t cy) {
+    if (cx == 0 && cy == 0) {
+        return "The camera's own size"; // a network camera's stream as it comes
+    }
     return QString("%1 x %2").arg(cx).arg(cy);
 }
 
@@ -149,6 +152,22 @@ void CPropVideoDlg::OnDeviceChanged() {
         // stay as they are.
         m_status->clear();
         FillFormats(true);
+        const QSize own(0, 0);
+        if (m_size->findData(own) < 0) {
+            m_size->insertItem(0, SizeText(0, 0), own);
+        }
+        // Sizes a stream is commonly watched at; the picture is scaled to the one chosen.
+        for (const QSize common :
+             {QSize(320, 240), QSize(640, 360), QSize(640, 480), QSize(1280, 720), QSize(1920, 1080)}) {
+            if (m_size->findData(common) < 0) {
+                m_size->addItem(SizeText(common.width(), common.height()), common);
+            }
+        }
+        if (!CNetworkCameraBox::IsNetworkName(QString::fromStdString(Camera().m_videoDeviceDN))) {
+            // A camera becoming a network camera starts at the stream's own size and rate.
+            m_size->setCurrentIndex(m_size->findData(own));
+            m_fps->setValue(m_fps->maximum());
+        }
         emit CapsFinished();
         return;
     }
@@ -301,7 +320,7 @@ void CPropVideoDlg::Store() {
     camera.m_videoDeviceDN = CurrentDevice().toStdString();
     camera.m_mediaSubtype = DataGuid(m_subtype->currentData());
     const QSize size = m_size->currentData().toSize();
-    if (size.width() > 0 && size.height() > 0) {
+    if ((size.width() > 0 && size.height() > 0) || (IsNetworkChosen() && size == QSize(0, 0))) {
         camera.m_videoSizeCx = size.width();
         camera.m_videoSizeCy = size.height();
     }

@@ -97,6 +97,9 @@ TEST_F(NetworkCameraPageTest, TestShowsTheStreamAndOkStoresTheCredentialsThatThe
     const std::string stored =
         server.Url("/secure", CLoopbackRtspServer::kUser, CLoopbackRtspServer::kPassword);
     EXPECT_EQ(m_camera->m_videoDeviceDN, stored);
+    EXPECT_EQ(m_camera->m_videoSizeCx, 0) << "a new network camera is watched at its own size";
+    EXPECT_EQ(m_camera->m_videoSizeCy, 0);
+    EXPECT_EQ(m_camera->m_fps, 1000) << "and at its own rate";
     EXPECT_FALSE(ShownTexts(page).contains(kPassword));
 
     // The sheet opened again: the network camera with its fields, the password hidden.
@@ -107,8 +110,11 @@ TEST_F(NetworkCameraPageTest, TestShowsTheStreamAndOkStoresTheCredentialsThatThe
     EXPECT_EQ(again.NetworkBox()->AddressField()->text().toStdString(), server.Url("/secure"));
     EXPECT_TRUE(again.NetworkBox()->ShownName().contains("ann:****@"));
     EXPECT_FALSE(ShownTexts(again).contains(kPassword)) << ShownTexts(again).toStdString();
+    EXPECT_EQ(again.SizeField()->currentText(), "The camera's own size");
+    again.SizeField()->setCurrentIndex(again.SizeField()->findData(QSize(320, 240)));
     again.Store();
-    EXPECT_EQ(m_camera->m_videoDeviceDN, stored) << "opening and closing the sheet changes nothing";
+    EXPECT_EQ(m_camera->m_videoDeviceDN, stored) << "opening and closing the sheet keeps the name";
+    EXPECT_EQ(m_camera->m_videoSizeCx, 320) << "a size to scale to";
 }
 
 TEST_F(NetworkCameraPageTest, PastedCredentialsMoveToTheirFieldsAndAWrongPasswordIsReported) {
