@@ -17,11 +17,15 @@
 //                                  tavrix_per_motion = Tavrix cpu_ms (full size) / Motion cpu_ms
 //                                  (goal: at most 0.5), tavrix640_per_motion (Tavrix at 640x360).
 //   Reconnect                      one camera; the server stops until Tavrix logs "Capturing device
-//                                  lost.", stays away 5 s, comes back: reconnect_s from its return
-//                                  to "Capturing device re-connected.".
+//                                  lost." (lost_after_s), stays away 5 s, comes back: reconnect_s
+//                                  from its return to "Capturing device re-connected.", which the
+//                                  camera logs at the first decoded frame of the new stream.
 //
-// The picture is GStreamer's static colour bars, so that neither program sees motion and records:
-// both do the same detection work on every frame. BENCH_SECONDS (20) sets the length of each run.
+// BENCH_VERBOSE=1 prints what the programs wrote.
+//
+// The picture is GStreamer's still 75% colour bars at a constant quantizer, so that neither program
+// sees motion and records: both do the same detection work on every frame. BENCH_SECONDS (20) sets
+// the length of each run.
 // Skipped with a message when `motion` or the program is missing.
 
 #include "TavrixBuildPaths.h"
@@ -112,6 +116,8 @@ CChildRun RunChild(const std::vector<std::string>& argv, std::chrono::millisecon
         const int ready = poll(&fd, 1, 100);
         if (ready == 0 && reading && onLine && !onLine(std::string())) {
             reading = false;
+            kill(pid, stopSignal); // seen what was asked for: the child may end
+            signalled = true;
         }
         if (ready > 0) {
             char buffer[4096];
@@ -126,6 +132,8 @@ CChildRun RunChild(const std::vector<std::string>& argv, std::chrono::millisecon
                 pending.erase(0, end + 1);
                 if (reading && onLine && !onLine(line)) {
                     reading = false;
+                    kill(pid, stopSignal);
+                    signalled = true;
                 }
             }
         }
@@ -140,6 +148,9 @@ CChildRun RunChild(const std::vector<std::string>& argv, std::chrono::millisecon
     run.cpuS = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.maxRssMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    if (std::getenv("BENCH_VERBOSE") != nullptr) {
+        std::fprintf(stderr, "%s\n", run.output.c_str());
+    }
     return run;
 }
 
@@ -154,8 +165,8 @@ struct CBenchState {
     static CBenchState& Get() {
         static CBenchState state;
         if (!state.server) {
-            state.server = std::make_unique<CLoopbackRtspServer>(
-                CRtspTestPicture{.width = 1920, .height = 1080, .fps = 25, .pattern = "smpte"});
+            state.server = std::make_unique<CLoopbackRtspServer>(CRtspTestPicture{
+                .width = 1920, .height = 1080, .fps = 25, .pattern = "smpte75", .quantizer = 18});
             state.work = fs::temp_directory_path() / ("tavrix-netbench-" + std::to_string(getpid()));
             fs::create_directories(state.work / "rec");
             setenv("XDG_CONFIG_HOME", (state.work / "config").c_str(), 1);
@@ -322,6 +333,8 @@ void BM_Reconnect(benchmark::State& st) {
         const std::string file = MakeDocument(state, 1, 640, 360, "reconnect");
         enum { Running, Lost, Back, Done } phase = Running;
         Clock::time_point returned;
+        Clock::time_point stopped;
+        double lostS = -1;
         Clock::time_point stopAt = Clock::now() + std::chrono::seconds(8);
         double reconnectS = -1;
         const CChildRun run =
@@ -330,9 +343,11 @@ void BM_Reconnect(benchmark::State& st) {
                          // The server is stopped from here (called every 100 ms) once the camera ran a while.
                          if (phase == Running && Clock::now() >= stopAt) {
                              state.server->Stop();
+                             stopped = Clock::now();
                              phase = Lost;
                          }
                          if (phase == Lost && line.find("Capturing device lost.") != std::string::npos) {
+                             lostS = std::chrono::duration<double>(Clock::now() - stopped).count();
                              sleep(5);
                              state.server->Start();
                              returned = Clock::now();
@@ -347,6 +362,7 @@ void BM_Reconnect(benchmark::State& st) {
                      });
         state.server->Start();
         st.counters["reconnect_s"] = reconnectS;
+        st.counters["lost_after_s"] = lostS;
         if (reconnectS < 0) {
             st.SkipWithError(("no re-connection seen: " + run.output.substr(0, 3000)).c_str());
         }

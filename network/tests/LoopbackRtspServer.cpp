@@ -81,9 +81,11 @@ void CLoopbackRtspServer::Start() {
                                 " ! video/x-raw,format=I420,width=" + std::to_string(m_picture.width) +
                                 ",height=" + std::to_string(m_picture.height) +
                                 ",framerate=" + std::to_string(m_picture.fps) + "/1";
-    const std::string h264 = picture + " ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" +
-                             std::to_string(m_picture.fps) +
-                             " ! rtph264pay name=pay0 pt=96 config-interval=1";
+    const std::string h264 =
+        picture + " ! x264enc tune=zerolatency speed-preset=ultrafast " +
+        (m_picture.quantizer > 0 ? "pass=quant quantizer=" + std::to_string(m_picture.quantizer) + " "
+                                 : std::string()) +
+        "key-int-max=" + std::to_string(m_picture.fps) + " ! rtph264pay name=pay0 pt=96 config-interval=1";
     AddMount("/h264", h264, false);
     AddMount("/secure", h264, true);
     AddMount("/mjpeg", picture + " ! jpegenc ! rtpjpegpay name=pay0 pt=26", false);

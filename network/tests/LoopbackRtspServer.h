@@ -23,6 +23,9 @@ struct CRtspTestPicture {
     int height = 240;
     int fps = 25;
     std::string pattern = "ball"; // videotestsrc's pattern
+    // H.264 at this constant quantizer (every frame of a still picture decodes the same); 0: the
+    // encoder's bit rate control.
+    int quantizer = 0;
 };
 
 class CLoopbackRtspServer {
