@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -84,9 +85,50 @@ CCommandLine ParseGui(const std::vector<std::string>& args) {
     return line;
 }
 
+// "doc export", "doc import" and "doc schema": the JSON form of a document.
+std::optional<CCommandLine> ParseDocJson(const std::string& verb, const std::vector<std::string>& args) {
+    CCommandLine line;
+    std::vector<std::string> files;
+    const char* flag = verb == "export" ? "--with-secrets" : verb == "import" ? "--replace" : nullptr;
+    if (flag == nullptr && verb != "schema") {
+        return std::nullopt;
+    }
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (flag != nullptr && args[i] == flag) {
+            (verb == "export" ? line.withSecrets : line.replace) = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return Fail("unknown option '" + args[i] + "'");
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (verb == "schema") {
+        line.command = CCommandLine::Command::DocSchema;
+        return files.empty() ? line : Fail("doc schema takes no file");
+    }
+    if (verb == "export") {
+        line.command = CCommandLine::Command::DocExport;
+        if (files.size() != 1) {
+            return Fail("doc export takes one document file");
+        }
+        line.file = files[0];
+        return line;
+    }
+    line.command = CCommandLine::Command::DocImport;
+    if (files.size() != 2) {
+        return Fail("doc import takes a JSON file (- for standard input) and a document file");
+    }
+    line.json = files[0];
+    line.file = files[1];
+    return line;
+}
+
 CCommandLine ParseDoc(const std::vector<std::string>& args) {
     if (args.empty()) {
-        return Fail("doc needs create, show or set");
+        return Fail("doc needs create, show, set, export, import or schema");
+    }
+    if (auto line = ParseDocJson(args[0], args)) {
+        return *line;
     }
     CCommandLine line;
     const std::string& verb = args[0];
@@ -187,5 +229,8 @@ const char* CCommandLine::UsageText() {
            "       tavrix --headless [--activate] [--duration SECONDS] [--stats] FILE.tvrx...\n"
            "       tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]\n"
            "       tavrix doc show FILE\n"
-           "       tavrix doc set FILE KEY VALUE\n";
+           "       tavrix doc set FILE KEY VALUE\n"
+           "       tavrix doc export FILE [--with-secrets]\n"
+           "       tavrix doc import JSON FILE [--replace]\n"
+           "       tavrix doc schema\n";
 }

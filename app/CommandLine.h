@@ -10,6 +10,9 @@
 //   tavrix doc create FILE [--camera DISPLAYNAME]... [--record-path DIR]
 //   tavrix doc show FILE
 //   tavrix doc set FILE KEY VALUE
+//   tavrix doc export FILE [--with-secrets]
+//   tavrix doc import JSON FILE [--replace]
+//   tavrix doc schema
 //
 // Parsed on the main thread before anything starts.
 
@@ -18,7 +21,21 @@
 #include <vector>
 
 struct CCommandLine {
-    enum class Command { Usage, Help, Gui, Version, Devices, SysInfo, Headless, DocCreate, DocShow, DocSet };
+    enum class Command {
+        Usage,
+        Help,
+        Gui,
+        Version,
+        Devices,
+        SysInfo,
+        Headless,
+        DocCreate,
+        DocShow,
+        DocSet,
+        DocExport,
+        DocImport,
+        DocSchema
+    };
 
     Command command = Command::Usage;
     // Gui and Headless
@@ -35,6 +52,10 @@ struct CCommandLine {
     std::optional<std::string> recordPath;
     std::string key;
     std::string value;
+    // doc export and import
+    std::string json;
+    bool withSecrets = false;
+    bool replace = false;
     // Set for Usage when the command line was wrong.
     std::string error;
 

@@ -6,6 +6,7 @@
 #include "persistence/Camera.h"
 #include "persistence/DocumentSchema.h"
 #include "persistence/SettingRanges.h"
+#include "persistence/StoredKeys.h"
 #include "persistence/TavrixDoc.h"
 #include "persistence/sqlite3x.h"
 #include "platform/Guid.h"
@@ -20,22 +21,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <set>
 
 namespace DocCommands {
 
 namespace {
-
-// The keys (their last part) that the program stores and reads as flags.
-const std::set<std::string> kBooleanNames = {
-    "ActivateAtStartup", "ActivateOnWindowsLock", "AppendVideoFiles", "hasCrossbar", "hasTuner", "WMVActive",
-    "AreaMaskEnabled",   "ImageAvailable",        "ValidDoW",         "ValidTime",   "ValidDay", "ValidMonth",
-    "ValidYear"};
-
-std::string LastPart(const std::string& key) {
-    const size_t dot = key.rfind('.');
-    return dot == std::string::npos ? key : key.substr(dot + 1);
-}
 
 bool IsRegularFile(const std::string& path) {
     struct stat status {};
@@ -145,11 +134,11 @@ const char* KindName(Kind kind) {
 Kind KindOf(const std::string& key, Column column, size_t blobSize) {
     switch (column) {
     case Column::Integer:
-        return kBooleanNames.count(LastPart(key)) != 0 ? Kind::Boolean : Kind::Integer;
+        return StoredKeys::IsFlag(key) ? Kind::Boolean : Kind::Integer;
     case Column::Text:
         return Kind::Text;
     case Column::Blob:
-        return LastPart(key) == "MediaSubtype" && blobSize == 16 ? Kind::Guid : Kind::Blob;
+        return StoredKeys::IsGuid(key) && blobSize == 16 ? Kind::Guid : Kind::Blob;
     case Column::None:
         break;
     }

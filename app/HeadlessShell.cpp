@@ -1,5 +1,7 @@
 #include "app/HeadlessShell.h"
 
+#include "app/HeadlessReload.h"
+#include "app/JournalLog.h"
 #include "app/ServiceNotifier.h"
 #include "app/TavrixAppCore.h"
 #include "app/TerminalText.h"
@@ -12,11 +14,14 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <thread>
 
 namespace HeadlessShell {
@@ -31,8 +36,7 @@ sigset_t HandledSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    // A closed terminal or session (nohup-less start, ssh logout) is a request to stop like any
-    // other: the recordings are finished and the log is kept.
+    // Re-reads the settings and re-opens the documents whose files changed, as daemons do.
     sigaddset(&set, SIGHUP);
     sigaddset(&set, kWakeSignal);
     return set;
@@ -46,15 +50,33 @@ std::string Field(const std::string& text) {
 
 void ReportToStandardError(const std::string& text, const std::string& document, const std::string& camera);
 
+// Where the echo of the entries goes: nowhere for a stream that is the journal while the entries
+// reach the journal as structured entries already (under systemd), so that nothing shows twice.
+struct CEchoTargets {
+    bool standardOutput = true;
+    bool standardError = true;
+};
+
+CEchoTargets EchoTargets(const CJournalLog& journal) {
+    CEchoTargets targets;
+    if (journal.IsEnabled()) {
+        targets.standardOutput = !CJournalLog::IsJournalStream(STDOUT_FILENO);
+        targets.standardError = !CJournalLog::IsJournalStream(STDERR_FILENO);
+    }
+    return targets;
+}
+
 // Every entry goes to standard output; a failure also to standard error, where a supervisor or a
 // pipe that keeps only errors sees it. (Reported exceptions reach standard error through the error
 // report observer below, so they are not entries marked as errors.)
-void Echo(const CLogEntry& entry) {
-    const std::string line = EchoLine(entry.time, entry.docName, entry.camName, entry.text) + "\n";
-    // One write a line, so that lines from several threads never mix.
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-    if (entry.error) {
+void Echo(const CLogEntry& entry, CEchoTargets targets) {
+    if (targets.standardOutput) {
+        const std::string line = EchoLine(entry.time, entry.docName, entry.camName, entry.text) + "\n";
+        // One write a line, so that lines from several threads never mix.
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    }
+    if (entry.error && targets.standardError) {
         ReportToStandardError(entry.text, entry.docName, entry.camName);
     }
 }
@@ -105,6 +127,25 @@ void PrintStats(CTavrixAppCore& app, double wallSeconds) {
     std::fflush(stderr);
 }
 
+// Delivers the dispatcher's messages until Quit (a signal) or the end of the run's duration.
+void RunUntilStopped(CMessageDispatcher& dispatcher, const CHeadlessOptions& options,
+                     std::chrono::steady_clock::time_point started) {
+    if (options.durationSeconds <= 0) {
+        dispatcher.Run();
+        return;
+    }
+    const auto end = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                   std::chrono::duration<double>(options.durationSeconds));
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 ||
+            dispatcher.RunFor(static_cast<uint32_t>(std::min<int64_t>(left.count(), 60000)))) {
+            return;
+        }
+    }
+}
+
 } // namespace
 
 void BlockTerminationSignals() {
@@ -120,15 +161,34 @@ std::string EchoLine(const platform::SystemTime& time, const std::string& docume
     return std::string(stamp) + "\t" + Field(document) + "\t" + Field(camera) + "\t" + Field(text);
 }
 
+// What a SIGHUP runs on the main thread: set while the documents run, empty otherwise. Only the
+// main thread reads or changes it (the signal thread posts a call that looks at it there).
+struct CReloadHook {
+    std::function<void()> reload;
+};
+
 int Run(const CHeadlessOptions& options) {
     CMessageDispatcher& dispatcher = CMessageDispatcher::Instance();
-    std::thread signals([&dispatcher] {
+    const auto reloadHook = std::make_shared<CReloadHook>();
+    std::thread signals([&dispatcher, reloadHook] {
         const sigset_t set = HandledSignals();
         bool stopping = false;
         for (;;) {
             int signal = 0;
             if (sigwait(&set, &signal) != 0 || signal == kWakeSignal) {
                 return;
+            }
+            if (signal == SIGHUP) {
+                // Ignored once stopping: the documents are closing anyway.
+                if (!stopping) {
+                    TRACE("HeadlessShell::Run() SIGHUP: reloading");
+                    dispatcher.PostCall([reloadHook] {
+                        if (reloadHook->reload) {
+                            reloadHook->reload();
+                        }
+                    });
+                }
+                continue;
             }
             if (stopping) {
                 std::fputs("tavrix: stopping now\n", stderr);
@@ -140,7 +200,10 @@ int Run(const CHeadlessOptions& options) {
         }
     });
 
-    const int listener = CNotificationLog::Instance().AddListener(Echo);
+    // Under systemd every entry also goes to the journal, with its priority, document and camera.
+    const CJournalLog journal;
+    const int listener = CNotificationLog::Instance().AddListener(
+        [targets = EchoTargets(journal)](const CLogEntry& entry) { Echo(entry, targets); });
     SetErrorReportObserver(ReportToStandardError);
     const auto started = std::chrono::steady_clock::now();
 
@@ -167,21 +230,16 @@ int Run(const CHeadlessOptions& options) {
                 }
                 // Ready for systemd, whose watchdog is fed while the cameras deliver frames.
                 const auto service = CServiceNotifier::StartFor(app, dispatcher, opened);
-                if (options.durationSeconds > 0) {
-                    const auto end =
-                        started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(options.durationSeconds));
-                    for (;;) {
-                        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            end - std::chrono::steady_clock::now());
-                        if (left.count() <= 0 || dispatcher.RunFor(static_cast<uint32_t>(
-                                                     std::min<int64_t>(left.count(), 60000)))) {
-                            break;
-                        }
-                    }
-                } else {
-                    dispatcher.Run();
+                CDocumentFiles files;
+                for (const std::string& document : options.documents) {
+                    files.Remember(document);
                 }
+                const HeadlessReload::COptions reloadOptions{options.documents, options.activate};
+                reloadHook->reload = [&] {
+                    HeadlessReload::Reload(app, files, reloadOptions, service.get());
+                };
+                RunUntilStopped(dispatcher, options, started);
+                reloadHook->reload = nullptr;
             }
             if (options.stats) {
                 PrintStats(app,

@@ -1,9 +1,10 @@
 #pragma once
-// The headless shell: runs documents without windows until SIGINT, SIGTERM or SIGHUP (or for a
-// given time), unattended: no error dialog is ever shown; every notification log entry is echoed to
-// standard output as it is added (local time, document, camera and text separated by tabs) and
-// every reported error also goes to standard error. A second of these signals ends the process at
-// once.
+// The headless shell: runs documents without windows until SIGINT or SIGTERM (or for a given time),
+// unattended: no error dialog is ever shown; every notification log entry is echoed to standard
+// output as it is added (local time, document, camera and text separated by tabs) and every
+// reported error also goes to standard error; under systemd the entries go to the journal instead
+// (JournalLog.h). A second SIGINT or SIGTERM ends the process at once. SIGHUP reads the settings
+// file again and re-opens the documents whose files changed (HeadlessReload.h).
 //
 // Runs on the main thread, which delivers the dispatcher's messages; BlockTerminationSignals must
 // be called before any other thread starts, so that only the shell's signal thread takes them.

@@ -19,7 +19,9 @@ std::vector<IFrameProgress::CCamera> CAppFrameProgress::SampleFrames() {
     for (CTavrixViewCore* view : m_app.GetViews()) {
         for (const int32_t cameraId : view->GetCameraViewIds()) {
             CCameraView* camera = view->FindCameraView(cameraId);
-            if (camera == nullptr || !camera->HasGraph() ||
+            // A network camera's frames stop when its network does: its own stream watch takes it
+            // for lost after its .StreamTimeout and re-connects it, no reason to restart the service.
+            if (camera == nullptr || !camera->HasGraph() || camera->IsNetworkSource() ||
                 camera->GetState() == CCamViewStateMgr::kUnavailable) {
                 continue;
             }
@@ -112,6 +114,19 @@ void CServiceNotifier::NotifyReady(const std::string& status) {
     Send("READY=1\nSTATUS=" + status);
     if (m_watchdog.count() > 0) {
         m_timer = std::thread([this] { TimerLoop(); });
+    }
+}
+
+void CServiceNotifier::NotifyReloading() {
+    if (m_enabled && m_ready) {
+        Send("RELOADING=1\nSTATUS=Reloading");
+    }
+}
+
+void CServiceNotifier::NotifyReloaded(const std::string& status) {
+    if (m_enabled && m_ready) {
+        m_readyStatus = status;
+        Send("READY=1\nSTATUS=" + status);
     }
 }
 

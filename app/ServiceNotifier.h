@@ -90,6 +90,10 @@ public:
 
     // "READY=1" with a status line; the watchdog rounds begin.
     void NotifyReady(const std::string& status);
+    // A reload (SIGHUP) begins ("RELOADING=1") and has ended ("READY=1" with the new status line),
+    // as systemd wants it of a service that reloads; nothing before NotifyReady.
+    void NotifyReloading();
+    void NotifyReloaded(const std::string& status);
 
 private:
     struct CShared; // what the timer thread and the posted rounds share

@@ -50,13 +50,7 @@ bool CTavrixAppCore::InitInstance(const COptions& options, std::string* message)
     CLockMonitor::RegisterSettingsProbe();
     CConfigMgrImpl& config = CConfigMgrImpl::Instance();
     config.LoadAll();
-    CNotificationSettings notifications = config.GetNotificationSettings();
-    m_savedUnattended = notifications.GetUnattendedMode();
-    if (options.unattended) {
-        notifications.SetUnattendedMode(true);
-        config.SetNotificationSettings(notifications);
-    }
-    CNotificationLog::Instance().SetCapacity(notifications.GetMaximumLogLength());
+    ApplyNotificationSettings();
 
     // The user database and the log kept in it. Without the database the program runs on; its
     // log lives in memory only for this run.
@@ -177,6 +171,23 @@ void CTavrixAppCore::ExitInstance() {
     }
     config.SaveAll();
     m_initialised = false;
+}
+
+void CTavrixAppCore::ApplyNotificationSettings() {
+    CConfigMgrImpl& config = CConfigMgrImpl::Instance();
+    CNotificationSettings notifications = config.GetNotificationSettings();
+    // The user's own setting, restored at exit.
+    m_savedUnattended = notifications.GetUnattendedMode();
+    if (m_options.unattended) {
+        notifications.SetUnattendedMode(true);
+        config.SetNotificationSettings(notifications);
+    }
+    CNotificationLog::Instance().SetCapacity(notifications.GetMaximumLogLength());
+}
+
+void CTavrixAppCore::ReloadSettings() {
+    CConfigMgrImpl::Instance().LoadAll();
+    ApplyNotificationSettings();
 }
 
 CTavrixViewCore* CTavrixAppCore::OpenDocument(const std::string& path, CTavrixViewCore::CHooks hooks) {

@@ -59,6 +59,10 @@ public:
     // database closed, the settings saved. Runs once.
     void ExitInstance();
 
+    // Reads the settings file again (SIGHUP of the headless shell) and applies what a running
+    // application takes from it: the log length, and the unattended mode of this run.
+    void ReloadSettings();
+
     // The refusal text of the version check for an installed version text ("1.18").
     static std::string VersionMessage(const std::string& installedText);
 
@@ -96,6 +100,8 @@ public:
     void SetMainFrameTarget(CMessageDispatcher::TargetId target);
 
 private:
+    // Takes the notification settings just read: the log's capacity, the run's unattended mode.
+    void ApplyNotificationSettings();
     // The programs check of a document just read: true when it may run.
     bool ProgramsAllowed(const CTavrixDoc& document);
 

@@ -4,6 +4,7 @@
 #include "TavrixVersion.h"
 #include "app/CommandLine.h"
 #include "app/DocCommands.h"
+#include "app/DocJsonCommands.h"
 #include "app/HeadlessShell.h"
 #include "app/qt/TavrixApp.h"
 #include "camera/LockMonitor.h"
@@ -82,6 +83,12 @@ int Run(int& argc, char** argv, const CCommandLine& line, bool tracing) {
         return DocCommands::Show(line.file, std::cout, std::cerr);
     case CCommandLine::Command::DocSet:
         return DocCommands::Set(line.file, line.key, line.value, std::cout, std::cerr);
+    case CCommandLine::Command::DocExport:
+        return DocJsonCommands::Export(line.file, line.withSecrets, std::cout, std::cerr);
+    case CCommandLine::Command::DocImport:
+        return DocJsonCommands::Import(line.json, line.file, line.replace, std::cout, std::cerr);
+    case CCommandLine::Command::DocSchema:
+        return DocJsonCommands::Schema(std::cout);
     case CCommandLine::Command::Help:
         // Asked for: the usage on standard output, and success.
         std::fputs(CCommandLine::UsageText(), stdout);

@@ -56,10 +56,13 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
                                [this](int32_t, int32_t) { RaiseEvent(EventKind::ErrorOccurred); });
     m_stateMgr.RegisterOnEnter(M::kUnavailable,
                                [this](int32_t, int32_t) { RaiseEvent(EventKind::ErrorOccurred); });
+    // Last: the outside interfaces may use the camera from now on.
+    CCameraHub::Instance().RegisterCamera(this);
 }
 
 CCameraView::~CCameraView() {
     TRACE("CCameraView::~CCameraView() camera %d", m_cameraId);
+    CCameraHub::Instance().UnregisterCamera(this);
     m_deviceWatchdog.Stop();
     m_closing = true;
     TearDown();
@@ -85,6 +88,19 @@ void CCameraView::LogStateChange(int32_t oldState, int32_t newState) {
                                           std::string("Changed camera state from '") +
                                               CCamViewStateMgr::GetStateName(oldState) + "' to '" +
                                               CCamViewStateMgr::GetStateName(newState) + "'");
+    CCameraHub& hub = CCameraHub::Instance();
+    if (hub.HasListeners()) {
+        CCameraStateNote note;
+        note.documentName = GetDocumentName();
+        note.documentPath = GetDocumentPath();
+        note.cameraId = m_cameraId;
+        note.cameraName = GetCameraName();
+        note.oldState = oldState;
+        note.newState = newState;
+        note.stateName = CCamViewStateMgr::GetStateName(newState);
+        note.unixTimeMs = CCameraHub::NowUnixMs();
+        hub.PublishState(note);
+    }
     PostRedraw();
 }
 
@@ -128,6 +144,10 @@ std::string CCameraView::GetDocumentName() {
 std::string CCameraView::GetCameraName() {
     std::lock_guard<std::mutex> lock(m_nameLock);
     return m_cameraName;
+}
+
+std::string CCameraView::GetDocumentPath() {
+    return m_document.GetPathName();
 }
 
 CCamera CCameraView::ReadCamera() {
@@ -285,6 +305,19 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
         m_lastFrameTime = now;
         // The buffered frame (and so every recording) carries time and name, nothing of what follows.
         m_preEventBuffer.AddSample(sample);
+        CCameraHub& hub = CCameraHub::Instance();
+        if (hub.WantsFrames()) {
+            CCameraFrameNote note;
+            note.camera = this;
+            note.bgr = frame;
+            note.width = width;
+            note.height = height;
+            note.stride = stride;
+            note.unixTimeMs = CCameraHub::NowUnixMs();
+            note.changedPixels = skipDetection ? -1 : m_motionDetector.GetLastCount();
+            note.motion = m_motionActive.load(std::memory_order_relaxed);
+            hub.PublishFrame(note);
+        }
 
         if (changed) {
             if ((viewMode & FrameOverlay::kShowMotion) != 0) {

@@ -35,6 +35,7 @@
 // OnStateChange takes no camera-view lock. The watchdog's lock is innermost.
 
 #include "camera/CamViewStateMgr.h"
+#include "camera/CameraHub.h"
 #include "camera/CountDownTimer.h"
 #include "camera/FrameOverlay.h"
 #include "camera/ReconnectWatchdog.h"
@@ -103,7 +104,8 @@ class CCameraView final : public ITavrixGrabberCB,
                           public CDxEventRecDB,
                           public CScheduleServiceCB,
                           public CCountDownTimerCB,
-                          public IRecContextHost {
+                          public IRecContextHost,
+                          public ICameraControl {
 public:
     // Frame and recording measurements, for the statistics line of the headless shell and the
     // benchmarks.
@@ -149,23 +151,26 @@ public:
     // ---- commands (user-interface thread) ----
     void SetOptions();
     void NextState();
-    void Activate();
-    void Deactivate();
+    void Activate() override;
+    void Deactivate() override;
     void WindowsLockChanged(bool locked);
 
     std::string GetStateText() const;
-    int32_t GetState() const { return m_stateMgr.GetState(); }
+    int32_t GetState() const override { return m_stateMgr.GetState(); }
     // The user's switch (input activated) that the camera's button turns over. User-interface
     // thread only: that thread alone sets the input, so it is read without the camera lock, which
     // a slow chain may hold for seconds.
-    bool IsActivated() const { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
-    int32_t GetCameraId() const { return m_cameraId; }
+    bool IsActivated() const override { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
+    int32_t GetCameraId() const override { return m_cameraId; }
     const std::string& GetDeviceName() const { return m_deviceName; }
     // The device's name as shown (a network camera's password masked).
     const std::string& GetDeviceFriendlyName() const { return m_deviceFriendlyName; }
     // A network camera's decoding, e.g. "h264 with vah264dec (hardware)"; empty for other cameras
     // and before the stream is known. User-interface thread.
     std::string GetStreamDecoder() const;
+    // A network camera (or video file): its own stream watch notices frames that stop and takes it
+    // for lost. User-interface thread.
+    bool IsNetworkSource() const { return m_stream != nullptr; }
     int32_t GetCaptureFps() const { return m_captureFps; }
     bool HasGraph() const { return m_graph != nullptr; }
     CMotionDetector& GetMotionDetector() { return m_motionDetector; }
@@ -182,6 +187,7 @@ public:
     // The document's title and the camera's name, as log entries carry them.
     std::string GetDocumentName() override;
     std::string GetCameraName() override;
+    std::string GetDocumentPath() override;
     std::string GetRecordPath() override;
     CRecordSettings GetRecordSettings() override;
     std::string GetRecordFileName() override;

@@ -96,6 +96,11 @@ void CCameraView::CompleteStreamStart() {
     // The first frames of the new stream are the reference of motion detection: a re-connection
     // (a picture that changed while the camera was away) raises no motion by itself.
     m_motionDetector.Reset();
+    if (reconnected) {
+        // Frames from before the loss (seconds or minutes old, perhaps of another size) do not
+        // begin the next recording.
+        m_preEventBuffer.SetBufferSize(0);
+    }
     m_lastFrameTime = 0;
     m_grabber->SetFrameCallback(this);
     if (m_renderer) {

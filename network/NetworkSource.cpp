@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "network/FileLoop.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -21,49 +22,6 @@ int64_t NowNs() {
     THROW_DIRECTX_INFO(REGDB_E_CLASSNOTREG, "Unable to bind to capture device via moniker.", factory);
 }
 
-// ---- the decoder ----
-
-struct CCodecDecoders {
-    const char* codec;
-    const char* hardware;
-    const char* software;
-};
-constexpr CCodecDecoders kDecoders[] = {
-    {"h264", "vah264dec", "avdec_h264"},
-    {"h265", "vah265dec", "avdec_h265"},
-    {"jpeg", "vajpegdec", "jpegdec"},
-};
-
-// Whether the factory exists and an element of it opens its device (READY).
-bool DecoderWorks(const char* factory) {
-    static std::mutex lock;
-    static std::map<std::string, bool> known; // guarded by lock
-    std::lock_guard<std::mutex> guard(lock);
-    const auto found = known.find(factory);
-    if (found != known.end()) {
-        return found->second;
-    }
-    bool works = false;
-    if (GstElement* element = gst_element_factory_make(factory, nullptr)) {
-        gst_object_ref_sink(element);
-        works = gst_element_set_state(element, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-        gst_element_set_state(element, GST_STATE_NULL);
-        gst_object_unref(element);
-    }
-    TRACE("ChooseDecoder() %s %s", factory, works ? "works" : "is not usable here");
-    known[factory] = works;
-    return works;
-}
-
-bool Exists(const char* factory) {
-    GstElementFactory* found = gst_element_factory_find(factory);
-    if (found == nullptr) {
-        return false;
-    }
-    gst_object_unref(found);
-    return true;
-}
-
 // ---- the bin ----
 
 // Everything the bin's callbacks need; owned by the bin (freed with it).
@@ -75,22 +33,6 @@ struct CSourceData {
     GstElement* tail = nullptr; // the tail's first element, owned by the bin
     std::mutex lock;            // guards linked; innermost
     bool linked = false;        // the video stream has been linked to the tail
-};
-
-// File loops: the stream is sought back to its start at its end, and what follows is moved on
-// by the time played so far, so that downstream sees one endless stream.
-struct CLoopState {
-    GstPad* pad = nullptr;       // reference held
-    GstElement* owner = nullptr; // the source bin, which outlives the probe
-    bool seeking = false;
-    bool haveSegment = false;
-    GstClockTime offset = 0;
-    GstClockTime end = 0;
-    ~CLoopState() {
-        if (pad != nullptr) {
-            gst_object_unref(pad);
-        }
-    }
 };
 
 } // namespace
@@ -373,71 +315,6 @@ void OnMultipartPad(GstElement* /*demux*/, GstPad* pad, gpointer userData) {
     LinkChain(data, pad, chain);
 }
 
-void SeekToStart(GstElement* /*element*/, gpointer userData) {
-    auto* pad = static_cast<GstPad*>(userData);
-    gst_pad_send_event(
-        pad, gst_event_new_seek(1.0, GST_FORMAT_TIME,
-                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                                GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE));
-}
-
-GstPadProbeReturn LoopProbe(GstPad* pad, GstPadProbeInfo* info, gpointer userData) {
-    auto* loop = static_cast<CLoopState*>(userData);
-    if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
-        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-        if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
-            return GST_PAD_PROBE_OK;
-        }
-        const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0;
-        loop->end = std::max(loop->end, GST_BUFFER_PTS(buffer) + duration + loop->offset);
-        if (loop->offset != 0) {
-            buffer = gst_buffer_make_writable(buffer);
-            GST_BUFFER_PTS(buffer) += loop->offset;
-            if (GST_BUFFER_DTS_IS_VALID(buffer)) {
-                GST_BUFFER_DTS(buffer) += loop->offset;
-            }
-            GST_PAD_PROBE_INFO_DATA(info) = buffer;
-        }
-        return GST_PAD_PROBE_OK;
-    }
-    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_EOS:
-        if (loop->end == 0) {
-            return GST_PAD_PROBE_OK; // nothing played: looping would spin
-        }
-        loop->seeking = true;
-        gst_element_call_async(loop->owner, SeekToStart, gst_object_ref(pad), gst_object_unref);
-        return GST_PAD_PROBE_DROP;
-    case GST_EVENT_FLUSH_START:
-    case GST_EVENT_FLUSH_STOP:
-        return loop->seeking ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
-    case GST_EVENT_SEGMENT:
-        if (!loop->haveSegment) {
-            // The first segment stays, without its end: the rounds that follow lie beyond it.
-            loop->haveSegment = true;
-            const GstSegment* original = nullptr;
-            gst_event_parse_segment(event, &original);
-            GstSegment open = *original;
-            open.stop = GST_CLOCK_TIME_NONE;
-            open.duration = GST_CLOCK_TIME_NONE;
-            GstEvent* replacement = gst_event_new_segment(&open);
-            gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-            gst_event_unref(event);
-            GST_PAD_PROBE_INFO_DATA(info) = replacement;
-            return GST_PAD_PROBE_OK;
-        }
-        // Only the first segment after the seek starts a new round; the decoders repeat theirs.
-        if (loop->seeking) {
-            loop->seeking = false;
-            loop->offset = loop->end;
-        }
-        return GST_PAD_PROBE_DROP;
-    default:
-        return GST_PAD_PROBE_OK;
-    }
-}
-
 void OnFilePad(GstElement* /*decodebin*/, GstPad* pad, gpointer userData) {
     auto& data = *static_cast<CSourceData*>(userData);
     GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -452,14 +329,7 @@ void OnFilePad(GstElement* /*decodebin*/, GstPad* pad, gpointer userData) {
         return;
     }
     if (data.name.loop) {
-        auto* loop = new CLoopState;
-        loop->pad = GST_PAD(gst_object_ref(pad));
-        loop->owner = data.bin;
-        gst_pad_add_probe(pad,
-                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
-                                                       GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                          LoopProbe, loop, [](gpointer state) { delete static_cast<CLoopState*>(state); });
+        LoopAtEnd(pad, data.bin);
     }
     GstPad* sinkPad = gst_element_get_static_pad(data.tail, "sink");
     if (!GST_PAD_LINK_SUCCESSFUL(gst_pad_link(pad, sinkPad))) {
@@ -524,30 +394,6 @@ void BuildFile(CSourceData& data) {
 }
 
 } // namespace
-
-std::string CDecoderChoice::Describe() const {
-    if (factory.empty()) {
-        return "none";
-    }
-    return factory + (hardware ? " (hardware)" : " (software)");
-}
-
-CDecoderChoice ChooseDecoder(const std::string& codec) {
-    const char* wanted = std::getenv("TAVRIX_DECODER");
-    const bool softwareOnly = wanted != nullptr && std::strcmp(wanted, "software") == 0;
-    for (const CCodecDecoders& decoders : kDecoders) {
-        if (codec != decoders.codec) {
-            continue;
-        }
-        if (!softwareOnly && DecoderWorks(decoders.hardware)) {
-            return {decoders.hardware, true};
-        }
-        if (Exists(decoders.software)) {
-            return {decoders.software, false};
-        }
-    }
-    return {};
-}
 
 void CNetworkStreamState::CountFrame(int64_t nowNs) {
     int64_t expected = 0;

@@ -1,5 +1,7 @@
 #include "persistence/TavrixDoc.h"
 
+#include "camera/CameraHub.h"
+
 #include "foundation/ErrorReport.h"
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
@@ -470,6 +472,19 @@ bool CTavrixDoc::ActivateChain(int32_t cameraId, int32_t kind, CSEventRecord& re
 }
 
 void CTavrixDoc::PostChain(int32_t cameraId, int32_t kind, CSEventRecord record) {
+    CCameraHub& hub = CCameraHub::Instance();
+    if (hub.HasListeners()) {
+        CCameraEventNote note;
+        note.documentName = GetTitle();
+        note.documentPath = GetPathName();
+        note.cameraId = cameraId;
+        note.cameraName = GetCameraName(cameraId);
+        note.kind = kind;
+        note.eventName = GetEventKindName(kind);
+        note.recordFile = record.fileName;
+        note.unixTimeMs = CCameraHub::NowUnixMs();
+        hub.PublishEvent(note);
+    }
     bool result = true;
     if (std::optional<CSEventActionChain> chain = PrepareChain(cameraId, kind, record, result)) {
         m_chainRunner.Post(cameraId, std::move(*chain), std::move(record));

@@ -15,8 +15,8 @@ packages=(
   libdw-dev libunwind-dev gdb
   qt6-base-dev xvfb xauth
   dbus dbus-bin dbus-daemon
-  python3-aiosmtpd python3-pyftpdlib
-  libsystemd-dev systemd librsvg2-bin gzip groff-base file
+  python3-aiosmtpd python3-pyftpdlib python3-jsonschema
+  libsystemd-dev systemd librsvg2-bin gzip groff-base file libpng-dev
   desktop-file-utils appstream lintian dpkg-dev fakeroot
   nlohmann-json3-dev libsoup-3.0-dev libargon2-dev libmosquitto-dev mosquitto mosquitto-clients
   libgstrtspserver-1.0-dev gstreamer1.0-rtsp chromium chromium-driver python3-selenium nodejs

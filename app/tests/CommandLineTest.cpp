@@ -84,7 +84,7 @@ TEST(CommandLineTest, WrongCommandLinesGiveUsageWithTheReason) {
         {{"--headless", "a.tvrx", "--duration", "5x"}, "--duration"},
         {{"--headless", "a.tvrx", "--duration", "nan"}, "--duration"},
         {{"--headless", "a.tvrx", "--frobnicate"}, "unknown option"},
-        {{"doc"}, "create, show or set"},
+        {{"doc"}, "create, show, set, export, import or schema"},
         {{"doc", "remove", "x"}, "unknown doc command"},
         {{"doc", "create"}, "needs a file"},
         {{"doc", "create", "x", "y"}, "one file"},

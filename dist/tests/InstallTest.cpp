@@ -173,6 +173,35 @@ TEST_F(InstallTest, TheInstalledExecutableRunsWithItsOwnElementsAndRecords) {
     EXPECT_EQ(traces.find("plugin folder " TAVRIX_PLUGIN_DIR), std::string::npos);
 }
 
+// The schema installed for other tools is the one the installed program checks imports with, and
+// the installed program exports and imports documents from any folder.
+TEST_F(InstallTest, TheInstalledSchemaIsTheOneTheProgramImportsWith) {
+    int status = -1;
+    const std::string installed = ReadFile(s_stage + "/usr/share/tavrix/tavrix-document.schema.json");
+    EXPECT_NE(installed.find("\"tavrix-document\""), std::string::npos);
+    EXPECT_EQ(RunInstalled("doc schema", &status), installed);
+    EXPECT_EQ(status, 0);
+
+    const std::string document = m_home->Path() + "/Gate.tvrx";
+    RunInstalled("doc create " + Quote(document) + " --camera test:ball --record-path " +
+                     Quote(m_home->Path()),
+                 &status);
+    ASSERT_EQ(status, 0);
+    const std::string json = RunInstalled("doc export " + Quote(document), &status);
+    ASSERT_EQ(status, 0);
+    std::ofstream(m_home->Path() + "/gate.json") << json;
+    RunInstalled("doc import " + Quote(m_home->Path() + "/gate.json") + " " +
+                     Quote(m_home->Path() + "/Copy.tvrx"),
+                 &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(RunInstalled("doc export " + Quote(m_home->Path() + "/Copy.tvrx"), &status), json);
+
+    // systemctl reload sends SIGHUP, which re-opens changed documents.
+    EXPECT_NE(ReadFile(s_stage + TAVRIX_SYSTEMD_SYSTEM_UNIT_DIR "/tavrix.service")
+                  .find("ExecReload=/bin/kill -HUP $MAINPID"),
+              std::string::npos);
+}
+
 TEST_F(InstallTest, TheServiceStartScriptRunsTheListedDocumentsAndThoseOfItsFolder) {
     const std::string service = s_stage + "/usr/lib/tavrix/tavrix-service";
     const std::string folder = m_home->Path() + "/var";

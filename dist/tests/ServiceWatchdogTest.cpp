@@ -188,4 +188,33 @@ TEST_F(ServiceWatchdogTest, AnUnpluggedCameraDoesNotStopTheFeeding) {
     StopService();
 }
 
+// systemctl reload (SIGHUP): systemd hears "RELOADING=1" and then "READY=1" again, and the
+// watchdog is fed on by the cameras of the re-opened document.
+TEST_F(ServiceWatchdogTest, AReloadIsAnnouncedAndTheWatchdogFollowsTheReopenedDocument) {
+    const std::string document = m_folder.Path() + "/Porch.tvrx";
+    ASSERT_TRUE(CreateDocument(document, "test:ball"));
+    const std::string output = m_folder.Path() + "/out.txt";
+    StartService(document, output, "/dev/null");
+    ASSERT_TRUE(WaitForMessage("READY=1")) << m_messages;
+    ASSERT_TRUE(WaitForMessage("WATCHDOG=1")) << m_messages;
+    int status = -1;
+    rectest::RunCommand(
+        m_environment + Quote(m_tavrix) + " doc set " + Quote(document) + " Cameras.0.CamName Door", &status);
+    ASSERT_EQ(status, 0);
+
+    m_messages.clear();
+    ::kill(m_child, SIGHUP);
+    ASSERT_TRUE(WaitForMessage("RELOADING=1")) << m_messages;
+    ASSERT_TRUE(WaitForMessage("READY=1\nSTATUS=Running 1 document")) << m_messages;
+    EXPECT_LT(m_messages.find("RELOADING=1"), m_messages.find("READY=1")) << m_messages;
+    for (int feeds = 0; feeds < 3; ++feeds) {
+        ASSERT_TRUE(WaitForMessage("WATCHDOG=1", 20s)) << "fed after the reload: " << m_messages;
+    }
+    EXPECT_EQ(m_messages.find("STATUS=No frames"), std::string::npos) << m_messages;
+    EXPECT_NE(ReadFile(output).find("\tPorch\tDoor\tChanged camera state from '...' to 'Inactive'"),
+              std::string::npos)
+        << ReadFile(output);
+    StopService();
+}
+
 } // namespace

@@ -24,8 +24,9 @@ protected:
     std::filesystem::path m_folder;
 };
 
-TEST_F(NetworkSourceTest, RtspH264AndMjpegDecodeToBgrAtTheCamerasSizeOrTheAskedOne) {
+TEST_F(NetworkSourceTest, RtspH264H265AndMjpegDecodeToBgrAtTheCamerasSizeOrTheAskedOne) {
     CRtspTestServer server({CRtspTestServer::Stream("/h264"), CRtspTestServer::Stream("/mjpeg", "mjpeg"),
+                            CRtspTestServer::Stream("/h265", "h265"),
                             CRtspTestServer::Stream("/udp", "h264", "test:smpte", 176, 144, 10)});
     server.Start();
     {
@@ -50,6 +51,14 @@ TEST_F(NetworkSourceTest, RtspH264AndMjpegDecodeToBgrAtTheCamerasSizeOrTheAskedO
         EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&info), 120);
         EXPECT_EQ(GST_VIDEO_INFO_FPS_N(&info), 5);
         EXPECT_NE(run.Stream().GetDecoderDescription().find("jpeg with "), std::string::npos);
+    }
+    {
+        CSourceRun run(server.Url("/h265"));
+        ASSERT_TRUE(run.WaitForFrames(10)) << run.Error();
+        const GstVideoInfo info = run.Format();
+        EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&info), 320);
+        EXPECT_EQ(run.Stream().GetDecoderDescription().rfind("h265 with ", 0), 0u)
+            << run.Stream().GetDecoderDescription();
     }
     {
         CSourceRun run(server.Url("/udp") + "?transport=udp");
@@ -93,6 +102,13 @@ TEST_F(NetworkSourceTest, HttpMjpegWithBasicAndDigestAuthentication) {
     CSourceRun refused(basic.Url("admin:nope"));
     ASSERT_TRUE(refused.WaitForError());
     EXPECT_TRUE(refused.Stream().IsAuthFailed()) << refused.Error();
+    // 403: the camera refuses this user whatever the password.
+    CHttpCamera forbidding({"--frames", frames, "--forbid"});
+    ASSERT_GT(forbidding.Port(), 0);
+    CSourceRun forbidden(forbidding.Url("admin:pw"));
+    ASSERT_TRUE(forbidden.WaitForError());
+    EXPECT_TRUE(forbidden.Stream().IsAuthFailed()) << forbidden.Error();
+    EXPECT_EQ(forbidden.Stream().GetFrames(), 0);
 }
 
 TEST_F(NetworkSourceTest, ACameraThatSendsGarbageFailsOrStaysWithoutFrames) {

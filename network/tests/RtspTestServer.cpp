@@ -27,13 +27,19 @@ static GstElement* tavrix_test_factory_create_element(GstRTSPMediaFactory* facto
     const std::string format = "video/x-raw,format=BGR,width=" + std::to_string(stream.width) +
                                ",height=" + std::to_string(stream.height) +
                                ",framerate=" + std::to_string(stream.fps) + "/1";
-    const std::string encode =
-        stream.codec == "mjpeg"
-            ? std::string("video/x-raw,format=I420 ! jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26")
-            : "x264enc tune=zerolatency speed-preset=ultrafast bitrate=800 key-int-max=" +
-                  std::to_string(stream.fps) +
-                  " ! video/x-h264,profile=constrained-baseline ! rtph264pay name=pay0 pt=96 "
-                  "config-interval=-1";
+    const std::string keyInterval = std::to_string(stream.fps);
+    std::string encode;
+    if (stream.codec == "mjpeg") {
+        encode = "video/x-raw,format=I420 ! jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26";
+    } else if (stream.codec == "h265") {
+        encode = "video/x-raw,format=I420 ! x265enc tune=zerolatency speed-preset=ultrafast bitrate=800 "
+                 "key-int-max=" +
+                 keyInterval + " ! rtph265pay name=pay0 pt=96 config-interval=-1";
+    } else {
+        encode =
+            "x264enc tune=zerolatency speed-preset=ultrafast bitrate=800 key-int-max=" + keyInterval +
+            " ! video/x-h264,profile=constrained-baseline ! rtph264pay name=pay0 pt=96 config-interval=-1";
+    }
     const std::string description =
         "capsfilter name=serverformat caps=\"" + format + "\" ! videoconvert ! " + encode;
     GError* error = nullptr;

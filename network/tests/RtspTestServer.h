@@ -1,6 +1,6 @@
 #pragma once
 // CRtspTestServer: a real RTSP server on loopback for the tests (GStreamer's RTSP server library),
-// serving generated pictures as H.264 or MJPEG streams, each on its own path and optionally behind
+// serving generated pictures as H.264, H.265 or MJPEG streams, each on its own path and optionally behind
 // a user name and password (basic authentication). Every client gets its own stream, started when
 // it connects, so that a picture like "test:motion?on=2000-3000" moves 2 s after the client's
 // PLAY. Stop closes every session and stops listening (a camera switched off); Start listens
@@ -18,7 +18,7 @@ class CRtspTestServer {
 public:
     struct CStream {
         std::string path = "/h264";
-        std::string codec = "h264";        // "h264" or "mjpeg"
+        std::string codec = "h264";        // "h264", "h265" or "mjpeg"
         std::string picture = "test:ball"; // a display name of a test source (see CaptureSourceName.h)
         int32_t width = 320;
         int32_t height = 240;

@@ -6,7 +6,7 @@ answers with bytes that are no stream ("garbage").
 
 Prints "PORT <n>" on its first line once it listens. Runs until killed.
 
-    http_camera.py --mode mjpeg --frames DIR [--fps 10] [--user U --password P [--digest]]
+    http_camera.py --mode mjpeg --frames DIR [--fps 10] [--user U --password P [--digest]] [--forbid]
     http_camera.py --mode silent | garbage
 """
 
@@ -63,6 +63,11 @@ class Handler(BaseHTTPRequestHandler):
         return False
 
     def do_GET(self):
+        if self.options.forbid:
+            self.send_response(403)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if not self.authorized():
             self.send_response(401)
             if self.options.digest:
@@ -120,6 +125,7 @@ def main():
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--digest", action="store_true")
+    parser.add_argument("--forbid", action="store_true", help="answer every request with 403")
     parser.add_argument("--port", type=int, default=0)
     opts = parser.parse_args()
 

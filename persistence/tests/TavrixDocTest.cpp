@@ -1,12 +1,15 @@
 #include "persistence/TavrixDoc.h"
 
 #include "actions/CSEA_PlaySnd.h"
+#include "actions/CSEA_SendFTP.h"
 #include "foundation/ErrorReport.h"
 #include "persistence/ConfigStore.h"
 #include "persistence/NotificationLog.h"
 #include "platform/Paths.h"
 
 #include "TempDirFixture.h"
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -406,6 +409,39 @@ TEST_F(TavrixDocTest, AFailedSaveAsChangesNothing) {
     EXPECT_EQ(doc.GetPathName(), path);
     EXPECT_TRUE(doc.IsOpen());
     ASSERT_TRUE(doc.OnSaveDocument());
+}
+
+TEST_F(TavrixDocTest, ADocumentGivenAPasswordIsSavedReadableByItsOwnerOnly) {
+    const std::string path = (m_dir / "shared.tvrx").string();
+    const std::string copy = (m_dir / "copy.tvrx").string();
+    MakeSavedDocument(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    CTavrixDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(path));
+    const auto mode = [](const std::string& file) {
+        struct stat status {};
+        ::stat(file.c_str(), &status);
+        return status.st_mode & 0777;
+    };
+    // Without a password the mode the user chose stays.
+    ASSERT_TRUE(doc.OnSaveDocument());
+    EXPECT_EQ(mode(path), 0644u);
+    // A network camera's address with a password.
+    doc.Edit([](CTavrixDocData& data) { data.m_cameras.Find(0)->m_videoDeviceDN = "rtsp://u:p@cam/live"; });
+    ASSERT_TRUE(doc.OnSaveDocument());
+    EXPECT_EQ(mode(path), 0600u);
+    // An FTP password, saved over a shared file of another name.
+    doc.Edit([](CTavrixDocData& data) {
+        data.m_cameras.Find(0)->m_videoDeviceDN = "rtsp://cam/live";
+        CSEventActionChain* chain = data.AddChain();
+        auto ftp = std::make_unique<CSEA_SendFTP>();
+        ftp->SetStringProp("FTPPass", "secret");
+        chain->AddAction(std::move(ftp));
+    });
+    { std::ofstream shared(copy); }
+    ASSERT_EQ(::chmod(copy.c_str(), 0664), 0);
+    ASSERT_TRUE(doc.OnSaveDocumentAs(copy));
+    EXPECT_EQ(mode(copy), 0600u);
 }
 
 TEST_F(TavrixDocTest, TheTitleIsTheFileNameWithoutFolderAndExtension) {
