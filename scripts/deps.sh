@@ -22,9 +22,10 @@ packages=(
   libgstrtspserver-1.0-dev gstreamer1.0-rtsp chromium chromium-driver python3-selenium nodejs
   libjpeg62-turbo-dev
 )
-# Packages only the benchmarks need (the OpenCV comparison).
+# Packages only the benchmarks need (the OpenCV comparison; Motion, the peer on network cameras).
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libopencv-dev)
+  packages+=(motion)
 fi
 
 missing=()

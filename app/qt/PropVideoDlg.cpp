@@ -3,6 +3,7 @@
 #include "app/qt/BackgroundTask.h"
 #include "app/qt/DevicePropertyDlg.h"
 #include "app/qt/FormRows.h"
+#include "app/qt/NetworkCameraBox.h"
 #include "foundation/Exceptions.h"
 #include "recording/DxDeviceMgr.h"
 #include "recording/MediaSubtypes.h"
@@ -22,6 +23,9 @@
 namespace {
 
 QString SizeText(int32_t cx, int32_t cy) {
+    if (cx == 0 && cy == 0) {
+        return "The camera's own size"; // a network camera's stream as it comes
+    }
     return QString("%1 x %2").arg(cx).arg(cy);
 }
 
@@ -48,6 +52,9 @@ void SelectOrAdd(QComboBox* combo, const QVariant& data, const QString& text) {
     combo->setCurrentIndex(index);
 }
 
+// The device list's entry for a network camera or a video file, whose name the box below makes.
+const QString kNetworkEntry = QStringLiteral("<network camera or video file>");
+
 } // namespace
 
 CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent)
@@ -58,7 +65,13 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
         m_device->addItem(QString::fromStdString(friendlyName), QString::fromStdString(displayName));
         m_device->setItemData(m_device->count() - 1, QString::fromStdString(displayName), Qt::ToolTipRole);
     }
-    if (!camera.m_videoDeviceDN.empty()) {
+    m_device->addItem("Network camera or video file", kNetworkEntry);
+    m_network = new CNetworkCameraBox(this);
+    const QString stored = QString::fromStdString(camera.m_videoDeviceDN);
+    if (CNetworkCameraBox::IsNetworkName(stored)) {
+        m_network->SetDisplayName(stored); // never listed as it is: it may hold a password
+        m_device->setCurrentIndex(m_device->findData(kNetworkEntry));
+    } else if (!camera.m_videoDeviceDN.empty()) {
         SelectOrAdd(m_device, QString::fromStdString(camera.m_videoDeviceDN),
                     QString("<not present> %1").arg(QString::fromStdString(camera.m_videoDeviceDN)));
     }
@@ -109,17 +122,23 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(deviceForm);
+    layout->addWidget(m_network);
     layout->addWidget(formatGroup);
     layout->addWidget(cardGroup);
     layout->addStretch(1);
 
     FillFormats(true);
     connect(m_device, &QComboBox::currentIndexChanged, this, &CPropVideoDlg::OnDeviceChanged);
+    connect(m_network, &CNetworkCameraBox::TestFinished, this, &CPropVideoDlg::OfferStreamSize);
     OnDeviceChanged();
 }
 
+bool CPropVideoDlg::IsNetworkChosen() const {
+    return m_device->currentData().toString() == kNetworkEntry;
+}
+
 QString CPropVideoDlg::CurrentDevice() const {
-    return m_device->currentData().toString();
+    return IsNetworkChosen() ? m_network->DisplayName() : m_device->currentData().toString();
 }
 
 void CPropVideoDlg::OnDeviceChanged() {
@@ -127,6 +146,31 @@ void CPropVideoDlg::OnDeviceChanged() {
     m_capsDevice.clear();
     const QString device = CurrentDevice();
     m_deviceProperties->setEnabled(CDevicePropertyDlg::Supports(device.toStdString()));
+    m_network->setVisible(IsNetworkChosen());
+    if (IsNetworkChosen()) {
+        // A network camera's formats are its stream's: "Test" shows them; the stored size and rate
+        // stay as they are.
+        m_status->clear();
+        FillFormats(true);
+        const QSize own(0, 0);
+        if (m_size->findData(own) < 0) {
+            m_size->insertItem(0, SizeText(0, 0), own);
+        }
+        // Sizes a stream is commonly watched at; the picture is scaled to the one chosen.
+        for (const QSize common :
+             {QSize(320, 240), QSize(640, 360), QSize(640, 480), QSize(1280, 720), QSize(1920, 1080)}) {
+            if (m_size->findData(common) < 0) {
+                m_size->addItem(SizeText(common.width(), common.height()), common);
+            }
+        }
+        if (!CNetworkCameraBox::IsNetworkName(QString::fromStdString(Camera().m_videoDeviceDN))) {
+            // A camera becoming a network camera starts at the stream's own size and rate.
+            m_size->setCurrentIndex(m_size->findData(own));
+            m_fps->setValue(m_fps->maximum());
+        }
+        emit CapsFinished();
+        return;
+    }
     if (device.isEmpty()) {
         m_status->setText("No capture device is chosen.");
         emit CapsFinished();
@@ -242,12 +286,28 @@ void CPropVideoDlg::FillFormats(bool keepStored) {
     }
 }
 
+void CPropVideoDlg::OfferStreamSize() {
+    // The size a tested stream has is offered for watching it, unless it is listed already.
+    const CStreamProbeResult* result = m_network->LastResult();
+    if (result == nullptr || !result->IsOk() || result->width <= 0 || result->height <= 0) {
+        return;
+    }
+    const QSize size(result->width, result->height);
+    if (m_size->findData(size) < 0) {
+        m_size->addItem(SizeText(size.width(), size.height()) + " (the camera's)", size);
+    }
+}
+
 void CPropVideoDlg::ShowDeviceProperties() {
     CDevicePropertyDlg dialog(CurrentDevice().toStdString(), m_device->currentText(), this);
     dialog.exec();
 }
 
 bool CPropVideoDlg::Validate(QString& message) {
+    if (IsNetworkChosen()) {
+        message = m_network->Problem();
+        return message.isEmpty();
+    }
     if (CurrentDevice().isEmpty()) {
         message = "Please choose a capture device.";
         return false;
@@ -260,7 +320,7 @@ void CPropVideoDlg::Store() {
     camera.m_videoDeviceDN = CurrentDevice().toStdString();
     camera.m_mediaSubtype = DataGuid(m_subtype->currentData());
     const QSize size = m_size->currentData().toSize();
-    if (size.width() > 0 && size.height() > 0) {
+    if ((size.width() > 0 && size.height() > 0) || (IsNetworkChosen() && size == QSize(0, 0))) {
         camera.m_videoSizeCx = size.width();
         camera.m_videoSizeCy = size.height();
     }

@@ -1,5 +1,6 @@
 #pragma once
-// CPropVideoDlg: the camera's "Video" page: the capture device, its capture format (media
+// CPropVideoDlg: the camera's "Video" page: the capture device (a listed one, or a network camera or
+// video file entered in CNetworkCameraBox), its capture format (media
 // subtype, frame size, frames a second) and, for analogue capture cards, the video input of the
 // crossbar and the TV tuner's settings. The choices come from the device's capabilities, which the
 // device manager reads on a pool thread (opening a device may take seconds); until they arrive,
@@ -12,6 +13,7 @@
 
 #include <optional>
 
+class CNetworkCameraBox;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -28,6 +30,7 @@ public:
     void Store() override;
 
     QComboBox* DeviceField() const { return m_device; }
+    CNetworkCameraBox* NetworkBox() const { return m_network; }
     QComboBox* SubtypeField() const { return m_subtype; }
     QComboBox* SizeField() const { return m_size; }
     QSpinBox* FpsField() const { return m_fps; }
@@ -44,10 +47,15 @@ private:
     // Fills the format and capture card fields from caps (or only the stored values without).
     void FillFormats(bool keepStored);
     void ShowDeviceProperties();
+    // After a network camera's test: its stream's size joins the sizes offered.
+    void OfferStreamSize();
+    // The display name chosen: a listed device's, or the network box's.
     QString CurrentDevice() const;
+    bool IsNetworkChosen() const;
 
     QComboBox* m_device;
     QPushButton* m_deviceProperties;
+    CNetworkCameraBox* m_network; // shown while the device list's network entry is chosen
     QLabel* m_status;
     QComboBox* m_subtype;
     QComboBox* m_size;
