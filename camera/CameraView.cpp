@@ -283,7 +283,8 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
         }
         m_lastFrameTime = now;
         // The buffered frame (and so every recording) carries time and name, nothing of what follows.
-        m_preEventBuffer.AddSample(sample);
+        // It is kept as I420, what the encoders take, in half the memory of the BGR frame.
+        m_preEventBuffer.AddBgrFrameAsI420(frame, width, height, stride);
 
         if (changed) {
             if ((viewMode & FrameOverlay::kShowMotion) != 0) {

@@ -243,14 +243,21 @@ void CRecContext::StartRecordLocked() {
     const int32_t height = m_host->GetFrameHeight();
     const int32_t stride = m_host->GetFrameStride();
     const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
-    if (width > 0 && stride != BgrRowStride(width)) {
+    // A camera view keeps its frames as I420 of the camera's size: they go to the source as
+    // they are. Frames kept as they came are BGR rows of the host's stride.
+    int32_t bufferedWidth = 0;
+    int32_t bufferedHeight = 0;
+    const bool i420 =
+        m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
+        bufferedWidth == width && bufferedHeight == height;
+    if (!i420 && width > 0 && stride != BgrRowStride(width)) {
         // The pre-event buffer's frames are copied as they are into the source's frames.
         THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
                            "row stride " + std::to_string(stride) + " for a width of " +
                                std::to_string(width));
     }
     m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
-    m_pipeline->AddSource(this, width, height, m_frameTime);
+    m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
 
     const CRecordSettings settings = m_host->GetRecordSettings();
     if (!IsKnownRecordContainer(settings.recordContainer)) {

@@ -131,7 +131,7 @@ bool CRecordPipeline::Append(GstElement* element) {
 }
 
 void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height,
-                                REFERENCE_TIME frameTime) {
+                                REFERENCE_TIME frameTime, int pixelFormat) {
     GstElement* source = CreateSourceElement("TavrixSourceFilter");
     ITavrixSource* control = nullptr;
     try {
@@ -145,6 +145,9 @@ void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_
     if (SUCCEEDED(hr)) {
         hr = control->SetFrameTime(frameTime);
     }
+    if (SUCCEEDED(hr)) {
+        hr = control->SetPixelFormat(pixelFormat);
+    }
     if (FAILED(hr)) {
         gst_object_unref(gst_object_ref_sink(source));
         THROW_DIRECTX_INFO(hr, "Could not set the video format of TavrixSource filter.",
@@ -154,6 +157,7 @@ void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_
     if (!Append(source)) {
         THROW_DIRECTX(E_FAIL, "Unable to add TavrixSourceFilter to the record graph.");
     }
+    m_sourceFormat = pixelFormat;
 }
 
 void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vector<uint8_t>& compressorData,
@@ -193,6 +197,9 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
         // The converters between the BGR source and the encoder belong to rendering the stream.
         AppendConverter("videoconvert", "CompressorConvert", takesI420 ? "video/x-raw,format=I420" : nullptr);
         m_chain.push_back(encoder);
+    } else if (m_sourceFormat != kTavrixFormatBgr) {
+        // Uncompressed AVI holds BGR, as it always did.
+        AppendConverter("videoconvert", "RecordConvert", "video/x-raw,format=BGR");
     }
 
     AppendWriter(Make("avimux", "AviMux"), fileName);
@@ -200,6 +207,11 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
 
 void CRecordPipeline::AppendConverter(const char* factory, const char* name, const char* caps) {
     GstElement* convert = Make(factory, name);
+    if (convert != nullptr && HasProperty(convert, "n-threads")) {
+        // A conversion that is needed at all is worth both cores at high resolutions; one that
+        // has nothing to do passes the frames through untouched.
+        g_object_set(convert, "n-threads", 0u, nullptr);
+    }
     GstElement* filter = caps != nullptr ? Make("capsfilter", "CompressorFormat") : nullptr;
     if (convert == nullptr || (caps != nullptr && filter == nullptr) || !Append(convert)) {
         if (filter != nullptr) {

@@ -2,10 +2,14 @@
 // CRecordPipeline: builds, runs and stops the GStreamer pipeline of one recording, step by step
 // as the record context (CRecContext) asks, each step failing with the record context's message:
 //
+// The source gives the frames as the pre-event buffer holds them: I420 for a camera view (what
+// the encoders take, so the converters below pass them through untouched) or BGR.
+//
 //   AVI:  tavrixsource ! [videoconvert ! video/x-raw,format=I420 !] <encoder> ! avimux ! filesink
 //         (videoconvert only with an encoder, the I420 caps only when the encoder takes I420;
-//         without an encoder the BGR frames go into the AVI file uncompressed, and avimux stores
-//         them bottom-up as AVI wants, so players show them upright)
+//         without an encoder the frames go into the AVI file as uncompressed BGR, converted from
+//         I420 by videoconvert ! video/x-raw,format=BGR where needed, and avimux stores them
+//         bottom-up as AVI wants, so players show them upright)
 //   WMV:  tavrixsource ! appsink, feeding a CWmvWriter (FFmpeg's WMV encoder and ASF writer)
 //   MP4, Matroska:
 //         tavrixsource ! videoconvert ! video/x-raw,format=I420 ! <H.264 encoder> ! h264parse !
@@ -57,7 +61,9 @@ public:
     // control interface for TavrixSource filter."), CDirectXEx "Could not set the video format of
     // TavrixSource filter." for a size or frame time it refuses, and CDirectXEx "Unable to add
     // TavrixSourceFilter to the record graph.".
-    void AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height, REFERENCE_TIME frameTime);
+    // pixelFormat: kTavrixFormatBgr or kTavrixFormatI420, the form of the callback's frames.
+    void AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height, REFERENCE_TIME frameTime,
+                   int pixelFormat = kTavrixFormatBgr);
 
     // The AVI branch. compressorDN names the encoder's factory (empty: uncompressed); its state
     // is restored from compressorData, and what cannot be restored is passed to log. Throws
@@ -114,6 +120,7 @@ private:
     std::string m_fileName;                   // the record file
     CRecordFileSync m_fileSync;               // after m_wmv: its thread flushes the writer
     GstElement* m_frameCounterSink = nullptr; // element whose input is counted once linked
+    int m_sourceFormat = kTavrixFormatBgr;    // what AddSource's element gives
 
     mutable std::mutex m_errorLock;
     HRESULT m_firstError = S_OK;
