@@ -46,6 +46,15 @@ int32_t CPreEventBuffer::GetWindow() {
     return m_Window;
 }
 
+int64_t CPreEventBuffer::GetHeldBytes() {
+    platform::CAutoLock bufferLock(m_BufferLock);
+    int64_t bytes = 0;
+    for (const CPreEventBufferElement* element = m_Head; element != nullptr; element = element->next) {
+        bytes += element->sample ? element->sample->GetCapacity() : 0;
+    }
+    return bytes;
+}
+
 int64_t CPreEventBuffer::PhysicalMemoryBytes() {
     static const int64_t bytes = [] {
         const long pages = sysconf(_SC_PHYS_PAGES);

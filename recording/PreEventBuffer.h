@@ -56,6 +56,9 @@ public:
     // frames seen so far (the target length itself before the first frame).
     int32_t GetWindow();
 
+    // The bytes the buffered frames hold now (their allocations).
+    int64_t GetHeldBytes();
+
     // The memory this camera's frames may take: the cap set, or else its share of the machine's.
     int64_t GetMemoryCap();
     // Sets the cap in bytes; 0 returns to the camera's share.
