@@ -198,6 +198,8 @@ private:
     void RetryRecordingIfDue();
     void RetryRecording();
     void DeviceLost();
+    // Mends the AVI files a crash left unfinished in the camera's record folder (once per folder).
+    void RepairUnfinishedRecordings();
     // Force-stops every running record context and waits until all have ended.
     void StopAllRecordContexts();
 

@@ -5,6 +5,7 @@
 #include "foundation/Tracer.h"
 #include "grabber/VideoFormat.h"
 #include "persistence/NotificationLog.h"
+#include "recording/AviRepair.h"
 #include "recording/PreEventBuffer.h"
 #include "recording/RecordContainer.h"
 #include "recording/RecordFilePath.h"
@@ -43,6 +44,9 @@ CRecContext::~CRecContext() {
     m_eventRec.Stop();
     m_pipeline.reset();
     CloseIterator();
+    if (!m_fileName.empty()) {
+        avirepair::EndRecording(m_fileName);
+    }
     s_instances.fetch_sub(1);
 }
 
@@ -337,6 +341,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
         if (fd >= 0) {
             close(fd);
             m_fileReserved = true;
+            avirepair::BeginRecording(candidate); // not a file a crash left
             return candidate;
         }
         if (errno != EEXIST) {
