@@ -12,7 +12,8 @@
 // - BM_MotionToWriter: a camera at 25 frames a second with a full window; the recording starts
 //   with the motion frame. Counters motion_to_writer_ms (the motion frame reaches the multiplexer
 //   or the WMV writer: the whole backlog before it is encoded), catch_up_ms (the recording has
-//   caught up with the live frames) and backlog_speed (frames of backlog encoded per frame time).
+//   caught up with the live frames; -1 when it falls behind the camera for 20 s) and backlog_speed
+//   (frames of backlog encoded per frame time).
 
 #include "grabber/VideoFormat.h"
 #include "recording/I420Frame.h"
@@ -300,12 +301,15 @@ void BM_MotionToWriter(benchmark::State& state, EMode mode, int32_t width, int32
             AddFrame(host.Buffer(), mode, scene.Paint(n++), width, height);
         }
         rc->StopRecord();
-        if (!host.WaitForEnd() || caughtUp == Clock::time_point{}) {
-            state.SkipWithError("the recording failed or never caught up");
+        if (!host.WaitForEnd() || reached == Clock::time_point{}) {
+            state.SkipWithError("the recording failed or the motion frame never reached the writer");
             return;
         }
         toWriter += std::chrono::duration<double, std::milli>(reached - motion).count();
-        catchUp += std::chrono::duration<double, std::milli>(caughtUp - motion).count();
+        // A recording slower than the camera never catches up: counted as -1.
+        catchUp += caughtUp == Clock::time_point{}
+                       ? -1.0
+                       : std::chrono::duration<double, std::milli>(caughtUp - motion).count();
         ++recordings;
         state.SetIterationTime(std::chrono::duration<double>(reached - motion).count());
     }
