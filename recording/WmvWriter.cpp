@@ -200,6 +200,11 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Failed to set target filename",
                                fileName + ": " + AvErrorText(error));
         }
+        // Every finished ASF packet goes to the operating system at once rather than after
+        // FFmpeg's 32 KB write buffer fills: the motion frame reaches the file without waiting,
+        // and a killed program loses at most the packet being filled (the syncer still forces
+        // the data to the disk every two seconds).
+        m_format->flush_packets = 1;
         error = avformat_write_header(m_format, nullptr);
         if (error < 0) {
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",

@@ -148,7 +148,7 @@ TEST_P(RecordCrashTest, AKilledRecordingKeepsAllButItsLastSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RecordCrashTest,
                          ::testing::Values(CFormat{"avi", ""}, CFormat{"x264", ""}, CFormat{"x264", "64"},
-                                           CFormat{"jpeg", ""}, CFormat{"wmv", ""}, CFormat{"wmv", "64"},
+                                           CFormat{"jpeg", ""}, CFormat{"wmv", "", 1000}, CFormat{"wmv", "64", 1000},
                                            CFormat{"mp4", "", 2000}, CFormat{"mp4", "64", 2000},
                                            CFormat{"mkv", "", 2000}),
                          [](const ::testing::TestParamInfo<CFormat>& info) {
