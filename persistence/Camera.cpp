@@ -55,6 +55,8 @@ void CCamera::Load(const std::string& prefix, CConfigStore& store) {
     // Added later than the other keys: a document without it records as it always did.
     c.m_recordContainer =
         HasKey(store, prefix + ".RecordContainer") ? store.GetInt(prefix + ".RecordContainer") : 0;
+    c.m_h264Encoder = HasKey(store, prefix + ".H264Encoder") ? store.GetString(prefix + ".H264Encoder") : "";
+    c.m_h264Preset = HasKey(store, prefix + ".H264Preset") ? store.GetInt(prefix + ".H264Preset") : 3;
     c.m_areaMaskEnabled = store.GetBool(prefix + ".AreaMaskEnabled");
     c.m_areaMaskImage.Load(prefix + ".AreaMaskImage", store);
     c.m_aEvent = store.GetInt(prefix + ".AEvent");
@@ -101,6 +103,8 @@ void CCamera::Store(const std::string& prefix, CConfigStore& store) const {
     store.PutInt(prefix + ".BitRate", m_bitRate);
     store.PutBool(prefix + ".WMVActive", m_wmvActive);
     store.PutInt(prefix + ".RecordContainer", m_recordContainer);
+    store.PutString(prefix + ".H264Encoder", m_h264Encoder);
+    store.PutInt(prefix + ".H264Preset", m_h264Preset);
     store.PutInt(prefix + ".AEvent", m_aEvent);
     store.PutInt(prefix + ".DEvent", m_dEvent);
     store.PutInt(prefix + ".MSEvent", m_msEvent);
@@ -171,8 +175,8 @@ auto Fields(const CCamera& c) {
                     c.m_videoSizeCx, c.m_videoSizeCy, c.m_mediaSubtype, c.m_hasCrossbar, c.m_videoInputPin,
                     c.m_hasTuner, c.m_tvFormat, c.m_inputType, c.m_inputConnection, c.m_channel,
                     c.m_countryCode, c.m_compressorData, c.m_codec, c.m_codecFormat, c.m_bitRate,
-                    c.m_wmvActive, c.m_recordContainer, c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent,
-                    c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent, c.m_eoEvent);
+                    c.m_wmvActive, c.m_recordContainer, c.m_h264Encoder, c.m_h264Preset, c.m_areaMaskEnabled,
+                    c.m_aEvent, c.m_dEvent, c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent, c.m_eoEvent);
 }
 } // namespace
 

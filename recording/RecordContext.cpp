@@ -273,7 +273,8 @@ void CRecContext::StartRecordLocked() {
     m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
     if (h264) {
         m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
-                              m_fileName, m_frameTime);
+                              m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
+                              [this](const std::string& text) { Log(text); });
     } else if (settings.wmvActive) {
         m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
                              static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,

@@ -36,7 +36,8 @@ bool HasProperty(GstElement* element, const char* name) {
 
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
 // as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
-void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime) {
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
+                          int32_t preset) {
     const REFERENCE_TIME frame = frameTime > 0 ? frameTime : 666666;
     const guint keyInterval =
         static_cast<guint>(std::max<REFERENCE_TIME>(1, (kKeyFrameInterval + frame / 2) / frame));
@@ -46,7 +47,7 @@ void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_
     }
     if (HasProperty(encoder, "tune")) { // x264enc
         gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
-        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "veryfast");
+        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", X264PresetName(preset));
         if (bitsPerSecond > 0) {
             g_object_set(encoder, "bitrate", kbits, nullptr);
         } else {
@@ -258,11 +259,15 @@ void CRecordPipeline::AppendWriter(GstElement* mux, const std::string& fileName)
 }
 
 void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
-                                REFERENCE_TIME frameTime) {
-    const std::string factory = FindH264Encoder();
+                                REFERENCE_TIME frameTime, const std::string& preferredEncoder, int32_t preset,
+                                const LogFunction& log) {
+    const std::string factory = FindH264Encoder(preferredEncoder);
     if (factory.empty()) {
         THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.",
                            "no H.264 encoder present");
+    }
+    if (!preferredEncoder.empty() && factory != preferredEncoder && log) {
+        log("H.264 encoder '" + preferredEncoder + "' does not work here; recording with '" + factory + "'.");
     }
     // Browsers and phones play 4:2:0 only; from BGR, x264enc would otherwise choose 4:4:4.
     AppendConverter("videoconvert", "CompressorConvert", "video/x-raw,format=I420");
@@ -270,7 +275,7 @@ void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const 
     if (encoder == nullptr) {
         THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", factory);
     }
-    ConfigureH264Encoder(encoder, bitsPerSecond, frameTime);
+    ConfigureH264Encoder(encoder, bitsPerSecond, frameTime, preset);
     if (!Append(encoder)) {
         THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
     }

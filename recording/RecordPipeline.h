@@ -77,12 +77,14 @@ public:
     // appsink as "ASFWriter" (CDirectXEx "Could not add ASF writer filter in graph.").
     void BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond, const std::string& fileName,
                   int32_t width, int32_t height, REFERENCE_TIME frameTime);
-    // The MP4 or Matroska branch (container: 1 MP4, 2 Matroska), H.264 through FindH264Encoder's
-    // encoder at bitsPerSecond, or at constant quality when 0. Throws CDirectXEx "Unable to parse
-    // device name of compressor." when no H.264 encoder is present, "Could not add compressor
-    // filter in graph." and "Unable to set record file name.".
+    // The MP4 or Matroska branch (container: 1 MP4, 2 Matroska), H.264 through the preferred
+    // encoder when it works here (else FindH264Encoder's, told to log) at bitsPerSecond, or at
+    // constant quality when 0; x264enc at its speed preset (".H264Preset"). Throws CDirectXEx
+    // "Unable to parse device name of compressor." when no H.264 encoder is present, "Could not
+    // add compressor filter in graph." and "Unable to set record file name.".
     void BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
-                   REFERENCE_TIME frameTime);
+                   REFERENCE_TIME frameTime, const std::string& preferredEncoder = "", int32_t preset = 3,
+                   const LogFunction& log = nullptr);
     // Links the branch. CDirectXEx "Unable to render the stream.".
     void Render();
 
