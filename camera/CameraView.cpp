@@ -9,6 +9,7 @@
 #include "persistence/ConfigMgrImpl.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "recording/AviRepair.h"
 #include "recording/RecordContext.h"
 
 #include <chrono>
@@ -56,8 +57,31 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
                                [this](int32_t, int32_t) { RaiseEvent(EventKind::ErrorOccurred); });
     m_stateMgr.RegisterOnEnter(M::kUnavailable,
                                [this](int32_t, int32_t) { RaiseEvent(EventKind::ErrorOccurred); });
+    RepairUnfinishedRecordings();
     // Last: the outside interfaces may use the camera from now on.
     CCameraHub::Instance().RegisterCamera(this);
+}
+
+void CCameraView::RepairUnfinishedRecordings() {
+    // Once per record folder and run of the program: AVI files a crash left unfinished there
+    // become ordinary files again before this camera records anything.
+    static std::mutex s_lock;
+    static std::set<std::string> s_folders;
+    const std::string folder = m_recordFacts.GetRecordPath();
+    {
+        std::lock_guard<std::mutex> lock(s_lock);
+        if (folder.empty() || !s_folders.insert(folder).second) {
+            return;
+        }
+    }
+    for (const avirepair::CResult& result : avirepair::RepairFolder(folder)) {
+        const std::string text =
+            result.repaired
+                ? "Repaired the unfinished recording '" + result.file +
+                      "': " + std::to_string(result.frames) + " frames indexed."
+                : "Could not repair the unfinished recording '" + result.file + "': " + result.problem + ".";
+        CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(), text);
+    }
 }
 
 CCameraView::~CCameraView() {
@@ -304,7 +328,8 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
         }
         m_lastFrameTime = now;
         // The buffered frame (and so every recording) carries time and name, nothing of what follows.
-        m_preEventBuffer.AddSample(sample);
+        // It is kept as I420, what the encoders take, in half the memory of the BGR frame.
+        m_preEventBuffer.AddBgrFrameAsI420(frame, width, height, stride);
         CCameraHub& hub = CCameraHub::Instance();
         if (hub.WantsFrames()) {
             CCameraFrameNote note;

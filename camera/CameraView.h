@@ -220,6 +220,8 @@ private:
     void DeviceLost();
     // A network camera whose stream refused the credentials: logged once until a stream runs.
     void ReportAuthFailure();
+    // Mends the AVI files a crash left unfinished in the camera's record folder (once per folder).
+    void RepairUnfinishedRecordings();
     // Force-stops every running record context and waits until all have ended.
     void StopAllRecordContexts();
 

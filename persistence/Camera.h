@@ -85,6 +85,12 @@ public:
     // lost and is re-connected. Documents written before the key existed read the default.
     static constexpr int32_t kDefaultStreamTimeout = 20;
     int32_t m_streamTimeout = kDefaultStreamTimeout;
+    // ".H264Encoder": the H.264 encoder of MP4 and Matroska, "" for the fastest that works here
+    // (a VA-API encoder, else x264enc), or a GStreamer factory name. ".H264Preset": x264enc's
+    // speed preset, 1 ultrafast to 9 veryslow. Documents written before the keys existed read
+    // "" and 3 (veryfast), which is what they recorded with.
+    std::string m_h264Encoder;
+    int32_t m_h264Preset = 3;
     bool m_areaMaskEnabled = false;
     CBinaryImage m_areaMaskImage;
     // Chain ids of the events Activate, Deactivate, Motion Start, Motion Stop, Record Begin,

@@ -24,6 +24,7 @@ constexpr CSettingRange kCameraRanges[] = {
     {"BitRate", 0, 1000000, "kbit/s, 0 for constant quality in MP4 and Matroska"},
     {"RecordContainer", 0, 2, "0 AVI or WMV, 1 MP4, 2 Matroska"},
     {"StreamTimeout", 1, 3600, "s without a frame before a network camera counts as lost"},
+    {"H264Preset", 1, 9, "x264enc speed preset, 1 ultrafast to 9 veryslow"},
     {"CountryCode", 0, 9999, ""},
     {"VideoInputPin", 0, kMaxInt, ""},
     {"InputConnection", 0, kMaxInt, ""},

@@ -45,6 +45,8 @@ CRecordSettings CCameraRecordFacts::GetRecordSettings() const {
     settings.codecFormat = camera.m_codecFormat;
     settings.bitRate = camera.m_bitRate;
     settings.recordContainer = camera.m_recordContainer;
+    settings.h264Encoder = camera.m_h264Encoder;
+    settings.h264Preset = camera.m_h264Preset;
     return settings;
 }
 

@@ -46,6 +46,15 @@ int32_t CPreEventBuffer::GetWindow() {
     return m_Window;
 }
 
+int64_t CPreEventBuffer::GetHeldBytes() {
+    platform::CAutoLock bufferLock(m_BufferLock);
+    int64_t bytes = 0;
+    for (const CPreEventBufferElement* element = m_Head; element != nullptr; element = element->next) {
+        bytes += element->sample ? element->sample->GetCapacity() : 0;
+    }
+    return bytes;
+}
+
 int64_t CPreEventBuffer::PhysicalMemoryBytes() {
     static const int64_t bytes = [] {
         const long pages = sysconf(_SC_PHYS_PAGES);
@@ -188,20 +197,57 @@ void CPreEventBuffer::AddSample(const CMediaSample* sample) {
         return;
     }
     std::string notice;
-    AddSampleLocked(*sample, notice);
-    if (!notice.empty()) {
-        if (m_notice) {
-            m_notice(notice);
-        }
+    {
+        platform::CAutoLock bufferLock(m_BufferLock);
+        AddFrameLocked(
+            sample->GetSize(), [sample](CSampleBuffer& copy) { copy.CopyFrom(*sample); }, notice);
+        m_FrameFormat = EFrameFormat::AsAdded;
+    }
+    TellNotice(notice);
+}
+
+void CPreEventBuffer::AddBgrFrameAsI420(const uint8_t* bgr, int32_t width, int32_t height, int32_t stride) {
+    const CI420Layout layout = CI420Layout::For(width, height);
+    if (bgr == nullptr || layout.size == 0 || stride < width * 3) {
+        TRACE("Add frame ignored: no frame or no size");
+        return;
+    }
+    std::string notice;
+    {
+        platform::CAutoLock bufferLock(m_BufferLock);
+        AddFrameLocked(
+            static_cast<int64_t>(layout.size),
+            [&](CSampleBuffer& copy) { copy.ConvertFrom(bgr, stride, layout); }, notice);
+        m_FrameFormat = EFrameFormat::I420;
+        m_FrameWidth = width;
+        m_FrameHeight = height;
+    }
+    TellNotice(notice);
+}
+
+CPreEventBuffer::EFrameFormat CPreEventBuffer::GetFrameFormat(int32_t* width, int32_t* height) {
+    platform::CAutoLock bufferLock(m_BufferLock);
+    if (width != nullptr) {
+        *width = m_FrameWidth;
+    }
+    if (height != nullptr) {
+        *height = m_FrameHeight;
+    }
+    return m_Tail != nullptr ? m_FrameFormat : EFrameFormat::AsAdded;
+}
+
+void CPreEventBuffer::TellNotice(const std::string& notice) {
+    if (!notice.empty() && m_notice) {
+        m_notice(notice);
     }
 }
 
-void CPreEventBuffer::AddSampleLocked(const CMediaSample& sample, std::string& notice) {
-    platform::CAutoLock bufferLock(m_BufferLock);
+template <typename Fill>
+void CPreEventBuffer::AddFrameLocked(int64_t frameBytes, const Fill& fill, std::string& notice) {
     platform::CAutoLock listLock(m_ListLock);
     TRACE("Add sample m_CurrentSize %d", m_CurrentSize);
     // The frame size, or the number of cameras sharing the memory, may have changed.
-    notice = UpdateWindow(sample.GetSize(), true);
+    notice = UpdateWindow(frameBytes, true);
     if (m_Iterators.empty() && m_CurrentSize > m_Window) {
         DestroyOldest(m_CurrentSize - m_Window); // a cut window gives its memory back
     }
@@ -249,7 +295,7 @@ void CPreEventBuffer::AddSampleLocked(const CMediaSample& sample, std::string& n
         element->sample.reset(new (std::nothrow) CSampleBuffer);
     }
     if (element->sample) {
-        element->sample->CopyFrom(sample);
+        fill(*element->sample);
     }
 
     for (CPreEventBufferIterator* it : m_Iterators) {

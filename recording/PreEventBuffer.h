@@ -56,6 +56,9 @@ public:
     // frames seen so far (the target length itself before the first frame).
     int32_t GetWindow();
 
+    // The bytes the buffered frames hold now (their allocations).
+    int64_t GetHeldBytes();
+
     // The memory this camera's frames may take: the cap set, or else its share of the machine's.
     int64_t GetMemoryCap();
     // Sets the cap in bytes; 0 returns to the camera's share.
@@ -70,9 +73,19 @@ public:
     // "27.6 MB": a byte count for people, in decimal units.
     static std::string FormatBytes(int64_t bytes);
 
+    // How the buffered frames are held: as they were added (AddSample, the grabber's BGR), or
+    // converted to I420 (AddBgrFrameAsI420), the form the recording's encoders take.
+    enum class EFrameFormat : int32_t { AsAdded = 0, I420 = 1 };
+
     // Appends a copy of the sample's buffer as the newest frame. A null sample or one without
     // bytes is ignored.
     void AddSample(const CMediaSample* sample);
+    // Appends a BGR frame (top-down, stride bytes a row) converted to I420 (CI420Layout::For(width,
+    // height)) as the newest frame: half the memory of the BGR frame, and the conversion takes the
+    // place of the copy. A null frame or a size below 1x1 is ignored.
+    void AddBgrFrameAsI420(const uint8_t* bgr, int32_t width, int32_t height, int32_t stride);
+    // The format of the newest frame (AsAdded while the buffer is empty), with its size for I420.
+    EFrameFormat GetFrameFormat(int32_t* width = nullptr, int32_t* height = nullptr);
     // Stores the duration of the newest frame; ignored while the buffer is empty.
     void SetLastSampleDuration(REFERENCE_TIME duration);
 
@@ -89,8 +102,11 @@ private:
 
     // Called with the buffer lock held.
     CPreEventBufferElement* UnlinkHead();
-    // AddSample under the locks; notice receives a cut's line to tell after they are released.
-    void AddSampleLocked(const CMediaSample& sample, std::string& notice);
+    // Appends a frame of frameBytes under the locks, filling its copy with fill(CSampleBuffer&);
+    // notice receives a cut's line to tell after the locks are released.
+    template <typename Fill>
+    void AddFrameLocked(int64_t frameBytes, const Fill& fill, std::string& notice);
+    void TellNotice(const std::string& notice);
     void DestroyOldest(int32_t count);
     int64_t OverrunLimit() const;
     int64_t MemoryCapLocked() const;
@@ -106,8 +122,11 @@ private:
     CPreEventBufferElement* m_Tail = nullptr;          // newest
     int32_t m_Size = 0;
     int32_t m_CurrentSize = 0;
-    int32_t m_Window = 0;        // m_Size cut to the memory cap
-    int64_t m_FrameBytes = 0;    // size of the newest frame
+    int32_t m_Window = 0;                               // m_Size cut to the memory cap
+    int64_t m_FrameBytes = 0;                           // size of the newest frame
+    EFrameFormat m_FrameFormat = EFrameFormat::AsAdded; // of the newest frame
+    int32_t m_FrameWidth = 0;                           // of the newest I420 frame
+    int32_t m_FrameHeight = 0;
     int64_t m_FrameDuration = 0; // the newest known frame duration, 100-ns units
     int64_t m_MemoryCap = 0;     // set by SetMemoryCap; 0: the camera's share
     bool m_CutTold = false;      // the cut of the current target length has been told

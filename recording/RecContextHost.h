@@ -28,6 +28,8 @@ struct CRecordSettings {
     int32_t bitRate = 1024;              // ".BitRate": WMV and H.264 bit rate in units of 1024 bits
                                          // per second; 0: H.264 at constant quality
     int32_t recordContainer = 0;         // ".RecordContainer": 0 as wmvActive says, 1 MP4, 2 Matroska
+    std::string h264Encoder;             // ".H264Encoder": "" the fastest that works, else a factory
+    int32_t h264Preset = 3;              // ".H264Preset": x264enc speed preset (3 veryfast)
 };
 
 // Camera event kinds raised by a record context.

@@ -74,9 +74,9 @@ bool EncodesTestFrames(const char* factory) {
 
 } // namespace
 
-std::string FindH264Encoder() {
+std::vector<std::string> WorkingH264Encoders() {
     static std::once_flag once;
-    static std::string found;
+    static std::vector<std::string> working;
     std::call_once(once, [] {
         // Hardware first: they take the work off the processor. Each must prove it works here.
         for (const char* hardware : {"vah264lpenc", "vah264enc"}) {
@@ -86,15 +86,30 @@ std::string FindH264Encoder() {
             }
             gst_object_unref(factory);
             if (EncodesTestFrames(hardware)) {
-                found = hardware;
-                return;
+                working.emplace_back(hardware);
             }
         }
         GstElementFactory* x264 = gst_element_factory_find("x264enc");
         if (x264 != nullptr) {
             gst_object_unref(x264);
-            found = "x264enc";
+            working.emplace_back("x264enc");
         }
     });
-    return found;
+    return working;
+}
+
+std::string FindH264Encoder(const std::string& preferred) {
+    const std::vector<std::string> working = WorkingH264Encoders();
+    for (const std::string& name : working) {
+        if (name == preferred) {
+            return name;
+        }
+    }
+    return working.empty() ? std::string() : working.front();
+}
+
+const char* X264PresetName(int32_t preset) {
+    static const char* const kNames[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
+                                         "medium",    "slow",      "slower",   "veryslow"};
+    return preset >= 1 && preset <= 9 ? kNames[preset - 1] : "veryfast";
 }

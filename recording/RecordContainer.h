@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class ERecordContainer : int32_t {
     AsWmvActive = 0, // AVI or WMV, by ".WMVActive"
@@ -28,5 +29,11 @@ std::string RecordFileExtension(int32_t container, bool wmvActive);
 // The user-visible name of a container value ("AVI/WMV", "MP4", "Matroska").
 std::string RecordContainerName(int32_t container);
 
-// The factory name of the H.264 encoder for recordings; empty when none is present.
-std::string FindH264Encoder();
+// The factory name of the H.264 encoder for recordings: preferred when it is present and works,
+// else the fastest that works; empty when none is present.
+std::string FindH264Encoder(const std::string& preferred = "");
+// The H.264 encoders present that work here, fastest first (hardware ones proved by a test).
+std::vector<std::string> WorkingH264Encoders();
+// x264enc's speed presets by ".H264Preset" value (1 "ultrafast" ... 9 "veryslow"); "veryfast"
+// for a value out of range.
+const char* X264PresetName(int32_t preset);

@@ -5,6 +5,7 @@
 #include "foundation/Tracer.h"
 #include "grabber/VideoFormat.h"
 #include "persistence/NotificationLog.h"
+#include "recording/AviRepair.h"
 #include "recording/PreEventBuffer.h"
 #include "recording/RecordContainer.h"
 #include "recording/RecordFilePath.h"
@@ -43,6 +44,9 @@ CRecContext::~CRecContext() {
     m_eventRec.Stop();
     m_pipeline.reset();
     CloseIterator();
+    if (!m_fileName.empty()) {
+        avirepair::EndRecording(m_fileName);
+    }
     s_instances.fetch_sub(1);
 }
 
@@ -243,14 +247,21 @@ void CRecContext::StartRecordLocked() {
     const int32_t height = m_host->GetFrameHeight();
     const int32_t stride = m_host->GetFrameStride();
     const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
-    if (width > 0 && stride != BgrRowStride(width)) {
+    // A camera view keeps its frames as I420 of the camera's size: they go to the source as
+    // they are. Frames kept as they came are BGR rows of the host's stride.
+    int32_t bufferedWidth = 0;
+    int32_t bufferedHeight = 0;
+    const bool i420 =
+        m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
+        bufferedWidth == width && bufferedHeight == height;
+    if (!i420 && width > 0 && stride != BgrRowStride(width)) {
         // The pre-event buffer's frames are copied as they are into the source's frames.
         THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
                            "row stride " + std::to_string(stride) + " for a width of " +
                                std::to_string(width));
     }
     m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
-    m_pipeline->AddSource(this, width, height, m_frameTime);
+    m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
 
     const CRecordSettings settings = m_host->GetRecordSettings();
     if (!IsKnownRecordContainer(settings.recordContainer)) {
@@ -262,7 +273,8 @@ void CRecContext::StartRecordLocked() {
     m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
     if (h264) {
         m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
-                              m_fileName, m_frameTime);
+                              m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
+                              [this](const std::string& text) { Log(text); });
     } else if (settings.wmvActive) {
         m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
                              static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
@@ -330,6 +342,7 @@ std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv
         if (fd >= 0) {
             close(fd);
             m_fileReserved = true;
+            avirepair::BeginRecording(candidate); // not a file a crash left
             return candidate;
         }
         if (errno != EEXIST) {

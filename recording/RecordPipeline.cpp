@@ -36,7 +36,8 @@ bool HasProperty(GstElement* element, const char* name) {
 
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
 // as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
-void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime) {
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
+                          int32_t preset) {
     const REFERENCE_TIME frame = frameTime > 0 ? frameTime : 666666;
     const guint keyInterval =
         static_cast<guint>(std::max<REFERENCE_TIME>(1, (kKeyFrameInterval + frame / 2) / frame));
@@ -46,7 +47,7 @@ void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_
     }
     if (HasProperty(encoder, "tune")) { // x264enc
         gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
-        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "veryfast");
+        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", X264PresetName(preset));
         if (bitsPerSecond > 0) {
             g_object_set(encoder, "bitrate", kbits, nullptr);
         } else {
@@ -131,7 +132,7 @@ bool CRecordPipeline::Append(GstElement* element) {
 }
 
 void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height,
-                                REFERENCE_TIME frameTime) {
+                                REFERENCE_TIME frameTime, int pixelFormat) {
     GstElement* source = CreateSourceElement("TavrixSourceFilter");
     ITavrixSource* control = nullptr;
     try {
@@ -145,6 +146,9 @@ void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_
     if (SUCCEEDED(hr)) {
         hr = control->SetFrameTime(frameTime);
     }
+    if (SUCCEEDED(hr)) {
+        hr = control->SetPixelFormat(pixelFormat);
+    }
     if (FAILED(hr)) {
         gst_object_unref(gst_object_ref_sink(source));
         THROW_DIRECTX_INFO(hr, "Could not set the video format of TavrixSource filter.",
@@ -154,6 +158,7 @@ void CRecordPipeline::AddSource(ITavrixSourceCB* callback, int32_t width, int32_
     if (!Append(source)) {
         THROW_DIRECTX(E_FAIL, "Unable to add TavrixSourceFilter to the record graph.");
     }
+    m_sourceFormat = pixelFormat;
 }
 
 void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vector<uint8_t>& compressorData,
@@ -193,6 +198,9 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
         // The converters between the BGR source and the encoder belong to rendering the stream.
         AppendConverter("videoconvert", "CompressorConvert", takesI420 ? "video/x-raw,format=I420" : nullptr);
         m_chain.push_back(encoder);
+    } else if (m_sourceFormat != kTavrixFormatBgr) {
+        // Uncompressed AVI holds BGR, as it always did.
+        AppendConverter("videoconvert", "RecordConvert", "video/x-raw,format=BGR");
     }
 
     AppendWriter(Make("avimux", "AviMux"), fileName);
@@ -200,6 +208,11 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
 
 void CRecordPipeline::AppendConverter(const char* factory, const char* name, const char* caps) {
     GstElement* convert = Make(factory, name);
+    if (convert != nullptr && HasProperty(convert, "n-threads")) {
+        // A conversion that is needed at all is worth both cores at high resolutions; one that
+        // has nothing to do passes the frames through untouched.
+        g_object_set(convert, "n-threads", 0u, nullptr);
+    }
     GstElement* filter = caps != nullptr ? Make("capsfilter", "CompressorFormat") : nullptr;
     if (convert == nullptr || (caps != nullptr && filter == nullptr) || !Append(convert)) {
         if (filter != nullptr) {
@@ -246,11 +259,15 @@ void CRecordPipeline::AppendWriter(GstElement* mux, const std::string& fileName)
 }
 
 void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
-                                REFERENCE_TIME frameTime) {
-    const std::string factory = FindH264Encoder();
+                                REFERENCE_TIME frameTime, const std::string& preferredEncoder, int32_t preset,
+                                const LogFunction& log) {
+    const std::string factory = FindH264Encoder(preferredEncoder);
     if (factory.empty()) {
         THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.",
                            "no H.264 encoder present");
+    }
+    if (!preferredEncoder.empty() && factory != preferredEncoder && log) {
+        log("H.264 encoder '" + preferredEncoder + "' does not work here; recording with '" + factory + "'.");
     }
     // Browsers and phones play 4:2:0 only; from BGR, x264enc would otherwise choose 4:4:4.
     AppendConverter("videoconvert", "CompressorConvert", "video/x-raw,format=I420");
@@ -258,7 +275,7 @@ void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const 
     if (encoder == nullptr) {
         THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", factory);
     }
-    ConfigureH264Encoder(encoder, bitsPerSecond, frameTime);
+    ConfigureH264Encoder(encoder, bitsPerSecond, frameTime, preset);
     if (!Append(encoder)) {
         THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
     }

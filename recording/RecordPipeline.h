@@ -2,10 +2,14 @@
 // CRecordPipeline: builds, runs and stops the GStreamer pipeline of one recording, step by step
 // as the record context (CRecContext) asks, each step failing with the record context's message:
 //
+// The source gives the frames as the pre-event buffer holds them: I420 for a camera view (what
+// the encoders take, so the converters below pass them through untouched) or BGR.
+//
 //   AVI:  tavrixsource ! [videoconvert ! video/x-raw,format=I420 !] <encoder> ! avimux ! filesink
 //         (videoconvert only with an encoder, the I420 caps only when the encoder takes I420;
-//         without an encoder the BGR frames go into the AVI file uncompressed, and avimux stores
-//         them bottom-up as AVI wants, so players show them upright)
+//         without an encoder the frames go into the AVI file as uncompressed BGR, converted from
+//         I420 by videoconvert ! video/x-raw,format=BGR where needed, and avimux stores them
+//         bottom-up as AVI wants, so players show them upright)
 //   WMV:  tavrixsource ! appsink, feeding a CWmvWriter (FFmpeg's WMV encoder and ASF writer)
 //   MP4, Matroska:
 //         tavrixsource ! videoconvert ! video/x-raw,format=I420 ! <H.264 encoder> ! h264parse !
@@ -57,7 +61,9 @@ public:
     // control interface for TavrixSource filter."), CDirectXEx "Could not set the video format of
     // TavrixSource filter." for a size or frame time it refuses, and CDirectXEx "Unable to add
     // TavrixSourceFilter to the record graph.".
-    void AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height, REFERENCE_TIME frameTime);
+    // pixelFormat: kTavrixFormatBgr or kTavrixFormatI420, the form of the callback's frames.
+    void AddSource(ITavrixSourceCB* callback, int32_t width, int32_t height, REFERENCE_TIME frameTime,
+                   int pixelFormat = kTavrixFormatBgr);
 
     // The AVI branch. compressorDN names the encoder's factory (empty: uncompressed); its state
     // is restored from compressorData, and what cannot be restored is passed to log. Throws
@@ -71,12 +77,14 @@ public:
     // appsink as "ASFWriter" (CDirectXEx "Could not add ASF writer filter in graph.").
     void BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond, const std::string& fileName,
                   int32_t width, int32_t height, REFERENCE_TIME frameTime);
-    // The MP4 or Matroska branch (container: 1 MP4, 2 Matroska), H.264 through FindH264Encoder's
-    // encoder at bitsPerSecond, or at constant quality when 0. Throws CDirectXEx "Unable to parse
-    // device name of compressor." when no H.264 encoder is present, "Could not add compressor
-    // filter in graph." and "Unable to set record file name.".
+    // The MP4 or Matroska branch (container: 1 MP4, 2 Matroska), H.264 through the preferred
+    // encoder when it works here (else FindH264Encoder's, told to log) at bitsPerSecond, or at
+    // constant quality when 0; x264enc at its speed preset (".H264Preset"). Throws CDirectXEx
+    // "Unable to parse device name of compressor." when no H.264 encoder is present, "Could not
+    // add compressor filter in graph." and "Unable to set record file name.".
     void BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
-                   REFERENCE_TIME frameTime);
+                   REFERENCE_TIME frameTime, const std::string& preferredEncoder = "", int32_t preset = 3,
+                   const LogFunction& log = nullptr);
     // Links the branch. CDirectXEx "Unable to render the stream.".
     void Render();
 
@@ -114,6 +122,7 @@ private:
     std::string m_fileName;                   // the record file
     CRecordFileSync m_fileSync;               // after m_wmv: its thread flushes the writer
     GstElement* m_frameCounterSink = nullptr; // element whose input is counted once linked
+    int m_sourceFormat = kTavrixFormatBgr;    // what AddSource's element gives
 
     mutable std::mutex m_errorLock;
     HRESULT m_firstError = S_OK;

@@ -8,6 +8,7 @@
 
 #include "platform/HResult.h"
 #include "platform/MediaSample.h"
+#include "recording/I420Frame.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,9 @@ public:
     // for a larger frame cannot be had, the copy holds no bytes (length 0) rather than failing
     // the capture thread.
     void CopyFrom(const CMediaSample& sample);
+    // Converts a BGR frame (bgrStride bytes a row) into I420 of the layout's size, held as
+    // layout.size bytes; the same growth and failure rules as CopyFrom.
+    void ConvertFrom(const uint8_t* bgr, int32_t bgrStride, const CI420Layout& layout);
     // Copies the held bytes to the start of out's buffer. Nothing is copied, and false returned,
     // when they do not fit; the output's actual data length is never changed.
     bool CopyTo(CMediaSample& out) const;
@@ -34,6 +38,9 @@ public:
     const uint8_t* GetData() const { return m_Data.get(); }
 
 private:
+    // Makes room for size bytes; false (length 0) when the memory cannot be had.
+    bool Reserve(int32_t size);
+
     REFERENCE_TIME m_Duration = 0; // 100-ns units, from this frame's arrival to the next one's
     std::unique_ptr<uint8_t[]> m_Data;
     int32_t m_Capacity = 0;

@@ -163,6 +163,9 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
         m_encoder->framerate = AVRational{den, num};
         SetRateControl(m_encoder, bitsPerSecond);
         m_encoder->gop_size = std::max(1, den / std::max(num, 1)); // a key frame a second
+        // Slices encoded on every core where the encoder can; one thread where it cannot.
+        m_encoder->thread_count = 0;
+        m_encoder->thread_type = FF_THREAD_SLICE;
         if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
             m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
@@ -185,8 +188,10 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
                                AvErrorText(error));
         }
+        // Only for BGR frames (a camera view hands I420, copied as it is); no scaling happens,
+        // so the fastest mode gives the same picture.
         m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
-                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                  SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (m_scaler == nullptr) {
             THROW_DIRECTX(E_FAIL, "Could not configure ASF writer filter");
         }
@@ -195,6 +200,11 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Failed to set target filename",
                                fileName + ": " + AvErrorText(error));
         }
+        // Every finished ASF packet goes to the operating system at once rather than after
+        // FFmpeg's 32 KB write buffer fills: the motion frame reaches the file without waiting,
+        // and a killed program loses at most the packet being filled (the syncer still forces
+        // the data to the disk every two seconds).
+        m_format->flush_packets = 1;
         error = avformat_write_header(m_format, nullptr);
         if (error < 0) {
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
@@ -280,38 +290,27 @@ GstFlowReturn CWmvWriter::OnSample(GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstVideoInfo info;
     GstCaps* caps = gst_sample_get_caps(sample);
-    if (buffer == nullptr || caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR || GST_VIDEO_INFO_WIDTH(&info) != m_width ||
-        GST_VIDEO_INFO_HEIGHT(&info) != m_height) {
+    const bool known = buffer != nullptr && caps != nullptr && gst_video_info_from_caps(&info, caps) &&
+                       (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR ||
+                        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_I420) &&
+                       GST_VIDEO_INFO_WIDTH(&info) == m_width && GST_VIDEO_INFO_HEIGHT(&info) == m_height;
+    if (!known) {
         m_failed = true;
         m_result = VFW_E_TYPE_NOT_ACCEPTED;
         if (m_appsink != nullptr) {
             GST_ELEMENT_ERROR(GST_ELEMENT(m_appsink), STREAM, FORMAT,
                               ("The WMV writer got frames of another format."),
-                              ("expected BGR %dx%d", m_width, m_height));
+                              ("expected BGR or I420 %dx%d", m_width, m_height));
         }
         return GST_FLOW_ERROR;
     }
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
         return GST_FLOW_OK; // nothing to encode; the next frame may map
     }
     int error = av_frame_make_writable(m_frame);
     if (error >= 0) {
-        const uint8_t* source[1] = {map.data};
-        const int sourceStride[1] = {GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
-        sws_scale(m_scaler, source, sourceStride, 0, m_height, m_frame->data, m_frame->linesize);
-        // Repeat the last column and row into the padding of an odd-sized picture.
-        uint8_t* luma = m_frame->data[0];
-        const int lumaStride = m_frame->linesize[0];
-        if (m_frame->width > m_width) {
-            for (int y = 0; y < m_height; ++y) {
-                luma[y * lumaStride + m_width] = luma[y * lumaStride + m_width - 1];
-            }
-        }
-        if (m_frame->height > m_height) {
-            std::memcpy(luma + m_height * lumaStride, luma + (m_height - 1) * lumaStride, m_frame->width);
-        }
+        FillPicture(frame);
         // Stream time of the frame in encoder units, strictly increasing.
         int64_t pts = m_lastPts + 1;
         if (GST_BUFFER_PTS_IS_VALID(buffer)) {
@@ -323,13 +322,44 @@ GstFlowReturn CWmvWriter::OnSample(GstSample* sample) {
         m_frame->pts = pts;
         error = EncodeAndWrite(m_frame);
     }
-    gst_buffer_unmap(buffer, &map);
+    gst_video_frame_unmap(&frame);
     if (error < 0) {
         PostError(error, "Writing a frame");
         return GST_FLOW_ERROR;
     }
     m_framesWritten.fetch_add(1);
     return GST_FLOW_OK;
+}
+
+void CWmvWriter::FillPicture(const GstVideoFrame& frame) {
+    if (GST_VIDEO_FRAME_FORMAT(&frame) == GST_VIDEO_FORMAT_I420) {
+        // The encoder's own format: the planes are copied, nothing is converted.
+        const int chromaWidth = (m_width + 1) / 2;
+        const int chromaHeight = (m_height + 1) / 2;
+        for (guint plane = 0; plane < 3; ++plane) {
+            const int rowBytes = plane == 0 ? m_width : chromaWidth;
+            const int rows = plane == 0 ? m_height : chromaHeight;
+            av_image_copy_plane(m_frame->data[plane], m_frame->linesize[plane],
+                                static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane)),
+                                GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane), rowBytes, rows);
+        }
+    } else {
+        const uint8_t* source[1] = {static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0))};
+        const int sourceStride[1] = {GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)};
+        sws_scale(m_scaler, source, sourceStride, 0, m_height, m_frame->data, m_frame->linesize);
+    }
+    // Repeat the last column and row into the padding of an odd-sized picture (the chroma of an
+    // odd size already covers it).
+    uint8_t* luma = m_frame->data[0];
+    const int lumaStride = m_frame->linesize[0];
+    if (m_frame->width > m_width) {
+        for (int y = 0; y < m_height; ++y) {
+            luma[y * lumaStride + m_width] = luma[y * lumaStride + m_width - 1];
+        }
+    }
+    if (m_frame->height > m_height) {
+        std::memcpy(luma + m_height * lumaStride, luma + (m_height - 1) * lumaStride, m_frame->width);
+    }
 }
 
 void CWmvWriter::OnEos() {

@@ -1,5 +1,5 @@
 #pragma once
-// CWmvWriter: the WMV file writer of a recording. It encodes BGR frames with FFmpeg's WMV
+// CWmvWriter: the WMV file writer of a recording. It encodes I420 (or BGR) frames with FFmpeg's WMV
 // encoders (libavcodec wmv2 / wmv1) at the camera's bit rate and writes them into an ASF file
 // with FFmpeg's ASF writer (libavformat). GStreamer's avenc_wmv2 ! asfmux pair ignores the bit
 // rate and writes files whose last frames FFmpeg cannot read; this writer does neither.
@@ -18,6 +18,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <atomic>
 #include <cstdint>
@@ -63,7 +64,8 @@ public:
     // alive while the writer is in use, and the writer while the appsink's pipeline runs.
     void Attach(GstAppSink* appsink);
 
-    // Streaming thread: one frame (a BGR sample of the opened size), and the end of the stream.
+    // Streaming thread: one frame (a BGR or I420 sample of the opened size), and the end of the
+    // stream.
     GstFlowReturn OnSample(GstSample* sample);
     void OnEos();
     // Drains the encoder, writes the trailer and closes the file. Idempotent; returns the first
@@ -83,8 +85,10 @@ public:
 private:
     // The encoder's rate control: average, maximum and buffer from the bit rate.
     static void SetRateControl(AVCodecContext* encoder, int64_t bitsPerSecond);
-    // Both with m_lock held.
+    // All with m_lock held.
     int EncodeAndWrite(AVFrame* frame);
+    // The encoder's picture from a mapped BGR or I420 frame of the opened size.
+    void FillPicture(const GstVideoFrame& frame);
     void PostError(int error, const char* what);
     void Release();
 

@@ -13,8 +13,8 @@ namespace {
 
 enum { PROP_0, PROP_CONTROL };
 
-GstStaticPadTemplate src_template =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGR, I420 }")));
 
 CTavrixSource* Impl(gpointer element) {
     return GST_TAVRIX_SOURCE(element)->impl;
@@ -99,7 +99,7 @@ static void gst_tavrix_source_class_init(GstTavrixSourceClass* klass) {
                              static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
     gst_element_class_set_static_metadata(element_class, "TavrixSource", "Source/Video",
-                                          "Produces BGR video frames pulled from the application",
+                                          "Produces BGR or I420 video frames pulled from the application",
                                           "Tavrix developers");
     gst_element_class_add_static_pad_template(element_class, &src_template);
 

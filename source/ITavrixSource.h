@@ -1,7 +1,8 @@
 #pragma once
 // The contract between the application and the GStreamer element "tavrixsource" (plugin file
 // libgsttavrixsource.so), the only source of each recording pipeline. It offers exactly one
-// format, video/x-raw,format=BGR of the size and frame time the application sets, and asks the
+// format, video/x-raw BGR (or I420, as the application chooses) of the size and frame time the
+// application sets, and asks the
 // application's ITavrixSourceCB for every frame on its streaming thread. The application reaches
 // the control interface through the element's read-only pointer property "control":
 //
@@ -21,13 +22,18 @@
 // sink posts EOS on the bus), so the application can wait for EOS and then stop the pipeline.
 constexpr HRESULT TAVRIX_S_END_OF_STREAM = MakeHResult(0x00041001);
 
+// The formats the element can offer (ITavrixSource::SetPixelFormat).
+constexpr int kTavrixFormatBgr = 0;
+constexpr int kTavrixFormatI420 = 1;
+
 // Implemented by the application (the record context). Not reference counted: the application
 // keeps the object alive until the pipeline has been stopped.
 class ITavrixSourceCB {
 public:
     // Called on the element's streaming thread for each frame it is about to produce; may block
     // until the application has a frame. The sample views one frame buffer of the negotiated
-    // format: BGR, top-down, BgrRowStride(width) bytes a row, GetSize() bytes in all.
+    // format: BGR, top-down, BgrRowStride(width) bytes a row; or, when I420 was chosen, the
+    // planes Y, U and V in GStreamer's I420 layout; GetSize() bytes in all.
     //
     // - A frame: fill the sample, set *duration (100-ns units, >= 0) and return S_OK. The frame
     //   is stamped [t, t + duration) where t starts at 0 when the element starts and advances
@@ -58,6 +64,9 @@ public:
     // Average time per frame in 100-ns units (the offered frame rate is 10^7 / timePerFrame;
     // 0 offers a variable rate). E_INVALIDARG for a negative value; otherwise S_OK.
     virtual HRESULT SetFrameTime(REFERENCE_TIME timePerFrame) = 0;
+    // The format offered: kTavrixFormatBgr (the default) or kTavrixFormatI420 (BT.601 at studio
+    // range, the colorimetry the caps state). E_INVALIDARG for any other value; otherwise S_OK.
+    virtual HRESULT SetPixelFormat(int format) = 0;
 
 protected:
     ~ITavrixSource() = default;

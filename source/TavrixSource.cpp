@@ -48,6 +48,15 @@ HRESULT CTavrixSource::SetFrameTime(REFERENCE_TIME timePerFrame) {
     return S_OK;
 }
 
+HRESULT CTavrixSource::SetPixelFormat(int format) {
+    if (format != kTavrixFormatBgr && format != kTavrixFormatI420) {
+        return E_INVALIDARG;
+    }
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    m_format = format;
+    return S_OK;
+}
+
 void CTavrixSource::FrameRateFromFrameTime(REFERENCE_TIME timePerFrame, int* numerator, int* denominator) {
     if (timePerFrame <= 0) {
         *numerator = 0;
@@ -77,14 +86,22 @@ void CTavrixSource::FrameRateFromFrameTime(REFERENCE_TIME timePerFrame, int* num
     *denominator = static_cast<int>(den);
 }
 
-GstCaps* CTavrixSource::FixedCaps(int width, int height, REFERENCE_TIME frameTime) const {
+GstCaps* CTavrixSource::FixedCaps(int width, int height, REFERENCE_TIME frameTime, int format) const {
     int fpsN = 0;
     int fpsD = 1;
     FrameRateFromFrameTime(frameTime, &fpsN, &fpsD);
-    return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT, width,
-                               "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fpsN, fpsD,
-                               "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, "interlace-mode", G_TYPE_STRING,
-                               "progressive", nullptr);
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                        format == kTavrixFormatI420 ? "I420" : "BGR", "width", G_TYPE_INT,
+                                        width, "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
+                                        fpsN, fpsD, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                                        "interlace-mode", G_TYPE_STRING, "progressive", nullptr);
+    if (format == kTavrixFormatI420) {
+        // The application converts with the BT.601 matrix at studio range at every size; without
+        // this, converters and encoders would take a high-definition picture for BT.709.
+        gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, "bt601", "chroma-site", G_TYPE_STRING, "jpeg",
+                            nullptr);
+    }
+    return caps;
 }
 
 bool CTavrixSource::Start() {
@@ -98,6 +115,7 @@ bool CTavrixSource::Start() {
         m_activeWidth = m_width;
         m_activeHeight = m_height;
         m_activeFrameTime = m_frameTime;
+        m_activeFormat = m_format;
         m_started = true;
     }
     {
@@ -126,8 +144,9 @@ GstCaps* CTavrixSource::GetCaps(GstCaps* filter) {
         const int width = m_started ? m_activeWidth : m_width;
         const int height = m_started ? m_activeHeight : m_height;
         const REFERENCE_TIME frameTime = m_started ? m_activeFrameTime : m_frameTime;
+        const int format = m_started ? m_activeFormat : m_format;
         if (width > 0 && height > 0) {
-            caps = FixedCaps(width, height, frameTime);
+            caps = FixedCaps(width, height, frameTime, format);
         }
     }
     if (caps == nullptr) {
@@ -143,12 +162,18 @@ GstCaps* CTavrixSource::GetCaps(GstCaps* filter) {
 
 bool CTavrixSource::SetCaps(GstCaps* caps) {
     GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
+    if (!gst_video_info_from_caps(&info, caps)) {
         GST_WARNING_OBJECT(m_element, "refusing caps %" GST_PTR_FORMAT, caps);
         return false;
     }
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
+        const GstVideoFormat offered =
+            m_activeFormat == kTavrixFormatI420 ? GST_VIDEO_FORMAT_I420 : GST_VIDEO_FORMAT_BGR;
+        if (GST_VIDEO_INFO_FORMAT(&info) != offered) {
+            GST_WARNING_OBJECT(m_element, "refusing caps %" GST_PTR_FORMAT, caps);
+            return false;
+        }
         if (GST_VIDEO_INFO_WIDTH(&info) != m_activeWidth || GST_VIDEO_INFO_HEIGHT(&info) != m_activeHeight) {
             GST_WARNING_OBJECT(m_element, "refusing size %dx%d, offering %dx%d", GST_VIDEO_INFO_WIDTH(&info),
                                GST_VIDEO_INFO_HEIGHT(&info), m_activeWidth, m_activeHeight);
@@ -181,7 +206,7 @@ bool CTavrixSource::DecideAllocation(GstQuery* query) {
         }
         size = std::max(size, proposedSize);
     }
-    // Our own pool, so that every buffer has the plain BGR layout the callback is promised.
+    // Our own pool, so that every buffer has the plain layout the callback is promised.
     GstBufferPool* pool = gst_video_buffer_pool_new();
     GstStructure* config = gst_buffer_pool_get_config(pool);
     gst_buffer_pool_config_set_params(config, caps, size, minBuffers, maxBuffers);

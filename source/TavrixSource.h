@@ -27,6 +27,7 @@ public:
     HRESULT SetSampleCallback(ITavrixSourceCB* callback) override;
     HRESULT SetVideoSize(int width, int height) override;
     HRESULT SetFrameTime(REFERENCE_TIME timePerFrame) override;
+    HRESULT SetPixelFormat(int format) override;
 
     // The element's side.
     // Takes the settings for this run; false (with an error posted) when no size was set.
@@ -47,7 +48,7 @@ public:
     static void FrameRateFromFrameTime(REFERENCE_TIME timePerFrame, int* numerator, int* denominator);
 
 private:
-    GstCaps* FixedCaps(int width, int height, REFERENCE_TIME frameTime) const;
+    GstCaps* FixedCaps(int width, int height, REFERENCE_TIME frameTime, int format) const;
     // Waits one frame time (5 ms to 1 s) or until flushed; false when flushed.
     bool PauseBeforeRetry(REFERENCE_TIME frameTime);
 
@@ -58,10 +59,12 @@ private:
     int m_width = 0;
     int m_height = 0;
     REFERENCE_TIME m_frameTime = 0;
+    int m_format = kTavrixFormatBgr;
     bool m_started = false;
     int m_activeWidth = 0; // the settings of the current run, taken at Start
     int m_activeHeight = 0;
     REFERENCE_TIME m_activeFrameTime = 0;
+    int m_activeFormat = kTavrixFormatBgr;
 
     std::mutex m_streamLock;
     REFERENCE_TIME m_streamTime = 0; // start of the next frame, 0 when the element starts

@@ -92,6 +92,28 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     m_h264BitRate->setSpecialValueText("Constant quality");
     m_h264BitRate->setValue(std::max(0, camera.m_bitRate));
     m_h264BitRate->setSuffix(" kbit/s");
+    // The encoders that work here, found by encoding a test frame with each; a stored one that
+    // does not is kept and shown as such (the recording falls back to the automatic choice).
+    m_h264Encoder = new QComboBox(this);
+    m_h264Encoder->addItem(kAutomaticEncoder, QString());
+    for (const std::string& name : WorkingH264Encoders()) {
+        m_h264Encoder->addItem(QString::fromStdString(name), QString::fromStdString(name));
+    }
+    index = m_h264Encoder->findData(QString::fromStdString(camera.m_h264Encoder));
+    if (index < 0) {
+        m_h264Encoder->addItem(
+            QString("<not working here> %1").arg(QString::fromStdString(camera.m_h264Encoder)),
+            QString::fromStdString(camera.m_h264Encoder));
+        index = m_h264Encoder->count() - 1;
+    }
+    m_h264Encoder->setCurrentIndex(index);
+    m_h264Preset = new QComboBox(this);
+    for (int32_t preset = 1; preset <= 9; ++preset) {
+        m_h264Preset->addItem(X264PresetName(preset), preset);
+    }
+    index = m_h264Preset->findData(camera.m_h264Preset);
+    m_h264Preset->setCurrentIndex(index >= 0 ? index : m_h264Preset->findData(CCamera().m_h264Preset));
+    m_h264Preset->setToolTip("x264enc: faster presets take less processor time for larger files");
 
     m_template = new QLineEdit(QString::fromStdString(camera.m_fileNameTemplate), this);
     m_template->setToolTip(
@@ -125,6 +147,8 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     auto* h264Group = new QGroupBox("MP4 and Matroska (H.264)", this);
     auto* h264Form = new QFormLayout(h264Group);
     h264Form->addRow("B&it rate:", m_h264BitRate);
+    h264Form->addRow("&Encoder:", m_h264Encoder);
+    h264Form->addRow("S&peed:", m_h264Preset);
 
     auto* fileForm = new QFormLayout;
     fileForm->addRow("File &name template:", m_template);
@@ -144,6 +168,7 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
         connect(button, &QRadioButton::toggled, this, &CPropRecordDlg::UpdateSample);
     }
     connect(m_template, &QLineEdit::textChanged, this, &CPropRecordDlg::UpdateSample);
+    connect(m_h264Encoder, &QComboBox::currentIndexChanged, this, &CPropRecordDlg::UpdateEnabling);
     UpdateEnabling();
     UpdateSample();
 }
@@ -167,7 +192,12 @@ void CPropRecordDlg::UpdateEnabling() {
     m_codec->setEnabled(wmv);
     m_codecFormat->setEnabled(wmv);
     m_bitRate->setEnabled(wmv);
-    m_h264BitRate->setEnabled(IsH264Container(ChosenContainer()));
+    const bool h264 = IsH264Container(ChosenContainer());
+    m_h264BitRate->setEnabled(h264);
+    m_h264Encoder->setEnabled(h264);
+    const QString encoder = m_h264Encoder->currentData().toString();
+    const std::string automatic = FindH264Encoder();
+    m_h264Preset->setEnabled(h264 && (encoder == "x264enc" || (encoder.isEmpty() && automatic == "x264enc")));
 }
 
 int32_t CPropRecordDlg::ChosenContainer() const {
@@ -235,6 +265,8 @@ void CPropRecordDlg::Store() {
     // One key serves both: the bit rate of the format that records.
     camera.m_bitRate =
         IsH264Container(camera.m_recordContainer) ? m_h264BitRate->value() : m_bitRate->value();
+    camera.m_h264Encoder = m_h264Encoder->currentData().toString().toStdString();
+    camera.m_h264Preset = m_h264Preset->currentData().toInt();
     camera.m_fileNameTemplate = m_template->text().trimmed().toStdString();
     camera.m_appendVideoFiles = m_append->isChecked();
 }

@@ -26,6 +26,7 @@ class CPropRecordDlg : public CCameraPage {
 public:
     static constexpr const char* kNoCompression = "<No Compression>";
     static constexpr const char* kDefaultFormat = "<Default>";
+    static constexpr const char* kAutomaticEncoder = "<Automatic: hardware when it works>";
 
     CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr);
 
@@ -39,6 +40,9 @@ public:
     QRadioButton* MatroskaField() const { return m_matroska; }
     // Bit rate of MP4 and Matroska in kbit/s; 0 is constant quality.
     QSpinBox* H264BitRateField() const { return m_h264BitRate; }
+    // ".H264Encoder" (item data: the factory, "" automatic) and ".H264Preset" (item data 1..9).
+    QComboBox* H264EncoderField() const { return m_h264Encoder; }
+    QComboBox* H264PresetField() const { return m_h264Preset; }
     QComboBox* CompressorField() const { return m_compressor; }
     QPushButton* CompressorSettingsButton() const { return m_compressorSettings; }
     QComboBox* CodecField() const { return m_codec; }
@@ -62,6 +66,8 @@ private:
     QRadioButton* m_mp4;
     QRadioButton* m_matroska;
     QSpinBox* m_h264BitRate;
+    QComboBox* m_h264Encoder;
+    QComboBox* m_h264Preset;
     QComboBox* m_compressor;
     QPushButton* m_compressorSettings;
     QComboBox* m_codec;

@@ -262,6 +262,25 @@ inline int GreenPixels(const uint8_t* pixels, int width, int strideBytes, int to
     return count;
 }
 
+// Pixels of the overlay's green as a recording keeps it: in recorded frames the colour goes
+// through I420, whose chroma is shared by 2x2 pixels, so a thin stroke is a clear green rather
+// than pure (0, 255, 0); brighter than the 75 % green of the colour bars. BGR or RGB order alike.
+inline int GreenishPixels(const uint8_t* pixels, int width, int strideBytes, int top, int bottom) {
+    int count = 0;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* row = pixels + static_cast<size_t>(y) * strideBytes;
+        for (int x = 0; x < width; ++x) {
+            const int b = row[x * 3];
+            const int g = row[x * 3 + 1];
+            const int r = row[x * 3 + 2];
+            if (g >= 225 && g - b >= 100 && g - r >= 100) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
 // A small file system of its own (needs root, as in the build container).
 class CSmallDisk {
 public:

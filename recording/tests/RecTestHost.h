@@ -77,13 +77,17 @@ inline int32_t ReadNumber(const uint8_t* grey, int32_t width) {
     return n;
 }
 
+// How a feeder hands its frames to the pre-event buffer: copied as BGR, or converted to I420 as a
+// camera view keeps them.
+enum class EFeed { Bgr, I420 };
+
 // The camera side: frames into the pre-event buffer at a steady rate.
 class CFrameFeeder {
 public:
     CFrameFeeder(CPreEventBuffer& buffer, int32_t width, int32_t height, std::chrono::milliseconds interval,
-                 bool noise = true)
+                 bool noise = true, EFeed feed = EFeed::Bgr)
         : m_buffer(buffer), m_width(width), m_height(height), m_interval(interval), m_noise(noise),
-          m_thread([this] { Run(); }) {}
+          m_feed(feed), m_thread([this] { Run(); }) {}
     ~CFrameFeeder() { Stop(); }
     void Stop() {
         m_stop.store(true);
@@ -110,7 +114,11 @@ private:
                 m_buffer.SetLastSampleDuration(
                     std::chrono::duration_cast<std::chrono::microseconds>(m_interval).count() * 10);
             }
-            m_buffer.AddSample(&sample);
+            if (m_feed == EFeed::I420) {
+                m_buffer.AddBgrFrameAsI420(frame.data(), m_width, m_height, BgrRowStride(m_width));
+            } else {
+                m_buffer.AddSample(&sample);
+            }
             m_last.store(n);
             next += m_interval;
             std::this_thread::sleep_until(next);
@@ -122,6 +130,7 @@ private:
     const int32_t m_height;
     const std::chrono::milliseconds m_interval;
     const bool m_noise;
+    const EFeed m_feed;
     std::atomic<bool> m_stop{false};
     std::atomic<int32_t> m_last{-1};
     std::thread m_thread;

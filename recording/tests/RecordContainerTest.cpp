@@ -154,6 +154,26 @@ TEST_F(RecordContainerTest, MatroskaDecodesWholeFromThePreEventFramesAtItsBitRat
     std::printf("Matroska bytes per frame: %.0f (target %.0f)\n", bytesPerFrame, target);
 }
 
+// The chosen encoder records; one that does not work here gives way to the automatic choice and
+// says so in the camera's log.
+TEST_F(RecordContainerTest, TheChosenEncoderRecordsAndOneNotWorkingHereFallsBackWithALogLine) {
+    for (const char* encoder : {"x264enc", "nosuchh264enc"}) {
+        SCOPED_TRACE(encoder);
+        CNotificationLog::Instance().Clear();
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        CRecordSettings settings = Container(ERecordContainer::Mp4, 0);
+        settings.h264Encoder = encoder;
+        settings.h264Preset = 1; // ultrafast
+        host.SetSettings(settings);
+        host.SetFileName("Chosen.mp4");
+        const CRecording recording = Record(host, 800ms);
+        ExpectWhole(recording, kMp4Format, "h264");
+        EXPECT_EQ(LogHas("H.264 encoder 'nosuchh264enc' does not work here; recording with '" +
+                         FindH264Encoder() + "'."),
+                  std::string(encoder) == "nosuchh264enc");
+    }
+}
+
 TEST_F(RecordContainerTest, AnUnknownContainerFailsTheStartWithItsReason) {
     CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
     CRecordSettings settings;
@@ -235,12 +255,15 @@ TEST_F(RecordContainerDocumentTest, OldDocumentsRecordAsBeforeAndNewCamerasRecor
         // As a document of the earlier version: no ".RecordContainer" key at all.
         sqlite3x::sqlite3_connection connection(m_file);
         connection.executenonquery("delete from t_config_data where id like 'Cameras.%.RecordContainer';");
+        connection.executenonquery("delete from t_config_data where id like 'Cameras.%.H264%';");
     }
     for (int round = 0; round < 2; ++round) {
         CTavrixDoc document;
         ASSERT_TRUE(document.OnOpenDocument(m_file));
         for (int32_t id : {0, 1, 2}) {
             EXPECT_EQ(document.FindCamera(id)->m_recordContainer, 0) << "camera " << id << " round " << round;
+            EXPECT_EQ(document.FindCamera(id)->m_h264Encoder, "") << "automatic, as before the key existed";
+            EXPECT_EQ(document.FindCamera(id)->m_h264Preset, 3) << "veryfast, as before the key existed";
         }
         const std::string avi = RecordCamera(document, 0);
         EXPECT_EQ(avi, m_folder + "/Avi.avi");

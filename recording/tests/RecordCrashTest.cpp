@@ -6,6 +6,7 @@
 #include "recording/tests/RecTestHost.h"
 
 #include "TavrixBuildPaths.h"
+#include "recording/AviRepair.h"
 #include "recording/RecordFileSync.h"
 
 #include <gtest/gtest.h>
@@ -118,8 +119,8 @@ protected:
 
 // Five seconds into the recording (after the two seconds of pre-event frames): at most the
 // frames of the last sync interval and a half may be lost, for MP4 and Matroska no more than two
-// seconds. At low bit rates the writers' own buffers (64 KB in the file sink, 32 KB in FFmpeg's)
-// used to hold all of it.
+// seconds, for WMV (each finished packet written at once) no more than one. At low bit rates the writers' own
+// buffers (64 KB in the file sink, 32 KB in FFmpeg's) used to hold all of it.
 TEST_P(RecordCrashTest, AKilledRecordingKeepsAllButItsLastSeconds) {
     const std::string format =
         std::string(GetParam().format) + (*GetParam().rate ? "@" : "") + GetParam().rate;
@@ -147,12 +148,75 @@ TEST_P(RecordCrashTest, AKilledRecordingKeepsAllButItsLastSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RecordCrashTest,
                          ::testing::Values(CFormat{"avi", ""}, CFormat{"x264", ""}, CFormat{"x264", "64"},
-                                           CFormat{"jpeg", ""}, CFormat{"wmv", ""}, CFormat{"wmv", "64"},
-                                           CFormat{"mp4", "", 2000}, CFormat{"mp4", "64", 2000},
-                                           CFormat{"mkv", "", 2000}),
+                                           CFormat{"jpeg", ""}, CFormat{"wmv", "", 1000},
+                                           CFormat{"wmv", "64", 1000}, CFormat{"mp4", "", 2000},
+                                           CFormat{"mp4", "64", 2000}, CFormat{"mkv", "", 2000}),
                          [](const ::testing::TestParamInfo<CFormat>& info) {
                              return std::string(info.param.format) +
                                     (*info.param.rate ? std::string("_") + info.param.rate + "kbit" : "");
+                         });
+
+// ffprobe's frame count from the file's header and index, without decoding (0 when none).
+long HeaderFrames(const std::string& file) {
+    const std::string out = RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames "
+                                       "-of default=nw=1:nk=1 '" +
+                                       file + "' 2>/dev/null");
+    return std::atol(out.c_str());
+}
+
+class AviRepairTest : public RecordCrashTest {};
+
+// A killed AVI recording has its frames but an empty header: the repair indexes every frame that
+// reached the disk whole, drops one cut short, and leaves an ordinary finished file that a second
+// repair does not touch; a finished file is never touched.
+TEST_P(AviRepairTest, AKilledAviRecordingIsRepairedIntoAFinishedFileWithEveryWholeFrame) {
+    const CKilled killed = RecordAndKill(GetParam().format, "", m_folder, 2 * kFps + 2 * kFps);
+    ASSERT_FALSE(killed.file.empty());
+    ASSERT_EQ(avirepair::Inspect(killed.file), avirepair::EState::Unfinished);
+    // A frame being written when the power went: the file ends inside its chunk.
+    const auto size = std::filesystem::file_size(killed.file);
+    std::filesystem::resize_file(killed.file, size - 100);
+    const long decodedBefore = Probe(killed.file).frames;
+    EXPECT_EQ(HeaderFrames(killed.file), 0) << "the header of a killed file counts no frames";
+
+    // Written to just now: left alone, as a file that may still be being recorded.
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder).empty());
+    avirepair::BeginRecording(killed.file);
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder, 0).empty()) << "a file being recorded is not touched";
+    avirepair::EndRecording(killed.file);
+    const std::vector<avirepair::CResult> results = avirepair::RepairFolder(m_folder, 0);
+    ASSERT_EQ(results.size(), 1u);
+    const avirepair::CResult& result = results[0];
+    EXPECT_TRUE(result.repaired) << result.problem;
+    EXPECT_GT(result.cutBytes, 0) << "the frame cut short is dropped";
+    std::printf("%s repaired: %lld frames indexed (%ld decodable before), %lld bytes cut\n",
+                GetParam().format, static_cast<long long>(result.frames), decodedBefore,
+                static_cast<long long>(result.cutBytes));
+    EXPECT_GE(result.frames, killed.writtenAtKill - 3 * kFps / 2);
+    EXPECT_EQ(avirepair::Inspect(killed.file), avirepair::EState::Finished);
+    const CProbe probe = Probe(killed.file);
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_EQ(probe.frames, result.frames);
+    EXPECT_EQ(HeaderFrames(killed.file), result.frames) << "the header counts every frame";
+    const std::string errors = RunCommand("ffmpeg -v error -i '" + killed.file + "' -f null - 2>&1");
+    EXPECT_TRUE(errors.empty()) << errors;
+    // With B-frames (x264enc's defaults) the frames shown just before the one cut off depend on
+    // it; all before them run on without a gap.
+    std::vector<int32_t> numbers = ReadFrameNumbers(killed.file, 320, 240);
+    numbers.resize(numbers.size() > 3 ? numbers.size() - 3 : 0);
+    EXPECT_TRUE(Consecutive(numbers));
+    // Seeking to the middle works through the index.
+    const std::string seeked = RunCommand("ffmpeg -v error -ss 2 -i '" + killed.file +
+                                          "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null");
+    EXPECT_EQ(seeked.size(), 320u * 240u);
+
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder, 0).empty()) << "a repaired file is finished";
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AviRepairTest,
+                         ::testing::Values(CFormat{"avi", ""}, CFormat{"jpeg", ""}, CFormat{"x264", ""}),
+                         [](const ::testing::TestParamInfo<CFormat>& info) {
+                             return std::string(info.param.format);
                          });
 
 } // namespace

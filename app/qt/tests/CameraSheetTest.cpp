@@ -142,6 +142,41 @@ TEST_F(CameraSheetTest, RecordPageChoosesTheContainerAndKeepsTheAviAndWmvChoices
     EXPECT_EQ(camera->m_bitRate, 700);
 }
 
+// The H.264 encoder and x264enc's speed are chosen like the compressor of AVI: the encoders that
+// work here, automatic by default; a stored encoder that does not work here is kept.
+TEST_F(CameraSheetTest, RecordPageChoosesTheH264EncoderAndItsSpeed) {
+    CTavrixDocData data;
+    CCamera* camera = data.AddCamera();
+    EXPECT_EQ(camera->m_h264Encoder, "");
+    EXPECT_EQ(camera->m_h264Preset, 3);
+    {
+        CPropRecordDlg page(data, 0);
+        EXPECT_EQ(page.H264EncoderField()->currentData().toString(), "") << "automatic";
+        EXPECT_TRUE(page.H264EncoderField()->isEnabled());
+        EXPECT_EQ(page.H264PresetField()->currentText(), "veryfast");
+        const int x264 = page.H264EncoderField()->findData("x264enc");
+        ASSERT_GE(x264, 0) << "x264enc is offered";
+        page.H264EncoderField()->setCurrentIndex(x264);
+        EXPECT_TRUE(page.H264PresetField()->isEnabled());
+        page.H264PresetField()->setCurrentIndex(page.H264PresetField()->findData(1));
+        page.Store();
+    }
+    EXPECT_EQ(camera->m_h264Encoder, "x264enc");
+    EXPECT_EQ(camera->m_h264Preset, 1);
+    camera->m_h264Encoder = "nosuchh264enc";
+    {
+        CPropRecordDlg page(data, 0);
+        EXPECT_EQ(page.H264EncoderField()->currentData().toString(), "nosuchh264enc");
+        EXPECT_TRUE(page.H264EncoderField()->currentText().startsWith("<not working here>"));
+        EXPECT_EQ(page.H264PresetField()->currentText(), "ultrafast");
+        page.AviField()->setChecked(true);
+        EXPECT_FALSE(page.H264EncoderField()->isEnabled());
+        EXPECT_FALSE(page.H264PresetField()->isEnabled());
+        page.Store();
+    }
+    EXPECT_EQ(camera->m_h264Encoder, "nosuchh264enc") << "kept as stored";
+}
+
 TEST_F(CameraSheetTest, EncoderSettingsAreTheChangedPropertiesOfTheRealEncoder) {
     std::vector<uint8_t> state;
     {
