@@ -228,6 +228,10 @@ CCommandLine ParseFleet(const std::vector<std::string>& args) {
         } else {
             return Fail("unknown option '" + arg + "'");
         }
+    }
+    return line;
+}
+
 // The web interface's accounts: user add NAME [--admin], user remove NAME, user list, user token NAME.
 CCommandLine ParseUser(const std::vector<std::string>& args) {
     if (args.empty()) {
