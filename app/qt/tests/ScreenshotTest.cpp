@@ -1,10 +1,11 @@
 // The desktop application as a user sees it: scripts/screenshot.sh starts build/bin/tavrix on a
-// virtual X display with a document of two generated test cameras, activates them and saves the
-// main window as a PNG. The picture must show both live pictures (the colour bars of one camera
-// among them) and the camera windows' title bars.
+// virtual X display with a document of four generated test cameras, activates them and saves the
+// main window as a PNG. The picture must show the 2x2 grid: the live pictures (the colour bars of
+// one camera among them), the panes' title bars, and the state badges: one camera recording (red),
+// the others idle (green).
 
-#include <QColor>
 #include "TavrixBuildPaths.h"
+#include <QColor>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ int CountPixels(const QImage& image, bool (*match)(QRgb)) {
     return count;
 }
 
-TEST(DesktopScreenshot, MainWindowShowsBothLivePicturesAndTheirTitles) {
+TEST(DesktopScreenshot, MainWindowShowsTheTwoByTwoGridWithOneCameraRecording) {
     const std::string output = std::string(TAVRIX_BINARY_DIR) + "/screenshot-test.png";
     const std::string command = std::string(TAVRIX_SOURCE_DIR) + "/scripts/screenshot.sh " +
                                 TAVRIX_BINARY_DIR + "/bin/tavrix " + output + " > /dev/null";
@@ -47,9 +48,15 @@ TEST(DesktopScreenshot, MainWindowShowsBothLivePicturesAndTheirTitles) {
     EXPECT_GT(yellow, 500);
     EXPECT_GT(cyan, 500);
     EXPECT_GT(magenta, 500);
-    // The title bars of the two camera windows.
+    // The title bars of the four panes.
     const int titles = CountPixels(picture, [](QRgb p) { return p == qRgb(40, 60, 90); });
-    EXPECT_GT(titles, 2 * 150 * 10);
+    EXPECT_GT(titles, 4 * 150 * 10);
+    // One red "Recording" badge, three green "Idle" ones.
+    const int red = CountPixels(picture, [](QRgb p) { return p == qRgb(200, 30, 30); });
+    const int green = CountPixels(picture, [](QRgb p) { return p == qRgb(40, 150, 60); });
+    EXPECT_GT(red, 300);
+    EXPECT_GT(green, 3 * 300);
+    EXPECT_LT(red * 2, green) << "only one camera records";
 }
 
 } // namespace
