@@ -2,6 +2,7 @@
 
 #include "app/qt/FormRows.h"
 #include "app/qt/HotKeyEdit.h"
+#include "app/qt/SessionState.h"
 #include "app/qt/UiMessages.h"
 
 #include <QCheckBox>
@@ -87,6 +88,8 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     layout->addWidget(windowGroup);
     layout->addWidget(logGroup);
     layout->addWidget(m_disableMD);
+    m_startup = new CStartupOptions(m_config.GetSettingsPath(), this);
+    layout->addWidget(m_startup);
     layout->addWidget(buttons);
 }
 
@@ -136,5 +139,8 @@ void COptionsDlg::accept() {
     misc.SetMinimizeOnStartup(m_minimizeOnStartup->isChecked());
     misc.SetDisableMDWhenInactive(m_disableMD->isChecked());
     m_config.SetMiscSettings(misc);
+    if (!m_startup->Store(message)) {
+        UiMessages::ShowWarning(this, message); // the other settings are kept all the same
+    }
     QDialog::accept();
 }

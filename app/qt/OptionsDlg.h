@@ -3,8 +3,10 @@
 // hidden main window (required; Control+Shift+Alt+C is proposed when none is stored), the
 // notification log's length (up to four digits), the user database's path (stored as a full
 // path), unattended mode, what minimising does and whether to start minimised, and whether motion
-// detection pauses while a camera is inactive. OK hands the changed groups to the settings manager
-// (written at exit; a new log length applies at the next start, a new database path at exit).
+// detection pauses while a camera is inactive; the start-up choices (reopening the documents of
+// the last session, starting at log-in: CStartupOptions, written at OK). OK hands the changed groups to the
+// settings manager (written at exit; a new log length applies at the next start, a new database path at
+// exit).
 //
 // GUI thread only.
 
@@ -13,6 +15,7 @@
 #include <QDialog>
 
 class CHotKeyEdit;
+class CStartupOptions;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -34,6 +37,7 @@ public:
     QCheckBox* MinimizeOnStartupField() const { return m_minimizeOnStartup; }
     QComboBox* MinimizeModeField() const { return m_minimizeMode; }
     QCheckBox* DisableMDField() const { return m_disableMD; }
+    CStartupOptions* StartupOptions() const { return m_startup; }
 
 private:
     void BrowseDatabase();
@@ -46,4 +50,5 @@ private:
     QCheckBox* m_minimizeOnStartup;
     QComboBox* m_minimizeMode;
     QCheckBox* m_disableMD;
+    CStartupOptions* m_startup;
 };
