@@ -80,11 +80,12 @@ public:
     // Builds the system information report on a pool thread and copies it to the clipboard.
     void CopySystemInfo();
 
-    // The session as it is now, and bringing one back: the documents reopened (a file that is
+    // The session as it is now, and bringing one back: the window's geometry and the
+    // notifications list's columns, and (reopenDocuments) the documents reopened (a file that is
     // gone is logged and skipped) with their placement, their cameras switched on as they were.
     // Returns the number of documents opened.
     CSessionState CaptureSession() const;
-    int RestoreSession(const CSessionState& session);
+    int RestoreSession(const CSessionState& session, bool reopenDocuments = true);
     // Where the session is kept: the settings file (tests set their own).
     void SetSessionPath(std::string path) { m_sessionPath = std::move(path); }
 

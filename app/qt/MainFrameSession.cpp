@@ -3,6 +3,7 @@
 
 #include "app/qt/MainFrame.h"
 
+#include "app/qt/NotifyBar.h"
 #include "app/qt/TavrixView.h"
 #include "foundation/Tracer.h"
 #include "persistence/NotificationLog.h"
@@ -15,6 +16,7 @@ CSessionState CMainFrame::CaptureSession() const {
     CSessionState session;
     session.mainWindowGeometry = saveGeometry();
     session.mainWindowState = saveState();
+    session.notifyColumns = m_notifyBar->SaveColumns();
     for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
         auto* view = qobject_cast<CTavrixView*>(sub->widget());
         if (view == nullptr || view->Core() == nullptr || view->windowFilePath().isEmpty()) {
@@ -34,14 +36,18 @@ CSessionState CMainFrame::CaptureSession() const {
     return session;
 }
 
-int CMainFrame::RestoreSession(const CSessionState& session) {
+int CMainFrame::RestoreSession(const CSessionState& session, bool reopenDocuments) {
     if (!session.mainWindowGeometry.isEmpty()) {
         restoreGeometry(session.mainWindowGeometry);
     }
     if (!session.mainWindowState.isEmpty()) {
         restoreState(session.mainWindowState);
     }
+    m_notifyBar->RestoreColumns(session.notifyColumns);
     int opened = 0;
+    if (!reopenDocuments) {
+        return opened;
+    }
     for (const CSessionDocument& document : session.documents) {
         if (!QFileInfo::exists(document.path)) {
             CNotificationLog::Instance().AddEntry(

@@ -24,11 +24,15 @@ class QToolButton;
 
 // Where the page gets the camera's still picture from: the document's view, which asks the camera
 // view. Request is called on the GUI thread and calls done on the GUI thread, later, with the
-// picture or nothing.
+// picture or nothing. The Motion page asks the same source for what the live pane shows: the
+// changed-pixel count of a camera that watches (-1 otherwise) and its picture with the changed
+// pixels marked (null without one); both at once, on the GUI thread.
 class ISnapshotSource {
 public:
     using Done = std::function<void(std::optional<QImage> picture)>;
     virtual void RequestSnapshot(int32_t cameraId, Done done) = 0;
+    virtual int32_t LiveChangedPixels(int32_t /*cameraId*/) { return -1; }
+    virtual QImage LivePicture(int32_t /*cameraId*/) { return {}; }
 
 protected:
     ~ISnapshotSource() = default;

@@ -62,6 +62,7 @@ CSessionState CSessionState::Load(const std::string& settingsPath) {
     };
     session.mainWindowGeometry = bytes("MainWindowGeometry");
     session.mainWindowState = bytes("MainWindowState");
+    session.notifyColumns = bytes("NotificationColumns");
     const uint32_t count = file.ReadDword(kGroup, "DocumentCount").value_or(0);
     for (size_t i = 0; i < count && i < 64; ++i) {
         const auto path = file.ReadString(kGroup, DocumentKey(i));
@@ -103,6 +104,7 @@ bool CSessionState::Save(const std::string& settingsPath) const {
     file.CreateGroup(kGroup);
     file.WriteString(kGroup, "MainWindowGeometry", mainWindowGeometry.toBase64().toStdString());
     file.WriteString(kGroup, "MainWindowState", mainWindowState.toBase64().toStdString());
+    file.WriteString(kGroup, "NotificationColumns", notifyColumns.toBase64().toStdString());
     file.WriteDword(kGroup, "DocumentCount", static_cast<uint32_t>(documents.size()));
     for (size_t i = 0; i < documents.size(); ++i) {
         const CSessionDocument& document = documents[i];

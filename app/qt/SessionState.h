@@ -3,7 +3,8 @@
 // exit with the placement of their windows and the cameras that were switched on, and the main
 // window's geometry. Kept in the settings file, group [Session]: "ReopenDocuments" (1 by default:
 // reopen at start-up when no document is named on the command line), "MainWindowGeometry",
-// "MainWindowState", "DocumentCount", and per document N (1..) "DocumentN", "DocumentNPlacement"
+// "MainWindowState", "NotificationColumns" (the notifications list's columns), "DocumentCount", and per
+// document N (1..) "DocumentN", "DocumentNPlacement"
 // ("x,y,width,height,maximized") and "DocumentNActiveCameras" (camera ids, comma-separated).
 //
 // "Start Tavrix when I log in": an XDG autostart entry, ~/.config/autostart/tavrix.desktop (under
@@ -35,6 +36,7 @@ struct CSessionState {
 
     QByteArray mainWindowGeometry;
     QByteArray mainWindowState;
+    QByteArray notifyColumns;
     std::vector<CSessionDocument> documents;
 
     // Reads or writes the [Session] group of a settings file; the file's other groups stay.

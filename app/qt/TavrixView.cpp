@@ -443,6 +443,19 @@ void CTavrixView::RequestSnapshot(int32_t cameraId, Done done) {
         [done](CTavrixView&, std::optional<QImage> image) { done(std::move(image)); });
 }
 
+int32_t CTavrixView::LiveChangedPixels(int32_t cameraId) {
+    CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
+    if (cameraView == nullptr || !cameraView->HasGraph() || !IsWatching(cameraView->GetState())) {
+        return -1;
+    }
+    return cameraView->GetMotionDetector().GetLastCount();
+}
+
+QImage CTavrixView::LivePicture(int32_t cameraId) {
+    const CCameraWindow* window = FindCameraWindow(cameraId);
+    return window ? window->Video()->CurrentFrame() : QImage();
+}
+
 QString CTavrixView::SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when) {
     QString name = cameraName;
     name.replace('/', '_').replace('\\', '_');

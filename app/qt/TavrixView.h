@@ -86,6 +86,8 @@ public:
 
     // ISnapshotSource
     void RequestSnapshot(int32_t cameraId, Done done) override;
+    int32_t LiveChangedPixels(int32_t cameraId) override;
+    QImage LivePicture(int32_t cameraId) override;
 
 signals:
     // The document's content or modified flag changed.

@@ -4,6 +4,8 @@
 
 #include "app/qt/CameraGrid.h"
 #include "app/qt/CameraWindow.h"
+#include "app/qt/MotionGraph.h"
+#include "app/qt/PropMotionDlg.h"
 #include "app/qt/TavrixView.h"
 #include "app/qt/VideoWidget.h"
 #include "app/qt/tests/MainFrameFixture.h"
@@ -16,10 +18,12 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -198,6 +202,48 @@ TEST_F(CameraGridViewTest, SnapshotIsSavedAsPngIntoTheRecordFolderAndLogged) {
               "/rec/Back_door_08122026_010203.png");
     EXPECT_EQ(CTavrixView::SnapshotPath("/rec", "..", QDateTime(QDate(2026, 12, 8), QTime(1, 2, 3))),
               "/rec/Camera_08122026_010203.png");
+}
+
+TEST_F(CameraGridViewTest, MotionPageGraphsTheLiveChangedPixelsAgainstTheSlidersThreshold) {
+    CTavrixView* view = m_frame->OpenDocument(
+        QString::fromStdString(MakeDocument("live.tvrx", {"test:motion?on=0-3600000"})));
+    ASSERT_NE(view, nullptr);
+    CTavrixDocData copy = view->Document()->GetData();
+    CPropMotionDlg page(copy, 0, nullptr, view);
+    page.show();
+
+    // Switched off, the camera does not watch: the graph says so.
+    page.UpdateLive();
+    EXPECT_TRUE(page.Graph()->Values().empty());
+    EXPECT_FALSE(page.Graph()->Reason().isEmpty());
+
+    view->FindCameraWindow(0)->ActivateButton()->click();
+    ASSERT_TRUE(WaitUntil([&] {
+        page.UpdateLive();
+        return std::any_of(page.Graph()->Values().begin(), page.Graph()->Values().end(),
+                           [](int value) { return value > 0; });
+    }));
+    EXPECT_TRUE(page.Graph()->Reason().isEmpty());
+    EXPECT_FALSE(page.LivePictureLabel()->pixmap().isNull()) << "the live picture with its changed pixels";
+    page.Slider(CPropMotionDlg::kPixelCount)->setValue(321);
+    EXPECT_EQ(page.Graph()->Threshold(), 321);
+    EXPECT_GT(page.Graph()->Scale(), 321);
+    EXPECT_FALSE(page.Graph()->grab().isNull());
+
+    // The sliders read in units a user reads.
+    page.Slider(CPropMotionDlg::kGreyLevel)->setValue(150);
+    EXPECT_EQ(page.ValueLabel(CPropMotionDlg::kGreyLevel)->text(), "15.0 %");
+    page.Slider(CPropMotionDlg::kErosionLevel)->setValue(1);
+    EXPECT_EQ(page.ValueLabel(CPropMotionDlg::kErosionLevel)->text(), "1 pass");
+    page.Slider(CPropMotionDlg::kErosionLevel)->setValue(2);
+    EXPECT_EQ(page.ValueLabel(CPropMotionDlg::kErosionLevel)->text(), "2 passes");
+    EXPECT_EQ(CPropMotionDlg::ValueText(CPropMotionDlg::kStartDelay, 500), "500 ms");
+    // The graph keeps its last minute only.
+    for (int i = 0; i < 500; ++i) {
+        page.Graph()->AddValue(i);
+    }
+    EXPECT_EQ(page.Graph()->Values().size(), CMotionGraph::kCapacity);
+    EXPECT_EQ(page.Graph()->Values().back(), 499);
 }
 
 } // namespace
