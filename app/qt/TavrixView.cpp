@@ -10,6 +10,7 @@
 #include "camera/CamViewStateMgr.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "recording/DxDeviceMgr.h"
 
 #include <QContextMenuEvent>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -385,13 +387,7 @@ bool CTavrixView::AddCamera() {
     if (camera == nullptr) {
         return false;
     }
-    // A new camera starts on the device of the document's first camera, if any.
-    for (const auto& [id, existing] : copy.m_cameras) {
-        if (existing.get() != camera && !existing->m_videoDeviceDN.empty()) {
-            camera->m_videoDeviceDN = existing->m_videoDeviceDN;
-            break;
-        }
-    }
+    ChooseNewCameraDevice(copy, *camera, CDxDeviceMgrImpl::Instance().GetDevices());
     CCameraPropertySheet sheet(copy, camera->GetId(), nullptr, window());
     if (sheet.exec() != QDialog::Accepted) {
         return false;
@@ -454,6 +450,39 @@ int32_t CTavrixView::LiveChangedPixels(int32_t cameraId) {
 QImage CTavrixView::LivePicture(int32_t cameraId) {
     const CCameraWindow* window = FindCameraWindow(cameraId);
     return window ? window->Video()->CurrentFrame() : QImage();
+}
+
+void CTavrixView::ChooseNewCameraDevice(CTavrixDocData& data, CCamera& camera,
+                                        const std::map<std::string, std::string>& devices) {
+    std::set<std::string> used;
+    std::set<std::string> names;
+    for (const auto& [id, existing] : data.m_cameras) {
+        if (existing.get() != &camera) {
+            used.insert(existing->m_videoDeviceDN);
+            names.insert(existing->m_camName);
+        }
+    }
+    for (const auto& [displayName, friendlyName] : devices) {
+        if (used.count(displayName) != 0) {
+            continue;
+        }
+        camera.m_videoDeviceDN = displayName;
+        if (!friendlyName.empty()) {
+            std::string name = friendlyName;
+            for (int number = 2; names.count(name) != 0; ++number) {
+                name = friendlyName + " (" + std::to_string(number) + ")";
+            }
+            camera.m_camName = name;
+        }
+        return;
+    }
+    // Every device in use: the device of the document's first camera, as before.
+    for (const auto& [id, existing] : data.m_cameras) {
+        if (existing.get() != &camera && !existing->m_videoDeviceDN.empty()) {
+            camera.m_videoDeviceDN = existing->m_videoDeviceDN;
+            return;
+        }
+    }
 }
 
 QString CTavrixView::SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when) {

@@ -28,9 +28,12 @@
 #include <functional>
 
 #include <map>
+#include <string>
 
+class CCamera;
 class CCameraWindow;
 class CTavrixDoc;
+struct CTavrixDocData;
 class QLabel;
 class QTimer;
 
@@ -80,8 +83,13 @@ public:
     bool EditCamera(int32_t cameraId);
     // The document property sheet.
     bool EditDocument();
-    // Adds a camera ("Camera_" + id) and shows its property sheet; Cancel adds nothing.
+    // Adds a camera and shows its property sheet; Cancel adds nothing. The new camera takes the
+    // first capture device no camera of the document uses, named after it ("Camera_" + id when
+    // every device is in use: it then shares the first camera's device).
     bool AddCamera();
+    // The choice of AddCamera over the devices present (display name -> friendly name).
+    static void ChooseNewCameraDevice(CTavrixDocData& data, CCamera& camera,
+                                      const std::map<std::string, std::string>& devices);
     bool DeleteCamera(int32_t cameraId);
 
     // ISnapshotSource

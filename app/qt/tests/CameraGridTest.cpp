@@ -247,3 +247,28 @@ TEST_F(CameraGridViewTest, MotionPageGraphsTheLiveChangedPixelsAgainstTheSliders
 }
 
 } // namespace
+
+namespace {
+
+TEST(NewCamera, TakesTheFirstUnusedDeviceAndItsName) {
+    CTavrixDocData data;
+    CCamera* first = data.AddCamera();
+    first->m_videoDeviceDN = "test:ball";
+    first->m_camName = "Test picture: colour bars"; // a name taken already
+    CCamera* added = data.AddCamera();
+    const std::map<std::string, std::string> devices{{"test:ball", "Test picture: moving ball"},
+                                                     {"test:smpte", "Test picture: colour bars"},
+                                                     {"v4l2:/dev/video0", "USB Camera"}};
+    CTavrixView::ChooseNewCameraDevice(data, *added, devices);
+    EXPECT_EQ(added->m_videoDeviceDN, "test:smpte");
+    EXPECT_EQ(added->m_camName, "Test picture: colour bars (2)");
+
+    // Every device in use: the first camera's device, the name as it was.
+    CCamera* more = data.AddCamera();
+    more->m_camName = "Camera_9";
+    CTavrixView::ChooseNewCameraDevice(data, *more, {{"test:ball", "Test picture: moving ball"}});
+    EXPECT_EQ(more->m_videoDeviceDN, "test:ball");
+    EXPECT_EQ(more->m_camName, "Camera_9");
+}
+
+} // namespace
