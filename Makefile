@@ -7,7 +7,7 @@
 #   make bench      build and run the benchmarks (Release build in build-bench/)
 #   make fuzz       build the fuzz targets with clang and fuzz documents for FUZZ_SECONDS (60)
 #   make demo       run the main job: a demo camera watched headless for about 30 seconds
-#   make screenshot the desktop application with two test cameras on a virtual display, saved as
+#   make screenshot the desktop application with four test cameras on a virtual display, saved as
 #                   build/screenshot.png
 #   make install    build, then install under PREFIX (/usr/local), staged under DESTDIR when given
 #   make package    the Debian package build-package/tavrix_VERSION_ARCH.deb

@@ -344,13 +344,17 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
             hub.PublishFrame(note);
         }
 
+        // The changed pixels and their count are shown only while the camera watches: a camera
+        // switched off or off its schedule shows its plain picture.
+        const int32_t state = m_stateMgr.GetState();
+        const bool watching = state != CCamViewStateMgr::kInactive && state != CCamViewStateMgr::kOffSchedule;
         if (changed) {
-            if ((viewMode & FrameOverlay::kShowMotion) != 0) {
+            if (watching && (viewMode & FrameOverlay::kShowMotion) != 0) {
                 changed->DrawToFrame(frame, stride);
             }
             changed.reset();
         }
-        if ((viewMode & FrameOverlay::kShowPixelCount) != 0) {
+        if (watching && (viewMode & FrameOverlay::kShowPixelCount) != 0) {
             m_levelAverage.Add(m_motionDetector.GetLastCount());
             m_overlay.DrawText(frame, FrameOverlay::kPixelCountPosition.x,
                                FrameOverlay::kPixelCountPosition.y,

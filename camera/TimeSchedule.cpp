@@ -9,6 +9,40 @@ int64_t Minutes(int32_t hour, int32_t minute) {
     return int64_t{hour} * 60 + minute;
 }
 
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12) {
+        return 31;
+    }
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// The calendar day before `now` (time fields unchanged).
+platform::SystemTime DayBefore(platform::SystemTime now) {
+    now.dayOfWeek = static_cast<uint16_t>((now.dayOfWeek + 6) % 7);
+    if (now.day > 1) {
+        --now.day;
+        return now;
+    }
+    if (now.month > 1) {
+        --now.month;
+    } else {
+        now.month = 12;
+        --now.year;
+    }
+    now.day = static_cast<uint16_t>(DaysInMonth(now.year, now.month));
+    return now;
+}
+
+// The rule's bit for a day of the week counted from Sunday (0); the bits count from Monday.
+int32_t DayBit(int dayOfWeekFromSunday) {
+    return 1 << (dayOfWeekFromSunday == 0 ? 6 : dayOfWeekFromSunday - 1);
+}
+
 void Join(std::string& text, const std::string& part) {
     if (!text.empty()) {
         text += " + ";
@@ -58,31 +92,65 @@ void CTimeScheduleEntry::Load(const std::string& prefix, CConfigStore& store) {
     *this = loaded;
 }
 
+bool CTimeScheduleEntry::IsOvernight() const {
+    return ValidTime && Minutes(FromHour, FromMinute) > Minutes(TillHour, TillMinute);
+}
+
 bool CTimeScheduleEntry::Matches(const platform::SystemTime& now) const {
-    // dayOfWeek counts from Sunday (0); the rule's bits count from Monday, Sunday last.
     if (now.dayOfWeek > 6) {
         return false;
     }
-    const int dayBit = now.dayOfWeek == 0 ? 6 : now.dayOfWeek - 1;
-    if ((DoW & (1 << dayBit)) == 0) {
-        return false;
-    }
+    // The day whose dates and day of the week the rule is tested on: today, or for the part of an
+    // overnight range after midnight the day it began.
+    platform::SystemTime day = now;
     if (ValidTime) {
         const int64_t t = Minutes(now.hour, now.minute);
-        if (t < Minutes(FromHour, FromMinute) || t >= Minutes(TillHour, TillMinute)) {
+        const int64_t from = Minutes(FromHour, FromMinute);
+        const int64_t till = Minutes(TillHour, TillMinute);
+        if (from <= till) {
+            if (t < from || t >= till) {
+                return false;
+            }
+        } else if (t < till) {
+            day = DayBefore(now);
+        } else if (t < from) {
             return false;
         }
     }
-    if (ValidDay && (now.day < FromDay || now.day > TillDay)) {
+    if ((DoW & DayBit(day.dayOfWeek)) == 0) {
         return false;
     }
-    if (ValidMonth && (now.month < FromMonth || now.month > TillMonth)) {
+    if (ValidDay && (day.day < FromDay || day.day > TillDay)) {
         return false;
     }
-    if (ValidYear && (now.year < FromYear || now.year > TillYear)) {
+    if (ValidMonth && (day.month < FromMonth || day.month > TillMonth)) {
+        return false;
+    }
+    if (ValidYear && (day.year < FromYear || day.year > TillYear)) {
         return false;
     }
     return true;
+}
+
+bool CTimeScheduleEntry::CoversWeekMinute(int day, int minuteOfDay) const {
+    if (day < 0 || day > 6 || minuteOfDay < 0 || minuteOfDay >= 24 * 60) {
+        return false;
+    }
+    int ruleDay = day;
+    if (ValidTime) {
+        const int64_t from = Minutes(FromHour, FromMinute);
+        const int64_t till = Minutes(TillHour, TillMinute);
+        if (from <= till) {
+            if (minuteOfDay < from || minuteOfDay >= till) {
+                return false;
+            }
+        } else if (minuteOfDay < till) {
+            ruleDay = (day + 6) % 7; // the morning part of the evening before
+        } else if (minuteOfDay < from) {
+            return false;
+        }
+    }
+    return (DoW & (1 << ruleDay)) != 0;
 }
 
 std::string CTimeScheduleEntry::Describe() const {
@@ -95,8 +163,8 @@ std::string CTimeScheduleEntry::Describe() const {
     }
     char part[96];
     if (ValidTime) {
-        std::snprintf(part, sizeof part, "time %02d:%02d - %02d:%02d", FromHour, FromMinute, TillHour,
-                      TillMinute);
+        std::snprintf(part, sizeof part, "time %02d:%02d - %02d:%02d%s", FromHour, FromMinute, TillHour,
+                      TillMinute, IsOvernight() ? " next day" : "");
         Join(text, part);
     }
     if (ValidDay) {
@@ -114,13 +182,12 @@ std::string CTimeScheduleEntry::Describe() const {
     return text;
 }
 
+// A start after the end is an overnight range, no longer an error.
 bool CTimeScheduleEntry::Validate(std::string& message) const {
     const int64_t from = Minutes(FromHour, FromMinute);
     const int64_t till = Minutes(TillHour, TillMinute);
     if (DoW == 0 && !ValidTime && !ValidDay && !ValidMonth && !ValidYear) {
         message = "Empty entries are not allowed. Please select something or delete the entry.";
-    } else if (ValidTime && from > till) {
-        message = "From Time must be smaller than Till Time.";
     } else if (ValidTime && from == till) {
         message = "From Time must not be equal to Till Time.";
     } else if (ValidDay && FromDay > TillDay) {

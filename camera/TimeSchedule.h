@@ -15,6 +15,12 @@
 
 // One rule. Every applicable test must pass: the day of the week always, the time of day, the day
 // of the month, the month and the year when their Valid flags are set.
+//
+// A time range whose start lies after its end (22:00 - 06:00) runs overnight: from the start on a
+// day the rule allows until the end on the following morning. The part after midnight belongs to
+// the day the range began, so its day of the week, day, month and year are those of the evening
+// before. The fields keep their meaning; only this combination, which earlier versions refused
+// in the editor (and never matched), gained one.
 class CTimeScheduleEntry {
 public:
     // Stored and loaded; evaluation and validation do not consult it.
@@ -42,9 +48,18 @@ public:
     void Load(const std::string& prefix, CConfigStore& store);
 
     // now: local calendar time (dayOfWeek 0 = Sunday). The time-of-day range includes its start
-    // minute and excludes its end minute; day, month and year ranges include both ends.
+    // minute and excludes its end minute; day, month and year ranges include both ends. Wall-clock
+    // time: across a daylight-saving change a rule covers the local times it names.
     bool Matches(const platform::SystemTime& now) const;
-    // The editor's one-line text, e.g. "MoTuWeThFr + time 08:00 - 17:00 + month 4 - 9".
+    // Whether the rule covers a minute of the week (day 0 Monday .. 6 Sunday, minute 0..1439),
+    // leaving its day, month and year ranges aside: what the editor's week grid shows.
+    bool CoversWeekMinute(int day, int minuteOfDay) const;
+    // The rule's time range runs past midnight.
+    bool IsOvernight() const;
+    // The rule is limited to some dates (day, month or year range).
+    bool HasDateLimits() const { return ValidDay || ValidMonth || ValidYear; }
+    // The editor's one-line text, e.g. "MoTuWeThFr + time 08:00 - 17:00 + month 4 - 9"; an
+    // overnight range reads "time 22:00 - 06:00 next day".
     std::string Describe() const;
     // False, with the editor's message, when the rule must not be accepted.
     bool Validate(std::string& message) const;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A picture of the desktop application at work: a document with two generated test cameras is
-# opened on a virtual X display, its cameras are activated, and after a few seconds the main
-# window is saved as a PNG (live pictures, camera titles, the notifications list).
+# A picture of the desktop application at work: a document with four generated test cameras (a
+# 2x2 grid; one of them sees motion all the time and records) is opened on a virtual X display,
+# its cameras are activated, and after a few seconds the main window is saved as a PNG (live
+# pictures, the panes' state badges and titles, the notifications list).
 #
 #   scripts/screenshot.sh [TAVRIX_BINARY] [OUTPUT_PNG]     (defaults: build/bin/tavrix build/screenshot.png)
 #
@@ -21,9 +22,12 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_RUN
 chmod 700 "$XDG_RUNTIME_DIR"
 
 document="$work/Backyard.tvrx"
-"$tavrix" doc create "$document" --camera "test:ball" --camera "test:smpte" --record-path "$work/recordings" >/dev/null
+"$tavrix" doc create "$document" --camera "test:motion?on=0-3600000" --camera "test:motion" \
+  --camera "test:pinwheel" --camera "test:circular" --record-path "$work/recordings" >/dev/null
 "$tavrix" doc set "$document" Cameras.0.CamName "Garden" >/dev/null
 "$tavrix" doc set "$document" Cameras.1.CamName "Driveway" >/dev/null
+"$tavrix" doc set "$document" Cameras.2.CamName "Porch" >/dev/null
+"$tavrix" doc set "$document" Cameras.3.CamName "Garage" >/dev/null
 
 rm -f "$output"
 mkdir -p "$(dirname "$output")"

@@ -6,11 +6,13 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <algorithm>
 #include <limits>
 
 CFilePathEdit::CFilePathEdit(QWidget* parent) : QWidget(parent) {
@@ -67,9 +69,77 @@ void CActionPropertyEditor::SetAction(CSEventAction* action) {
         auto* label = new QTableWidgetItem(QString::fromUtf8(row->label));
         label->setFlags(Qt::ItemIsEnabled);
         setItem(index, 0, label);
-        setCellWidget(index, 1, CreatePropertyEditor(row->type, *action, row->key, this));
+        QWidget* editor = CreatePropertyEditor(row->type, *action, row->key, this);
+        setCellWidget(index, 1, editor);
+        editor->installEventFilter(this);
+        for (QWidget* child : editor->findChildren<QWidget*>()) {
+            child->installEventFilter(this);
+        }
     }
     resizeRowsToContents();
+}
+
+namespace {
+
+bool IsReturn(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
+bool CActionPropertyEditor::FocusEditor(int row) {
+    QWidget* editor = Editor(row);
+    if (editor == nullptr) {
+        return false;
+    }
+    setCurrentCell(row, 1);
+    editor->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(editor->focusProxy() ? editor->focusProxy() : editor)) {
+        edit->selectAll();
+    } else if (auto* spin = qobject_cast<QSpinBox*>(editor)) {
+        spin->selectAll();
+    }
+    return true;
+}
+
+int CActionPropertyEditor::RowOf(const QObject* widget) const {
+    for (int row = 0; row < rowCount(); ++row) {
+        for (const QObject* at = widget; at != nullptr && at != this; at = at->parent()) {
+            if (at == Editor(row)) {
+                return row;
+            }
+        }
+    }
+    return -1;
+}
+
+void CActionPropertyEditor::keyPressEvent(QKeyEvent* event) {
+    if (IsReturn(event)) {
+        FocusEditor(std::max(0, currentRow()));
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+bool CActionPropertyEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (IsReturn(event)) {
+        // Taken here, before the editor lets it on to the dialog: the edit is kept (every change
+        // is written at once) and the next row is edited.
+        event->accept();
+        if (event->type() == QEvent::KeyPress) {
+            const int row = RowOf(watched);
+            if (row >= 0 && row + 1 < rowCount()) {
+                FocusEditor(row + 1);
+            }
+        }
+        return true;
+    }
+    return QTableWidget::eventFilter(watched, event);
 }
 
 QWidget* CActionPropertyEditor::CreatePropertyEditor(int32_t type, CSEventAction& action,

@@ -7,7 +7,9 @@
 //   4 password  a line edit that masks what is typed
 //   5 boolean   a check box (stored as 1 or 0)
 // Every change is written into the action at once (the action lives in the sheet's copy of the
-// document). GUI thread only.
+// document). Return (or Enter) in the grid edits a cell, as in a spreadsheet: on a row it puts the
+// cursor into that row's editor, inside an editor it moves on to the next row's; it never reaches
+// the dialog, whose default button it would press. GUI thread only.
 
 #include <QTableWidget>
 
@@ -30,7 +32,16 @@ public:
     // The editor of a row, or null.
     QWidget* Editor(int row) const { return cellWidget(row, 1); }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Puts the keyboard focus into a row's editor; false for a row without one.
+    bool FocusEditor(int row);
+    // The row whose editor holds `widget`, or -1.
+    int RowOf(const QObject* widget) const;
+
     CSEventAction* m_action = nullptr;
 };
 

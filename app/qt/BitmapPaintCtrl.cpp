@@ -15,7 +15,9 @@
 #include <cmath>
 
 namespace {
-constexpr QRgb kInactiveColour = 0xFFFF0000; // opaque red
+// Red at about 55 % cover, premultiplied as the overlay's format wants it.
+const QRgb kInactiveColour = qPremultiply(qRgba(255, 0, 0, 140));
+constexpr size_t kUndoSteps = 100;
 constexpr double kMinZoom = 0.01;
 } // namespace
 
@@ -48,6 +50,8 @@ void CBitmapPaintCtrl::SetBackgroundImage(const QImage& picture) {
         m_shapeActive = false;
         m_overlay = QImage(picture.size(), QImage::Format_ARGB32_Premultiplied);
         m_overlay.fill(Qt::transparent);
+        m_undo.clear();
+        m_redo.clear();
     }
     UpdateScrollBars();
     viewport()->update();
@@ -62,6 +66,8 @@ void CBitmapPaintCtrl::ResetPicture() {
     m_backupDC.bitmap = nullptr;
     m_shapeActive = false;
     m_buttonDown = false;
+    m_undo.clear();
+    m_redo.clear();
     horizontalScrollBar()->setRange(0, 0);
     verticalScrollBar()->setRange(0, 0);
     viewport()->update();
@@ -108,10 +114,56 @@ void CBitmapPaintCtrl::ClearAll() {
     if (!HasPicture()) {
         return;
     }
+    PushUndo(m_maskBitmap);
     MaskRaster::Fill(m_maskBitmap, false);
     UpdateOverlay(QRect());
     viewport()->update();
     emit MaskEdited();
+}
+
+void CBitmapPaintCtrl::PushUndo(const CMonoBitmap& before) {
+    m_undo.push_back(before);
+    if (m_undo.size() > kUndoSteps) {
+        m_undo.erase(m_undo.begin());
+    }
+    m_redo.clear();
+}
+
+void CBitmapPaintCtrl::ShowMask(const CMonoBitmap& mask) {
+    m_maskBitmap = mask;
+    UpdateOverlay(QRect());
+    viewport()->update();
+    emit MaskEdited();
+}
+
+void CBitmapPaintCtrl::Undo() {
+    if (m_undo.empty() || m_buttonDown || m_shapeActive) {
+        return;
+    }
+    m_redo.push_back(m_maskBitmap);
+    const CMonoBitmap previous = std::move(m_undo.back());
+    m_undo.pop_back();
+    ShowMask(previous);
+}
+
+void CBitmapPaintCtrl::Redo() {
+    if (m_redo.empty() || m_buttonDown || m_shapeActive) {
+        return;
+    }
+    m_undo.push_back(m_maskBitmap);
+    const CMonoBitmap next = std::move(m_redo.back());
+    m_redo.pop_back();
+    ShowMask(next);
+}
+
+double CBitmapPaintCtrl::FitZoom() const {
+    if (!HasPicture()) {
+        return 1.0;
+    }
+    const QSize room = viewport()->size();
+    const double fit = std::min(room.width() / static_cast<double>(m_picture.width()),
+                                room.height() / static_cast<double>(m_picture.height()));
+    return std::max(kMinZoom, fit);
 }
 
 void CBitmapPaintCtrl::SetMaskImage(const CBinaryImage& image) {
@@ -265,6 +317,7 @@ void CBitmapPaintCtrl::HandleMouse(MouseStep step, QPoint viewportPoint) {
     bool changed = false;
     switch (step) {
     case MouseStep::Down:
+        m_strokeBefore = m_maskBitmap;
         changed = tool.OnButtonDown(point, dirty);
         break;
     case MouseStep::Move:
@@ -273,6 +326,14 @@ void CBitmapPaintCtrl::HandleMouse(MouseStep step, QPoint viewportPoint) {
     case MouseStep::Up:
         changed = tool.OnButtonUp(point, dirty);
         break;
+    }
+    // One undo step per stroke, shape or fill, taken once the button is released and only when
+    // it changed something.
+    if (step == MouseStep::Up && !m_shapeActive && !m_strokeBefore.bits.empty()) {
+        if (m_strokeBefore.bits != m_maskBitmap.bits) {
+            PushUndo(m_strokeBefore);
+        }
+        m_strokeBefore = CMonoBitmap{};
     }
     if (changed) {
         RepaintImageRect(dirty);

@@ -1,13 +1,17 @@
 #pragma once
 // CBitmapPaintCtrl: the painting control of the area mask editor. It shows a still picture of
-// the camera, scaled by a zoom factor and scrolled, with the mask's inactive pixels painted red
-// over it, and lets the user paint the mask with one of five tools (freehand, rectangle, line,
-// circle, fill), a pen width and a colour ("Active" paints black, "Inactive" white).
+// the camera, scaled by a zoom factor and scrolled, with the mask's inactive pixels painted in
+// semi-transparent red over it (the picture shows through), and lets the user paint the mask with one of five
+// tools (freehand, rectangle, line, circle, fill), a pen width and a colour ("Active" paints black,
+// "Inactive" white).
 //
 // The mask is edited as a monochrome bitmap of the picture's size (top row first; a set bit is an
 // inactive pixel). Without a picture nothing can be painted and the mask cannot be read or set.
 // Mouse points are mapped to the picture by dividing by the zoom factor, rounding half up, and
 // adding the scroll position (scroll positions count picture pixels).
+//
+// Every stroke, shape, fill and "Clear All" can be undone and redone (Undo, Redo; up to 100
+// steps); a new picture size starts over.
 //
 // GUI thread only; the active-area page owns it.
 
@@ -47,6 +51,12 @@ public:
     int GetTool() const { return m_tool; }
     // Makes every pixel active.
     void ClearAll();
+    bool CanUndo() const { return !m_undo.empty(); }
+    bool CanRedo() const { return !m_redo.empty(); }
+    void Undo();
+    void Redo();
+    // The zoom at which the whole picture fits the control (1 without a picture).
+    double FitZoom() const;
 
     // Copies the overlapping part of the image into the mask (with a picture and a non-empty image
     // only).
@@ -87,6 +97,9 @@ private:
     // Recolours the overlay from the bitmap selected for drawing, within rect (all when empty).
     void UpdateOverlay(QRect imageRect);
     void RepaintImageRect(QRect imageRect);
+    // Keeps the mask as it was before an edit, for Undo.
+    void PushUndo(const CMonoBitmap& before);
+    void ShowMask(const CMonoBitmap& mask);
 
     QImage m_picture;
     double m_zoom = 1.0;
@@ -101,4 +114,7 @@ private:
     QImage m_overlay;   // red where the bitmap selected into m_drawDC is white
     bool m_shapeActive = false;
     bool m_buttonDown = false;
+    std::vector<CMonoBitmap> m_undo;
+    std::vector<CMonoBitmap> m_redo;
+    CMonoBitmap m_strokeBefore; // the mask when the button went down
 };

@@ -17,7 +17,7 @@ CCameraPropertySheet::CCameraPropertySheet(CTavrixDocData& copy, int32_t cameraI
     AddPage(new CPropGeneralDlg(copy, cameraId, lockInstalled, this));
     AddPage(new CPropVideoDlg(copy, cameraId, this));
     AddPage(new CPropRecordDlg(copy, cameraId, this));
-    AddPage(new CPropMotionDlg(copy, cameraId, this));
+    AddPage(new CPropMotionDlg(copy, cameraId, this, snapshots));
     AddPage(new CPropEventsDlg(copy, cameraId, this));
     AddPage(new CPropActiveAreaDlg(copy, cameraId, snapshots, this));
 }

@@ -178,9 +178,21 @@ void CMainFrame::CreateMenus() {
             view->DeleteCamera(view->CurrentCameraId());
         }
     });
+    camera->addSeparator();
+    // These act on the selected pane of the active document.
+    QAction* enlarge = camera->addAction("&Enlarge / Back to the Grid", this, [this] {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->ToggleEnlarged(view->CurrentCameraId());
+        }
+    });
+    QAction* snapshot = camera->addAction("Save &Snapshot", this, [this] {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->SaveSnapshot(view->CurrentCameraId());
+        }
+    });
     connect(camera, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommands);
     m_documentActions.push_back(newCamera);
-    m_cameraActions = {cameraProperties, deleteCamera};
+    m_cameraActions = {cameraProperties, deleteCamera, enlarge, snapshot};
 
     QMenu* view = menuBar()->addMenu("&View");
     m_fullScreenAction = view->addAction("&Full Screen", this, &CMainFrame::ToggleFullScreen);

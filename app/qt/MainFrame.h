@@ -17,9 +17,14 @@
 // Save As writes the document completely into the new file (beside it first, then renamed over
 // it) and continues on the new file; the old file stays as it was last saved.
 //
+// Closing the window keeps the session (SessionState.h): the documents open, their windows'
+// placement, their cameras switched on and the window's geometry; RestoreSession brings it back
+// at the next start.
+//
 // GUI thread only. It is the dispatcher's target for message 2024 (notification list changed).
 
 #include "app/qt/RecentFileList.h"
+#include "app/qt/SessionState.h"
 #include "camera/MessageDispatcher.h"
 
 #include <QMainWindow>
@@ -74,6 +79,15 @@ public:
     void RegisterHotKey();
     // Builds the system information report on a pool thread and copies it to the clipboard.
     void CopySystemInfo();
+
+    // The session as it is now, and bringing one back: the window's geometry and the
+    // notifications list's columns, and (reopenDocuments) the documents reopened (a file that is
+    // gone is logged and skipped) with their placement, their cameras switched on as they were.
+    // Returns the number of documents opened.
+    CSessionState CaptureSession() const;
+    int RestoreSession(const CSessionState& session, bool reopenDocuments = true);
+    // Where the session is kept: the settings file (tests set their own).
+    void SetSessionPath(std::string path) { m_sessionPath = std::move(path); }
 
     CTavrixView* ActiveView() const;
     std::vector<CTavrixView*> Views() const;
@@ -131,4 +145,5 @@ private:
     QAction* m_fullScreenAction = nullptr;
     QAction* m_closeAction = nullptr;
     bool m_closing = false;
+    std::string m_sessionPath;
 };

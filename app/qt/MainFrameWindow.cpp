@@ -23,9 +23,16 @@
 #include <QTimer>
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Taken before the documents close: which are open, where, and which cameras watch.
+    const CSessionState session = CaptureSession();
     if (!CloseAllDocuments()) {
         event->ignore();
         return;
+    }
+    const std::string sessionPath =
+        m_sessionPath.empty() ? CConfigMgrImpl::Instance().GetSettingsPath() : m_sessionPath;
+    if (!session.Save(sessionPath)) {
+        TRACE("CMainFrame::closeEvent() the session could not be kept in '%s'", sessionPath.c_str());
     }
     m_tray->hide();
     event->accept();

@@ -1,6 +1,8 @@
 #include "app/qt/NotifyListModel.h"
 
+#include <QColor>
 #include <QDate>
+#include <QFont>
 #include <QLocale>
 #include <QTime>
 
@@ -22,10 +24,33 @@ QVariant CNotifyListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     }
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
+    if (role == kSortRole && index.column() == kTime) {
+        return index.row(); // the log is in the order of its entries
+    }
+    const bool styled = role == Qt::ForegroundRole || role == Qt::BackgroundRole || role == Qt::FontRole;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole && role != kErrorRole &&
+        !styled) {
         return {};
     }
     const CLogEntry entry = m_log.GetEntry(index.row());
+    if (role == kErrorRole || styled) {
+        const bool error = IsErrorText(entry.text);
+        if (role == kErrorRole) {
+            return error;
+        }
+        if (!error) {
+            return {};
+        }
+        if (role == Qt::ForegroundRole) {
+            return QColor(150, 0, 0);
+        }
+        if (role == Qt::BackgroundRole) {
+            return QColor(255, 228, 228);
+        }
+        QFont font;
+        font.setBold(true);
+        return font;
+    }
     switch (index.column()) {
     case kTime:
         return entry.text.empty() && entry.time.year == 0 ? QString() : FormatTime(entry.time);
@@ -85,4 +110,17 @@ QString CNotifyListModel::FormatTime(const platform::SystemTime& time) {
     const QTime clock(time.hour, time.minute, time.second);
     const QLocale locale = QLocale::system();
     return locale.toString(date, QLocale::ShortFormat) + " " + clock.toString("HH:mm:ss");
+}
+
+bool CNotifyListModel::IsErrorText(const std::string& text) {
+    static const char* const kMarks[] = {
+        "error",   "fail", "could not",    "cannot",           "unable",          "not allowed",
+        "refused", "lost", "not writable", "to 'unavailable'", "to 'unable2rec'", "no longer exists"};
+    const QString lower = QString::fromStdString(text).toLower();
+    for (const char* mark : kMarks) {
+        if (lower.contains(QLatin1String(mark))) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -4,6 +4,10 @@
 // log's number of entries as of the last Refresh, and each cell reads its entry from the log when
 // the view asks for it (oldest entry in row 0).
 //
+// Entries that report a fault (IsErrorText: an error, a failure, a lost device, a camera that
+// became Unavailable or Unable2Rec) stand out: dark red, bold, on a light red ground. The Time
+// column sorts by the entries' order (kSortRole), the others by their text.
+//
 // GUI thread only. Refresh runs on every "notification list changed" message (2024).
 
 #include "persistence/NotificationLog.h"
@@ -14,6 +18,9 @@ class CNotifyListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { kTime = 0, kDocument = 1, kCamera = 2, kInformation = 3, kColumnCount = 4 };
+    // The value the list sorts by; true under kErrorRole for an entry that reports a fault.
+    static constexpr int kSortRole = Qt::UserRole + 1;
+    static constexpr int kErrorRole = Qt::UserRole + 2;
 
     explicit CNotifyListModel(CNotificationLog& log = CNotificationLog::Instance(),
                               QObject* parent = nullptr);
@@ -30,6 +37,8 @@ public:
     // The "Time" text of an entry: the date in the user's short date format, a blank, and the time
     // in 24-hour form.
     static QString FormatTime(const platform::SystemTime& time);
+    // Whether a log text reports a fault.
+    static bool IsErrorText(const std::string& text);
 
 private:
     CNotificationLog& m_log;

@@ -3,6 +3,7 @@
 #include "app/qt/FormRows.h"
 #include "app/qt/HotKeyEdit.h"
 #include "app/qt/MqttOptionsPage.h"
+#include "app/qt/SessionState.h"
 #include "app/qt/UiMessages.h"
 #include "app/qt/WebOptionsPage.h"
 
@@ -17,6 +18,7 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -88,13 +90,25 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(windowGroup);
-    layout->addWidget(logGroup);
-    layout->addWidget(m_disableMD);
     m_mqtt = new CMqttOptionsPage(m_config.GetSettingsPath(), this);
-    layout->addWidget(m_mqtt);
-    layout->addWidget(m_webPage);
+    m_startup = new CStartupOptions(m_config.GetSettingsPath(), this);
+
+    // The dialog's own settings on the first tab, the MQTT broker and the web interface on tabs
+    // of their own, so that the dialog stays the height of one group of settings.
+    auto* general = new QWidget(this);
+    auto* generalLayout = new QVBoxLayout(general);
+    generalLayout->addWidget(windowGroup);
+    generalLayout->addWidget(logGroup);
+    generalLayout->addWidget(m_disableMD);
+    generalLayout->addWidget(m_startup);
+    generalLayout->addStretch(1);
+    auto* tabs = new QTabWidget(this);
+    tabs->addTab(general, "&General");
+    tabs->addTab(m_mqtt, "&MQTT");
+    tabs->addTab(m_webPage, "&Web interface");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
     layout->addWidget(buttons);
 }
 
@@ -149,5 +163,8 @@ void COptionsDlg::accept() {
     misc.SetDisableMDWhenInactive(m_disableMD->isChecked());
     m_config.SetMiscSettings(misc);
     m_webPage->Store();
+    if (!m_startup->Store(message)) {
+        UiMessages::ShowWarning(this, message); // the other settings are kept all the same
+    }
     QDialog::accept();
 }

@@ -3,9 +3,11 @@
 // hidden main window (required; Control+Shift+Alt+C is proposed when none is stored), the
 // notification log's length (up to four digits), the user database's path (stored as a full
 // path), unattended mode, what minimising does and whether to start minimised, and whether motion
-// detection pauses while a camera is inactive; the MQTT broker (MqttOptionsPage.h). OK hands the changed
-// groups to the settings manager (written at exit; a new log length applies at the next start, a new database
-// path at exit).
+// detection pauses while a camera is inactive, and the start-up choices (reopening the documents
+// of the last session, starting at log-in: CStartupOptions, written at OK); on tabs of their own
+// the MQTT broker (MqttOptionsPage.h) and the web interface (WebOptionsPage.h). OK hands the
+// changed groups to the settings manager (written at exit; a new log length applies at the next
+// start, a new database path at exit).
 //
 // GUI thread only.
 
@@ -16,6 +18,7 @@
 class CHotKeyEdit;
 class CMqttOptionsPage;
 class CWebOptionsPage;
+class CStartupOptions;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -39,6 +42,7 @@ public:
     QCheckBox* DisableMDField() const { return m_disableMD; }
     CMqttOptionsPage* MqttPage() const { return m_mqtt; }
     CWebOptionsPage* WebPage() const { return m_webPage; }
+    CStartupOptions* StartupOptions() const { return m_startup; }
 
 private:
     void BrowseDatabase();
@@ -53,4 +57,5 @@ private:
     QCheckBox* m_disableMD;
     CMqttOptionsPage* m_mqtt;
     CWebOptionsPage* m_webPage;
+    CStartupOptions* m_startup;
 };

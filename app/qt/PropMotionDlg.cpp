@@ -1,12 +1,17 @@
 #include "app/qt/PropMotionDlg.h"
 
+#include "app/qt/MotionGraph.h"
+#include "app/qt/PropActiveAreaDlg.h"
 #include "grabber/VideoFormat.h"
 #include "recording/PreEventBuffer.h"
 
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdint>
@@ -44,6 +49,42 @@ int64_t CPropMotionDlg::PreEventBytes(const CCamera& camera, int32_t delayMs) {
 void CPropMotionDlg::showEvent(QShowEvent* event) {
     CCameraPage::showEvent(event);
     ShowPreEventMemory(); // the video format may have been stored since
+    UpdateLive();
+    m_liveTimer->start();
+}
+
+void CPropMotionDlg::hideEvent(QHideEvent* event) {
+    m_liveTimer->stop();
+    CCameraPage::hideEvent(event);
+}
+
+QString CPropMotionDlg::ValueText(Setting setting, int32_t value) {
+    switch (setting) {
+    case kGreyLevel:
+        return QString("%1 %").arg(value / 10.0, 0, 'f', 1); // stored in thousandths
+    case kErosionLevel:
+        return value == 1 ? QString("1 pass") : QString("%1 passes").arg(value);
+    default:
+        return QString("%1 %2").arg(value).arg(kSettings[setting].unit);
+    }
+}
+
+void CPropMotionDlg::UpdateLive() {
+    m_graph->SetThreshold(m_rows[kPixelCount].slider->value());
+    const int32_t count = m_live ? m_live->LiveChangedPixels(m_cameraId) : -1;
+    if (count < 0) {
+        m_graph->SetUnavailable(
+            m_live ? "The camera does not watch: switch it on to see its changed pixels here."
+                   : "No live picture for a camera that is not running yet.");
+        m_livePicture->setText("No live picture");
+        return;
+    }
+    m_graph->AddValue(count);
+    const QImage picture = m_live->LivePicture(m_cameraId);
+    if (!picture.isNull()) {
+        m_livePicture->setPixmap(QPixmap::fromImage(
+            picture.scaled(m_livePicture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
 }
 
 void CPropMotionDlg::ShowPreEventMemory() {
@@ -91,9 +132,9 @@ int32_t* CPropMotionDlg::Field(CCamera& camera, Setting setting) {
     }
 }
 
-CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent)
-    : CCameraPage(data, cameraId, parent) {
-    auto* form = new QFormLayout(this);
+CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent, ISnapshotSource* live)
+    : CCameraPage(data, cameraId, parent), m_live(live) {
+    auto* form = new QFormLayout;
     CCamera& camera = Camera();
     for (int i = 0; i < kSettingCount; ++i) {
         const auto setting = static_cast<Setting>(i);
@@ -106,9 +147,8 @@ CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
         row.slider->setValue(std::clamp(row.stored, 0, info.maximum));
         row.value = new QLabel(this);
         row.value->setMinimumWidth(row.value->fontMetrics().horizontalAdvance("20000 pixels"));
-        const QString unit = info.unit;
-        const auto show = [label = row.value, unit](int value) {
-            label->setText(QString("%1 %2").arg(value).arg(unit));
+        const auto show = [label = row.value, setting](int value) {
+            label->setText(ValueText(setting, value));
         };
         show(row.stored);
         connect(row.slider, &QSlider::valueChanged, row.value, show);
@@ -124,6 +164,27 @@ CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     form->addRow(m_preEventMemory);
     connect(m_rows[kPreEventDelay].slider, &QSlider::valueChanged, this, [this] { ShowPreEventMemory(); });
     ShowPreEventMemory();
+
+    // Live feedback: the graph and the picture side by side.
+    m_graph = new CMotionGraph(this);
+    m_graph->SetThreshold(m_rows[kPixelCount].slider->value());
+    connect(m_rows[kPixelCount].slider, &QSlider::valueChanged, m_graph, &CMotionGraph::SetThreshold);
+    m_livePicture = new QLabel(this);
+    m_livePicture->setFixedSize(160, 120);
+    m_livePicture->setAlignment(Qt::AlignCenter);
+    m_livePicture->setStyleSheet("QLabel { background-color: black; color: gray; }");
+    auto* liveGroup = new QGroupBox("Live (the camera's present settings; OK applies the sliders)", this);
+    auto* liveLayout = new QHBoxLayout(liveGroup);
+    liveLayout->addWidget(m_graph, 1);
+    liveLayout->addWidget(m_livePicture);
+    m_liveTimer = new QTimer(this);
+    m_liveTimer->setInterval(250);
+    connect(m_liveTimer, &QTimer::timeout, this, &CPropMotionDlg::UpdateLive);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(liveGroup);
+    UpdateLive();
 }
 
 void CPropMotionDlg::Store() {

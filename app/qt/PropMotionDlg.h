@@ -5,15 +5,23 @@
 // A stored value outside its slider's range (a hand-edited file) is kept unless the slider is
 // moved. Below the sliders the page shows the memory the chosen pre-event time takes (frame size
 // x frame rate x seconds, from the camera's stored video format) and whether it exceeds the
-// camera's share of memory, beyond which the pre-event buffer keeps fewer seconds. GUI thread only.
+// camera's share of memory, beyond which the pre-event buffer keeps fewer seconds.
+//
+// The grey level reads in per cent ("15.0 %" for 150 thousandths), erosion in passes ("1 pass").
+// While the page is shown and the camera watches, "Live" shows the changed-pixel count as a moving
+// graph with the pixel-count slider's value as its threshold line, and the live picture with the
+// changed pixels marked, refreshed four times a second. GUI thread only.
 
 #include "app/qt/PropertyPage.h"
 
 #include <array>
 #include <cstdint>
 
+class CMotionGraph;
+class ISnapshotSource;
 class QLabel;
 class QSlider;
+class QTimer;
 
 class CPropMotionDlg : public CCameraPage {
     Q_OBJECT
@@ -29,13 +37,22 @@ public:
         kSettingCount
     };
 
-    CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr);
+    // live: where the live count and picture come from (null: none, as in a new document).
+    CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr,
+                   ISnapshotSource* live = nullptr);
 
     QString Title() const override { return "Motion"; }
     void Store() override;
 
     QSlider* Slider(Setting setting) const { return m_rows[setting].slider; }
     QLabel* PreEventMemoryLabel() const { return m_preEventMemory; }
+    QLabel* ValueLabel(Setting setting) const { return m_rows[setting].value; }
+    CMotionGraph* Graph() const { return m_graph; }
+    QLabel* LivePictureLabel() const { return m_livePicture; }
+    // One refresh of the live graph and picture (the page's timer calls it).
+    void UpdateLive();
+    // The text beside a slider: "15.0 %", "1 pass", "500 ms".
+    static QString ValueText(Setting setting, int32_t value);
     static int32_t Maximum(Setting setting);
     // The bytes the pre-event buffer takes for delayMs of the camera's frames (BGR frames of its
     // video size at its frame rate, as many as the camera view buffers).
@@ -43,6 +60,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     int32_t* Field(CCamera& camera, Setting setting);
@@ -55,4 +73,8 @@ private:
     };
     std::array<Row, kSettingCount> m_rows;
     QLabel* m_preEventMemory = nullptr;
+    ISnapshotSource* m_live = nullptr;
+    CMotionGraph* m_graph = nullptr;
+    QLabel* m_livePicture = nullptr;
+    QTimer* m_liveTimer = nullptr;
 };

@@ -158,6 +158,14 @@ int Run(int& argc, char** argv, const COptions& options) {
         for (const std::string& document : options.documents) {
             opened = frame.OpenDocument(QString::fromStdString(document)) != nullptr || opened;
         }
+        // The window comes back as it was left; without documents named, the last session's
+        // documents too (unless the user chose otherwise), their windows and the cameras that
+        // watched. A screenshot run is a picture of what it was given, never of an earlier session.
+        const std::string settingsPath = CConfigMgrImpl::Instance().GetSettingsPath();
+        if (options.screenshotPath.empty()) {
+            const bool reopen = options.documents.empty() && CSessionState::ReopenDocuments(settingsPath);
+            opened = frame.RestoreSession(CSessionState::Load(settingsPath), reopen) > 0 || opened;
+        }
         if (options.activate) {
             core.ActivateAllCameras();
         }

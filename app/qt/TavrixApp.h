@@ -7,9 +7,9 @@
 //
 // DesktopShell::Run is the desktop's start-up and shutdown around the shared application core:
 // settings, user database, notification log, capture devices and the version check come up in
-// the core's order; then the main frame, the documents of the command line, the window shown or
-// minimised as the settings say; at exit the documents are closed and the core saves and closes
-// the services in reverse.
+// the core's order; then the main frame, the documents of the command line (or, without any, those
+// of the last session, SessionState.h), the window shown or minimised as the settings say; at exit the
+// documents are closed and the core saves and closes the services in reverse.
 //
 // GUI thread only.
 

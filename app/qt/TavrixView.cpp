@@ -1,22 +1,30 @@
 #include "app/qt/TavrixView.h"
 
 #include "app/qt/BackgroundTask.h"
+#include "app/qt/CameraGrid.h"
 #include "app/qt/CameraPropertySheet.h"
 #include "app/qt/CameraWindow.h"
 #include "app/qt/DocPropertySheet.h"
 #include "app/qt/UiMessages.h"
 #include "app/qt/VideoWidget.h"
+#include "camera/CamViewStateMgr.h"
+#include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "recording/DxDeviceMgr.h"
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QEvent>
-#include <QGridLayout>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -32,15 +40,42 @@ QImage ToImage(const CRgbPicture& picture) {
     return image;
 }
 
+constexpr int kSpacing = 4;
+
+// Why a camera is in a state the user must act on, for the badge's tooltip.
+QString StateReason(int32_t state) {
+    switch (state) {
+    case CCamViewStateMgr::kUnavailable:
+        return "the capture device is missing or delivers no pictures; it is re-connected when it "
+               "comes back (see the notifications)";
+    case CCamViewStateMgr::kUnable2Rec:
+        return "the recording cannot be written: the record folder is missing, not writable or full "
+               "(see the notifications)";
+    default:
+        return QString();
+    }
+}
+
+// A camera watches (detects motion, may record) in these states.
+bool IsWatching(int32_t state) {
+    return state == CCamViewStateMgr::kIdle || state == CCamViewStateMgr::kRecording ||
+           state == CCamViewStateMgr::kUnable2Rec;
+}
+
 } // namespace
 
 CTavrixView::CTavrixView(QWidget* parent) : QWidget(parent) {
-    m_grid = new QGridLayout(this);
-    m_grid->setContentsMargins(2, 2, 2, 2);
-    m_grid->setSpacing(4);
+    setAutoFillBackground(true);
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QColor(24, 24, 24));
+    background.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    setPalette(background);
     m_empty = new QLabel("This document has no cameras.", this);
     m_empty->setAlignment(Qt::AlignCenter);
-    m_grid->addWidget(m_empty, 0, 0);
+    m_captionTimer = new QTimer(this);
+    m_captionTimer->setInterval(500);
+    connect(m_captionTimer, &QTimer::timeout, this, &CTavrixView::UpdateCaptions);
+    m_captionTimer->start();
 }
 
 CTavrixView::~CTavrixView() = default;
@@ -116,6 +151,8 @@ CCameraWindow* CTavrixView::EnsureCameraWindow(int32_t cameraId) {
     window->Video()->installEventFilter(this);
     connect(window, &CCameraWindow::ActivateClicked, this, [this](int32_t id) { SwitchCamera(id); });
     m_cameraWindows.emplace(cameraId, window);
+    window->SetSelected(cameraId == CurrentCameraId());
+    window->show();
     Relayout();
     return window;
 }
@@ -127,35 +164,120 @@ void CTavrixView::RemoveCameraWindow(int32_t cameraId) {
     }
     CCameraWindow* window = found->second;
     m_cameraWindows.erase(found);
-    m_grid->removeWidget(window);
     delete window;
+    if (m_enlargedId == cameraId) {
+        m_enlargedId = -1;
+    }
+    SelectCamera(CurrentCameraId());
+    Relayout();
+}
+
+void CTavrixView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
     Relayout();
 }
 
 void CTavrixView::Relayout() {
-    for (const auto& [id, window] : m_cameraWindows) {
-        m_grid->removeWidget(window);
-    }
-    m_grid->removeWidget(m_empty);
     m_empty->setVisible(m_cameraWindows.empty());
+    m_empty->setGeometry(rect());
     if (m_cameraWindows.empty()) {
-        m_grid->addWidget(m_empty, 0, 0);
+        m_columns = m_rows = 0;
         return;
     }
-    // As square a grid as the number of cameras allows, in camera id order.
-    const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(m_cameraWindows.size()))));
-    int index = 0;
-    for (const auto& [id, window] : m_cameraWindows) {
-        m_grid->addWidget(window, index / columns, index % columns);
-        ++index;
+    const QRect area = rect().adjusted(kSpacing, kSpacing, -kSpacing, -kSpacing);
+    if (CCameraWindow* enlarged = FindCameraWindow(m_enlargedId)) {
+        for (const auto& [id, window] : m_cameraWindows) {
+            window->setVisible(window == enlarged);
+        }
+        enlarged->setGeometry(area);
+        m_columns = m_rows = 1;
+        return;
     }
+    // The pictures' aspect ratio: the first camera's picture size (4:3 until it is known).
+    const CCameraWindow* first = m_cameraWindows.begin()->second;
+    const QSize video = first->Video()->sizeHint();
+    const double aspect =
+        video.height() > 0 ? static_cast<double>(video.width()) / video.height() : 4.0 / 3.0;
+    const CameraGrid::CLayout layout = CameraGrid::Compute(
+        static_cast<int>(m_cameraWindows.size()), area.size(), aspect, first->ChromeHeight(), kSpacing);
+    m_columns = layout.columns;
+    m_rows = layout.rows;
+    size_t index = 0;
+    for (const auto& [id, window] : m_cameraWindows) {
+        window->setGeometry(layout.panes[index++].translated(area.topLeft()));
+        window->setVisible(true);
+    }
+}
+
+void CTavrixView::SelectCamera(int32_t cameraId) {
+    if (m_cameraWindows.count(cameraId) != 0) {
+        m_currentCameraId = cameraId;
+    }
+    const int32_t current = CurrentCameraId();
+    for (const auto& [id, window] : m_cameraWindows) {
+        window->SetSelected(id == current);
+    }
+}
+
+void CTavrixView::SetEnlargedCamera(int32_t cameraId) {
+    m_enlargedId = m_cameraWindows.count(cameraId) != 0 ? cameraId : -1;
+    if (m_enlargedId >= 0) {
+        SelectCamera(m_enlargedId);
+    }
+    Relayout();
+}
+
+void CTavrixView::ToggleEnlarged(int32_t cameraId) {
+    SetEnlargedCamera(m_enlargedId == cameraId ? -1 : cameraId);
+    if (CCameraWindow* window = FindCameraWindow(cameraId)) {
+        window->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+int32_t CTavrixView::CameraOf(QObject* watched) const {
+    for (const auto& [id, window] : m_cameraWindows) {
+        if (watched == window || watched == window->Video()) {
+            return id;
+        }
+    }
+    return -1;
 }
 
 void CTavrixView::UpdateCameraTitle(CCameraView& cameraView) {
     if (CCameraWindow* window = FindCameraWindow(cameraView.GetCameraId())) {
-        window->SetTitle(QString::fromStdString(cameraView.GetCameraName()),
-                         QString::fromStdString(cameraView.GetStateText()));
+        const QString stateText = QString::fromStdString(cameraView.GetStateText());
+        window->SetTitle(QString::fromStdString(cameraView.GetCameraName()), stateText);
+        window->SetState(cameraView.GetState(), stateText, StateReason(cameraView.GetState()));
         window->SetActivated(cameraView.IsActivated());
+    }
+}
+
+void CTavrixView::UpdateAllCameras() {
+    if (m_core == nullptr) {
+        return;
+    }
+    for (const int32_t id : m_core->GetCameraViewIds()) {
+        if (CCameraView* cameraView = m_core->FindCameraView(id)) {
+            UpdateCameraTitle(*cameraView);
+        }
+    }
+    UpdateCaptions();
+}
+
+void CTavrixView::UpdateCaptions() {
+    for (const auto& [id, window] : m_cameraWindows) {
+        CCameraView* cameraView = m_core ? m_core->FindCameraView(id) : nullptr;
+        if (cameraView == nullptr) {
+            window->Video()->SetCaption(QString());
+            continue;
+        }
+        const int32_t state = cameraView->GetState();
+        QString caption = QString::fromStdString(cameraView->GetStateText());
+        // The changed pixels count only while the camera watches.
+        if (IsWatching(state)) {
+            caption += QString("   %1 changed pixels").arg(cameraView->GetMotionDetector().GetLastCount());
+        }
+        window->Video()->SetCaption(caption);
     }
 }
 
@@ -168,7 +290,7 @@ void CTavrixView::UpdateCameraButtons() {
 }
 
 void CTavrixView::SwitchCamera(int32_t cameraId) {
-    m_currentCameraId = cameraId;
+    SelectCamera(cameraId);
     if (m_core == nullptr) {
         return;
     }
@@ -180,45 +302,59 @@ void CTavrixView::SwitchCamera(int32_t cameraId) {
 }
 
 bool CTavrixView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn) {
-        for (const auto& [id, window] : m_cameraWindows) {
-            if (watched == window || watched == window->Video()) {
-                m_currentCameraId = id;
-            }
+    const int32_t cameraId = CameraOf(watched);
+    if (cameraId < 0) {
+        return QWidget::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::FocusIn:
+        SelectCamera(cameraId);
+        break;
+    case QEvent::ContextMenu:
+        SelectCamera(cameraId);
+        ShowContextMenu(cameraId, static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    case QEvent::MouseButtonDblClick:
+        ToggleEnlarged(cameraId);
+        return true;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ToggleEnlarged(cameraId);
+            return true;
         }
-    } else if (event->type() == QEvent::ContextMenu) {
-        for (const auto& [id, window] : m_cameraWindows) {
-            if (watched == window || watched == window->Video()) {
-                const int32_t cameraId = id;
-                m_currentCameraId = cameraId;
-                QMenu menu(this);
-                const CCameraWindow* cameraWindow = window;
-                menu.addAction(QString("&") + cameraWindow->ActivateButton()->text(), this,
-                               [this, cameraId] { SwitchCamera(cameraId); });
-                menu.addAction("Camera &Properties...", this, [this, cameraId] { EditCamera(cameraId); });
-                menu.addAction("De&lete Camera", this, [this, cameraId] { DeleteCamera(cameraId); });
-                menu.exec(static_cast<QContextMenuEvent*>(event)->globalPos());
-                return true;
-            }
+        if (key == Qt::Key_Escape && m_enlargedId >= 0) {
+            SetEnlargedCamera(-1);
+            return true;
         }
-    } else if (event->type() == QEvent::MouseButtonDblClick) {
-        for (const auto& [id, window] : m_cameraWindows) {
-            if (watched == window || watched == window->Video()) {
-                const int32_t cameraId = id;
-                // After this event has been handled: the sheet runs its own event loop.
-                QMetaObject::invokeMethod(
-                    this, [this, cameraId] { EditCamera(cameraId); }, Qt::QueuedConnection);
-                return true;
-            }
-        }
+        break;
+    }
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void CTavrixView::ShowContextMenu(int32_t cameraId, const QPoint& globalPos) {
+    QMenu menu(this);
+    const CCameraWindow* cameraWindow = FindCameraWindow(cameraId);
+    menu.addAction(QString("&") + cameraWindow->ActivateButton()->text(), this,
+                   [this, cameraId] { SwitchCamera(cameraId); });
+    menu.addAction(m_enlargedId == cameraId ? "Back to the &Grid" : "&Enlarge", this,
+                   [this, cameraId] { ToggleEnlarged(cameraId); });
+    menu.addAction("Save &Snapshot", this, [this, cameraId] { SaveSnapshot(cameraId); });
+    menu.addSeparator();
+    menu.addAction("Camera &Properties...", this, [this, cameraId] { EditCamera(cameraId); });
+    menu.addAction("De&lete Camera", this, [this, cameraId] { DeleteCamera(cameraId); });
+    menu.exec(globalPos);
 }
 
 void CTavrixView::AfterEdit() {
     if (m_core) {
         m_core->RefreshCameraViews();
     }
+    UpdateAllCameras(); // a renamed camera's title follows at once
     UpdateTitle();
     emit DocumentChanged();
 }
@@ -251,13 +387,7 @@ bool CTavrixView::AddCamera() {
     if (camera == nullptr) {
         return false;
     }
-    // A new camera starts on the device of the document's first camera, if any.
-    for (const auto& [id, existing] : copy.m_cameras) {
-        if (existing.get() != camera && !existing->m_videoDeviceDN.empty()) {
-            camera->m_videoDeviceDN = existing->m_videoDeviceDN;
-            break;
-        }
-    }
+    ChooseNewCameraDevice(copy, *camera, CDxDeviceMgrImpl::Instance().GetDevices());
     CCameraPropertySheet sheet(copy, camera->GetId(), nullptr, window());
     if (sheet.exec() != QDialog::Accepted) {
         return false;
@@ -307,4 +437,88 @@ void CTavrixView::RequestSnapshot(int32_t cameraId, Done done) {
             return image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
         },
         [done](CTavrixView&, std::optional<QImage> image) { done(std::move(image)); });
+}
+
+int32_t CTavrixView::LiveChangedPixels(int32_t cameraId) {
+    CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
+    if (cameraView == nullptr || !cameraView->HasGraph() || !IsWatching(cameraView->GetState())) {
+        return -1;
+    }
+    return cameraView->GetMotionDetector().GetLastCount();
+}
+
+QImage CTavrixView::LivePicture(int32_t cameraId) {
+    const CCameraWindow* window = FindCameraWindow(cameraId);
+    return window ? window->Video()->CurrentFrame() : QImage();
+}
+
+void CTavrixView::ChooseNewCameraDevice(CTavrixDocData& data, CCamera& camera,
+                                        const std::map<std::string, std::string>& devices) {
+    std::set<std::string> used;
+    std::set<std::string> names;
+    for (const auto& [id, existing] : data.m_cameras) {
+        if (existing.get() != &camera) {
+            used.insert(existing->m_videoDeviceDN);
+            names.insert(existing->m_camName);
+        }
+    }
+    for (const auto& [displayName, friendlyName] : devices) {
+        if (used.count(displayName) != 0) {
+            continue;
+        }
+        camera.m_videoDeviceDN = displayName;
+        if (!friendlyName.empty()) {
+            std::string name = friendlyName;
+            for (int number = 2; names.count(name) != 0; ++number) {
+                name = friendlyName + " (" + std::to_string(number) + ")";
+            }
+            camera.m_camName = name;
+        }
+        return;
+    }
+    // Every device in use: the device of the document's first camera, as before.
+    for (const auto& [id, existing] : data.m_cameras) {
+        if (existing.get() != &camera && !existing->m_videoDeviceDN.empty()) {
+            camera.m_videoDeviceDN = existing->m_videoDeviceDN;
+            return;
+        }
+    }
+}
+
+QString CTavrixView::SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when) {
+    QString name = cameraName;
+    name.replace('/', '_').replace('\\', '_');
+    if (name.isEmpty() || name == "." || name == "..") {
+        name = "Camera";
+    }
+    return QDir(folder).filePath(QString("%1_%2.png").arg(name, when.toString("ddMMyyyy_HHmmss")));
+}
+
+void CTavrixView::SaveSnapshot(int32_t cameraId, std::function<void(const QString& path)> done) {
+    CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
+    if (cameraView == nullptr) {
+        if (done) {
+            done(QString());
+        }
+        return;
+    }
+    const std::string documentName = cameraView->GetDocumentName();
+    const std::string cameraName = cameraView->GetCameraName();
+    const QString path = SnapshotPath(QString::fromStdString(cameraView->GetRecordPath()),
+                                      QString::fromStdString(cameraName), QDateTime::currentDateTime());
+    RequestSnapshot(cameraId, [documentName, cameraName, path, done](std::optional<QImage> image) {
+        bool saved = false;
+        if (image) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            saved = image->save(path, "PNG");
+        }
+        CNotificationLog::Instance().AddEntry(
+            documentName, cameraName,
+            saved ? "Snapshot saved to '" + path.toStdString() + "'"
+                  : "The snapshot could not be saved to '" + path.toStdString() + "'" +
+                        (image ? std::string() : std::string(": the camera has no picture")));
+        if (done) {
+            done(saved ? path : QString());
+        }
+    });
 }

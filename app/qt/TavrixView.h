@@ -1,10 +1,17 @@
 #pragma once
 // CTavrixView: the window of one open document inside the main frame's multi-document area. It
-// shows one camera window per camera view of the document's view logic (CTavrixViewCore): the
-// live picture, a title with the camera's name and state, and the "Activate" / "Deactivate"
-// button. The view
-// logic tells it through hooks when camera views come and go, when a camera changed (message
-// 3024) and when a pipeline needs a video output.
+// shows one camera pane (CCameraWindow) per camera view of the document's view logic
+// (CTavrixViewCore): the live picture, a title bar with the state badge, the camera's name and
+// state, and the "Activate" / "Deactivate" button. The view logic tells it through hooks when
+// camera views come and go, when a camera changed (message 3024) and when a pipeline needs a video
+// output.
+//
+// The panes form an even grid that keeps the pictures' aspect ratio (CameraGrid), laid out again
+// when the window resizes and when cameras come or go. A click selects a pane (its frame is
+// highlighted; the Camera menu acts on it); a double-click or Enter enlarges it to the whole
+// window and back (Escape goes back too). Small panes get their state and changed-pixel count in
+// the interface's font under the picture, where the frame's own small text would be unreadable.
+// "Save Snapshot" writes a camera's current picture into the record folder as PNG.
 //
 // It is also where the camera property sheet gets a camera's still picture from: the picture is
 // taken on a pool thread from a snapshot handle prepared here, so that a camera view rebuilt or
@@ -15,14 +22,20 @@
 #include "app/qt/PropActiveAreaDlg.h"
 #include "camera/TavrixViewCore.h"
 
+#include <QDateTime>
 #include <QWidget>
 
-#include <map>
+#include <functional>
 
+#include <map>
+#include <string>
+
+class CCamera;
 class CCameraWindow;
 class CTavrixDoc;
-class QGridLayout;
+struct CTavrixDocData;
 class QLabel;
+class QTimer;
 
 class CTavrixView : public QWidget, public ISnapshotSource {
     Q_OBJECT
@@ -47,18 +60,42 @@ public:
     // The camera chosen for the camera commands: the one whose window was used last, else the
     // first.
     int32_t CurrentCameraId() const;
+    // Selects a pane (its frame highlighted); an unknown id selects none.
+    void SelectCamera(int32_t cameraId);
+    // Enlarges a camera to the whole window, or (-1) shows the grid again.
+    void SetEnlargedCamera(int32_t cameraId);
+    int32_t EnlargedCameraId() const { return m_enlargedId; }
+    void ToggleEnlarged(int32_t cameraId);
+    // The grid's columns and rows as laid out last (1x1 while a camera is enlarged).
+    int GridColumns() const { return m_columns; }
+    int GridRows() const { return m_rows; }
+    // Saves the camera's current picture as PNG into its record folder and logs where. The result
+    // arrives later (the picture is taken on a pool thread): done(path or empty on failure).
+    void SaveSnapshot(int32_t cameraId, std::function<void(const QString& path)> done = {});
+    // The snapshot's file: "<record folder>/<camera>_<ddMMyyyy_hhmmss>.png", the camera name made
+    // safe for a file name.
+    static QString SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when);
+    // Brings every pane's title, badge, button and caption up to date.
+    void UpdateAllCameras();
 
     // Runs the camera property sheet for a camera; true when it ended with OK (the camera views
     // have then been brought in step with the document).
     bool EditCamera(int32_t cameraId);
     // The document property sheet.
     bool EditDocument();
-    // Adds a camera ("Camera_" + id) and shows its property sheet; Cancel adds nothing.
+    // Adds a camera and shows its property sheet; Cancel adds nothing. The new camera takes the
+    // first capture device no camera of the document uses, named after it ("Camera_" + id when
+    // every device is in use: it then shares the first camera's device).
     bool AddCamera();
+    // The choice of AddCamera over the devices present (display name -> friendly name).
+    static void ChooseNewCameraDevice(CTavrixDocData& data, CCamera& camera,
+                                      const std::map<std::string, std::string>& devices);
     bool DeleteCamera(int32_t cameraId);
 
     // ISnapshotSource
     void RequestSnapshot(int32_t cameraId, Done done) override;
+    int32_t LiveChangedPixels(int32_t cameraId) override;
+    QImage LivePicture(int32_t cameraId) override;
 
 signals:
     // The document's content or modified flag changed.
@@ -66,6 +103,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     CCameraWindow* EnsureCameraWindow(int32_t cameraId);
@@ -75,10 +113,18 @@ private:
     void SwitchCamera(int32_t cameraId);
     void Relayout();
     void AfterEdit();
+    // The captions of small panes: state and changed-pixel count, refreshed twice a second.
+    void UpdateCaptions();
+    void ShowContextMenu(int32_t cameraId, const QPoint& globalPos);
+    // The camera whose pane is `watched` or holds it, or -1.
+    int32_t CameraOf(QObject* watched) const;
 
     CTavrixViewCore* m_core = nullptr;
-    QGridLayout* m_grid;
     QLabel* m_empty;
+    QTimer* m_captionTimer;
     std::map<int32_t, CCameraWindow*> m_cameraWindows;
     int32_t m_currentCameraId = -1;
+    int32_t m_enlargedId = -1;
+    int m_columns = 0;
+    int m_rows = 0;
 };

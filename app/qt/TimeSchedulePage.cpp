@@ -1,5 +1,6 @@
 #include "app/qt/TimeSchedulePage.h"
 
+#include "app/qt/ScheduleWeekGrid.h"
 #include "app/qt/UiMessages.h"
 
 #include <QCheckBox>
@@ -107,9 +108,17 @@ CTimeSchedulePage::CTimeSchedulePage(CTavrixDocData& data, QWidget* parent) : CP
     ruleLayout->addLayout(ruleButtons);
     ruleLayout->addWidget(m_ruleEditor);
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(scheduleGroup, 1);
-    layout->addWidget(ruleGroup, 2);
+    m_weekGrid = new CScheduleWeekGrid(this);
+    auto* weekGroup = new QGroupBox("The week", this);
+    auto* weekLayout = new QVBoxLayout(weekGroup);
+    weekLayout->addWidget(m_weekGrid);
+
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(scheduleGroup, 1);
+    columns->addWidget(ruleGroup, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(columns, 1);
+    layout->addWidget(weekGroup);
 
     connect(m_schedules, &QListWidget::currentRowChanged, this, &CTimeSchedulePage::OnScheduleRowChanged);
     connect(m_rules, &QListWidget::currentRowChanged, this, &CTimeSchedulePage::OnRuleRowChanged);
@@ -195,6 +204,7 @@ void CTimeSchedulePage::ShowRule(int index) {
     SetSpin(m_tillYear, shown.TillYear, kFirstYear, kLastYear);
     m_filling = false;
     UpdateButtons();
+    RefreshWeekGrid();
 }
 
 void CTimeSchedulePage::FieldsChanged() {
@@ -233,6 +243,11 @@ void CTimeSchedulePage::FieldsChanged() {
     if (QListWidgetItem* item = m_rules->item(m_ruleIndex)) {
         item->setText(QString::fromStdString(rule->Describe()));
     }
+    RefreshWeekGrid();
+}
+
+void CTimeSchedulePage::RefreshWeekGrid() {
+    m_weekGrid->SetSchedule(CurrentSchedule(), m_ruleIndex);
 }
 
 bool CTimeSchedulePage::ParseTime(const QString& text, int& hour, int& minute) {

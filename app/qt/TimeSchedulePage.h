@@ -4,7 +4,8 @@
 // than one is left, edit). A rule is edited with the days of the week, a time range typed as
 // "##:##", a day range 1..31, a month range 1..12 and a year range. Each rule is listed with its
 // description. Leaving an edited rule, or pressing OK, checks it; a rule that fails keeps the
-// selection and the message is shown.
+// selection and the message is shown. A time range from a later to an earlier time (22:00 till
+// 06:00) runs overnight. Under the editor the week grid shows the hours the rules cover.
 //
 // Year ranges accept 2000..2099 (and any year a stored rule already holds).
 // GUI thread only.
@@ -15,6 +16,7 @@
 
 class CTimeScheduleEntry;
 class CTimeSchedule;
+class CScheduleWeekGrid;
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
@@ -56,6 +58,7 @@ public:
     QCheckBox* YearCheck() const { return m_validYear; }
     QSpinBox* FromYearField() const { return m_fromYear; }
     QSpinBox* TillYearField() const { return m_tillYear; }
+    CScheduleWeekGrid* WeekGrid() const { return m_weekGrid; }
 
     // "HH:MM" with 0 <= HH <= 23 and 0 <= MM <= 59.
     static bool ParseTime(const QString& text, int& hour, int& minute);
@@ -77,6 +80,7 @@ private:
     CTimeSchedule* CurrentSchedule();
     CTimeScheduleEntry* CurrentRule();
     void UpdateButtons();
+    void RefreshWeekGrid();
 
     QListWidget* m_schedules;
     QLineEdit* m_name;
@@ -99,6 +103,7 @@ private:
     QSpinBox* m_fromYear;
     QSpinBox* m_tillYear;
     QWidget* m_ruleEditor;
+    CScheduleWeekGrid* m_weekGrid;
 
     int32_t m_scheduleId = -1; // schedule shown, -1 none
     int m_ruleIndex = -1;      // rule being edited, -1 none

@@ -107,6 +107,21 @@ void CVideoWidget::ShowVideo(bool visible) {
     update();
 }
 
+void CVideoWidget::SetCaption(const QString& caption) {
+    if (caption != m_caption) {
+        m_caption = caption;
+        update();
+    }
+}
+
+bool CVideoWidget::CaptionShown() const {
+    if (m_caption.isEmpty() || m_frame.isNull()) {
+        return false;
+    }
+    const QSize shown = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
+    return shown.width() < m_frame.width();
+}
+
 QSize CVideoWidget::sizeHint() const {
     return m_videoSize;
 }
@@ -124,4 +139,12 @@ void CVideoWidget::paintEvent(QPaintEvent*) {
     const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, shown != m_frame.size());
     painter.drawImage(target, m_frame);
+    if (CaptionShown()) {
+        const int strip = fontMetrics().height() + 4;
+        const QRect bar(target.left(), target.bottom() + 1 - strip, target.width(), strip);
+        painter.fillRect(bar, QColor(0, 0, 0, 170));
+        painter.setPen(Qt::white);
+        painter.drawText(bar.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(m_caption, Qt::ElideRight, bar.width() - 8));
+    }
 }

@@ -5,6 +5,11 @@
 // then takes the newest picture and repaints. While that call is pending, newer frames replace
 // the waiting one, so a busy GUI thread sees fewer frames and the capture never waits for it.
 //
+// When the picture is drawn smaller than it is, the text burned into the frame shrinks below
+// reading size: the widget then draws its caption (the camera's state and changed-pixel count,
+// set by the document's view) in the interface's font on a dark strip at the picture's bottom,
+// where the frame's own pixel count and rate are.
+//
 // The widget lives on the GUI thread; the mailbox is shared with the streaming thread.
 
 #include "camera/VideoRenderer.h"
@@ -32,6 +37,11 @@ public:
 
     QSize sizeHint() const override;
 
+    void SetCaption(const QString& caption);
+    const QString& Caption() const { return m_caption; }
+    // Whether the caption is drawn at the widget's present size (the picture is shrunk).
+    bool CaptionShown() const;
+
     // Streaming thread: converts a BGR frame and leaves it for the GUI thread. Public for the
     // renderer's consumer and the tests.
     struct CMailbox;
@@ -50,6 +60,7 @@ private:
     QImage m_frame;
     QSize m_videoSize{320, 240};
     bool m_visible = true;
+    QString m_caption;
     int64_t m_framesShown = 0;
 };
 

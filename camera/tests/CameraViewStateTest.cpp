@@ -258,31 +258,52 @@ TEST_F(CameraViewStateTest, ShownFramesCarryTheOverlayAndSnapshotsDoNot) {
     };
     CViewRun run(document, {}, hooks);
     run.View().OnInitialUpdate();
-    ASSERT_TRUE(run.PumpUntil(
-        [&] {
+    // The frames shown after `count` more have arrived.
+    const auto nextFrame = [&](int more, std::vector<uint8_t>& frame, int& stride) {
+        int target = 0;
+        {
             std::lock_guard<std::mutex> lock(shown->lock);
-            return shown->count >= 15;
-        },
-        5000));
-    std::vector<uint8_t> frame;
-    int stride = 0;
-    {
+            target = shown->count + more;
+        }
+        const bool arrived = run.PumpUntil(
+            [&] {
+                std::lock_guard<std::mutex> lock(shown->lock);
+                return shown->count >= target;
+            },
+            5000);
         std::lock_guard<std::mutex> lock(shown->lock);
         frame = shown->frame;
         stride = shown->stride;
-    }
+        return arrived;
+    };
+    const auto redPixels = [](const std::vector<uint8_t>& frame, int stride) {
+        int red = 0;
+        for (int y = 30; y < 90; ++y) {
+            for (int x = 0; x < 160; ++x) {
+                const uint8_t* p = frame.data() + y * stride + x * 3;
+                red += p[0] == 0 && p[1] == 0 && p[2] == 255 ? 1 : 0;
+            }
+        }
+        return red;
+    };
+    std::vector<uint8_t> frame;
+    int stride = 0;
+    // Switched off, the camera shows its picture with date, time and name, but no changed pixels
+    // and no count: it does not watch.
+    ASSERT_TRUE(nextFrame(15, frame, stride));
+    ASSERT_EQ(run.Camera(0).GetState(), CCamViewStateMgr::kInactive);
+    ASSERT_EQ(static_cast<int>(frame.size()), stride * 120);
+    EXPECT_GT(camtest::GreenPixels(frame.data(), 160, stride, 0, 32), 50) << "date, time and name at the top";
+    EXPECT_EQ(redPixels(frame, stride), 0) << "no changed pixels while Inactive";
+
+    run.View().OnCameraButton(0);
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Camera(0).GetState() != CCamViewStateMgr::kInactive; }, 5000));
+    ASSERT_TRUE(nextFrame(15, frame, stride));
     ASSERT_EQ(static_cast<int>(frame.size()), stride * 120);
     EXPECT_GT(camtest::GreenPixels(frame.data(), 160, stride, 0, 32), 50) << "date, time and name at the top";
     EXPECT_GT(camtest::GreenPixels(frame.data(), 160, stride, 95, 120), 50)
         << "pixel count and frame rate below";
-    int red = 0;
-    for (int y = 30; y < 90; ++y) {
-        for (int x = 0; x < 160; ++x) {
-            const uint8_t* p = frame.data() + y * stride + x * 3;
-            red += p[0] == 0 && p[1] == 0 && p[2] == 255 ? 1 : 0;
-        }
-    }
-    EXPECT_GT(red, 100) << "the changed pixels are painted red";
+    EXPECT_GT(redPixels(frame, stride), 100) << "the changed pixels are painted red";
 
     CRgbPicture picture;
     ASSERT_TRUE(run.Camera(0).GetSnapshot(&picture));

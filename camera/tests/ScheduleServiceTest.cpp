@@ -8,9 +8,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -206,4 +210,132 @@ TEST(ScheduleServiceTest, RealClockServiceStopsWithoutWaitingForItsPass) {
     EXPECT_EQ(calls.Calls(), std::vector<bool>{true});
     service.Stop(); // the thread is in its one-second wait; the abort ends it
     EXPECT_FALSE(service.IsRunning());
+}
+
+namespace {
+
+// A clock that walks through real instants a minute per read and answers in the local time of the
+// time zone the test set, so that the service meets a daylight-saving change as it would at night.
+class CWalkingClock {
+public:
+    CWalkingClock(time_t from, time_t till) : m_now(from), m_till(till) {}
+    platform::SystemTime Now() {
+        std::lock_guard lock(m_lock);
+        m_read = m_now;
+        if (m_now < m_till) {
+            m_now += 60;
+        }
+        return platform::LocalTimeFromUnix(m_read);
+    }
+    time_t LastRead() {
+        std::lock_guard lock(m_lock);
+        return m_read;
+    }
+    bool Finished() {
+        std::lock_guard lock(m_lock);
+        return m_now >= m_till;
+    }
+
+private:
+    std::mutex m_lock;
+    time_t m_now;
+    const time_t m_till;
+    time_t m_read = 0;
+};
+
+class CTimeZone {
+public:
+    explicit CTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) {
+            m_old = old;
+            m_hadOld = true;
+        }
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~CTimeZone() {
+        if (m_hadOld) {
+            setenv("TZ", m_old.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+time_t Utc(int year, int month, int day, int hour, int minute = 0) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    return timegm(&fields);
+}
+
+CTimeSchedule Nightly(int fromHour, int tillHour) {
+    CTimeSchedule schedule;
+    CTimeScheduleEntry rule;
+    rule.ValidTime = true;
+    rule.FromHour = fromHour;
+    rule.FromMinute = 0;
+    rule.TillHour = tillHour;
+    rule.TillMinute = 0;
+    schedule.AddEntry(rule);
+    return schedule;
+}
+
+// Runs a service over the night and returns each change with the UTC instant it was found at.
+std::vector<std::pair<bool, time_t>> ChangesOverNight(const CTimeSchedule& schedule, time_t from,
+                                                      time_t till) {
+    CWalkingClock clock(from, till);
+    std::mutex lock;
+    std::vector<std::pair<bool, time_t>> changes;
+    struct CRecorder : CScheduleServiceCB {
+        std::function<void(bool)> record;
+        void OnScheduleStateChange(bool active) override { record(active); }
+    } recorder;
+    recorder.record = [&](bool active) {
+        std::lock_guard guard(lock);
+        changes.emplace_back(active, clock.LastRead());
+    };
+    CScheduleService service(
+        &recorder, [&clock] { return clock.Now(); }, 1);
+    service.SetSchedule(&schedule);
+    service.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMs * 3);
+    while (!clock.Finished() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    service.Stop();
+    EXPECT_TRUE(clock.Finished()) << "the service stopped reading the clock";
+    std::lock_guard guard(lock);
+    return changes;
+}
+
+} // namespace
+
+TEST(ScheduleServiceTest, OvernightRuleHoldsFromEveningToMorningAcrossBothDaylightSavingChanges) {
+    const CTimeZone berlin("Europe/Berlin");
+    using Changes = std::vector<std::pair<bool, time_t>>;
+    const CTimeSchedule night = Nightly(22, 6);
+    // 29 March 2026: 02:00 CET becomes 03:00 CEST. 22:00 CET is 21:00 UTC, 06:00 CEST 04:00 UTC:
+    // seven hours of real time.
+    EXPECT_EQ(ChangesOverNight(night, Utc(2026, 3, 28, 18), Utc(2026, 3, 29, 8)),
+              (Changes{{true, Utc(2026, 3, 28, 21)}, {false, Utc(2026, 3, 29, 4)}}));
+    // 25 October 2026: 03:00 CEST becomes 02:00 CET. 22:00 CEST is 20:00 UTC, 06:00 CET 05:00 UTC:
+    // nine hours, without a gap in the repeated hour.
+    EXPECT_EQ(ChangesOverNight(night, Utc(2026, 10, 24, 18), Utc(2026, 10, 25, 8)),
+              (Changes{{true, Utc(2026, 10, 24, 20)}, {false, Utc(2026, 10, 25, 5)}}));
+
+    // Wall-clock rules: the hour that does not exist in spring never comes, the one that comes
+    // twice in autumn is covered both times.
+    const CTimeSchedule skipped = Nightly(2, 3);
+    EXPECT_EQ(ChangesOverNight(skipped, Utc(2026, 3, 28, 22), Utc(2026, 3, 29, 4)), Changes{});
+    EXPECT_EQ(ChangesOverNight(skipped, Utc(2026, 10, 24, 22), Utc(2026, 10, 25, 4)),
+              (Changes{{true, Utc(2026, 10, 25, 0)}, {false, Utc(2026, 10, 25, 2)}}));
 }

@@ -120,7 +120,8 @@ TEST(TimeScheduleEntryTest, DescribesAndValidatesAsTheEditorShowsIt) {
     const CTimeScheduleEntry late = Rule([](auto& r) {
         r = kOfficeHours, r.FromHour = 18, r.ValidDay = true, r.FromDay = 20, r.TillDay = 10;
     });
-    EXPECT_EQ(Message(late), "refused: From Time must be smaller than Till Time.");
+    // A start after the end is an overnight range: the day range is the first fault then.
+    EXPECT_EQ(Message(late), "refused: From Day must be smaller than Till Day.");
     EXPECT_EQ(Message(Rule([&](auto& r) { r = late, r.FromHour = 17; })),
               "refused: From Time must not be equal to Till Time.");
     EXPECT_EQ(Message(Rule([&](auto& r) { r = late, r.FromHour = 8; })),
@@ -144,9 +145,75 @@ TEST(TimeScheduleEntryTest, DescribesAndValidatesAsTheEditorShowsIt) {
     });
     EXPECT_TRUE(huge.Matches(Monday(9, 0)));
     EXPECT_EQ(Message(huge), "untouched");
-    EXPECT_EQ(
-        Message(Rule([](auto& r) { r = kOfficeHours, r.FromHour = std::numeric_limits<int32_t>::max(); })),
-        "refused: From Time must be smaller than Till Time.");
+    const CTimeScheduleEntry hugeStart =
+        Rule([](auto& r) { r = kOfficeHours, r.FromHour = std::numeric_limits<int32_t>::max(); });
+    EXPECT_EQ(Message(hugeStart), "untouched");
+    EXPECT_TRUE(hugeStart.IsOvernight());
+    EXPECT_FALSE(hugeStart.Matches(Monday(18, 0)));
+}
+
+TEST(TimeScheduleEntryTest, OvernightRangeRunsFromTheEveningIntoTheNextMorning) {
+    // Fridays 22:00 until Saturday 06:00.
+    const CTimeScheduleEntry fridayNight = Rule([](auto& r) {
+        r.DoW = 16, r.ValidTime = true, r.FromHour = 22, r.TillHour = 6, r.FromMinute = r.TillMinute = 0;
+    });
+    EXPECT_TRUE(fridayNight.IsOvernight());
+    EXPECT_FALSE(kOfficeHours.IsOvernight());
+    EXPECT_EQ(fridayNight.Describe(), "Fr + time 22:00 - 06:00 next day");
+    EXPECT_EQ(Message(fridayNight), "untouched");
+    // The night of the last day of February 2024 (a leap year) and of New Year's Eve 2024.
+    const CTimeScheduleEntry monthEnd = Rule([](auto& r) {
+        r.ValidTime = true, r.FromHour = 23, r.TillHour = 1, r.FromMinute = 30, r.TillMinute = 0;
+        r.ValidDay = true, r.FromDay = 29, r.TillDay = 31;
+    });
+    const CTimeScheduleEntry year2024 = Rule([](auto& r) {
+        r.ValidTime = true, r.FromHour = 20, r.TillHour = 4, r.FromMinute = r.TillMinute = 0;
+        r.ValidYear = true, r.FromYear = r.TillYear = 2024;
+    });
+    const struct {
+        const CTimeScheduleEntry& rule;
+        platform::SystemTime now;
+        bool matches;
+    } cases[] = {
+        {fridayNight, At(2024, 2, 9, 5, 21, 59), false},
+        {fridayNight, At(2024, 2, 9, 5, 22, 0), true},
+        {fridayNight, At(2024, 2, 9, 5, 23, 59), true},
+        {fridayNight, At(2024, 2, 10, 6, 0, 0), true}, // Saturday morning belongs to Friday's night
+        {fridayNight, At(2024, 2, 10, 6, 5, 59), true},
+        {fridayNight, At(2024, 2, 10, 6, 6, 0), false},
+        {fridayNight, At(2024, 2, 10, 6, 22, 0), false}, // Saturday evening: not a Friday
+        {fridayNight, At(2024, 2, 9, 5, 3, 0), false},   // Friday morning: Thursday's night
+        {fridayNight, At(2024, 2, 9, 5, 12, 0), false},
+        {monthEnd, At(2024, 2, 29, 4, 23, 30), true},
+        {monthEnd, At(2024, 3, 1, 5, 0, 30), true}, // began on the 29th
+        {monthEnd, At(2024, 3, 2, 6, 0, 30), false},
+        {monthEnd, At(2023, 3, 1, 3, 0, 30), false}, // 2023: February had 28 days
+        {monthEnd, At(2024, 5, 1, 3, 0, 30), true},  // began on 30 April
+        {monthEnd, At(2024, 8, 1, 4, 0, 30), true},  // began on 31 July
+        {year2024, At(2024, 12, 31, 2, 23, 0), true},
+        {year2024, At(2025, 1, 1, 3, 3, 59), true}, // New Year's night began in 2024
+        {year2024, At(2025, 1, 1, 3, 20, 0), false},
+        {year2024, At(2024, 1, 1, 1, 3, 0), false}, // began on 31 December 2023
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.rule.Matches(c.now), c.matches)
+            << c.rule.Describe() << " at " << c.now.year << "-" << c.now.month << "-" << c.now.day << " "
+            << c.now.hour << ":" << c.now.minute << " day " << c.now.dayOfWeek;
+    }
+
+    // The week grid: Friday evening and Saturday morning, nothing else.
+    EXPECT_FALSE(fridayNight.CoversWeekMinute(4, 21 * 60 + 59));
+    EXPECT_TRUE(fridayNight.CoversWeekMinute(4, 22 * 60));
+    EXPECT_TRUE(fridayNight.CoversWeekMinute(5, 5 * 60 + 59));
+    EXPECT_FALSE(fridayNight.CoversWeekMinute(5, 6 * 60));
+    EXPECT_FALSE(fridayNight.CoversWeekMinute(4, 3 * 60));
+    EXPECT_FALSE(fridayNight.CoversWeekMinute(5, 22 * 60));
+    // A Sunday night reaches into Monday morning.
+    const CTimeScheduleEntry sundayNight = Rule([&](auto& r) { r = fridayNight, r.DoW = 64; });
+    EXPECT_TRUE(sundayNight.CoversWeekMinute(0, 60));
+    EXPECT_FALSE(sundayNight.CoversWeekMinute(6, 60));
+    EXPECT_TRUE(CTimeScheduleEntry().CoversWeekMinute(2, 0));
+    EXPECT_FALSE(kOfficeHours.CoversWeekMinute(2, 17 * 60));
 }
 
 TEST(TimeScheduleTest, ActiveWhenAnyRuleMatchesNeverWithoutRules) {

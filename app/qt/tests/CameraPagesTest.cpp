@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -136,10 +137,12 @@ void WaitFor(QObject* object, const char* signal) {
 TEST_F(CameraPagesTest, ActiveAreaPageStartsWithItsControls) {
     CPropActiveAreaDlg page(m_data, 0, nullptr);
     EXPECT_TRUE(page.ToolButton(CBitmapPaintCtrl::kFreehand)->isChecked());
-    EXPECT_EQ(page.ZoomField()->count(), 8);
+    EXPECT_EQ(page.ZoomField()->count(), 9);
     EXPECT_EQ(page.ZoomField()->itemData(0).toInt(), 12);
     EXPECT_EQ(page.ZoomField()->itemData(7).toInt(), 500);
-    EXPECT_EQ(page.ZoomField()->currentData().toInt(), 100);
+    EXPECT_EQ(page.ZoomField()->currentText(), "Fit") << "the whole picture at start";
+    EXPECT_FALSE(page.UndoButton()->isEnabled());
+    EXPECT_FALSE(page.RedoButton()->isEnabled());
     EXPECT_EQ(page.PenSizeField()->count(), 9);
     EXPECT_EQ(page.PenSizeField()->currentData().toInt(), 1);
     EXPECT_EQ(page.ColourField()->itemText(0), "Active");
@@ -149,6 +152,35 @@ TEST_F(CameraPagesTest, ActiveAreaPageStartsWithItsControls) {
     page.ToolButton(CBitmapPaintCtrl::kCircle)->click();
     EXPECT_EQ(page.PaintCtrl()->GetTool(), CBitmapPaintCtrl::kCircle);
     EXPECT_FALSE(page.ToolButton(CBitmapPaintCtrl::kFreehand)->isChecked());
+}
+
+TEST_F(CameraPagesTest, ActiveAreaKeysUndoAndRedoAndTheZoomFitsThePicture) {
+    QImage picture(320, 240, QImage::Format_RGB888);
+    picture.fill(Qt::darkGreen);
+    PictureSource source(picture);
+    CPropActiveAreaDlg page(m_data, 0, &source);
+    page.resize(500, 400);
+    page.show();
+    WaitFor(&page, SIGNAL(SnapshotFinished()));
+    ASSERT_TRUE(page.PaintCtrl()->HasPicture());
+    const QSize room = page.PaintCtrl()->viewport()->size();
+    EXPECT_LE(320 * page.PaintCtrl()->GetZoom(), room.width() + 1);
+    EXPECT_LE(240 * page.PaintCtrl()->GetZoom(), room.height() + 1);
+    EXPECT_TRUE(320 * page.PaintCtrl()->GetZoom() >= room.width() - 1 ||
+                240 * page.PaintCtrl()->GetZoom() >= room.height() - 1)
+        << "as large as fits";
+
+    page.PaintCtrl()->ClearAll();
+    EXPECT_TRUE(page.UndoButton()->isEnabled());
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    page.PaintCtrl()->setFocus();
+    QTest::keyClick(page.PaintCtrl(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(page.PaintCtrl()->CanUndo());
+    EXPECT_TRUE(page.RedoButton()->isEnabled());
+    QTest::keyClick(page.PaintCtrl(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(page.PaintCtrl()->CanUndo());
+    EXPECT_FALSE(page.PaintCtrl()->CanRedo());
 }
 
 TEST_F(CameraPagesTest, ActiveAreaWithoutPictureKeepsTheStoredMask) {
@@ -177,7 +209,8 @@ TEST_F(CameraPagesTest, ActiveAreaPaintedOnAPictureIsStored) {
     page.show();
     WaitFor(&page, SIGNAL(SnapshotFinished()));
     ASSERT_TRUE(page.PaintCtrl()->HasPicture());
-    // "Clear All", then an inactive rectangle over the right half.
+    // At 100 %, "Clear All", then an inactive rectangle over the right half.
+    page.ZoomField()->setCurrentIndex(page.ZoomField()->findData(100));
     page.PaintCtrl()->ClearAll();
     page.ToolButton(CBitmapPaintCtrl::kRectangle)->click();
     QWidget* viewport = page.PaintCtrl()->viewport();

@@ -5,6 +5,7 @@
 #include "app/qt/HotKey.h"
 #include "app/qt/HotKeyEdit.h"
 #include "app/qt/NotifyBar.h"
+#include "app/qt/NotifyFilterModel.h"
 #include "app/qt/NotifyListModel.h"
 #include "app/qt/OptionsDlg.h"
 #include "app/qt/QtErrorDisplay.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollBar>
@@ -185,6 +187,78 @@ TEST(NotifyBar, ScrollsToTheNewestEntryOnEveryChange) {
     EXPECT_EQ(scroll->value(), scroll->maximum());
     EXPECT_GE(bar.View()->columnWidth(0), 120);
     EXPECT_EQ(bar.View()->columnWidth(3), 1000);
+}
+
+TEST(NotifyBar, FiltersByDocumentCameraAndTextSortsAndMarksErrors) {
+    CNotificationLog log;
+    CNotifyBar bar(log);
+    bar.resize(800, 300);
+    bar.show();
+    log.AddEntry("Home", "Porch", "Changed camera state from 'Inactive' to 'Idle'");
+    log.AddEntry("Home", "Garage", "Started recording to '/rec/Garage.mp4'");
+    log.AddEntry("Shop", "Door", "Changed camera state from 'Idle' to 'Unavailable'");
+    log.AddEntry("Shop", "Porch", "An error occurred during saving the document: 'disk says no'");
+    log.AddEntry("", "", "Tavrix started");
+    bar.OnListChanged();
+    bar.UpdateChoices();
+    QAbstractItemModel* shown = bar.View()->model();
+    const auto column = [shown](int column) {
+        QStringList texts;
+        for (int row = 0; row < shown->rowCount(); ++row) {
+            texts << shown->index(row, column).data().toString();
+        }
+        return texts;
+    };
+    ASSERT_EQ(shown->rowCount(), 5);
+
+    // The choices hold the names in the log after "All ...".
+    ASSERT_EQ(bar.DocumentField()->count(), 3);
+    EXPECT_EQ(bar.DocumentField()->itemText(0), "All documents");
+    EXPECT_EQ(bar.DocumentField()->itemText(2), "Shop");
+    EXPECT_EQ(bar.CameraField()->count(), 4);
+
+    bar.DocumentField()->setCurrentIndex(bar.DocumentField()->findText("Shop"));
+    EXPECT_EQ(column(CNotifyListModel::kCamera), (QStringList{"Door", "Porch"}));
+    bar.CameraField()->setCurrentIndex(bar.CameraField()->findText("Porch"));
+    EXPECT_EQ(shown->rowCount(), 1);
+    bar.DocumentField()->setCurrentIndex(0);
+    EXPECT_EQ(column(CNotifyListModel::kDocument), (QStringList{"Home", "Shop"}));
+    bar.CameraField()->setCurrentIndex(0);
+
+    // The search looks into every column, case ignored.
+    bar.SearchField()->setText("RECORDING");
+    EXPECT_EQ(column(CNotifyListModel::kCamera), QStringList{"Garage"});
+    bar.SearchField()->setText("shop");
+    EXPECT_EQ(shown->rowCount(), 2);
+    bar.SearchField()->clear();
+
+    // Faults stand out, and can be shown alone.
+    EXPECT_TRUE(shown->index(2, 3).data(CNotifyListModel::kErrorRole).toBool());
+    EXPECT_TRUE(shown->index(3, 3).data(CNotifyListModel::kErrorRole).toBool());
+    EXPECT_FALSE(shown->index(0, 3).data(CNotifyListModel::kErrorRole).toBool());
+    EXPECT_TRUE(shown->index(3, 1).data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_FALSE(shown->index(0, 1).data(Qt::BackgroundRole).isValid());
+    bar.ErrorsOnlyField()->setChecked(true);
+    EXPECT_EQ(column(CNotifyListModel::kCamera), (QStringList{"Door", "Porch"}));
+    bar.ErrorsOnlyField()->setChecked(false);
+
+    // Sorted by camera, then back by time, newest first.
+    bar.View()->sortByColumn(CNotifyListModel::kCamera, Qt::AscendingOrder);
+    EXPECT_EQ(column(CNotifyListModel::kCamera), (QStringList{"", "Door", "Garage", "Porch", "Porch"}));
+    bar.View()->sortByColumn(CNotifyListModel::kTime, Qt::DescendingOrder);
+    EXPECT_EQ(column(CNotifyListModel::kInformation).first(), "Tavrix started");
+
+    // New entries arrive through the filter, the columns' widths survive a restart.
+    log.AddEntry("Shop", "Door", "Capturing device re-connected.");
+    bar.OnListChanged();
+    EXPECT_EQ(shown->rowCount(), 6);
+    EXPECT_EQ(column(CNotifyListModel::kInformation).first(), "Capturing device re-connected.");
+    bar.View()->setColumnWidth(CNotifyListModel::kCamera, 177);
+    const QByteArray columns = bar.SaveColumns();
+    CNotifyBar again(log);
+    EXPECT_TRUE(again.RestoreColumns(columns));
+    EXPECT_EQ(again.View()->columnWidth(CNotifyListModel::kCamera), 177);
+    EXPECT_FALSE(again.RestoreColumns("nonsense"));
 }
 
 class OptionsDlgTest : public ::testing::Test {

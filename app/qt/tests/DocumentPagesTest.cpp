@@ -7,6 +7,7 @@
 #include "app/qt/DocGeneralPage.h"
 #include "app/qt/DocPropertySheet.h"
 #include "app/qt/EventActionPage.h"
+#include "app/qt/ScheduleWeekGrid.h"
 #include "app/qt/TimeSchedulePage.h"
 #include "app/qt/UiMessages.h"
 #include "persistence/TavrixDoc.h"
@@ -107,18 +108,13 @@ TEST_F(TimeSchedulePageTest, LeavingAnInvalidRuleShowsTheMessageAndKeepsTheSelec
     ASSERT_EQ(m_page->RuleList()->currentRow(), 0);
     m_page->TimeCheck()->setChecked(true);
     m_page->FromTimeField()->setText("10:00");
-    m_page->TillTimeField()->setText("09:30");
-    EXPECT_EQ(Rule(0).FromHour, 10);
-    EXPECT_EQ(Rule(0).TillMinute, 30);
-    EXPECT_EQ(m_page->RuleList()->item(0)->text(), "MoTuWeThFrSaSu + time 10:00 - 09:30");
-
-    m_page->RuleList()->setCurrentRow(1);
-    EXPECT_EQ(m_messages.Take(), QStringList{"From Time must be smaller than Till Time."});
-    EXPECT_EQ(m_page->RuleList()->currentRow(), 0);
-
     m_page->TillTimeField()->setText("10:00");
+    EXPECT_EQ(Rule(0).FromHour, 10);
+    EXPECT_EQ(m_page->RuleList()->item(0)->text(), "MoTuWeThFrSaSu + time 10:00 - 10:00");
+
     m_page->RuleList()->setCurrentRow(1);
     EXPECT_EQ(m_messages.Take(), QStringList{"From Time must not be equal to Till Time."});
+    EXPECT_EQ(m_page->RuleList()->currentRow(), 0);
 
     m_page->TillTimeField()->setText("24:00"); // typed out of range
     m_page->RuleList()->setCurrentRow(1);
@@ -129,6 +125,37 @@ TEST_F(TimeSchedulePageTest, LeavingAnInvalidRuleShowsTheMessageAndKeepsTheSelec
     m_page->RuleList()->setCurrentRow(1);
     EXPECT_TRUE(m_messages.Take().isEmpty());
     EXPECT_EQ(m_page->RuleList()->currentRow(), 1);
+}
+
+TEST_F(TimeSchedulePageTest, OvernightRuleIsAcceptedAndTheWeekGridShowsItIntoTheNextMorning) {
+    // The first rule: Fridays 22:00 until 06:00; the second a new rule (every day, all day).
+    for (int day = 0; day < 7; ++day) {
+        m_page->DayField(day)->setChecked(day == 4);
+    }
+    m_page->TimeCheck()->setChecked(true);
+    m_page->FromTimeField()->setText("22:00");
+    m_page->TillTimeField()->setText("06:00");
+    EXPECT_EQ(m_page->RuleList()->item(0)->text(), "Fr + time 22:00 - 06:00 next day");
+    QString message;
+    EXPECT_TRUE(m_page->Validate(message)) << message.toStdString();
+
+    CScheduleWeekGrid* grid = m_page->WeekGrid();
+    // The rule being edited wins over the all-week rule where both cover a minute.
+    EXPECT_EQ(grid->CoverageAt(4, 22 * 60), CScheduleWeekGrid::kSelected);
+    EXPECT_EQ(grid->CoverageAt(5, 5 * 60 + 59), CScheduleWeekGrid::kSelected);
+    EXPECT_EQ(grid->CoverageAt(5, 6 * 60), CScheduleWeekGrid::kOther);
+    EXPECT_EQ(grid->CoverageAt(4, 3 * 60), CScheduleWeekGrid::kOther);
+
+    // Without the all-week rule only the night remains; a month range hatches it.
+    m_page->RuleList()->setCurrentRow(1);
+    m_page->DeleteRuleButton()->click();
+    EXPECT_TRUE(m_messages.Take().isEmpty());
+    EXPECT_EQ(grid->CoverageAt(4, 21 * 60 + 59), CScheduleWeekGrid::kNone);
+    EXPECT_EQ(grid->CoverageAt(4, 23 * 60), CScheduleWeekGrid::kSelected);
+    EXPECT_EQ(grid->CoverageAt(5, 6 * 60), CScheduleWeekGrid::kNone);
+    m_page->MonthCheck()->setChecked(true);
+    EXPECT_EQ(grid->CoverageAt(5, 0), CScheduleWeekGrid::kSelectedSomeDates);
+    EXPECT_FALSE(grid->grab().isNull());
 }
 
 TEST_F(TimeSchedulePageTest, EveryValidationMessageOfTheRuleEditor) {
@@ -227,10 +254,10 @@ TEST_F(TimeSchedulePageTest, SheetOkIsRefusedWhileTheRuleIsInvalid) {
     auto* page = static_cast<CTimeSchedulePage*>(sheet.Page(1));
     page->TimeCheck()->setChecked(true);
     page->FromTimeField()->setText("12:00");
-    page->TillTimeField()->setText("08:00");
+    page->TillTimeField()->setText("12:00");
     sheet.show();
     sheet.accept();
-    EXPECT_EQ(m_messages.Take(), QStringList{"From Time must be smaller than Till Time."});
+    EXPECT_EQ(m_messages.Take(), QStringList{"From Time must not be equal to Till Time."});
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_EQ(sheet.Tabs()->currentWidget(), page);
     page->TillTimeField()->setText("18:00");
@@ -354,3 +381,43 @@ TEST(EventActionPage, DeletingAChainInUseIsRefused) {
 }
 
 } // namespace
+
+TEST(ActionPropertyEditor, ReturnInACellEditsTheNextRowAndNeverPressesOk) {
+    CTavrixDocData data;
+    CSEventActionChain* chain = data.AddChain();
+    ASSERT_NE(chain, nullptr);
+    CDocPropertySheet sheet(data);
+    CEventActionPage* page = nullptr;
+    for (int i = 0; i < sheet.PageCount(); ++i) {
+        if (auto* found = qobject_cast<CEventActionPage*>(sheet.Page(i))) {
+            page = found;
+        }
+    }
+    ASSERT_NE(page, nullptr);
+    sheet.Tabs()->setCurrentWidget(page);
+    page->AddActionMenu()->actions()[1]->trigger(); // Send Mail: text rows first
+    CActionPropertyEditor* grid = page->PropertyGrid();
+    ASSERT_GT(grid->rowCount(), 2);
+    sheet.show();
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+
+    auto* first = qobject_cast<QLineEdit*>(grid->Editor(0));
+    ASSERT_NE(first, nullptr);
+    first->setFocus();
+    QTest::keyClicks(first, "x");
+    QTest::keyClick(first, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isVisible()) << "Return in a cell closed the sheet";
+    EXPECT_EQ(grid->currentRow(), 1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(grid->currentRow(), 2);
+
+    // On the grid itself Return puts the cursor into the current row's editor.
+    grid->setFocus();
+    grid->setCurrentCell(0, 0);
+    QTest::keyClick(grid, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_TRUE(first->hasFocus());
+    sheet.reject();
+}

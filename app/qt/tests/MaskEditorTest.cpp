@@ -275,9 +275,51 @@ TEST_F(MaskEditorTest, InactivePixelsShowRedOverThePicture) {
     Drag({0, 0}, {9, 9});
     m_ctrl.SetZoom(2.0);
     const QImage shown = m_ctrl.viewport()->grab().toImage();
-    EXPECT_EQ(QColor(shown.pixel(5, 5)), QColor(Qt::red));       // picture pixel (2, 2): inactive
+    // Picture pixel (2, 2) is inactive: red over the blue picture, which shows through.
+    const QColor masked(shown.pixel(5, 5));
+    EXPECT_GT(masked.red(), 120);
+    EXPECT_GT(masked.blue(), 60);
+    EXPECT_EQ(masked.green(), 0);
     EXPECT_EQ(QColor(shown.pixel(30, 30)), QColor(0, 0, 255));   // picture pixel (15, 15): active
     EXPECT_EQ(QColor(shown.pixel(100, 100)), QColor(Qt::black)); // beyond the 80 x 60 picture
+}
+
+TEST_F(MaskEditorTest, EveryStrokeShapeFillAndClearCanBeUndoneAndRedone) {
+    EXPECT_FALSE(m_ctrl.CanUndo());
+    Drag({0, 0}, {5, 0}); // a freehand stroke
+    const int afterStroke = InactiveCount();
+    ASSERT_GT(afterStroke, 0);
+    m_ctrl.SetTool(CBitmapPaintCtrl::kRectangle);
+    Drag({10, 10}, {20, 20});
+    const int afterShape = InactiveCount();
+    ASSERT_GT(afterShape, afterStroke);
+    m_ctrl.ClearAll();
+    EXPECT_EQ(InactiveCount(), 0);
+
+    m_ctrl.Undo();
+    EXPECT_EQ(InactiveCount(), afterShape);
+    m_ctrl.Undo();
+    EXPECT_EQ(InactiveCount(), afterStroke) << "the whole shape is one step, not its previews";
+    m_ctrl.Undo();
+    EXPECT_EQ(InactiveCount(), 0);
+    EXPECT_FALSE(m_ctrl.CanUndo());
+    m_ctrl.Undo(); // nothing left: nothing happens
+    m_ctrl.Redo();
+    m_ctrl.Redo();
+    EXPECT_EQ(InactiveCount(), afterShape);
+    EXPECT_TRUE(m_ctrl.CanRedo());
+
+    // A new edit drops what could be redone; a click that changes nothing is no step.
+    m_ctrl.SetTool(CBitmapPaintCtrl::kFill);
+    Press({30, 2});
+    Release({30, 2});
+    EXPECT_FALSE(m_ctrl.CanRedo());
+    const int afterFill = InactiveCount();
+    EXPECT_GT(afterFill, afterShape);
+    Press({30, 2}); // filling an inactive area again changes nothing
+    Release({30, 2});
+    m_ctrl.Undo();
+    EXPECT_EQ(InactiveCount(), afterShape);
 }
 
 TEST(MaskRaster, FloodFillHandlesALargeOpenAreaWithoutRecursion) {
