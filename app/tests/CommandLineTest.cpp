@@ -144,6 +144,8 @@ TEST(CommandLineTest, TheMqttBrokerOfHeadlessRunsAndTheFleetCommandsTakeTheirOpt
         EXPECT_FALSE(parsed.error.empty());
     }
     EXPECT_NE(std::string(CCommandLine::UsageText()).find("tavrix fleet status"), std::string::npos);
+}
+
 TEST(CommandLineWebTest, HeadlessServesTheWebInterfaceOnlyWhenAskedAndUserCommandsTakeTheirArguments) {
     CCommandLine line = Parse({"--headless", "--http", "127.0.0.1:8080", "a.tvrx"});
     EXPECT_EQ(line.command, C::Headless);
