@@ -165,7 +165,7 @@ TEST_F(DocumentJsonTest, WrongValuesAreRefusedWithTheirJsonPath) {
         {"number for a flag", [](Json& j) { j["cameras"][0]["AreaMaskEnabled"] = 1; },
          "$.cameras[0].AreaMaskEnabled: must be a boolean"},
         {"dotted member", [](Json& j) { j["cameras"][0]["VideoSize.cy"] = 20000; },
-         "$.cameras[0]['VideoSize.cy']: 20000 is out of range: must be from 1 to 16384"},
+         "$.cameras[0]['VideoSize.cy']: 20000 is out of range: must be from 0 to 16384"},
         {"unknown member", [](Json& j) { j["cameras"][0]["Colour"] = "red"; },
          "$.cameras[0].Colour: unknown member"},
         {"missing id", [](Json& j) { j["cameras"][1].erase("id"); },
@@ -209,8 +209,13 @@ TEST_F(DocumentJsonTest, WrongValuesAreRefusedWithTheirJsonPath) {
          "$.schedules[1].ScheduleName: Please give every schedule a name."},
         {"chain without a name", [](Json& j) { j["chains"][1]["ChainName"] = " "; },
          "$.chains[1].ChainName: Please give every action chain a name."},
-        {"rule ending before it starts", [](Json& j) { j["schedules"][0]["rules"][1]["TillHour"] = 5; },
-         "$.schedules[0].rules[1]: From Time must be smaller than Till Time."},
+        {"rule ending where it starts",
+         [](Json& j) {
+             Json& rule = j["schedules"][0]["rules"][1];
+             rule["TillHour"] = rule["FromHour"];
+             rule["TillMinute"] = rule["FromMinute"];
+         },
+         "$.schedules[0].rules[1]: From Time must not be equal to Till Time."},
         {"empty rule",
          [](Json& j) {
              j["schedules"][0]["rules"][0] = {{"DoW", 0}, {"ValidTime", false}};

@@ -276,8 +276,9 @@ TEST(EventActionPage, OffersTheActionKindsInFactoryOrderByName) {
         names << action->text();
         commands << action->data().toInt();
     }
-    EXPECT_EQ(names, (QStringList{"Play Sound", "Send Mail", "Send FTP", "Send Skype", "Invoke Command"}));
-    EXPECT_EQ(commands, (QList<int>{25001, 25002, 25003, 25005, 25004}));
+    EXPECT_EQ(names, (QStringList{"Play Sound", "Send Mail", "Send FTP", "Send Skype", "Invoke Command", "Webhook",
+                                  "MQTT Publish", "S3 Upload"}));
+    EXPECT_EQ(commands, (QList<int>{25001, 25002, 25003, 25005, 25004, 25006, 25007, 25008}));
 
     page.AddActionMenu()->actions()[1]->trigger(); // Send Mail
     page.AddActionMenu()->actions()[4]->trigger(); // Invoke Command
