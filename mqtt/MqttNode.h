@@ -26,7 +26,7 @@
 #include <set>
 #include <string>
 
-class CMqttNode : public ICameraHubListener {
+class CMqttNode final : public ICameraHubListener {
 public:
     using LogFn = std::function<void(const std::string& document, const std::string& camera,
                                      const std::string& text, bool error)>;

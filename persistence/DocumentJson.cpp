@@ -177,7 +177,10 @@ void ImportElement(const Json& json, const std::vector<CField>& fields, const st
                    Problems& problems) {
     CMemoryTable table;
     T().Store(kPrefix, table.Store());
-    for (const auto& [name, value] : json.items()) {
+    for (const auto& item : json.items()) {
+        // Named copies rather than a structured binding, which a lambda cannot capture in C++20.
+        const std::string& name = item.key();
+        const Json& value = item.value();
         const auto field =
             std::find_if(fields.begin(), fields.end(), [&](const CField& f) { return f.name == name; });
         if (name == "id" || name == kMaskMember || field == fields.end()) {

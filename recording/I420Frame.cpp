@@ -95,50 +95,53 @@ struct CGatherMasks {
 };
 constexpr CGatherMasks kGather;
 
-// Everything from here to the matching pop may use SSSE3; it runs only where the processor has it.
-#pragma GCC push_options
-#pragma GCC target("ssse3")
+// The functions marked TAVRIX_SSSE3 may use SSSE3; they run only where the processor has it. The
+// attribute (rather than a pragma region) works with GCC and clang alike; lambdas would not carry it.
+#define TAVRIX_SSSE3 __attribute__((target("ssse3")))
 
-inline void Gather(const uint8_t* p, __m128i& b, __m128i& g, __m128i& r) {
+TAVRIX_SSSE3 inline __m128i GatherChannel(__m128i l0, __m128i l1, __m128i l2, int c) {
+    const __m128i* m = reinterpret_cast<const __m128i*>(kGather.mask[c]);
+    return _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(l0, _mm_load_si128(m)), _mm_shuffle_epi8(l1, _mm_load_si128(m + 1))),
+        _mm_shuffle_epi8(l2, _mm_load_si128(m + 2)));
+}
+
+TAVRIX_SSSE3 inline void Gather(const uint8_t* p, __m128i& b, __m128i& g, __m128i& r) {
     const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i l1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     const __m128i l2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-    auto channel = [&](int c) {
-        const __m128i* m = reinterpret_cast<const __m128i*>(kGather.mask[c]);
-        return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(l0, _mm_load_si128(m)),
-                                         _mm_shuffle_epi8(l1, _mm_load_si128(m + 1))),
-                            _mm_shuffle_epi8(l2, _mm_load_si128(m + 2)));
-    };
-    b = channel(0);
-    g = channel(1);
-    r = channel(2);
+    b = GatherChannel(l0, l1, l2, 0);
+    g = GatherChannel(l0, l1, l2, 1);
+    r = GatherChannel(l0, l1, l2, 2);
 }
 
-// 16 luma bytes of 16 pixels: every product and sum stays below 2^16.
-inline __m128i Luma16(__m128i b, __m128i g, __m128i r) {
+// The luma of 8 pixels widened to 16 bits: every product and sum stays below 2^16.
+TAVRIX_SSSE3 inline __m128i LumaHalf(__m128i b16, __m128i g16, __m128i r16) {
+    __m128i sum =
+        _mm_add_epi16(_mm_mullo_epi16(r16, _mm_set1_epi16(66)), _mm_mullo_epi16(g16, _mm_set1_epi16(129)));
+    sum = _mm_add_epi16(sum, _mm_mullo_epi16(b16, _mm_set1_epi16(25)));
+    sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(128)), 8);
+    return _mm_add_epi16(sum, _mm_set1_epi16(16));
+}
+
+// 16 luma bytes of 16 pixels.
+TAVRIX_SSSE3 inline __m128i Luma16(__m128i b, __m128i g, __m128i r) {
     const __m128i zero = _mm_setzero_si128();
-    auto half = [&](__m128i b16, __m128i g16, __m128i r16) {
-        __m128i sum = _mm_add_epi16(_mm_mullo_epi16(r16, _mm_set1_epi16(66)),
-                                    _mm_mullo_epi16(g16, _mm_set1_epi16(129)));
-        sum = _mm_add_epi16(sum, _mm_mullo_epi16(b16, _mm_set1_epi16(25)));
-        sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(128)), 8);
-        return _mm_add_epi16(sum, _mm_set1_epi16(16));
-    };
     const __m128i low =
-        half(_mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(g, zero), _mm_unpacklo_epi8(r, zero));
+        LumaHalf(_mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(g, zero), _mm_unpacklo_epi8(r, zero));
     const __m128i high =
-        half(_mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(g, zero), _mm_unpackhi_epi8(r, zero));
+        LumaHalf(_mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(g, zero), _mm_unpackhi_epi8(r, zero));
     return _mm_packus_epi16(low, high);
 }
 
 // The 8 block means of one channel from its 16 bytes in two rows.
-inline __m128i BlockMean(__m128i a, __m128i b) {
+TAVRIX_SSSE3 inline __m128i BlockMean(__m128i a, __m128i b) {
     const __m128i ones = _mm_set1_epi8(1);
     const __m128i sum = _mm_add_epi16(_mm_maddubs_epi16(a, ones), _mm_maddubs_epi16(b, ones));
     return _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(2)), 2);
 }
 
-inline __m128i Chroma8(__m128i b, __m128i g, __m128i r, int16_t cb, int16_t cg, int16_t cr) {
+TAVRIX_SSSE3 inline __m128i Chroma8(__m128i b, __m128i g, __m128i r, int16_t cb, int16_t cg, int16_t cr) {
     __m128i sum =
         _mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(cr)), _mm_mullo_epi16(g, _mm_set1_epi16(cg)));
     sum = _mm_add_epi16(sum, _mm_mullo_epi16(b, _mm_set1_epi16(cb)));
@@ -146,7 +149,7 @@ inline __m128i Chroma8(__m128i b, __m128i g, __m128i r, int16_t cb, int16_t cg, 
     return _mm_add_epi16(sum, _mm_set1_epi16(128));
 }
 
-void ConvertRowPairSsse3(const CRowPair& rows, int32_t width) {
+TAVRIX_SSSE3 void ConvertRowPairSsse3(const CRowPair& rows, int32_t width) {
     int32_t x = 0;
     for (; x + 16 <= width; x += 16) {
         __m128i ba, ga, ra, bb, gb, rb;
@@ -167,8 +170,6 @@ void ConvertRowPairSsse3(const CRowPair& rows, int32_t width) {
     }
     ConvertRowPairPlain(rows, x, width);
 }
-
-#pragma GCC pop_options
 
 bool CpuHasSsse3() {
     static const bool has = __builtin_cpu_supports("ssse3");
