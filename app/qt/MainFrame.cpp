@@ -185,6 +185,22 @@ void CMainFrame::CreateMenus() {
             view->ToggleEnlarged(view->CurrentCameraId());
         }
     });
+    QAction* cameraFullScreen = camera->addAction("Camera &Full Screen", this, [this] {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->SetFullScreenCamera(view->CurrentCameraId());
+        }
+    });
+    cameraFullScreen->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F11));
+    QAction* showMask = camera->addAction("Show Active A&rea", this, [this](bool shown) {
+        if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
+            view->SetMaskShown(view->CurrentCameraId(), shown);
+        }
+    });
+    showMask->setCheckable(true);
+    connect(camera, &QMenu::aboutToShow, this, [this, showMask] {
+        CTavrixView* view = ActiveView();
+        showMask->setChecked(view == nullptr || view->IsMaskShown(view->CurrentCameraId()));
+    });
     QAction* snapshot = camera->addAction("Save &Snapshot", this, [this] {
         if (CTavrixView* view = ActiveView(); view && view->CurrentCameraId() >= 0) {
             view->SaveSnapshot(view->CurrentCameraId());
@@ -192,7 +208,7 @@ void CMainFrame::CreateMenus() {
     });
     connect(camera, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommands);
     m_documentActions.push_back(newCamera);
-    m_cameraActions = {cameraProperties, deleteCamera, enlarge, snapshot};
+    m_cameraActions = {cameraProperties, deleteCamera, enlarge, cameraFullScreen, showMask, snapshot};
 
     QMenu* view = menuBar()->addMenu("&View");
     m_fullScreenAction = view->addAction("&Full Screen", this, &CMainFrame::ToggleFullScreen);

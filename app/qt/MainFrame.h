@@ -2,7 +2,9 @@
 // CMainFrame: the main window of the desktop shell: a multi-document area with one window per
 // open document, the menus (File: New, Open, the four recent files, Save, Save As, Close, Exit;
 // Camera: activate and deactivate all cameras, the camera and document properties, new and
-// deleted cameras; View: full screen (F11), the notifications bar, Options; Help: System Info,
+// deleted cameras, the selected camera full screen (Shift+F11), its active area shown on the
+// picture, its snapshot; View: full screen (F11: the enlarged camera alone when one is enlarged,
+// else the whole window), the notifications bar, Options; Help: System Info,
 // About), the "Notifications" bar, the tray icon and the global hot key that shows the hidden
 // window.
 //

@@ -8,6 +8,7 @@
 #include "app/qt/GlobalHotKey.h"
 #include "app/qt/NotifyBar.h"
 #include "app/qt/OptionsDlg.h"
+#include "app/qt/TavrixView.h"
 #include "app/qt/UiMessages.h"
 #include "foundation/SystemInfo.h"
 #include "foundation/Tracer.h"
@@ -112,6 +113,9 @@ void CMainFrame::RestoreWindow() {
 void CMainFrame::ToggleFullScreen() {
     if (isFullScreen()) {
         showNormal();
+    } else if (CTavrixView* view = ActiveView(); view && view->EnlargedCameraId() >= 0) {
+        // An enlarged camera fills the screen alone; its own F11 or Escape brings it back.
+        view->SetFullScreenCamera(view->EnlargedCameraId());
     } else {
         showFullScreen();
     }

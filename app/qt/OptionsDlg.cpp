@@ -4,6 +4,7 @@
 #include "app/qt/HotKeyEdit.h"
 #include "app/qt/MqttOptionsPage.h"
 #include "app/qt/SessionState.h"
+#include "app/qt/SnapshotFormat.h"
 #include "app/qt/UiMessages.h"
 #include "app/qt/WebOptionsPage.h"
 
@@ -83,6 +84,15 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     m_disableMD = new QCheckBox("Disable motion detection while a camera is inactive", this);
     m_disableMD->setChecked(misc.GetDisableMDWhenInactive());
 
+    // A camera's "Save Snapshot": lossless PNG by default, or smaller JPEG files.
+    m_snapshotFormat = new QComboBox(this);
+    m_snapshotFormat->addItem("PNG (lossless)", static_cast<int>(SnapshotFormat::EFormat::Png));
+    m_snapshotFormat->addItem("JPEG (smaller files)", static_cast<int>(SnapshotFormat::EFormat::Jpeg));
+    m_snapshotFormat->setCurrentIndex(
+        m_snapshotFormat->findData(static_cast<int>(SnapshotFormat::Read(m_config.GetSettingsPath()))));
+    auto* snapshotRow = new QFormLayout;
+    snapshotRow->addRow("Snapshot file &type:", m_snapshotFormat);
+
     // The web interface's settings live in a group of their own.
     m_webPage = new CWebOptionsPage(m_config.GetSettingsPath(), this);
 
@@ -100,6 +110,7 @@ COptionsDlg::COptionsDlg(CConfigMgrImpl& config, QWidget* parent) : QDialog(pare
     generalLayout->addWidget(windowGroup);
     generalLayout->addWidget(logGroup);
     generalLayout->addWidget(m_disableMD);
+    generalLayout->addLayout(snapshotRow);
     generalLayout->addWidget(m_startup);
     generalLayout->addStretch(1);
     auto* tabs = new QTabWidget(this);
@@ -163,6 +174,11 @@ void COptionsDlg::accept() {
     misc.SetDisableMDWhenInactive(m_disableMD->isChecked());
     m_config.SetMiscSettings(misc);
     m_webPage->Store();
+    const auto format = static_cast<SnapshotFormat::EFormat>(m_snapshotFormat->currentData().toInt());
+    if (format != SnapshotFormat::Read(m_config.GetSettingsPath()) &&
+        !SnapshotFormat::Write(m_config.GetSettingsPath(), format)) {
+        UiMessages::ShowWarning(this, "The snapshot format could not be written to the settings file.");
+    }
     if (!m_startup->Store(message)) {
         UiMessages::ShowWarning(this, message); // the other settings are kept all the same
     }

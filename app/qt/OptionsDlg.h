@@ -40,6 +40,7 @@ public:
     QCheckBox* MinimizeOnStartupField() const { return m_minimizeOnStartup; }
     QComboBox* MinimizeModeField() const { return m_minimizeMode; }
     QCheckBox* DisableMDField() const { return m_disableMD; }
+    QComboBox* SnapshotFormatField() const { return m_snapshotFormat; }
     CMqttOptionsPage* MqttPage() const { return m_mqtt; }
     CWebOptionsPage* WebPage() const { return m_webPage; }
     CStartupOptions* StartupOptions() const { return m_startup; }
@@ -55,6 +56,7 @@ private:
     QCheckBox* m_minimizeOnStartup;
     QComboBox* m_minimizeMode;
     QCheckBox* m_disableMD;
+    QComboBox* m_snapshotFormat;
     CMqttOptionsPage* m_mqtt;
     CWebOptionsPage* m_webPage;
     CStartupOptions* m_startup;

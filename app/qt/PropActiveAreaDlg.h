@@ -28,13 +28,18 @@ class QToolButton;
 // view. Request is called on the GUI thread and calls done on the GUI thread, later, with the
 // picture or nothing. The Motion page asks the same source for what the live pane shows: the
 // changed-pixel count of a camera that watches (-1 otherwise) and its picture with the changed
-// pixels marked (null without one); both at once, on the GUI thread.
+// pixels marked (null without one); both at once, on the GUI thread. While the Motion page is shown
+// it lets the running camera detect with its sliders' values (PreviewMotion) until EndMotionPreview
+// puts back the document's, so that the marks and the count follow the sliders before OK.
 class ISnapshotSource {
 public:
     using Done = std::function<void(std::optional<QImage> picture)>;
     virtual void RequestSnapshot(int32_t cameraId, Done done) = 0;
     virtual int32_t LiveChangedPixels(int32_t /*cameraId*/) { return -1; }
     virtual QImage LivePicture(int32_t /*cameraId*/) { return {}; }
+    virtual void PreviewMotion(int32_t /*cameraId*/, int32_t /*greyLevel*/, int32_t /*pixelCount*/,
+                               int32_t /*erosionLevel*/) {}
+    virtual void EndMotionPreview(int32_t /*cameraId*/) {}
 
 protected:
     ~ISnapshotSource() = default;

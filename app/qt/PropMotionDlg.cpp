@@ -49,13 +49,41 @@ int64_t CPropMotionDlg::PreEventBytes(const CCamera& camera, int32_t delayMs) {
 void CPropMotionDlg::showEvent(QShowEvent* event) {
     CCameraPage::showEvent(event);
     ShowPreEventMemory(); // the video format may have been stored since
+    ApplyPreview();
     UpdateLive();
     m_liveTimer->start();
 }
 
 void CPropMotionDlg::hideEvent(QHideEvent* event) {
     m_liveTimer->stop();
+    EndPreview();
     CCameraPage::hideEvent(event);
+}
+
+CPropMotionDlg::~CPropMotionDlg() {
+    EndPreview();
+}
+
+int32_t CPropMotionDlg::ChosenValue(Setting setting) const {
+    const Row& row = m_rows[setting];
+    const int32_t shown = std::clamp(row.stored, 0, kSettings[setting].maximum);
+    return row.slider->value() == shown ? row.stored : row.slider->value();
+}
+
+void CPropMotionDlg::ApplyPreview() {
+    if (m_live == nullptr || !isVisible()) {
+        return;
+    }
+    m_live->PreviewMotion(m_cameraId, ChosenValue(kGreyLevel), ChosenValue(kPixelCount),
+                          ChosenValue(kErosionLevel));
+    m_previewing = true;
+}
+
+void CPropMotionDlg::EndPreview() {
+    if (m_live != nullptr && m_previewing) {
+        m_previewing = false;
+        m_live->EndMotionPreview(m_cameraId);
+    }
 }
 
 QString CPropMotionDlg::ValueText(Setting setting, int32_t value) {
@@ -90,9 +118,7 @@ void CPropMotionDlg::UpdateLive() {
 void CPropMotionDlg::ShowPreEventMemory() {
     const CCamera& camera = Camera();
     // An unmoved slider stands for the stored value, also one beyond its range.
-    const Row& row = m_rows[kPreEventDelay];
-    const int32_t shown = std::clamp(row.stored, 0, kSettings[kPreEventDelay].maximum);
-    const int32_t delayMs = row.slider->value() == shown ? row.stored : row.slider->value();
+    const int32_t delayMs = ChosenValue(kPreEventDelay);
     const int64_t bytes = PreEventBytes(camera, delayMs);
     QString text = QString("Pre-event buffer: %1 (%2\u00d7%3, %4 frames/s, %5 s)")
                        .arg(QString::fromStdString(CPreEventBuffer::FormatBytes(bytes)))
@@ -173,13 +199,16 @@ CPropMotionDlg::CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     m_livePicture->setFixedSize(160, 120);
     m_livePicture->setAlignment(Qt::AlignCenter);
     m_livePicture->setStyleSheet("QLabel { background-color: black; color: gray; }");
-    auto* liveGroup = new QGroupBox("Live (the camera's present settings; OK applies the sliders)", this);
+    auto* liveGroup = new QGroupBox("Live (with the sliders' values; Cancel puts back the camera's)", this);
     auto* liveLayout = new QHBoxLayout(liveGroup);
     liveLayout->addWidget(m_graph, 1);
     liveLayout->addWidget(m_livePicture);
     m_liveTimer = new QTimer(this);
     m_liveTimer->setInterval(250);
     connect(m_liveTimer, &QTimer::timeout, this, &CPropMotionDlg::UpdateLive);
+    for (const Setting previewed : {kGreyLevel, kPixelCount, kErosionLevel}) {
+        connect(m_rows[previewed].slider, &QSlider::valueChanged, this, &CPropMotionDlg::ApplyPreview);
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -191,9 +220,7 @@ void CPropMotionDlg::Store() {
     CCamera& camera = Camera();
     for (int i = 0; i < kSettingCount; ++i) {
         const auto setting = static_cast<Setting>(i);
-        const Row& row = m_rows[static_cast<size_t>(i)];
-        const int32_t shown = std::clamp(row.stored, 0, kSettings[i].maximum);
         // Unmoved: the stored value stays, even where it lies outside the slider's range.
-        *Field(camera, setting) = row.slider->value() == shown ? row.stored : row.slider->value();
+        *Field(camera, setting) = ChosenValue(setting);
     }
 }

@@ -10,7 +10,10 @@
 // The grey level reads in per cent ("15.0 %" for 150 thousandths), erosion in passes ("1 pass").
 // While the page is shown and the camera watches, "Live" shows the changed-pixel count as a moving
 // graph with the pixel-count slider's value as its threshold line, and the live picture with the
-// changed pixels marked, refreshed four times a second. GUI thread only.
+// changed pixels marked, refreshed four times a second. The running camera detects with the grey
+// level, pixel count and erosion of the sliders while the page is shown (a preview: the document
+// keeps its values until OK; hiding the page, Cancel included, puts the camera's back), so that
+// the marks and the count answer a slider at once. GUI thread only.
 
 #include "app/qt/PropertyPage.h"
 
@@ -40,6 +43,7 @@ public:
     // live: where the live count and picture come from (null: none, as in a new document).
     CPropMotionDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr,
                    ISnapshotSource* live = nullptr);
+    ~CPropMotionDlg() override;
 
     QString Title() const override { return "Motion"; }
     void Store() override;
@@ -57,6 +61,8 @@ public:
     // The bytes the pre-event buffer takes for delayMs of the camera's frames (BGR frames of its
     // video size at its frame rate, as many as the camera view buffers).
     static int64_t PreEventBytes(const CCamera& camera, int32_t delayMs);
+    // Whether the running camera detects with the sliders' values now.
+    bool IsPreviewing() const { return m_previewing; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -65,6 +71,10 @@ protected:
 private:
     int32_t* Field(CCamera& camera, Setting setting);
     void ShowPreEventMemory();
+    // The value a setting would be stored with: the slider's, or the stored one while unmoved.
+    int32_t ChosenValue(Setting setting) const;
+    void ApplyPreview();
+    void EndPreview();
 
     struct Row {
         QSlider* slider = nullptr;
@@ -77,4 +87,5 @@ private:
     CMotionGraph* m_graph = nullptr;
     QLabel* m_livePicture = nullptr;
     QTimer* m_liveTimer = nullptr;
+    bool m_previewing = false;
 };

@@ -3,6 +3,7 @@
 #include "app/qt/BackgroundTask.h"
 #include "app/qt/DevicePropertyDlg.h"
 #include "app/qt/FormRows.h"
+#include "app/qt/FrameRateBox.h"
 #include "app/qt/NetworkCameraBox.h"
 #include "foundation/Exceptions.h"
 #include "recording/DxDeviceMgr.h"
@@ -82,8 +83,7 @@ CPropVideoDlg::CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* pa
 
     m_subtype = new QComboBox(this);
     m_size = new QComboBox(this);
-    m_fps = new QSpinBox(this);
-    m_fps->setSuffix(" frames/s");
+    m_fps = new CFrameRateBox(this);
 
     m_hasCrossbar = new QCheckBox("Route the capture card's video &input:", this);
     m_videoInput = new QComboBox(this);
@@ -166,7 +166,7 @@ void CPropVideoDlg::OnDeviceChanged() {
         if (!CNetworkCameraBox::IsNetworkName(QString::fromStdString(Camera().m_videoDeviceDN))) {
             // A camera becoming a network camera starts at the stream's own size and rate.
             m_size->setCurrentIndex(m_size->findData(own));
-            m_fps->setValue(m_fps->maximum());
+            m_fps->ChooseBest();
         }
         emit CapsFinished();
         return;
@@ -217,7 +217,7 @@ void CPropVideoDlg::FillFormats(bool keepStored) {
         keepStored || m_subtype->count() == 0 ? camera.m_mediaSubtype : DataGuid(m_subtype->currentData());
     const QSize size = keepStored || m_size->count() == 0 ? QSize(camera.m_videoSizeCx, camera.m_videoSizeCy)
                                                           : m_size->currentData().toSize();
-    const int32_t fps = keepStored ? camera.m_fps : m_fps->value();
+    const int32_t fps = keepStored ? camera.m_fps : m_fps->StoredRate();
 
     m_subtype->clear();
     m_size->clear();
@@ -249,15 +249,15 @@ void CPropVideoDlg::FillFormats(bool keepStored) {
         SelectOrAdd(m_size, size, SizeText(size.width(), size.height()));
     }
     const int32_t minFps = m_caps && m_caps->minFPS > 0 ? m_caps->minFPS : 1;
-    const int32_t maxFps = m_caps && m_caps->maxFPS >= minFps ? m_caps->maxFPS : 1000;
-    if (fromDevice) {
-        m_fps->setRange(minFps, maxFps);
-        m_fps->setValue(std::clamp(fps, minFps, maxFps));
-    } else {
-        m_fps->setRange(std::min(minFps, std::max(1, fps)), std::max(maxFps, fps));
-        m_fps->setValue(fps);
-    }
-    m_fps->setToolTip(m_caps ? QString("The device offers %1 to %2 frames a second.").arg(minFps).arg(maxFps)
+    const int32_t maxFps = m_caps && m_caps->maxFPS >= minFps ? m_caps->maxFPS : CFrameRateBox::kBestStored - 1;
+    m_fps->SetRates(minFps, maxFps, m_caps ? m_caps->maxFPS : 0);
+    // Another device starts within its own rates; the stored rate is kept as it is.
+    const bool bestRate = fps <= 0 || fps >= CFrameRateBox::kBestStored;
+    m_fps->SetStoredRate(fromDevice && !bestRate ? std::clamp(fps, minFps, maxFps) : fps);
+    m_fps->setToolTip(m_caps ? QString("The device offers %1 to %2 frames a second; \"Best\" takes the "
+                                       "highest it offers at the chosen size.")
+                                   .arg(minFps)
+                                   .arg(maxFps)
                              : QString());
 
     // Capture card: the stored values stay listed whatever the device says.
@@ -324,7 +324,7 @@ void CPropVideoDlg::Store() {
         camera.m_videoSizeCx = size.width();
         camera.m_videoSizeCy = size.height();
     }
-    camera.m_fps = m_fps->value();
+    camera.m_fps = m_fps->StoredRate();
     camera.m_hasCrossbar = m_hasCrossbar->isChecked();
     camera.m_videoInputPin = m_videoInput->currentData().toInt();
     camera.m_hasTuner = m_hasTuner->isChecked();

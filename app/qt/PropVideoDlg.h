@@ -6,6 +6,8 @@
 // device manager reads on a pool thread (opening a device may take seconds); until they arrive,
 // and for a device that cannot be opened, the stored values are shown and kept. A stored value
 // the device does not offer is listed too, so that nothing changes unless the user picks it.
+// The frame rate offers the device's best as a choice of its own ("Best: 30 frames/s",
+// CFrameRateBox), which a new camera has.
 // GUI thread only.
 
 #include "app/qt/PropertyPage.h"
@@ -13,6 +15,7 @@
 
 #include <optional>
 
+class CFrameRateBox;
 class CNetworkCameraBox;
 class QCheckBox;
 class QComboBox;
@@ -33,7 +36,7 @@ public:
     CNetworkCameraBox* NetworkBox() const { return m_network; }
     QComboBox* SubtypeField() const { return m_subtype; }
     QComboBox* SizeField() const { return m_size; }
-    QSpinBox* FpsField() const { return m_fps; }
+    CFrameRateBox* FpsField() const { return m_fps; }
     QLabel* StatusLabel() const { return m_status; }
     bool CapsLoaded() const { return m_caps.has_value(); }
 
@@ -59,7 +62,7 @@ private:
     QLabel* m_status;
     QComboBox* m_subtype;
     QComboBox* m_size;
-    QSpinBox* m_fps;
+    CFrameRateBox* m_fps;
     QCheckBox* m_hasCrossbar;
     QComboBox* m_videoInput;
     QCheckBox* m_hasTuner;

@@ -90,6 +90,7 @@ CTavrixViewCore::CHooks CTavrixView::MakeHooks() {
     hooks.cameraViewCreated = [this](CCameraView& cameraView) {
         EnsureCameraWindow(cameraView.GetCameraId());
         UpdateCameraTitle(cameraView);
+        UpdateMaskOverlays();
     };
     hooks.cameraViewDestroyed = [this](CCameraView& cameraView) {
         RemoveCameraWindow(cameraView.GetCameraId());
@@ -107,6 +108,7 @@ void CTavrixView::Attach(CTavrixViewCore* core) {
             }
         }
     }
+    UpdateMaskOverlays();
     UpdateTitle();
 }
 
@@ -168,6 +170,9 @@ void CTavrixView::RemoveCameraWindow(int32_t cameraId) {
     if (m_enlargedId == cameraId) {
         m_enlargedId = -1;
     }
+    if (m_fullScreenId == cameraId) {
+        m_fullScreenId = -1;
+    }
     SelectCamera(CurrentCameraId());
     Relayout();
 }
@@ -178,15 +183,22 @@ void CTavrixView::resizeEvent(QResizeEvent* event) {
 }
 
 void CTavrixView::Relayout() {
+    // A pane shown alone on the screen is not part of the grid until it comes back.
+    std::vector<CCameraWindow*> panes;
+    for (const auto& [id, window] : m_cameraWindows) {
+        if (id != m_fullScreenId) {
+            panes.push_back(window);
+        }
+    }
     m_empty->setVisible(m_cameraWindows.empty());
     m_empty->setGeometry(rect());
-    if (m_cameraWindows.empty()) {
+    if (panes.empty()) {
         m_columns = m_rows = 0;
         return;
     }
     const QRect area = rect().adjusted(kSpacing, kSpacing, -kSpacing, -kSpacing);
-    if (CCameraWindow* enlarged = FindCameraWindow(m_enlargedId)) {
-        for (const auto& [id, window] : m_cameraWindows) {
+    if (CCameraWindow* enlarged = m_enlargedId != m_fullScreenId ? FindCameraWindow(m_enlargedId) : nullptr) {
+        for (CCameraWindow* window : panes) {
             window->setVisible(window == enlarged);
         }
         enlarged->setGeometry(area);
@@ -194,18 +206,17 @@ void CTavrixView::Relayout() {
         return;
     }
     // The pictures' aspect ratio: the first camera's picture size (4:3 until it is known).
-    const CCameraWindow* first = m_cameraWindows.begin()->second;
+    const CCameraWindow* first = panes.front();
     const QSize video = first->Video()->sizeHint();
     const double aspect =
         video.height() > 0 ? static_cast<double>(video.width()) / video.height() : 4.0 / 3.0;
-    const CameraGrid::CLayout layout = CameraGrid::Compute(
-        static_cast<int>(m_cameraWindows.size()), area.size(), aspect, first->ChromeHeight(), kSpacing);
+    const CameraGrid::CLayout layout = CameraGrid::Compute(static_cast<int>(panes.size()), area.size(), aspect,
+                                                           first->ChromeHeight(), kSpacing);
     m_columns = layout.columns;
     m_rows = layout.rows;
-    size_t index = 0;
-    for (const auto& [id, window] : m_cameraWindows) {
-        window->setGeometry(layout.panes[index++].translated(area.topLeft()));
-        window->setVisible(true);
+    for (size_t index = 0; index < panes.size(); ++index) {
+        panes[index]->setGeometry(layout.panes[index].translated(area.topLeft()));
+        panes[index]->setVisible(true);
     }
 }
 
@@ -316,10 +327,20 @@ bool CTavrixView::eventFilter(QObject* watched, QEvent* event) {
         ShowContextMenu(cameraId, static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
     case QEvent::MouseButtonDblClick:
-        ToggleEnlarged(cameraId);
+        if (cameraId == m_fullScreenId) {
+            SetFullScreenCamera(-1);
+        } else {
+            ToggleEnlarged(cameraId);
+        }
         return true;
     case QEvent::KeyPress: {
         const int key = static_cast<QKeyEvent*>(event)->key();
+        if (cameraId == m_fullScreenId) {
+            if (FullScreenKey(key)) {
+                return true;
+            }
+            break;
+        }
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             ToggleEnlarged(cameraId);
             return true;
@@ -343,7 +364,13 @@ void CTavrixView::ShowContextMenu(int32_t cameraId, const QPoint& globalPos) {
                    [this, cameraId] { SwitchCamera(cameraId); });
     menu.addAction(m_enlargedId == cameraId ? "Back to the &Grid" : "&Enlarge", this,
                    [this, cameraId] { ToggleEnlarged(cameraId); });
+    menu.addAction(m_fullScreenId == cameraId ? "Back from &Full Screen" : "&Full Screen", this,
+                   [this, cameraId] { SetFullScreenCamera(m_fullScreenId == cameraId ? -1 : cameraId); });
     menu.addAction("Save &Snapshot", this, [this, cameraId] { SaveSnapshot(cameraId); });
+    QAction* mask = menu.addAction("Show Active A&rea", this,
+                                   [this, cameraId](bool shown) { SetMaskShown(cameraId, shown); });
+    mask->setCheckable(true);
+    mask->setChecked(IsMaskShown(cameraId));
     menu.addSeparator();
     menu.addAction("Camera &Properties...", this, [this, cameraId] { EditCamera(cameraId); });
     menu.addAction("De&lete Camera", this, [this, cameraId] { DeleteCamera(cameraId); });
@@ -355,6 +382,7 @@ void CTavrixView::AfterEdit() {
         m_core->RefreshCameraViews();
     }
     UpdateAllCameras(); // a renamed camera's title follows at once
+    UpdateMaskOverlays();
     UpdateTitle();
     emit DocumentChanged();
 }
@@ -483,42 +511,4 @@ void CTavrixView::ChooseNewCameraDevice(CTavrixDocData& data, CCamera& camera,
             return;
         }
     }
-}
-
-QString CTavrixView::SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when) {
-    QString name = cameraName;
-    name.replace('/', '_').replace('\\', '_');
-    if (name.isEmpty() || name == "." || name == "..") {
-        name = "Camera";
-    }
-    return QDir(folder).filePath(QString("%1_%2.png").arg(name, when.toString("ddMMyyyy_HHmmss")));
-}
-
-void CTavrixView::SaveSnapshot(int32_t cameraId, std::function<void(const QString& path)> done) {
-    CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
-    if (cameraView == nullptr) {
-        if (done) {
-            done(QString());
-        }
-        return;
-    }
-    const std::string documentName = cameraView->GetDocumentName();
-    const std::string cameraName = cameraView->GetCameraName();
-    const QString path = SnapshotPath(QString::fromStdString(cameraView->GetRecordPath()),
-                                      QString::fromStdString(cameraName), QDateTime::currentDateTime());
-    RequestSnapshot(cameraId, [documentName, cameraName, path, done](std::optional<QImage> image) {
-        bool saved = false;
-        if (image) {
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            saved = image->save(path, "PNG");
-        }
-        CNotificationLog::Instance().AddEntry(
-            documentName, cameraName,
-            saved ? "Snapshot saved to '" + path.toStdString() + "'"
-                  : "The snapshot could not be saved to '" + path.toStdString() + "'" +
-                        (image ? std::string() : std::string(": the camera has no picture")));
-        if (done) {
-            done(saved ? path : QString());
-        }
-    });
 }

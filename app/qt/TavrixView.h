@@ -11,7 +11,11 @@
 // highlighted; the Camera menu acts on it); a double-click or Enter enlarges it to the whole
 // window and back (Escape goes back too). Small panes get their state and changed-pixel count in
 // the interface's font under the picture, where the frame's own small text would be unreadable.
-// "Save Snapshot" writes a camera's current picture into the record folder as PNG.
+// "Save Snapshot" writes a camera's current picture into the record folder, as PNG or JPEG as the
+// options say (SnapshotFormat). A camera whose active area is enabled shows its mask over the
+// live picture, semi-transparent as in the mask editor, unless "Show Active Area" is switched off
+// for its pane. One camera can fill the screen alone (its pane becomes a full-screen window of its
+// own; F11, Escape or a double-click bring it back into the grid).
 //
 // It is also where the camera property sheet gets a camera's still picture from: the picture is
 // taken on a pool thread from a snapshot handle prepared here, so that a camera view rebuilt or
@@ -28,8 +32,10 @@
 #include <functional>
 
 #include <map>
+#include <set>
 #include <string>
 
+class CBinaryImage;
 class CCamera;
 class CCameraWindow;
 class CTavrixDoc;
@@ -69,12 +75,22 @@ public:
     // The grid's columns and rows as laid out last (1x1 while a camera is enlarged).
     int GridColumns() const { return m_columns; }
     int GridRows() const { return m_rows; }
-    // Saves the camera's current picture as PNG into its record folder and logs where. The result
-    // arrives later (the picture is taken on a pool thread): done(path or empty on failure).
+    // Saves the camera's current picture into its record folder, in the format of the options, and
+    // logs where. The result arrives later (the picture is taken on a pool thread): done(path or
+    // empty on failure).
     void SaveSnapshot(int32_t cameraId, std::function<void(const QString& path)> done = {});
-    // The snapshot's file: "<record folder>/<camera>_<ddMMyyyy_hhmmss>.png", the camera name made
-    // safe for a file name.
-    static QString SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when);
+    // The snapshot's file: "<record folder>/<camera>_<ddMMyyyy_hhmmss>.png" (".jpg" for JPEG), the
+    // camera name made safe for a file name.
+    static QString SnapshotPath(const QString& folder, const QString& cameraName, const QDateTime& when,
+                                const QString& suffix = "png");
+    // One camera alone on the whole screen, or (-1) back into the grid.
+    void SetFullScreenCamera(int32_t cameraId);
+    int32_t FullScreenCameraId() const { return m_fullScreenId; }
+    // The active area over a camera's live picture (shown by default when the mask is enabled).
+    void SetMaskShown(int32_t cameraId, bool shown);
+    bool IsMaskShown(int32_t cameraId) const { return m_maskHidden.count(cameraId) == 0; }
+    // The semi-transparent picture of a mask's inactive pixels (null for an empty mask).
+    static QImage MaskOverlay(const CBinaryImage& mask);
     // Brings every pane's title, badge, button and caption up to date.
     void UpdateAllCameras();
 
@@ -96,6 +112,8 @@ public:
     void RequestSnapshot(int32_t cameraId, Done done) override;
     int32_t LiveChangedPixels(int32_t cameraId) override;
     QImage LivePicture(int32_t cameraId) override;
+    void PreviewMotion(int32_t cameraId, int32_t greyLevel, int32_t pixelCount, int32_t erosionLevel) override;
+    void EndMotionPreview(int32_t cameraId) override;
 
 signals:
     // The document's content or modified flag changed.
@@ -115,6 +133,10 @@ private:
     void AfterEdit();
     // The captions of small panes: state and changed-pixel count, refreshed twice a second.
     void UpdateCaptions();
+    // Gives every pane its mask overlay (after an edit or a camera view coming).
+    void UpdateMaskOverlays();
+    // Keys of a pane shown alone on the screen; true when the key was used.
+    bool FullScreenKey(int key);
     void ShowContextMenu(int32_t cameraId, const QPoint& globalPos);
     // The camera whose pane is `watched` or holds it, or -1.
     int32_t CameraOf(QObject* watched) const;
@@ -125,6 +147,8 @@ private:
     std::map<int32_t, CCameraWindow*> m_cameraWindows;
     int32_t m_currentCameraId = -1;
     int32_t m_enlargedId = -1;
+    int32_t m_fullScreenId = -1;
+    std::set<int32_t> m_maskHidden; // panes whose active area is not drawn
     int m_columns = 0;
     int m_rows = 0;
 };

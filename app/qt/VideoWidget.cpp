@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <utility>
 
 CVideoWidget::CVideoWidget(QWidget* parent) : QWidget(parent), m_mailbox(std::make_shared<CMailbox>()) {
     m_mailbox->receiver = this;
@@ -122,6 +123,15 @@ bool CVideoWidget::CaptionShown() const {
     return shown.width() < m_frame.width();
 }
 
+void CVideoWidget::SetMaskOverlay(QImage overlay) {
+    m_maskOverlay = std::move(overlay);
+    update();
+}
+
+bool CVideoWidget::MaskOverlayShown() const {
+    return !m_maskOverlay.isNull() && !m_frame.isNull() && m_maskOverlay.size() == m_frame.size();
+}
+
 QSize CVideoWidget::sizeHint() const {
     return m_videoSize;
 }
@@ -139,6 +149,9 @@ void CVideoWidget::paintEvent(QPaintEvent*) {
     const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, shown != m_frame.size());
     painter.drawImage(target, m_frame);
+    if (MaskOverlayShown()) {
+        painter.drawImage(target, m_maskOverlay);
+    }
     if (CaptionShown()) {
         const int strip = fontMetrics().height() + 4;
         const QRect bar(target.left(), target.bottom() + 1 - strip, target.width(), strip);

@@ -10,6 +10,9 @@
 // set by the document's view) in the interface's font on a dark strip at the picture's bottom,
 // where the frame's own pixel count and rate are.
 //
+// A mask overlay (the camera's active area, semi-transparent) is drawn over the picture when it has
+// the picture's size; a mask of another size belongs to another format and is left out.
+//
 // The widget lives on the GUI thread; the mailbox is shared with the streaming thread.
 
 #include "camera/VideoRenderer.h"
@@ -42,6 +45,12 @@ public:
     // Whether the caption is drawn at the widget's present size (the picture is shrunk).
     bool CaptionShown() const;
 
+    // The overlay drawn over the picture (null: none).
+    void SetMaskOverlay(QImage overlay);
+    const QImage& MaskOverlay() const { return m_maskOverlay; }
+    // Whether the overlay is drawn now: one is set and has the picture's size.
+    bool MaskOverlayShown() const;
+
     // Streaming thread: converts a BGR frame and leaves it for the GUI thread. Public for the
     // renderer's consumer and the tests.
     struct CMailbox;
@@ -61,6 +70,7 @@ private:
     QSize m_videoSize{320, 240};
     bool m_visible = true;
     QString m_caption;
+    QImage m_maskOverlay;
     int64_t m_framesShown = 0;
 };
 

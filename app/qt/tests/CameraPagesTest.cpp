@@ -3,6 +3,7 @@
 // page over the device manager's real test sources.
 
 #include "app/qt/BitmapPaintCtrl.h"
+#include "app/qt/FrameRateBox.h"
 #include "app/qt/PropActiveAreaDlg.h"
 #include "app/qt/PropEventsDlg.h"
 #include "app/qt/PropGeneralDlg.h"
@@ -262,6 +263,77 @@ TEST_F(CameraPagesTest, VideoPageListsTheTestSourcesAndTheirFormats) {
     gone.Store();
     EXPECT_EQ(m_camera->m_videoDeviceDN, "v4l2:/dev/v4l/by-id/usb-gone-video-index0");
     EXPECT_EQ(m_camera->m_videoSizeCx, chosen.width()) << "nothing else changed";
+}
+
+// A new camera's rate (the default of 1000, "as fast as the device can") reads as the device's
+// best, and stays stored as it was unless the user picks a number.
+TEST_F(CameraPagesTest, VideoPageShowsTheDevicesBestFrameRateAsSuch) {
+    InitGStreamer();
+    CDxDeviceMgrImpl::Instance().RefreshAll();
+    const CVideoDeviceCaps caps = CDxDeviceMgrImpl::Instance().GetVideoDeviceCaps("test:ball");
+    ASSERT_GT(caps.maxFPS, 0);
+    m_camera->m_videoDeviceDN = "test:ball";
+    ASSERT_EQ(m_camera->m_fps, CFrameRateBox::kBestStored) << "a new camera's default";
+    {
+        CPropVideoDlg page(m_data, 0);
+        WaitFor(&page, SIGNAL(CapsFinished()));
+        ASSERT_TRUE(page.CapsLoaded()) << page.StatusLabel()->text().toStdString();
+        CFrameRateBox* fps = page.FpsField();
+        EXPECT_TRUE(fps->IsBestChosen());
+        EXPECT_EQ(fps->text(), QString("Best: %1 frames/s").arg(caps.maxFPS));
+        EXPECT_FALSE(fps->text().contains("1000"));
+        page.Store();
+        EXPECT_EQ(m_camera->m_fps, 1000) << "kept as stored";
+        // One step down is the highest number; one up is the best choice again.
+        fps->stepBy(-1);
+        EXPECT_EQ(fps->value(), caps.maxFPS);
+        EXPECT_EQ(fps->text(), QString("%1 frames/s").arg(caps.maxFPS));
+        page.Store();
+        EXPECT_EQ(m_camera->m_fps, caps.maxFPS);
+        fps->stepBy(1);
+        EXPECT_TRUE(fps->IsBestChosen());
+        page.Store();
+        EXPECT_EQ(m_camera->m_fps, 1000);
+    }
+    // Without the device's formats the choice still reads as the best, without a number.
+    m_camera->m_videoDeviceDN = "v4l2:/dev/v4l/by-id/usb-gone-video-index0";
+    CPropVideoDlg gone(m_data, 0);
+    WaitFor(&gone, SIGNAL(CapsFinished()));
+    EXPECT_EQ(gone.FpsField()->text(), "Best the device offers");
+}
+
+TEST(FrameRateBox, KeepsStoredRatesOutsideTheDevicesRangeAndReadsTypedTexts) {
+    CFrameRateBox box;
+    box.SetRates(5, 30, 30);
+    box.SetStoredRate(60); // from another camera, or a hand-edited file
+    EXPECT_EQ(box.value(), 60);
+    EXPECT_EQ(box.StoredRate(), 60);
+    EXPECT_FALSE(box.IsBestChosen());
+    box.ChooseBest();
+    EXPECT_EQ(box.text(), "Best: 30 frames/s");
+    EXPECT_EQ(box.StoredRate(), 1000);
+    box.SetStoredRate(0); // "as fast as it can" in the capture format: the best, stored as it was
+    EXPECT_TRUE(box.IsBestChosen());
+    EXPECT_EQ(box.StoredRate(), 0);
+    box.SetStoredRate(2);
+    EXPECT_EQ(box.value(), 2);
+    EXPECT_EQ(box.minimum(), 2);
+
+    // Typing: a number with or without the unit, or the best choice by its name.
+    box.SetRates(5, 30, 30);
+    box.SetStoredRate(15);
+    box.selectAll();
+    QTest::keyClicks(&box, "25");
+    QTest::keyClick(&box, Qt::Key_Enter);
+    EXPECT_EQ(box.value(), 25);
+    box.selectAll();
+    QTest::keyClicks(&box, "Best");
+    QTest::keyClick(&box, Qt::Key_Enter);
+    EXPECT_TRUE(box.IsBestChosen()) << box.text().toStdString();
+    box.selectAll();
+    QTest::keyClicks(&box, "99");
+    QTest::keyClick(&box, Qt::Key_Enter);
+    EXPECT_NE(box.value(), 99) << "more than the device offers is not taken";
 }
 
 } // namespace
