@@ -1,8 +1,10 @@
 #include "app/qt/PropMotionDlg.h"
 
+#include "app/qt/FrameRateBox.h"
 #include "app/qt/MotionGraph.h"
 #include "app/qt/PropActiveAreaDlg.h"
 #include "grabber/VideoFormat.h"
+#include "recording/DxDeviceMgr.h"
 #include "recording/PreEventBuffer.h"
 
 #include <QFormLayout>
@@ -17,6 +19,10 @@
 #include <cstdint>
 
 namespace {
+// The rate taken for a device whose best is not known yet (as the device manager takes it for a
+// device that names none).
+constexpr int32_t kUnknownBestFps = 30;
+
 struct SettingInfo {
     const char* label;
     int32_t maximum;
@@ -42,8 +48,23 @@ int64_t CPropMotionDlg::PreEventBytes(const CCamera& camera, int32_t delayMs) {
     const int64_t frameBytes = static_cast<int64_t>(BgrRowStride(std::max(camera.m_videoSizeCx, 0))) *
                                std::max(camera.m_videoSizeCy, 0);
     // As the camera view sizes its buffer: the delay over the frame time, truncated.
-    const int64_t frames = static_cast<int64_t>(std::max(delayMs, 0)) * std::max(camera.m_fps, 0) / 1000;
+    const int64_t frames = static_cast<int64_t>(std::max(delayMs, 0)) * EffectiveFps(camera) / 1000;
     return frameBytes * frames;
+}
+
+int32_t CPropMotionDlg::EffectiveFps(const CCamera& camera) {
+    if (camera.m_fps > 0 && camera.m_fps < CFrameRateBox::kBestStored) {
+        return camera.m_fps;
+    }
+    // Only formats read already (the Video page, a running camera): reading them opens the device.
+    CDxDeviceMgrImpl& devices = CDxDeviceMgrImpl::Instance();
+    if (!camera.m_videoDeviceDN.empty() && devices.HasCachedCaps(camera.m_videoDeviceDN)) {
+        const int32_t best = devices.GetVideoDeviceCaps(camera.m_videoDeviceDN).maxFPS;
+        if (best > 0) {
+            return best;
+        }
+    }
+    return kUnknownBestFps;
 }
 
 void CPropMotionDlg::showEvent(QShowEvent* event) {
@@ -120,11 +141,13 @@ void CPropMotionDlg::ShowPreEventMemory() {
     // An unmoved slider stands for the stored value, also one beyond its range.
     const int32_t delayMs = ChosenValue(kPreEventDelay);
     const int64_t bytes = PreEventBytes(camera, delayMs);
-    QString text = QString("Pre-event buffer: %1 (%2\u00d7%3, %4 frames/s, %5 s)")
+    const bool best = camera.m_fps <= 0 || camera.m_fps >= CFrameRateBox::kBestStored;
+    QString text = QString("Pre-event buffer: %1 (%2\u00d7%3, %4%5 frames/s, %6 s)")
                        .arg(QString::fromStdString(CPreEventBuffer::FormatBytes(bytes)))
                        .arg(camera.m_videoSizeCx)
                        .arg(camera.m_videoSizeCy)
-                       .arg(camera.m_fps)
+                       .arg(best ? "best " : "")
+                       .arg(EffectiveFps(camera))
                        .arg(delayMs / 1000.0, 0, 'f', 1);
     const int64_t share = CPreEventBuffer::MemoryCapPerCamera(CPreEventBuffer::PhysicalMemoryBytes(),
                                                               static_cast<int32_t>(m_data.m_cameras.Size()));

@@ -61,6 +61,9 @@ public:
     // The bytes the pre-event buffer takes for delayMs of the camera's frames (BGR frames of its
     // video size at its frame rate, as many as the camera view buffers).
     static int64_t PreEventBytes(const CCamera& camera, int32_t delayMs);
+    // The rate the camera's frames come at: its stored rate, or for the device's best (the
+    // default 1000, or 0) the best rate of the device when its formats are known, else 30.
+    static int32_t EffectiveFps(const CCamera& camera);
     // Whether the running camera detects with the sliders' values now.
     bool IsPreviewing() const { return m_previewing; }
 

@@ -295,6 +295,16 @@ TEST_F(CameraPagesTest, VideoPageShowsTheDevicesBestFrameRateAsSuch) {
         page.Store();
         EXPECT_EQ(m_camera->m_fps, 1000);
     }
+    // The Motion page counts the pre-event memory at that best rate, not at a thousand a second.
+    m_camera->m_videoSizeCx = 640;
+    m_camera->m_videoSizeCy = 480;
+    m_camera->m_motionPreEventDelay = 2000;
+    EXPECT_EQ(CPropMotionDlg::EffectiveFps(*m_camera), caps.maxFPS);
+    EXPECT_EQ(CPropMotionDlg::PreEventBytes(*m_camera, 2000), int64_t{640} * 480 * 3 * 2 * caps.maxFPS);
+    CPropMotionDlg motion(m_data, 0);
+    EXPECT_TRUE(motion.PreEventMemoryLabel()->text().contains(QString("best %1 frames/s").arg(caps.maxFPS)))
+        << motion.PreEventMemoryLabel()->text().toStdString();
+
     // Without the device's formats the choice still reads as the best, without a number.
     m_camera->m_videoDeviceDN = "v4l2:/dev/v4l/by-id/usb-gone-video-index0";
     CPropVideoDlg gone(m_data, 0);
