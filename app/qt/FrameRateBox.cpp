@@ -1,5 +1,7 @@
 #include "app/qt/FrameRateBox.h"
 
+#include <QLineEdit>
+
 #include <algorithm>
 
 namespace {
@@ -42,8 +44,14 @@ int32_t CFrameRateBox::StoredRate() const {
     return IsBestChosen() ? m_storedBest : value();
 }
 
+void CFrameRateBox::SetUnknownBestText(const QString& text) {
+    m_unknownBestText = text;
+    updateGeometry();
+    lineEdit()->setText(textFromValue(value())); // the shown text follows
+}
+
 QString CFrameRateBox::BestText() const {
-    return m_bestFps > 0 ? QString("Best: %1 frames/s").arg(m_bestFps) : QString("Best the device offers");
+    return m_bestFps > 0 ? QString("Best: %1 frames/s").arg(m_bestFps) : m_unknownBestText;
 }
 
 QString CFrameRateBox::textFromValue(int value) const {
@@ -52,7 +60,7 @@ QString CFrameRateBox::textFromValue(int value) const {
 
 int CFrameRateBox::valueFromText(const QString& text) const {
     QString number = text.trimmed();
-    if (number.startsWith("Best", Qt::CaseInsensitive)) {
+    if (number.startsWith("Best", Qt::CaseInsensitive) || number == BestText()) {
         return maximum();
     }
     if (number.endsWith(kUnit.trimmed())) {

@@ -27,6 +27,9 @@ public:
     bool IsBestChosen() const { return value() == maximum(); }
     int32_t BestFps() const { return m_bestFps; }
     void ChooseBest() { setValue(maximum()); }
+    // The best choice's text while its rate is not known ("Best the device offers"; a network
+    // camera's is its stream's own rate).
+    void SetUnknownBestText(const QString& text);
 
 protected:
     QString textFromValue(int value) const override;
@@ -37,5 +40,6 @@ private:
     QString BestText() const;
 
     int32_t m_bestFps = 0;
+    QString m_unknownBestText = QStringLiteral("Best the device offers");
     int32_t m_storedBest = kBestStored; // the stored value the best choice keeps
 };

@@ -152,6 +152,7 @@ void CPropVideoDlg::OnDeviceChanged() {
         // stay as they are.
         m_status->clear();
         FillFormats(true);
+        m_fps->SetUnknownBestText("The stream's own rate");
         const QSize own(0, 0);
         if (m_size->findData(own) < 0) {
             m_size->insertItem(0, SizeText(0, 0), own);
@@ -176,6 +177,7 @@ void CPropVideoDlg::OnDeviceChanged() {
         emit CapsFinished();
         return;
     }
+    m_fps->SetUnknownBestText("Best the device offers");
     m_status->setText("Reading the formats of the device...");
     BackgroundTask::Run(
         this,

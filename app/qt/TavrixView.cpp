@@ -8,14 +8,11 @@
 #include "app/qt/UiMessages.h"
 #include "app/qt/VideoWidget.h"
 #include "camera/CamViewStateMgr.h"
-#include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
 #include "recording/DxDeviceMgr.h"
 
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>

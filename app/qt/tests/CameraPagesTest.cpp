@@ -344,6 +344,13 @@ TEST(FrameRateBox, KeepsStoredRatesOutsideTheDevicesRangeAndReadsTypedTexts) {
     QTest::keyClicks(&box, "99");
     QTest::keyClick(&box, Qt::Key_Enter);
     EXPECT_NE(box.value(), 99) << "more than the device offers is not taken";
+
+    // A rate not known (a network camera's stream): the best choice says what it stands for.
+    box.SetRates(1, 999, 0);
+    box.SetStoredRate(1000);
+    box.SetUnknownBestText("The stream's own rate");
+    EXPECT_EQ(box.text(), "The stream's own rate");
+    EXPECT_EQ(box.StoredRate(), 1000);
 }
 
 } // namespace
