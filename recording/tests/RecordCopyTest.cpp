@@ -181,7 +181,7 @@ TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameB
         const auto frames = camtest::DecodeFrames(files[0], 160, 120);
         ASSERT_EQ(static_cast<long>(frames.size()), probe.frames) << "ffmpeg and ffprobe disagree";
         EXPECT_GE(StillFrames(frames), 9u) << camera << ": the pre-event frames";
-        EXPECT_GT(Difference(frames[0], frames[frames.size() - 1]), 0.0);
+        EXPECT_LT(StillFrames(frames), frames.size()) << camera << ": and the motion after them";
     }
     // The camera's own stream: the test server's constrained baseline profile, which the
     // recording's own encoder would not write.
