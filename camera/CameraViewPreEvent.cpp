@@ -103,8 +103,8 @@ void CCameraView::UpdatePreEventForm(const CCamera& camera) {
             encoder.reset();
             wanted = EPreEventForm::Raw;
             CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
-                                                  "The pre-event time cannot be kept encoded (" + e.GetMessage() +
-                                                      "); the camera keeps raw frames.");
+                                                  "The pre-event time cannot be kept encoded (" +
+                                                      e.GetMessage() + "); the camera keeps raw frames.");
         }
     }
     m_preEventForm.store(wanted);
@@ -195,7 +195,8 @@ bool CCameraView::PushToPreEventEncoder(const uint8_t* frame, int32_t stride, in
     }
     if (m_preEventEncoder->HasFailed() && !m_encoderFailureTold.exchange(true)) {
         CNotificationLog::Instance().AddEntry(GetDocumentName(), GetCameraName(),
-                                              "The pre-event encoder stopped (" + m_preEventEncoder->GetError() +
+                                              "The pre-event encoder stopped (" +
+                                                  m_preEventEncoder->GetError() +
                                                   "); the camera keeps raw frames.");
     }
     return false;

@@ -62,9 +62,8 @@ GstCaps* CEncodedPreEventBuffer::GetCaps() const {
 
 std::string CEncodedPreEventBuffer::GetCodec() const {
     std::lock_guard<std::mutex> lock(m_lock);
-    const GstStructure* structure = m_caps != nullptr && !gst_caps_is_empty(m_caps)
-                                        ? gst_caps_get_structure(m_caps, 0)
-                                        : nullptr;
+    const GstStructure* structure =
+        m_caps != nullptr && !gst_caps_is_empty(m_caps) ? gst_caps_get_structure(m_caps, 0) : nullptr;
     if (structure == nullptr) {
         return {};
     }
@@ -190,7 +189,8 @@ void CEncodedPreEventBuffer::TrimLocked() {
         const int64_t keySequence = m_units[next].sequence;
         for (const std::shared_ptr<CReader>& reader : m_readers) {
             if (!reader->m_aborted && reader->m_next < keySequence) {
-                TRACE("CEncodedPreEventBuffer %p: reader %p behind by more than the memory cap, skips to unit %lld",
+                TRACE("CEncodedPreEventBuffer %p: reader %p behind by more than the memory cap, skips to "
+                      "unit %lld",
                       static_cast<void*>(this), static_cast<void*>(reader.get()),
                       static_cast<long long>(keySequence));
                 m_readerSkips += keySequence - reader->m_next;

@@ -98,9 +98,9 @@ public:
 
         CEncodedPreEventBuffer* const m_buffer;
         // Guarded by the buffer's lock.
-        int64_t m_next = 0;       // sequence number of the next unit to deliver
-        int64_t m_end = -1;       // flushed: deliver units below this number; -1 running
-        bool m_aborted = false;   // aborted or the stream changed
+        int64_t m_next = 0;        // sequence number of the next unit to deliver
+        int64_t m_end = -1;        // flushed: deliver units below this number; -1 running
+        bool m_aborted = false;    // aborted or the stream changed
         GstCaps* m_caps = nullptr; // owned
     };
 

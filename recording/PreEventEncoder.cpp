@@ -48,7 +48,8 @@ void CPreEventEncoder::Start(const CSettings& settings) {
     }
     m_encoderName = FindH264Encoder(settings.encoder);
     if (m_encoderName.empty()) {
-        THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.", "no H.264 encoder present");
+        THROW_DIRECTX_INFO(MK_E_NOOBJECT, "Unable to parse device name of compressor.",
+                           "no H.264 encoder present");
     }
     const REFERENCE_TIME frameTime = settings.frameTime > 0 ? settings.frameTime : 400000;
     m_pipeline = gst_pipeline_new("PreEventEncoder");
@@ -129,7 +130,8 @@ bool CPreEventEncoder::PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t 
     if (m_baseTime100ns < 0) {
         m_baseTime100ns = time100ns;
     }
-    GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(std::max<int64_t>(time100ns - m_baseTime100ns, 0)) * 100;
+    GST_BUFFER_PTS(buffer) =
+        static_cast<GstClockTime>(std::max<int64_t>(time100ns - m_baseTime100ns, 0)) * 100;
     GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(m_settings.frameTime) * 100;
     if (gst_app_src_push_buffer(GST_APP_SRC(m_source), buffer) != GST_FLOW_OK) {
@@ -180,7 +182,6 @@ GstBusSyncReply CPreEventEncoder::OnBusMessage(GstBus*, GstMessage* message, gpo
         self->m_failed.store(true);
     }
     return GST_BUS_DROP; // the bus frees it; nobody pops this pipeline's bus
-
 }
 
 std::string CPreEventEncoder::GetError() const {

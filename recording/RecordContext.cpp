@@ -283,14 +283,14 @@ void CRecContext::StartRecordLocked() {
         // they are. Frames kept as they came are BGR rows of the host's stride.
         int32_t bufferedWidth = 0;
         int32_t bufferedHeight = 0;
-        const bool i420 =
-            m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
-            bufferedWidth == width && bufferedHeight == height;
+        const bool i420 = m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) ==
+                              CPreEventBuffer::EFrameFormat::I420 &&
+                          bufferedWidth == width && bufferedHeight == height;
         if (!i420 && width > 0 && stride != BgrRowStride(width)) {
             // The pre-event buffer's frames are copied as they are into the source's frames.
-            THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
-                               "row stride " + std::to_string(stride) + " for a width of " +
-                                   std::to_string(width));
+            THROW_DIRECTX_INFO(
+                VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
+                "row stride " + std::to_string(stride) + " for a width of " + std::to_string(width));
         }
         m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
         m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
@@ -361,8 +361,8 @@ bool CRecContext::OpenEncodedReader(const CRecordSettings& settings) {
         m_encodedReader->Abort();
     }
     m_copy.store(true);
-    TRACE("CRecContext::StartRecordBlocking() copies the camera's %s stream RC %p", encoded->GetCodec().c_str(),
-          static_cast<void*>(this));
+    TRACE("CRecContext::StartRecordBlocking() copies the camera's %s stream RC %p",
+          encoded->GetCodec().c_str(), static_cast<void*>(this));
     return true;
 }
 
@@ -382,7 +382,8 @@ GstBuffer* CRecContext::NextEncodedUnit() {
     // this copy's buffer are changed.
     unit = gst_buffer_make_writable(unit);
     const auto rebase = [this](GstClockTime time) {
-        return GST_CLOCK_TIME_IS_VALID(time) ? (time > m_copyBase ? time - m_copyBase : 0) : GST_CLOCK_TIME_NONE;
+        return GST_CLOCK_TIME_IS_VALID(time) ? (time > m_copyBase ? time - m_copyBase : 0)
+                                             : GST_CLOCK_TIME_NONE;
     };
     GST_BUFFER_DTS(unit) = rebase(dts);
     GST_BUFFER_PTS(unit) = rebase(pts);

@@ -161,7 +161,7 @@ private:
     std::shared_ptr<CEncodedPreEventBuffer::CReader> m_encodedReader;
     std::atomic<bool> m_copy{false};
     GstClockTime m_copyBase = GST_CLOCK_TIME_NONE; // streaming thread: time of the first unit
-    bool m_abortRequested = false; // a forced stop came before the iterator was opened
+    bool m_abortRequested = false;                 // a forced stop came before the iterator was opened
 
     struct CHeldEvent {
         bool held = false;

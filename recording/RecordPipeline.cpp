@@ -37,7 +37,8 @@ bool HasProperty(GstElement* element, const char* name) {
 
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
 // as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
-void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime, int32_t preset) {
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
+                          int32_t preset) {
     const REFERENCE_TIME frame = frameTime > 0 ? frameTime : 666666;
     const guint keyInterval =
         static_cast<guint>(std::max<REFERENCE_TIME>(1, (kH264KeyFrameInterval + frame / 2) / frame));

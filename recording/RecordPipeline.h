@@ -49,7 +49,8 @@
 // look-ahead or B-frames, a key frame every kH264KeyFrameInterval, at bitsPerSecond or (0) at
 // constant quality, x264enc at its speed preset (".H264Preset").
 constexpr REFERENCE_TIME kH264KeyFrameInterval = 2 * 10000000LL;
-void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime, int32_t preset);
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
+                          int32_t preset);
 
 class CRecordPipeline {
 public:

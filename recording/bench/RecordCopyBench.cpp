@@ -268,7 +268,10 @@ void BM_PreEventMemory(benchmark::State& state, EMemory kind) {
 } // namespace
 
 BENCHMARK_CAPTURE(BM_RecordPath, copy, true)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RecordPath, encode, false)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RecordPath, encode, false)
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PreEventMemory, raw, EMemory::Raw)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PreEventMemory, encoded_4mbit, EMemory::Encoded4Mbit)
     ->Iterations(1)

@@ -18,7 +18,7 @@
 namespace {
 
 constexpr GstClockTime kUnitNs = 100 * GST_MSECOND; // 10 units a second
-constexpr int kGroup = 10;                           // a key frame every second
+constexpr int kGroup = 10;                          // a key frame every second
 
 class EncodedPreEventBufferTest : public ::testing::Test {
 protected:

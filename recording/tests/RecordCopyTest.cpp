@@ -50,9 +50,11 @@ private:
         while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
             GstElement* element = GST_ELEMENT(g_value_get_object(&item));
             GstElementFactory* factory = gst_element_get_factory(element);
-            const gchar* klass =
-                factory != nullptr ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : "";
-            if (klass != nullptr && (std::strstr(klass, "Decoder") != nullptr || std::strstr(klass, "Encoder") != nullptr)) {
+            const gchar* klass = factory != nullptr
+                                     ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS)
+                                     : "";
+            if (klass != nullptr &&
+                (std::strstr(klass, "Decoder") != nullptr || std::strstr(klass, "Encoder") != nullptr)) {
                 coders += std::string(GST_OBJECT_NAME(factory)) + " ";
             }
             g_value_reset(&item);
@@ -133,8 +135,9 @@ TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameB
         GTEST_SKIP() << "no H.265 encoder for the test server";
     }
     // The picture moves 3 s after each client's PLAY, for a second; a key frame every second.
-    CRtspTestServer server({CRtspTestServer::Stream("/h264", "h264", "test:motion?on=3000-4000", 160, 120, 10),
-                            CRtspTestServer::Stream("/h265", "h265", "test:motion?on=3000-4000", 160, 120, 10)});
+    CRtspTestServer server(
+        {CRtspTestServer::Stream("/h264", "h264", "test:motion?on=3000-4000", 160, 120, 10),
+         CRtspTestServer::Stream("/h265", "h265", "test:motion?on=3000-4000", 160, 120, 10)});
     server.Start();
     CPipelineWatch watch;
     CLogCapture log;
