@@ -277,7 +277,7 @@ void CRecContext::StartRecordLocked() {
         }
         gst_caps_unref(caps);
         m_fileName = ReserveFileName(recordPath, false);
-        m_pipeline->BuildCopy(settings.recordContainer, codec, m_fileName);
+        m_pipeline->BuildCopy(settings.recordContainer, codec, m_fileName, m_host->GetCameraName());
     } else {
         // A camera view keeps its frames as I420 of the camera's size: they go to the source as
         // they are. Frames kept as they came are BGR rows of the host's stride.

@@ -324,11 +324,22 @@ void CRecordPipeline::OnNeedData(GstElement* source, guint, gpointer user) {
     }
 }
 
-void CRecordPipeline::BuildCopy(int32_t container, const std::string& codec, const std::string& fileName) {
+void CRecordPipeline::BuildCopy(int32_t container, const std::string& codec, const std::string& fileName,
+                                const std::string& title) {
     // The parser gives the multiplexer the stream form it takes (length-prefixed with the
     // parameter sets in the caps); the pictures themselves are not touched.
     AppendConverter(codec == "h265" ? "h265parse" : "h264parse", "StreamParser");
     AppendContainer(container, fileName);
+    GstElement* mux = m_frameCounterSink;
+    if (mux != nullptr && GST_IS_TAG_SETTER(mux)) {
+        GstDateTime* now = gst_date_time_new_now_local_time();
+        gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_DATE_TIME, now, nullptr);
+        if (!title.empty()) {
+            gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_TITLE, title.c_str(),
+                                    nullptr);
+        }
+        gst_date_time_unref(now);
+    }
 }
 
 void CRecordPipeline::BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,

@@ -104,9 +104,12 @@ public:
     using NextUnitFunction = std::function<GstBuffer*()>;
     void AddEncodedSource(GstCaps* caps, NextUnitFunction next);
     // The branch of such a recording: the stream's parser and the container (1 MP4, 2
-    // Matroska). codec "h264" or "h265". Throws as BuildH264 does for the multiplexer and
-    // CDirectXEx "Unable to render the stream." when the parser is missing.
-    void BuildCopy(int32_t container, const std::string& codec, const std::string& fileName);
+    // Matroska). codec "h264" or "h265". The file's title is title (the camera's name) and its
+    // date the start of the recording: a copied stream carries no stamped name or time. Throws as
+    // BuildH264 does for the multiplexer and CDirectXEx "Unable to render the stream." when the
+    // parser is missing.
+    void BuildCopy(int32_t container, const std::string& codec, const std::string& fileName,
+                   const std::string& title = "");
     // Links the branch. CDirectXEx "Unable to render the stream.".
     void Render();
 

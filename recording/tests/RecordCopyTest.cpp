@@ -186,6 +186,11 @@ TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameB
         EXPECT_GE(StillFrames(frames), 9u) << camera << ": the pre-event frames";
         EXPECT_LT(StillFrames(frames), frames.size()) << camera << ": and the motion after them";
     }
+    // No stamped name in a copied stream: the file's title names the camera.
+    const std::string title = rectest::RunCommand("ffprobe -v error -show_entries format_tags=title -of "
+                                                  "default=nw=1:nk=1 '" +
+                                                  StartedFiles(log, "Camera_1")[0] + "' 2>/dev/null");
+    EXPECT_EQ(title.substr(0, title.find('\n')), "Camera_1");
     // The camera's own stream: the test server's constrained baseline profile, which the
     // recording's own encoder would not write.
     EXPECT_EQ(Facts(StartedFiles(log, "Default")[0]).profile, "Constrained Baseline");
