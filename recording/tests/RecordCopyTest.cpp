@@ -8,6 +8,7 @@
 #include "camera/tests/CameraTestSupport.h"
 #include "network/tests/RtspTestServer.h"
 #include "persistence/Camera.h"
+#include "recording/PreEventEncoder.h"
 #include "recording/RecordContainer.h"
 #include "recording/RecordContext.h"
 #include "recording/tests/RecTestHost.h"
@@ -16,8 +17,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -248,6 +251,91 @@ TEST_F(RecordCopyTest, ALocalCameraKeepingItsPreEventTimeEncodedRecordsFromItsCo
     ASSERT_EQ(static_cast<long>(frames.size()), probe.frames);
     EXPECT_GE(StillFrames(frames), 9u) << "at least the 1 s of pre-event frames";
     EXPECT_EQ(log.Count("Error", "*"), 0) << log.Dump();
+}
+
+// A record context copying from an encoded buffer, on its own: a stop while it still waits for
+// its first key frame and a forced stop in the middle of the stream both end the recording (Record
+// Finish, the context gone) without waiting for units that may never come; the forced one leaves a
+// file that decodes from its first frame.
+class CEncodedTestHost : public rectest::CTestHost {
+public:
+    CEncodedTestHost() : CTestHost(160, 120, 400000, 1) {
+        CRecordSettings settings;
+        settings.recordContainer = static_cast<int32_t>(ERecordContainer::Mp4);
+        SetSettings(settings);
+        SetFileName("Copy.mp4");
+        m_encoded.SetWindow(10000000LL);
+    }
+    ~CEncodedTestHost() { EXPECT_TRUE(WaitForNoContexts(20000)); }
+    CEncodedPreEventBuffer* GetEncodedPreEventBuffer() override { return &m_encoded; }
+    CEncodedPreEventBuffer& Encoded() { return m_encoded; }
+    bool FinishRaised() {
+        for (const auto& [kind, file] : Raised()) {
+            if (kind == kEventRecordFinish) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    CEncodedPreEventBuffer m_encoded;
+};
+
+TEST_F(RecordCopyTest, ACopyEndsOnAStopBeforeItsFirstKeyFrameAndOnAForcedStopMidStream) {
+    if (FindH264Encoder().empty()) {
+        GTEST_SKIP() << "no H.264 encoder";
+    }
+    CNotificationLog::Instance().Clear();
+    {
+        CEncodedTestHost host;
+        GstCaps* caps = gst_caps_from_string("video/x-h264,stream-format=byte-stream,alignment=au");
+        host.Encoded().SetCaps(caps);
+        gst_caps_unref(caps);
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(rc->IsCopy());
+        rc->StopRecord();
+        EXPECT_TRUE(host.WaitForRemoved(1, 10000)) << "the stop does not wait for a key frame";
+        EXPECT_TRUE(host.FinishRaised());
+    }
+    {
+        CEncodedTestHost host;
+        CPreEventEncoder encoder(host.Encoded());
+        CPreEventEncoder::CSettings settings;
+        settings.width = 160;
+        settings.height = 120;
+        settings.frameTime = 400000;
+        settings.encoder = "x264enc";
+        encoder.Start(settings);
+        std::atomic<bool> stop{false};
+        std::thread camera([&] {
+            std::vector<uint8_t> frame(160 * 3 * 120);
+            for (int n = 0; !stop.load(); ++n) {
+                for (size_t i = 0; i < frame.size(); ++i) {
+                    frame[i] = static_cast<uint8_t>((i / 3 + static_cast<size_t>(n) * 5) % 200);
+                }
+                encoder.PushBgrFrame(frame.data(), 160 * 3, n * 400000LL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        auto* rc = new CRecContext(&host);
+        rc->StartRecord();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        rc->ForceStopRecord();
+        EXPECT_TRUE(host.WaitForRemoved(1, 10000));
+        stop.store(true);
+        camera.join();
+        EXPECT_TRUE(host.FinishRaised());
+        const std::string file = host.Folder() + "/Copy.mp4";
+        const rectest::CProbe probe = rectest::Probe(file);
+        EXPECT_EQ(probe.exitCode, 0) << file;
+        EXPECT_GE(probe.frames, 25) << "the pre-event second and the recorded one";
+        EXPECT_EQ(Facts(file).firstKeyFrame, "1");
+        EXPECT_EQ(Facts(file).decodeErrors, "");
+    }
 }
 
 } // namespace
