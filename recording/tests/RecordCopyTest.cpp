@@ -1,5 +1,5 @@
 // Recordings that copy an encoded stream, through the whole runtime on real pipelines:
-// - network cameras of the RTSP test server sending H.264 and H.265 record MP4 files holding the
+// - network cameras of the RTSP test server sending H.264 and H.265 record MP4 and Matroska files holding the
 //   camera's own stream (its profile, no decoder or encoder in the recording pipeline) that
 //   begin with a key frame, decode whole and begin with the still pre-event frames;
 // - a local `test:motion` camera keeping its pre-event time encoded records the same way from its
@@ -15,9 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -133,7 +133,7 @@ protected:
     camtest::CUnattended m_unattended;
 };
 
-TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameBeforeThePreEventTime) {
+TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265FromAKeyFrameBeforeThePreEventTime) {
     if (gst_element_factory_find("x265enc") == nullptr) {
         GTEST_SKIP() << "no H.265 encoder for the test server";
     }
@@ -150,7 +150,7 @@ TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameB
         camtest::SmallCamera(data, 0, server.Url("/h264"))->m_recordContainer =
             static_cast<int32_t>(ERecordContainer::Mp4);
         camtest::SmallCamera(data, 1, server.Url("/h265"))->m_recordContainer =
-            static_cast<int32_t>(ERecordContainer::Mp4);
+            static_cast<int32_t>(ERecordContainer::Matroska);
     });
     CViewRun run(document);
     run.View().OnInitialUpdate();
@@ -168,13 +168,19 @@ TEST_F(RecordCopyTest, RtspCamerasRecordTheirOwnH264AndH265IntoMp4FromAKeyFrameB
 
     EXPECT_EQ(watch.Copies(), 2);
     EXPECT_EQ(watch.CodersInCopies(), "") << "no decoder or encoder runs for a copy";
-    const std::pair<const char*, const char*> cameras[] = {{"Default", "h264"}, {"Camera_1", "hevc"}};
-    for (const auto& [camera, codec] : cameras) {
+    struct CExpected {
+        const char* camera;
+        const char* codec;
+        const char* format;
+    };
+    const CExpected cameras[] = {{"Default", "h264", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                 {"Camera_1", "hevc", "matroska,webm"}};
+    for (const auto& [camera, codec, format] : cameras) {
         const std::vector<std::string> files = StartedFiles(log, camera);
         ASSERT_EQ(files.size(), 1u) << camera;
         const rectest::CProbe probe = rectest::Probe(files[0]);
         EXPECT_EQ(probe.exitCode, 0) << files[0];
-        EXPECT_EQ(probe.formatName, "mov,mp4,m4a,3gp,3g2,mj2");
+        EXPECT_EQ(probe.formatName, format);
         EXPECT_EQ(probe.codecName, codec);
         EXPECT_EQ(probe.width, 160);
         // About 1-2 s before the motion (from the key frame before the window), 1 s of motion
