@@ -5,11 +5,12 @@
 //   tee (a probe on the tee's input, no element added); no raw frame is kept and a recording
 //   copies the camera's stream (no decoder or encoder for it). The frames it shows and detects
 //   motion on are still decoded, but the stamped date and name cannot go into a copied stream;
-// - a local camera whose ".PreEventBuffer" asks for it (or automatically from 1280x720 up): a
-//   continuous H.264 encoder of the stamped frames (CPreEventEncoder), with the recording's
-//   settings; a recording copies its units and the encoder goes on.
+// - any other camera (local, a video file, a network camera sending JPEG) whose ".PreEventBuffer"
+//   asks for it (or automatically from 1280x720 up): a continuous H.264 encoder of the stamped
+//   frames (CPreEventEncoder), with the recording's settings; a recording copies its units and
+//   the encoder goes on.
 //
-// Everything else (AVI, WMV, JPEG cameras, a failed encoder) keeps raw I420 frames as before.
+// Everything else (AVI, WMV, a camera left raw, a failed encoder) keeps raw I420 frames.
 
 #include "camera/CameraView.h"
 
@@ -59,11 +60,10 @@ void CCameraView::UpdatePreEventForm(const CCamera& camera) {
     const int32_t width = m_frameWidth.load();
     const int32_t height = m_frameHeight.load();
     if (IsH264Container(camera.m_recordContainer) && m_graph != nullptr && width > 0 && height > 0) {
-        if (m_stream) {
-            if (m_tapPad != nullptr || AttachStreamTap()) {
-                wanted = EPreEventForm::CameraStream;
-            }
+        if (m_stream && (m_tapPad != nullptr || AttachStreamTap())) {
+            wanted = EPreEventForm::CameraStream;
         } else if (WantsEncoding(camera, width, height)) {
+            // Local cameras, video files and cameras sending JPEG, whose recordings encode anyway.
             wanted = EPreEventForm::Encoded;
         }
     }

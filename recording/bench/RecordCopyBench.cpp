@@ -4,7 +4,8 @@
 // - BM_RecordPath/copy: a recording that copies H.264 access units (a network camera's own
 //   stream, or a local camera's pre-event encoder) into MP4: the record context, appsrc,
 //   h264parse, mp4mux, the file. Counters cpu_ms_per_frame and core_percent_at_25fps (CPU of
-//   the whole process per recorded frame).
+//   the whole process per recorded frame), start_to_first_frame_ms (the recording is started
+//   until its first frame, the oldest pre-event one, reaches the multiplexer).
 // - BM_RecordPath/encode: the same frames kept raw (I420, the conversion from the camera's BGR
 //   counted) and encoded by the recording (x264enc veryfast, 4 Mbit/s) into MP4. For a network
 //   camera the decoding runs in both cases (motion detection needs the pictures), so the
@@ -199,6 +200,7 @@ void BM_RecordPath(benchmark::State& state, bool copy) {
     }
     CCopyHost host(Mp4(4000), copy ? &encoded : nullptr);
     double cpuPerFrame = 0;
+    double firstFrameMs = 0;
     int recordings = 0;
     for (auto _ : state) {
         double conversion = 0;
@@ -212,8 +214,14 @@ void BM_RecordPath(benchmark::State& state, bool copy) {
             }
         }
         const double start = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+        const auto started = std::chrono::steady_clock::now();
         auto* rc = new CRecContext(&host);
         rc->StartRecord();
+        while (rc->GetFramesWritten() == 0 && std::chrono::steady_clock::now() - started < 10s) {
+            std::this_thread::sleep_for(100us);
+        }
+        firstFrameMs +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         rc->StopRecord(); // the stop flushes what is buffered: every frame, as fast as it goes
         if (!host.WaitForEnd()) {
             state.SkipWithError("the recording failed");
@@ -226,6 +234,7 @@ void BM_RecordPath(benchmark::State& state, bool copy) {
     }
     state.counters["cpu_ms_per_frame"] = cpuPerFrame / recordings;
     state.counters["core_percent_at_25fps"] = cpuPerFrame / recordings * 25 / 10;
+    state.counters["start_to_first_frame_ms"] = firstFrameMs / recordings;
 }
 
 enum class EMemory { Raw, Encoded4Mbit, EncodedQuality };
