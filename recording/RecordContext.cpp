@@ -260,52 +260,13 @@ void CRecContext::StartRecordLocked() {
                                                                   " (0 AVI or WMV, 1 MP4, 2 Matroska)");
     }
     const bool h264 = IsH264Container(settings.recordContainer);
-    const int32_t width = m_host->GetFrameWidth();
-    const int32_t height = m_host->GetFrameHeight();
-    const int32_t stride = m_host->GetFrameStride();
     const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
     m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
     const bool copy = h264 && OpenEncodedReader(settings);
     if (copy) {
-        GstCaps* caps = m_encodedReader->GetCaps();
-        const std::string codec = m_encodedBuffer->GetCodec();
-        try {
-            m_pipeline->AddEncodedSource(caps, [this] { return NextEncodedUnit(); });
-        } catch (...) {
-            gst_caps_unref(caps);
-            throw;
-        }
-        gst_caps_unref(caps);
-        m_fileName = ReserveFileName(recordPath, false);
-        m_pipeline->BuildCopy(settings.recordContainer, codec, m_fileName, m_host->GetCameraName());
+        BuildCopyBranch(settings, recordPath);
     } else {
-        // A camera view keeps its frames as I420 of the camera's size: they go to the source as
-        // they are. Frames kept as they came are BGR rows of the host's stride.
-        int32_t bufferedWidth = 0;
-        int32_t bufferedHeight = 0;
-        const bool i420 = m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) ==
-                              CPreEventBuffer::EFrameFormat::I420 &&
-                          bufferedWidth == width && bufferedHeight == height;
-        if (!i420 && width > 0 && stride != BgrRowStride(width)) {
-            // The pre-event buffer's frames are copied as they are into the source's frames.
-            THROW_DIRECTX_INFO(
-                VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
-                "row stride " + std::to_string(stride) + " for a width of " + std::to_string(width));
-        }
-        m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
-        m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
-        if (h264) {
-            m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
-                                  m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
-                                  [this](const std::string& text) { Log(text); });
-        } else if (settings.wmvActive) {
-            m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
-                                 static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
-                                 m_frameTime);
-        } else {
-            m_pipeline->BuildAvi(settings.compressorDN, settings.compressorData, m_fileName,
-                                 [this](const std::string& text) { Log(text); });
-        }
+        BuildEncodingBranch(settings, recordPath);
     }
     m_pipeline->Render();
     {
@@ -347,6 +308,54 @@ void CRecContext::StartRecordLocked() {
         m_host->DxEventRec(this, held.code, held.param1, held.param2);
     }
     TRACE("CRecContext::StartRecordBlocking() finished");
+}
+
+void CRecContext::BuildCopyBranch(const CRecordSettings& settings, const std::string& recordPath) {
+    GstCaps* caps = m_encodedReader->GetCaps();
+    const std::string codec = m_encodedBuffer->GetCodec();
+    try {
+        m_pipeline->AddEncodedSource(caps, [this] { return NextEncodedUnit(); });
+    } catch (...) {
+        gst_caps_unref(caps);
+        throw;
+    }
+    gst_caps_unref(caps);
+    m_fileName = ReserveFileName(recordPath, false);
+    m_pipeline->BuildCopy(settings.recordContainer, codec, m_fileName, m_host->GetCameraName());
+}
+
+void CRecContext::BuildEncodingBranch(const CRecordSettings& settings, const std::string& recordPath) {
+    const bool h264 = IsH264Container(settings.recordContainer);
+    const int32_t width = m_host->GetFrameWidth();
+    const int32_t height = m_host->GetFrameHeight();
+    const int32_t stride = m_host->GetFrameStride();
+    // A camera view keeps its frames as I420 of the camera's size: they go to the source as
+    // they are. Frames kept as they came are BGR rows of the host's stride.
+    int32_t bufferedWidth = 0;
+    int32_t bufferedHeight = 0;
+    const bool i420 =
+        m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
+        bufferedWidth == width && bufferedHeight == height;
+    if (!i420 && width > 0 && stride != BgrRowStride(width)) {
+        // The pre-event buffer's frames are copied as they are into the source's frames.
+        THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
+                           "row stride " + std::to_string(stride) + " for a width of " +
+                               std::to_string(width));
+    }
+    m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
+    m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
+    if (h264) {
+        m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
+                              m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
+                              [this](const std::string& text) { Log(text); });
+    } else if (settings.wmvActive) {
+        m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
+                             static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
+                             m_frameTime);
+    } else {
+        m_pipeline->BuildAvi(settings.compressorDN, settings.compressorData, m_fileName,
+                             [this](const std::string& text) { Log(text); });
+    }
 }
 
 bool CRecContext::OpenEncodedReader(const CRecordSettings& settings) {

@@ -111,6 +111,10 @@ private:
     // The encoded buffer to copy from, with a reader opened on it, when the camera keeps one for
     // this container; false otherwise (the recording encodes the raw frames).
     bool OpenEncodedReader(const CRecordSettings& settings);
+    // The source and writer of a recording that copies the encoded units, or that encodes the
+    // raw frames (AVI, WMV, or MP4 and Matroska through the H.264 encoder).
+    void BuildCopyBranch(const CRecordSettings& settings, const std::string& recordPath);
+    void BuildEncodingBranch(const CRecordSettings& settings, const std::string& recordPath);
     // The next access unit of the copy, its times made to begin at 0; null at the end.
     GstBuffer* NextEncodedUnit();
 
