@@ -470,6 +470,7 @@ struct CLaterKey {
 constexpr CLaterKey kLaterKeys[] = {
     {".RecordContainer", 0},
     {".StreamTimeout", CCamera::kDefaultStreamTimeout},
+    {".PreEventBuffer", CCamera::kPreEventAutomatic},
 };
 
 // A later camera key: set creates it (with the value that means the same as its absence) for a

@@ -10,6 +10,7 @@
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
 #include "recording/AviRepair.h"
+#include "recording/PreEventEncoder.h"
 #include "recording/RecordContext.h"
 
 #include <chrono>
@@ -229,6 +230,7 @@ void CCameraView::ResizePreEventBuffer() {
     if (!camera) {
         return;
     }
+    UpdatePreEventForm(*camera);
     const int64_t frames = static_cast<int64_t>(camera->m_motionPreEventDelay) * 10000 / duration;
     const int32_t size = static_cast<int32_t>(std::clamp<int64_t>(frames, 0, INT32_MAX));
     if (size != m_preEventBuffer.GetBufferSize()) {
@@ -328,8 +330,14 @@ HRESULT CCameraView::OnFrame(CMediaSample* sample) {
         }
         m_lastFrameTime = now;
         // The buffered frame (and so every recording) carries time and name, nothing of what follows.
-        // It is kept as I420, what the encoders take, in half the memory of the BGR frame.
-        m_preEventBuffer.AddBgrFrameAsI420(frame, width, height, stride);
+        // It is kept as I420, what the encoders take, in half the memory of the BGR frame; or
+        // encoded at once; or not at all while the network camera's own stream is kept.
+        const EPreEventForm form = m_preEventForm.load(std::memory_order_relaxed);
+        const bool kept = form == EPreEventForm::CameraStream ||
+                          (form == EPreEventForm::Encoded && PushToPreEventEncoder(frame, stride, now));
+        if (!kept) {
+            m_preEventBuffer.AddBgrFrameAsI420(frame, width, height, stride);
+        }
         CCameraHub& hub = CCameraHub::Instance();
         if (hub.WantsFrames()) {
             CCameraFrameNote note;

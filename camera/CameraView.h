@@ -49,6 +49,7 @@
 #include "platform/Sync.h"
 #include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
+#include "recording/EncodedPreEventBuffer.h"
 #include "recording/PreEventBuffer.h"
 #include "recording/RecContextHost.h"
 
@@ -64,6 +65,7 @@
 class CCamera;
 class CNetworkStreamState;
 class CNetworkStreamWatch;
+class CPreEventEncoder;
 class CRecContext;
 class CTavrixDoc;
 
@@ -184,6 +186,14 @@ public:
     int32_t GetFrameStride() override { return m_frameStride.load(); }
     REFERENCE_TIME GetFrameDuration() override { return m_frameDuration.load(); }
     CPreEventBuffer* GetPreEventBuffer() override { return &m_preEventBuffer; }
+    // The encoded pre-event time while the camera keeps it so (CameraViewPreEvent.cpp).
+    CEncodedPreEventBuffer* GetEncodedPreEventBuffer() override;
+    // How the camera keeps its pre-event time now: raw frames (I420), the network camera's own
+    // H.264 or H.265 stream (copied from its source's "Encoded" tee, no raw frames kept), or the
+    // H.264 of its continuous pre-event encoder (MP4 and Matroska cameras, ".PreEventBuffer").
+    enum class EPreEventForm : int32_t { Raw = 0, CameraStream = 1, Encoded = 2 };
+    EPreEventForm GetPreEventForm() const { return m_preEventForm.load(); }
+    CEncodedPreEventBuffer& GetEncodedBuffer() { return m_encodedBuffer; }
     // The document's title and the camera's name, as log entries carry them.
     std::string GetDocumentName() override;
     std::string GetCameraName() override;
@@ -237,6 +247,15 @@ private:
     // after a loss, the state and "Capturing device re-connected.".
     void CompleteStreamStart();
     void ResizePreEventBuffer();
+    // The pre-event form for the camera's settings and stream (CameraViewPreEvent.cpp, user-
+    // interface thread): taps the network stream or starts the encoder as needed.
+    void UpdatePreEventForm(const CCamera& camera);
+    bool AttachStreamTap();
+    // Back to raw frames: the tap removed, the encoder stopped, the encoded units dropped.
+    void StopPreEventEncoding();
+    // Streaming thread: the frame to the pre-event encoder; false when it must be kept raw.
+    bool PushToPreEventEncoder(const uint8_t* frame, int32_t stride, int64_t time100ns);
+    static GstPadProbeReturn OnEncodedUnit(GstPad* pad, GstPadProbeInfo* info, gpointer user);
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();
     // Routes a V4L2 capture card's video input and sets its tuner (SetOptions).
@@ -258,6 +277,16 @@ private:
     CScheduleService m_scheduleService;
     CMotionDetector m_motionDetector;
     CPreEventBuffer m_preEventBuffer;
+    // The compact pre-event buffer and what fills it (CameraViewPreEvent.cpp). The encoder is
+    // replaced on the user-interface thread and used on the streaming thread under
+    // m_encoderLock (innermost); the tap's pad is the user-interface thread's.
+    CEncodedPreEventBuffer m_encodedBuffer;
+    std::atomic<EPreEventForm> m_preEventForm{EPreEventForm::Raw};
+    mutable std::mutex m_encoderLock;
+    std::unique_ptr<CPreEventEncoder> m_preEventEncoder;
+    std::atomic<bool> m_encoderFailureTold{false};
+    GstPad* m_tapPad = nullptr; // reference held while tapped
+    gulong m_tapProbe = 0;
 
     // The preview pipeline (user-interface thread; read by the event thread while it runs).
     GstElement* m_graph = nullptr;         // the pipeline (reference held)

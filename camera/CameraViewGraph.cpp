@@ -369,6 +369,7 @@ void CCameraView::ClearGraph() {
         }
         m_streamPending.store(false);
         m_graphEvents.Stop();
+        StopPreEventEncoding(); // the stream's tap goes with the pipeline
         gst_element_set_state(m_graph, GST_STATE_NULL);
         gst_object_unref(m_graph);
         m_graph = nullptr;

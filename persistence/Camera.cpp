@@ -59,6 +59,8 @@ void CCamera::Load(const std::string& prefix, CConfigStore& store) {
                                                                  : kDefaultStreamTimeout;
     c.m_h264Encoder = HasKey(store, prefix + ".H264Encoder") ? store.GetString(prefix + ".H264Encoder") : "";
     c.m_h264Preset = HasKey(store, prefix + ".H264Preset") ? store.GetInt(prefix + ".H264Preset") : 3;
+    c.m_preEventBufferMode =
+        HasKey(store, prefix + ".PreEventBuffer") ? store.GetInt(prefix + ".PreEventBuffer") : kPreEventAutomatic;
     c.m_areaMaskEnabled = store.GetBool(prefix + ".AreaMaskEnabled");
     c.m_areaMaskImage.Load(prefix + ".AreaMaskImage", store);
     c.m_aEvent = store.GetInt(prefix + ".AEvent");
@@ -108,6 +110,7 @@ void CCamera::Store(const std::string& prefix, CConfigStore& store) const {
     store.PutInt(prefix + ".StreamTimeout", m_streamTimeout);
     store.PutString(prefix + ".H264Encoder", m_h264Encoder);
     store.PutInt(prefix + ".H264Preset", m_h264Preset);
+    store.PutInt(prefix + ".PreEventBuffer", m_preEventBufferMode);
     store.PutInt(prefix + ".AEvent", m_aEvent);
     store.PutInt(prefix + ".DEvent", m_dEvent);
     store.PutInt(prefix + ".MSEvent", m_msEvent);
@@ -179,7 +182,7 @@ auto Fields(const CCamera& c) {
                     c.m_hasTuner, c.m_tvFormat, c.m_inputType, c.m_inputConnection, c.m_channel,
                     c.m_countryCode, c.m_compressorData, c.m_codec, c.m_codecFormat, c.m_bitRate,
                     c.m_wmvActive, c.m_recordContainer, c.m_streamTimeout, c.m_h264Encoder, c.m_h264Preset,
-                    c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent, c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent,
+                    c.m_preEventBufferMode, c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent, c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent,
                     c.m_eoEvent);
 }
 } // namespace

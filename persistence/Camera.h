@@ -91,6 +91,15 @@ public:
     // "" and 3 (veryfast), which is what they recorded with.
     std::string m_h264Encoder;
     int32_t m_h264Preset = 3;
+    // ".PreEventBuffer": how a camera recorded into MP4 or Matroska keeps its pre-event time:
+    // 0 automatic (raw frames below 1280x720, encoded from there up), 1 raw frames (no work while
+    // idle), 2 encoded continuously as H.264 (little memory, an encoder always running). A
+    // network camera sending H.264 or H.265 keeps its own stream whatever this says; AVI and WMV
+    // always keep raw frames. Documents written before the key existed read 0.
+    static constexpr int32_t kPreEventAutomatic = 0;
+    static constexpr int32_t kPreEventRaw = 1;
+    static constexpr int32_t kPreEventEncoded = 2;
+    int32_t m_preEventBufferMode = kPreEventAutomatic;
     bool m_areaMaskEnabled = false;
     CBinaryImage m_areaMaskImage;
     // Chain ids of the events Activate, Deactivate, Motion Start, Motion Stop, Record Begin,

@@ -25,6 +25,7 @@ constexpr CSettingRange kCameraRanges[] = {
     {"RecordContainer", 0, 2, "0 AVI or WMV, 1 MP4, 2 Matroska"},
     {"StreamTimeout", 1, 3600, "s without a frame before a network camera counts as lost"},
     {"H264Preset", 1, 9, "x264enc speed preset, 1 ultrafast to 9 veryslow"},
+    {"PreEventBuffer", 0, 2, "0 automatic, 1 raw frames, 2 encoded H.264 (MP4 and Matroska)"},
     {"CountryCode", 0, 9999, ""},
     {"VideoInputPin", 0, kMaxInt, ""},
     {"InputConnection", 0, kMaxInt, ""},

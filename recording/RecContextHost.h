@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class CEncodedPreEventBuffer;
 class CPreEventBuffer;
 class CRecContext;
 
@@ -46,6 +47,11 @@ public:
     virtual REFERENCE_TIME GetFrameDuration() = 0;
     // The camera's pre-event buffer; it outlives every record context of the camera.
     virtual CPreEventBuffer* GetPreEventBuffer() = 0;
+    // The camera's pre-event time as H.264 or H.265 access units, when it keeps it so now (a
+    // network camera's own stream, a local camera's continuous encoder); null when it keeps raw
+    // frames. A recording into MP4 or Matroska then copies these units. It outlives every record
+    // context of the camera.
+    virtual CEncodedPreEventBuffer* GetEncodedPreEventBuffer() { return nullptr; }
 
     // The document's name (title) and the camera's name, for log entries and reports.
     virtual std::string GetDocumentName() = 0;

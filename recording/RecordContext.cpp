@@ -36,6 +36,16 @@ constexpr int kMaxNameAttempts = 1000;
 
 std::atomic<int> CRecContext::s_instances{0};
 
+namespace {
+std::mutex s_observerLock;
+CRecContext::PipelineObserver s_observer;
+} // namespace
+
+void CRecContext::SetPipelineObserver(PipelineObserver observer) {
+    std::lock_guard<std::mutex> lock(s_observerLock);
+    s_observer = std::move(observer);
+}
+
 CRecContext::CRecContext(IRecContextHost* host) : m_host(host), m_buffer(host->GetPreEventBuffer()) {
     s_instances.fetch_add(1);
 }
@@ -243,26 +253,6 @@ void CRecContext::StartRecordLocked() {
     m_pipeline->Create();
     m_eventRec.Start(m_pipeline->GetPipeline(), this);
 
-    const int32_t width = m_host->GetFrameWidth();
-    const int32_t height = m_host->GetFrameHeight();
-    const int32_t stride = m_host->GetFrameStride();
-    const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
-    // A camera view keeps its frames as I420 of the camera's size: they go to the source as
-    // they are. Frames kept as they came are BGR rows of the host's stride.
-    int32_t bufferedWidth = 0;
-    int32_t bufferedHeight = 0;
-    const bool i420 =
-        m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
-        bufferedWidth == width && bufferedHeight == height;
-    if (!i420 && width > 0 && stride != BgrRowStride(width)) {
-        // The pre-event buffer's frames are copied as they are into the source's frames.
-        THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
-                           "row stride " + std::to_string(stride) + " for a width of " +
-                               std::to_string(width));
-    }
-    m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
-    m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
-
     const CRecordSettings settings = m_host->GetRecordSettings();
     if (!IsKnownRecordContainer(settings.recordContainer)) {
         THROW_GENERAL_INFO("Unable to set record file name.", "unknown record container " +
@@ -270,22 +260,23 @@ void CRecContext::StartRecordLocked() {
                                                                   " (0 AVI or WMV, 1 MP4, 2 Matroska)");
     }
     const bool h264 = IsH264Container(settings.recordContainer);
-    m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
-    if (h264) {
-        m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
-                              m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
-                              [this](const std::string& text) { Log(text); });
-    } else if (settings.wmvActive) {
-        m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
-                             static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
-                             m_frameTime);
+    const REFERENCE_TIME frameDuration = m_host->GetFrameDuration();
+    m_frameTime = frameDuration > 0 ? frameDuration : kDefaultFrameTime;
+    const bool copy = h264 && OpenEncodedReader(settings);
+    if (copy) {
+        BuildCopyBranch(settings, recordPath);
     } else {
-        m_pipeline->BuildAvi(settings.compressorDN, settings.compressorData, m_fileName,
-                             [this](const std::string& text) { Log(text); });
+        BuildEncodingBranch(settings, recordPath);
     }
     m_pipeline->Render();
-
     {
+        std::lock_guard<std::mutex> observerLock(s_observerLock);
+        if (s_observer) {
+            s_observer(m_pipeline->GetPipeline(), copy);
+        }
+    }
+
+    if (!copy) {
         std::lock_guard<std::mutex> iteratorLock(m_iteratorLock);
         CPreEventBufferIterator* it = m_buffer->StartIterator();
         if (m_abortRequested) {
@@ -317,6 +308,95 @@ void CRecContext::StartRecordLocked() {
         m_host->DxEventRec(this, held.code, held.param1, held.param2);
     }
     TRACE("CRecContext::StartRecordBlocking() finished");
+}
+
+void CRecContext::BuildCopyBranch(const CRecordSettings& settings, const std::string& recordPath) {
+    GstCaps* caps = m_encodedReader->GetCaps();
+    const std::string codec = m_encodedBuffer->GetCodec();
+    try {
+        m_pipeline->AddEncodedSource(caps, [this] { return NextEncodedUnit(); });
+    } catch (...) {
+        gst_caps_unref(caps);
+        throw;
+    }
+    gst_caps_unref(caps);
+    m_fileName = ReserveFileName(recordPath, false);
+    m_pipeline->BuildCopy(settings.recordContainer, codec, m_fileName, m_host->GetCameraName());
+}
+
+void CRecContext::BuildEncodingBranch(const CRecordSettings& settings, const std::string& recordPath) {
+    const bool h264 = IsH264Container(settings.recordContainer);
+    const int32_t width = m_host->GetFrameWidth();
+    const int32_t height = m_host->GetFrameHeight();
+    const int32_t stride = m_host->GetFrameStride();
+    // A camera view keeps its frames as I420 of the camera's size: they go to the source as
+    // they are. Frames kept as they came are BGR rows of the host's stride.
+    int32_t bufferedWidth = 0;
+    int32_t bufferedHeight = 0;
+    const bool i420 =
+        m_buffer->GetFrameFormat(&bufferedWidth, &bufferedHeight) == CPreEventBuffer::EFrameFormat::I420 &&
+        bufferedWidth == width && bufferedHeight == height;
+    if (!i420 && width > 0 && stride != BgrRowStride(width)) {
+        // The pre-event buffer's frames are copied as they are into the source's frames.
+        THROW_DIRECTX_INFO(VFW_E_INVALIDMEDIATYPE, "Could not set the video format of TavrixSource filter.",
+                           "row stride " + std::to_string(stride) + " for a width of " +
+                               std::to_string(width));
+    }
+    m_pipeline->AddSource(this, width, height, m_frameTime, i420 ? kTavrixFormatI420 : kTavrixFormatBgr);
+    m_fileName = ReserveFileName(recordPath, settings.wmvActive && !h264);
+    if (h264) {
+        m_pipeline->BuildH264(settings.recordContainer, static_cast<int64_t>(settings.bitRate) * 1024,
+                              m_fileName, m_frameTime, settings.h264Encoder, settings.h264Preset,
+                              [this](const std::string& text) { Log(text); });
+    } else if (settings.wmvActive) {
+        m_pipeline->BuildWmv(settings.codec, settings.codecFormat,
+                             static_cast<int64_t>(settings.bitRate) * 1024, m_fileName, width, height,
+                             m_frameTime);
+    } else {
+        m_pipeline->BuildAvi(settings.compressorDN, settings.compressorData, m_fileName,
+                             [this](const std::string& text) { Log(text); });
+    }
+}
+
+bool CRecContext::OpenEncodedReader(const CRecordSettings& settings) {
+    CEncodedPreEventBuffer* encoded = m_host->GetEncodedPreEventBuffer();
+    if (encoded == nullptr || !IsH264Container(settings.recordContainer) || encoded->GetCodec().empty()) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_iteratorLock);
+    m_encodedBuffer = encoded;
+    m_encodedReader = encoded->OpenReader();
+    if (m_abortRequested) {
+        m_encodedReader->Abort();
+    }
+    m_copy.store(true);
+    TRACE("CRecContext::StartRecordBlocking() copies the camera's %s stream RC %p",
+          encoded->GetCodec().c_str(), static_cast<void*>(this));
+    return true;
+}
+
+GstBuffer* CRecContext::NextEncodedUnit() {
+    // Opened before the pipeline starts and closed only after it has stopped.
+    CEncodedPreEventBuffer::CReader* reader = m_encodedReader.get();
+    GstBuffer* unit = reader != nullptr ? reader->Next() : nullptr;
+    if (unit == nullptr) {
+        return nullptr;
+    }
+    const GstClockTime dts = GST_BUFFER_DTS(unit);
+    const GstClockTime pts = GST_BUFFER_PTS(unit);
+    if (!GST_CLOCK_TIME_IS_VALID(m_copyBase)) {
+        m_copyBase = GST_CLOCK_TIME_IS_VALID(dts) ? dts : GST_CLOCK_TIME_IS_VALID(pts) ? pts : 0;
+    }
+    // The camera's stream and its pre-event buffer share the unit's memory; only the times of
+    // this copy's buffer are changed.
+    unit = gst_buffer_make_writable(unit);
+    const auto rebase = [this](GstClockTime time) {
+        return GST_CLOCK_TIME_IS_VALID(time) ? (time > m_copyBase ? time - m_copyBase : 0)
+                                             : GST_CLOCK_TIME_NONE;
+    };
+    GST_BUFFER_DTS(unit) = rebase(dts);
+    GST_BUFFER_PTS(unit) = rebase(pts);
+    return unit;
 }
 
 std::string CRecContext::ReserveFileName(const std::string& recordPath, bool wmv) {
@@ -431,6 +511,13 @@ bool CRecContext::StopRecordBlocking() {
     if (CPreEventBufferIterator* it = m_iterator.load()) {
         it->FlushIterator(true);
     }
+    {
+        // A copy delivers the units buffered until now; the end of the stream follows them.
+        std::lock_guard<std::mutex> iteratorLock(m_iteratorLock);
+        if (m_encodedReader) {
+            m_encodedReader->Flush();
+        }
+    }
     TRACE("CRecContext::StopRecordBlocking() finished flushing the iterator");
     if (m_started) {
         try {
@@ -494,6 +581,9 @@ void CRecContext::RemoveFromSet() {
 
 void CRecContext::AbortIterator() {
     std::lock_guard<std::mutex> lock(m_iteratorLock);
+    if (m_encodedReader) {
+        m_encodedReader->Abort();
+    }
     if (CPreEventBufferIterator* it = m_iterator.load()) {
         it->AbortIterator();
     } else {
@@ -505,6 +595,10 @@ void CRecContext::CloseIterator() {
     std::lock_guard<std::mutex> lock(m_iteratorLock);
     if (CPreEventBufferIterator* it = m_iterator.exchange(nullptr)) {
         m_buffer->StopIterator(it);
+    }
+    if (m_encodedReader) {
+        m_encodedBuffer->CloseReader(m_encodedReader);
+        m_encodedReader.reset();
     }
 }
 

@@ -5,7 +5,11 @@
 // "tavrixsource" element, which asks this context for every frame (GetSampleCB), and an AVI or
 // WMV writer. The frames come from an iterator on the camera's pre-event buffer, so the file
 // begins with the buffered frames from before the event and goes on with live frames until the
-// stop flushes the iterator. A stop ends the stream (end-of-stream through the pipeline, so the
+// stop flushes the iterator. A camera that keeps its pre-event time encoded (a network camera's
+// own H.264 or H.265, or a local camera's continuous encoder; IRecContextHost::
+// GetEncodedPreEventBuffer) records MP4 and Matroska by copying those access units instead:
+// a reader on the encoded buffer feeds an appsrc, and no decoder or encoder runs for the
+// recording. A stop ends the stream (end-of-stream through the pipeline, so the
 // writers finish their files), stops the pipeline and closes the iterator.
 //
 // Threads: the host calls StartRecord, StopRecord and ForceStopRecord from its own threads; the
@@ -32,11 +36,13 @@
 #include "platform/MediaSample.h"
 #include "platform/Sync.h"
 #include "recording/DxEventRec.h"
+#include "recording/EncodedPreEventBuffer.h"
 #include "recording/RecContextHost.h"
 #include "source/ITavrixSource.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,6 +90,12 @@ public:
     int64_t GetFramesWritten() const { return m_framesWritten.load(); }
     // Record contexts that exist (not yet deleted themselves), over the whole process.
     static int GetInstanceCount() { return s_instances.load(); }
+    // Whether this recording copies an encoded stream (decided at the start).
+    bool IsCopy() const { return m_copy.load(); }
+    // Called with every recording pipeline once it is built, before it runs (tests look at its
+    // elements); null for none. Any thread; the observer runs on the record start threads.
+    using PipelineObserver = std::function<void(GstElement* pipeline, bool copy)>;
+    static void SetPipelineObserver(PipelineObserver observer);
 
 private:
     ~CRecContext();
@@ -96,6 +108,15 @@ private:
     // False when there was nothing to stop (the start had failed).
     bool StopRecordBlocking();
     void StopRecordGraph();
+    // The encoded buffer to copy from, with a reader opened on it, when the camera keeps one for
+    // this container; false otherwise (the recording encodes the raw frames).
+    bool OpenEncodedReader(const CRecordSettings& settings);
+    // The source and writer of a recording that copies the encoded units, or that encodes the
+    // raw frames (AVI, WMV, or MP4 and Matroska through the H.264 encoder).
+    void BuildCopyBranch(const CRecordSettings& settings, const std::string& recordPath);
+    void BuildEncodingBranch(const CRecordSettings& settings, const std::string& recordPath);
+    // The next access unit of the copy, its times made to begin at 0; null at the end.
+    GstBuffer* NextEncodedUnit();
 
     // The record file's full path, created empty so that no earlier recording is overwritten.
     std::string ReserveFileName(const std::string& recordPath, bool wmv);
@@ -140,7 +161,11 @@ private:
 
     std::mutex m_iteratorLock; // m_iterator against ForceStopRecord
     std::atomic<CPreEventBufferIterator*> m_iterator{nullptr};
-    bool m_abortRequested = false; // a forced stop came before the iterator was opened
+    CEncodedPreEventBuffer* m_encodedBuffer = nullptr; // of a copy, while the reader is open
+    std::shared_ptr<CEncodedPreEventBuffer::CReader> m_encodedReader;
+    std::atomic<bool> m_copy{false};
+    GstClockTime m_copyBase = GST_CLOCK_TIME_NONE; // streaming thread: time of the first unit
+    bool m_abortRequested = false;                 // a forced stop came before the iterator was opened
 
     struct CHeldEvent {
         bool held = false;

@@ -8,6 +8,7 @@
 #include "recording/TavrixElements.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 
 #include <algorithm>
 
@@ -25,8 +26,6 @@ bool IsVideoEncoder(GstElementFactory* factory) {
 
 // The longest stretch of a recording that a crash may cost in MP4 (its unwritten fragment).
 constexpr guint kFragmentMs = 1000;
-// Seconds between key frames: where players can start and seek, and what a cut file ends at.
-constexpr REFERENCE_TIME kKeyFrameInterval = 2 * 10000000LL;
 // x264's constant quality (rate factor) when no bit rate is given: good for surveillance scenes.
 constexpr const char* kConstantQuality = "23";
 
@@ -34,13 +33,15 @@ bool HasProperty(GstElement* element, const char* name) {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
 }
 
+} // namespace
+
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
 // as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
 void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
                           int32_t preset) {
     const REFERENCE_TIME frame = frameTime > 0 ? frameTime : 666666;
     const guint keyInterval =
-        static_cast<guint>(std::max<REFERENCE_TIME>(1, (kKeyFrameInterval + frame / 2) / frame));
+        static_cast<guint>(std::max<REFERENCE_TIME>(1, (kH264KeyFrameInterval + frame / 2) / frame));
     const guint kbits = static_cast<guint>(std::clamp<int64_t>((bitsPerSecond + 500) / 1000, 1, 2000000));
     if (HasProperty(encoder, "key-int-max")) {
         g_object_set(encoder, "key-int-max", keyInterval, nullptr);
@@ -63,8 +64,6 @@ void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_
         }
     }
 }
-
-} // namespace
 
 CRecordPipeline::~CRecordPipeline() {
     m_fileSync.Stop(false);
@@ -280,7 +279,10 @@ void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const 
         THROW_DIRECTX(E_FAIL, "Could not add compressor filter in graph.");
     }
     AppendConverter("h264parse", "H264Parser");
+    AppendContainer(container, fileName);
+}
 
+void CRecordPipeline::AppendContainer(int32_t container, const std::string& fileName) {
     GstElement* mux = nullptr;
     if (container == static_cast<int32_t>(ERecordContainer::Mp4)) {
         mux = Make("mp4mux", "Mp4Mux");
@@ -294,6 +296,50 @@ void CRecordPipeline::BuildH264(int32_t container, int64_t bitsPerSecond, const 
         mux = Make("matroskamux", "MatroskaMux");
     }
     AppendWriter(mux, fileName);
+}
+
+void CRecordPipeline::AddEncodedSource(GstCaps* caps, NextUnitFunction next) {
+    GstElement* source = Make("appsrc", "EncodedSource");
+    if (source == nullptr) {
+        THROW_DIRECTX_INFO(E_FAIL, "Unable to add TavrixSourceFilter to the record graph.", "no appsrc");
+    }
+    // Time stamps as the units carry them (made to begin at 0); the source blocks in need-data
+    // until the next unit, as tavrixsource blocks in its callback.
+    g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, "is-live", FALSE, "do-timestamp", FALSE,
+                 "max-buffers", guint64{4}, "block", FALSE, nullptr);
+    m_nextUnit = std::move(next);
+    g_signal_connect(source, "need-data", G_CALLBACK(&CRecordPipeline::OnNeedData), this);
+    if (!Append(source)) {
+        THROW_DIRECTX(E_FAIL, "Unable to add TavrixSourceFilter to the record graph.");
+    }
+}
+
+void CRecordPipeline::OnNeedData(GstElement* source, guint, gpointer user) {
+    auto* self = static_cast<CRecordPipeline*>(user);
+    GstBuffer* unit = self->m_nextUnit ? self->m_nextUnit() : nullptr;
+    if (unit == nullptr) {
+        gst_app_src_end_of_stream(GST_APP_SRC(source));
+    } else {
+        gst_app_src_push_buffer(GST_APP_SRC(source), unit); // takes the reference
+    }
+}
+
+void CRecordPipeline::BuildCopy(int32_t container, const std::string& codec, const std::string& fileName,
+                                const std::string& title) {
+    // The parser gives the multiplexer the stream form it takes (length-prefixed with the
+    // parameter sets in the caps); the pictures themselves are not touched.
+    AppendConverter(codec == "h265" ? "h265parse" : "h264parse", "StreamParser");
+    AppendContainer(container, fileName);
+    GstElement* mux = m_frameCounterSink;
+    if (mux != nullptr && GST_IS_TAG_SETTER(mux)) {
+        GstDateTime* now = gst_date_time_new_now_local_time();
+        gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_DATE_TIME, now, nullptr);
+        if (!title.empty()) {
+            gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_TITLE, title.c_str(),
+                                    nullptr);
+        }
+        gst_date_time_unref(now);
+    }
 }
 
 void CRecordPipeline::BuildWmv(int32_t codec, int32_t codecFormat, int64_t bitsPerSecond,

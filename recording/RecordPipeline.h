@@ -18,6 +18,10 @@
 //         writes a fragment every second, so that a file cut short keeps all but its last
 //         second, and rewrites it as an ordinary MP4 at the end of the stream; matroskamux
 //         writes its clusters as it goes)
+//   MP4, Matroska from an encoded pre-event buffer (a network camera's own H.264 or H.265, or a
+//   local camera's continuous pre-event encoder):
+//         appsrc (the stream's caps) ! h264parse | h265parse ! mp4mux | matroskamux ! filesink
+//         (no decoder and no encoder: the access units are copied as they are)
 //
 // While it runs, the file is flushed and synced to the disk every two seconds (CRecordFileSync):
 // the AVI file sink writes every buffer as it comes, the WMV writer is flushed by the syncer.
@@ -40,6 +44,13 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+// Sets an H.264 encoder (x264enc or a VA-API one) for surveillance: no frame held back for
+// look-ahead or B-frames, a key frame every kH264KeyFrameInterval, at bitsPerSecond or (0) at
+// constant quality, x264enc at its speed preset (".H264Preset").
+constexpr REFERENCE_TIME kH264KeyFrameInterval = 2 * 10000000LL;
+void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
+                          int32_t preset);
 
 class CRecordPipeline {
 public:
@@ -85,6 +96,20 @@ public:
     void BuildH264(int32_t container, int64_t bitsPerSecond, const std::string& fileName,
                    REFERENCE_TIME frameTime, const std::string& preferredEncoder = "", int32_t preset = 3,
                    const LogFunction& log = nullptr);
+    // The source of a recording copied from an encoded stream: an appsrc "EncodedSource" with
+    // the stream's caps (video/x-h264 or video/x-h265) that asks next() for each access unit on
+    // its streaming thread (next may block; it returns a new reference, or null at the end of
+    // the stream). Throws CDirectXEx "Unable to add TavrixSourceFilter to the record graph."
+    // when no appsrc can be made.
+    using NextUnitFunction = std::function<GstBuffer*()>;
+    void AddEncodedSource(GstCaps* caps, NextUnitFunction next);
+    // The branch of such a recording: the stream's parser and the container (1 MP4, 2
+    // Matroska). codec "h264" or "h265". The file's title is title (the camera's name) and its
+    // date the start of the recording: a copied stream carries no stamped name or time. Throws as
+    // BuildH264 does for the multiplexer and CDirectXEx "Unable to render the stream." when the
+    // parser is missing.
+    void BuildCopy(int32_t container, const std::string& codec, const std::string& fileName,
+                   const std::string& title = "");
     // Links the branch. CDirectXEx "Unable to render the stream.".
     void Render();
 
@@ -113,6 +138,9 @@ private:
     void CountFramesAt(GstPad* pad);
     // Adds the named converter (and, when caps is given, a caps filter after it) to the chain.
     void AppendConverter(const char* factory, const char* name, const char* caps = nullptr);
+    // Adds the MP4 or Matroska writer for fileName.
+    void AppendContainer(int32_t container, const std::string& fileName);
+    static void OnNeedData(GstElement* source, guint length, gpointer user);
     // Adds muxer ! filesink writing fileName, the muxer's input being the counted one.
     void AppendWriter(GstElement* mux, const std::string& fileName);
 
@@ -123,6 +151,7 @@ private:
     CRecordFileSync m_fileSync;               // after m_wmv: its thread flushes the writer
     GstElement* m_frameCounterSink = nullptr; // element whose input is counted once linked
     int m_sourceFormat = kTavrixFormatBgr;    // what AddSource's element gives
+    NextUnitFunction m_nextUnit;              // AddEncodedSource's supplier
 
     mutable std::mutex m_errorLock;
     HRESULT m_firstError = S_OK;

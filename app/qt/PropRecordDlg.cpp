@@ -114,6 +114,16 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     index = m_h264Preset->findData(camera.m_h264Preset);
     m_h264Preset->setCurrentIndex(index >= 0 ? index : m_h264Preset->findData(CCamera().m_h264Preset));
     m_h264Preset->setToolTip("x264enc: faster presets take less processor time for larger files");
+    // ".PreEventBuffer": how a local camera keeps the seconds before an event.
+    m_preEventBuffer = new QComboBox(this);
+    m_preEventBuffer->addItem("Automatic: encoded from 1280x720 up", CCamera::kPreEventAutomatic);
+    m_preEventBuffer->addItem("Raw frames: no work while idle", CCamera::kPreEventRaw);
+    m_preEventBuffer->addItem("Encoded H.264: little memory, encoder always running",
+                              CCamera::kPreEventEncoded);
+    index = m_preEventBuffer->findData(camera.m_preEventBufferMode);
+    m_preEventBuffer->setCurrentIndex(index >= 0 ? index : 0);
+    m_preEventBuffer->setToolTip("Local cameras. A network camera sending H.264 or H.265 keeps its own "
+                                 "stream, which recordings copy as it is.");
 
     m_template = new QLineEdit(QString::fromStdString(camera.m_fileNameTemplate), this);
     m_template->setToolTip(
@@ -149,6 +159,7 @@ CPropRecordDlg::CPropRecordDlg(CTavrixDocData& data, int32_t cameraId, QWidget* 
     h264Form->addRow("B&it rate:", m_h264BitRate);
     h264Form->addRow("&Encoder:", m_h264Encoder);
     h264Form->addRow("S&peed:", m_h264Preset);
+    h264Form->addRow("P&re-event buffer:", m_preEventBuffer);
 
     auto* fileForm = new QFormLayout;
     fileForm->addRow("File &name template:", m_template);
@@ -195,6 +206,7 @@ void CPropRecordDlg::UpdateEnabling() {
     const bool h264 = IsH264Container(ChosenContainer());
     m_h264BitRate->setEnabled(h264);
     m_h264Encoder->setEnabled(h264);
+    m_preEventBuffer->setEnabled(h264);
     const QString encoder = m_h264Encoder->currentData().toString();
     const std::string automatic = FindH264Encoder();
     m_h264Preset->setEnabled(h264 && (encoder == "x264enc" || (encoder.isEmpty() && automatic == "x264enc")));
@@ -267,6 +279,7 @@ void CPropRecordDlg::Store() {
         IsH264Container(camera.m_recordContainer) ? m_h264BitRate->value() : m_bitRate->value();
     camera.m_h264Encoder = m_h264Encoder->currentData().toString().toStdString();
     camera.m_h264Preset = m_h264Preset->currentData().toInt();
+    camera.m_preEventBufferMode = m_preEventBuffer->currentData().toInt();
     camera.m_fileNameTemplate = m_template->text().trimmed().toStdString();
     camera.m_appendVideoFiles = m_append->isChecked();
 }

@@ -43,6 +43,8 @@ public:
     // ".H264Encoder" (item data: the factory, "" automatic) and ".H264Preset" (item data 1..9).
     QComboBox* H264EncoderField() const { return m_h264Encoder; }
     QComboBox* H264PresetField() const { return m_h264Preset; }
+    // ".PreEventBuffer" (item data 0 automatic, 1 raw, 2 encoded).
+    QComboBox* PreEventBufferField() const { return m_preEventBuffer; }
     QComboBox* CompressorField() const { return m_compressor; }
     QPushButton* CompressorSettingsButton() const { return m_compressorSettings; }
     QComboBox* CodecField() const { return m_codec; }
@@ -68,6 +70,7 @@ private:
     QSpinBox* m_h264BitRate;
     QComboBox* m_h264Encoder;
     QComboBox* m_h264Preset;
+    QComboBox* m_preEventBuffer;
     QComboBox* m_compressor;
     QPushButton* m_compressorSettings;
     QComboBox* m_codec;

@@ -118,7 +118,7 @@ TEST_F(DocCommandsTest, ShowListsEveryKeyWithItsKindInKeyOrder) {
         EXPECT_LT(previous, key);
         previous = key;
     }
-    EXPECT_EQ(count, 54) << shown; // 46 keys of the camera, its count, 5 globals, 2 empty maps
+    EXPECT_EQ(count, 55) << shown; // 47 keys of the camera, its count, 5 globals, 2 empty maps
     EXPECT_EQ(Line("Global.RetentionDays"), "Global.RetentionDays\tinteger\t30");
     EXPECT_EQ(Line("Cameras.0.VideoDeviceDN"), "Cameras.0.VideoDeviceDN\ttext\ttest:smpte");
     EXPECT_EQ(Line("Cameras.0.FPS"), "Cameras.0.FPS\tinteger\t1000");

@@ -263,6 +263,7 @@ TEST_F(TavrixDocTest, ACameraIsSavedInTheFixedKeyOrder) {
                                                "Cameras.0.StreamTimeout",
                                                "Cameras.0.H264Encoder",
                                                "Cameras.0.H264Preset",
+                                               "Cameras.0.PreEventBuffer",
                                                "Cameras.0.AEvent",
                                                "Cameras.0.DEvent",
                                                "Cameras.0.MSEvent",

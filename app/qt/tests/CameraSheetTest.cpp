@@ -159,10 +159,14 @@ TEST_F(CameraSheetTest, RecordPageChoosesTheH264EncoderAndItsSpeed) {
         page.H264EncoderField()->setCurrentIndex(x264);
         EXPECT_TRUE(page.H264PresetField()->isEnabled());
         page.H264PresetField()->setCurrentIndex(page.H264PresetField()->findData(1));
+        EXPECT_EQ(page.PreEventBufferField()->currentData().toInt(), CCamera::kPreEventAutomatic);
+        page.PreEventBufferField()->setCurrentIndex(
+            page.PreEventBufferField()->findData(CCamera::kPreEventEncoded));
         page.Store();
     }
     EXPECT_EQ(camera->m_h264Encoder, "x264enc");
     EXPECT_EQ(camera->m_h264Preset, 1);
+    EXPECT_EQ(camera->m_preEventBufferMode, CCamera::kPreEventEncoded);
     camera->m_h264Encoder = "nosuchh264enc";
     {
         CPropRecordDlg page(data, 0);
@@ -172,6 +176,7 @@ TEST_F(CameraSheetTest, RecordPageChoosesTheH264EncoderAndItsSpeed) {
         page.AviField()->setChecked(true);
         EXPECT_FALSE(page.H264EncoderField()->isEnabled());
         EXPECT_FALSE(page.H264PresetField()->isEnabled());
+        EXPECT_FALSE(page.PreEventBufferField()->isEnabled()) << "AVI keeps raw frames";
         page.Store();
     }
     EXPECT_EQ(camera->m_h264Encoder, "nosuchh264enc") << "kept as stored";
