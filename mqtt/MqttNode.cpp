@@ -40,6 +40,23 @@ std::string Trimmed(const std::string& text) {
     return result;
 }
 
+// One path segment of a URL, percent-encoded (RFC 3986 unreserved characters stay).
+std::string UrlSegment(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string segment;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            segment += c;
+        } else {
+            segment += '%';
+            segment += kHex[u >> 4];
+            segment += kHex[u & 15];
+        }
+    }
+    return segment;
+}
+
 } // namespace
 
 CMqttNode::CMqttNode(CMqttSettings settings, LogFn log)
@@ -169,7 +186,8 @@ std::string CMqttNode::IsoTime(int64_t unixTimeMs) {
     return std::string(stamp) + tail;
 }
 
-std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string& node) {
+std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string& node,
+                                 const std::string& webUrl) {
     nlohmann::json event;
     event["node"] = node;
     event["type"] = note.eventName;
@@ -179,6 +197,11 @@ std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string
     event["cameraId"] = note.cameraId;
     event["time"] = IsoTime(note.unixTimeMs);
     event["recordFile"] = note.recordFile;
+    if (!webUrl.empty()) {
+        event["web"] = webUrl;
+        event["snapshot"] = webUrl + "api/v1/cameras/" + UrlSegment(note.documentName) + "/" +
+                            std::to_string(note.cameraId) + "/snapshot";
+    }
     // Names from documents may hold any bytes: never let them make the JSON invalid.
     return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -243,6 +266,8 @@ void CMqttNode::Announce() {
         m_announced.clear();
     }
     m_client->Publish(NodeTopic("status"), "online", true);
+    // Also when there is none: an empty retained message deletes what an earlier run left.
+    m_client->Publish(NodeTopic("web"), GetWebUrl(), true);
     struct CSeen {
         std::string name;
         std::string state;
@@ -289,7 +314,33 @@ void CMqttNode::OnCameraEvent(const CCameraEventNote& note) {
             m_client->Publish(CameraTopic(note.cameraName, "last_motion"), IsoTime(note.unixTimeMs), true);
         }
     }
-    m_client->Publish(NodeTopic("events"), EventJson(note, m_settings.nodeName), false);
+    m_client->Publish(NodeTopic("events"), EventJson(note, m_settings.nodeName, GetWebUrl()), false);
+}
+
+void CMqttNode::SetWebUrl(const std::string& url) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_webUrl == url) {
+            return;
+        }
+        m_webUrl = url;
+    }
+    m_client->Publish(NodeTopic("web"), url, true);
+}
+
+void CMqttNode::ClearWebUrl(const std::string& url) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_webUrl != url) {
+            return;
+        }
+    }
+    SetWebUrl({});
+}
+
+std::string CMqttNode::GetWebUrl() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_webUrl;
 }
 
 void CMqttNode::OnMessage(const std::string& topic, const std::string& payload, bool retained) {

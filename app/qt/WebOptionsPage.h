@@ -40,6 +40,7 @@ private:
     QLineEdit* m_address;
     QLineEdit* m_port;
     QLineEdit* m_basePath;
+    QLineEdit* m_publicUrl;
     QLineEdit* m_certificate;
     QLineEdit* m_key;
 };
