@@ -266,8 +266,12 @@ void CMqttNode::Announce() {
         m_announced.clear();
     }
     m_client->Publish(NodeTopic("status"), "online", true);
-    // Also when there is none: an empty retained message deletes what an earlier run left.
-    m_client->Publish(NodeTopic("web"), GetWebUrl(), true);
+    {
+        // Also when there is none: an empty retained message deletes what an earlier run left.
+        // Under the lock, so that a URL set meanwhile is never overtaken by an older one.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_client->Publish(NodeTopic("web"), m_webUrl, true);
+    }
     struct CSeen {
         std::string name;
         std::string state;
@@ -318,24 +322,19 @@ void CMqttNode::OnCameraEvent(const CCameraEventNote& note) {
 }
 
 void CMqttNode::SetWebUrl(const std::string& url) {
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (m_webUrl == url) {
-            return;
-        }
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_webUrl != url) {
         m_webUrl = url;
+        m_client->Publish(NodeTopic("web"), url, true);
     }
-    m_client->Publish(NodeTopic("web"), url, true);
 }
 
 void CMqttNode::ClearWebUrl(const std::string& url) {
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (m_webUrl != url) {
-            return;
-        }
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!url.empty() && m_webUrl == url) {
+        m_webUrl.clear();
+        m_client->Publish(NodeTopic("web"), {}, true);
     }
-    SetWebUrl({});
 }
 
 std::string CMqttNode::GetWebUrl() const {

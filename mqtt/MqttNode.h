@@ -91,7 +91,9 @@ private:
     bool m_started = false;
     bool m_stopped = false;
 
-    mutable std::mutex m_lock;         // guards the two sets below and m_webUrl
+    // Guards the two sets below and m_webUrl; held while the URL is handed to the client, so
+    // that the broker keeps the newest.
+    mutable std::mutex m_lock;
     std::set<std::string> m_announced; // cameras whose discovery went out on this connection
     std::set<std::string> m_motionOn;  // cameras whose motion is ON
     std::string m_webUrl;

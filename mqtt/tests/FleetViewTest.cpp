@@ -101,7 +101,15 @@ TEST_F(FleetViewTest, SeesTheRetainedFleetThenFollowsANodeThatDiesAndOneThatCome
         const auto node = table.Nodes().find("gate");
         return node != table.Nodes().end() && node->second.status == status;
     };
-    ASSERT_TRUE(WaitFor([&] { return gateIs("online") && view.Snapshot().Nodes().at("gate").cameras.size() == 1; }));
+    // Retained messages of several subscriptions: all of them, in any order.
+    ASSERT_TRUE(WaitFor([&] {
+        if (!gateIs("online")) {
+            return false;
+        }
+        const CFleetNode node = view.Snapshot().Nodes().at("gate");
+        return !node.web.empty() && node.cameras.count("Drive") == 1 && !node.cameras.at("Drive").state.empty() &&
+               !node.cameras.at("Drive").motion.empty();
+    }));
     {
         const CFleetTable table = view.Snapshot();
         const CFleetNode& node = table.Nodes().at("gate");
@@ -111,11 +119,11 @@ TEST_F(FleetViewTest, SeesTheRetainedFleetThenFollowsANodeThatDiesAndOneThatCome
     }
 
     // A node coming later, while the view runs.
+    uint64_t before = 0;
+    view.Snapshot(&before);
     CScriptedNode yard(broker.Port(), "tavrix/yard/status");
     ASSERT_TRUE(yard.Start());
     ASSERT_TRUE(PublishRetained(broker.Port(), "tavrix/yard/Shed/state", "Idle"));
-    uint64_t before = 0;
-    view.Snapshot(&before);
     ASSERT_TRUE(WaitFor([&] {
         const CFleetTable table = view.Snapshot();
         const auto node = table.Nodes().find("yard");
