@@ -31,6 +31,7 @@ public:
     QLineEdit* AddressField() const { return m_address; }
     QLineEdit* PortField() const { return m_port; }
     QLineEdit* BasePathField() const { return m_basePath; }
+    QLineEdit* PublicUrlField() const { return m_publicUrl; }
     QLineEdit* CertificateField() const { return m_certificate; }
     QLineEdit* KeyField() const { return m_key; }
 

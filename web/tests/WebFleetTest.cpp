@@ -69,4 +69,14 @@ TEST(WebFleetTest, WithoutABrokerTheFleetIsOffAndThePageAndApiNeedALogin) {
     EXPECT_TRUE(openapi["paths"].contains("/api/v1/fleet"));
 }
 
+TEST(WebFleetTest, ThePublicUrlIsTheConfiguredWebAddressOrTheServersOwn) {
+    CWebFixtureServer configured([](CWebServerOptions& options) { options.publicUrl = "https://cams.example.com/gate"; });
+    EXPECT_EQ(configured.Server().GetPublicUrl(), "https://cams.example.com/gate/");
+    CWebFixtureServer unusable([](CWebServerOptions& options) { options.publicUrl = "javascript:alert(1)"; });
+    EXPECT_EQ(unusable.Server().GetPublicUrl(), unusable.Server().GetUrl());
+    CWebFixtureServer plain;
+    EXPECT_EQ(plain.Server().GetPublicUrl(), plain.Server().GetUrl());
+    EXPECT_EQ(plain.Server().GetUrl().rfind("http://127.0.0.1:", 0), 0u);
+}
+
 } // namespace
