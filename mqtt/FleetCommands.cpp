@@ -51,14 +51,7 @@ std::optional<CMqttSettings> Settings(const CFleetOptions& options, std::ostream
 }
 
 CMqttClient::COptions ClientOptions(const CMqttSettings& settings, const char* role) {
-    CMqttClient::COptions client;
-    client.host = settings.host;
-    client.port = settings.port;
-    client.user = settings.user;
-    client.password = settings.password;
-    client.tls = settings.tls;
-    client.clientId = std::string("tavrix-fleet-") + role + "-" + std::to_string(::getpid());
-    return client;
+    return settings.ClientOptions(std::string("tavrix-fleet-") + role + "-" + std::to_string(::getpid()));
 }
 
 void PrintTable(const std::map<std::string, CFleetNode>& nodes, std::ostream& out) {

@@ -67,13 +67,8 @@ bool CFleetTable::Apply(const std::string& topic, const std::string& payload) {
 
 CFleetView::CFleetView(const CMqttSettings& settings, CMqttClient::LogFn log)
     : m_settings(settings), m_table(settings.prefix) {
-    CMqttClient::COptions options;
-    options.host = settings.host;
-    options.port = settings.port;
-    options.user = settings.user;
-    options.password = settings.password;
-    options.tls = settings.tls;
-    options.clientId = "tavrix-" + settings.nodeName + "-fleet-" + std::to_string(::getpid());
+    CMqttClient::COptions options =
+        settings.ClientOptions("tavrix-" + settings.nodeName + "-fleet-" + std::to_string(::getpid()));
     // Only listens: nothing to queue while the broker is gone.
     options.queueLimit = 1;
     m_client = std::make_unique<CMqttClient>(options, std::move(log));

@@ -61,16 +61,10 @@ std::string UrlSegment(const std::string& text) {
 
 CMqttNode::CMqttNode(CMqttSettings settings, LogFn log)
     : m_settings(std::move(settings)), m_log(std::move(log)) {
-    CMqttClient::COptions options;
-    options.host = m_settings.host;
-    options.port = m_settings.port;
-    options.user = m_settings.user;
-    options.password = m_settings.password;
-    options.tls = m_settings.tls;
-    options.clientId = "tavrix-" + m_settings.nodeName + "-" + std::to_string(::getpid());
+    CMqttClient::COptions options =
+        m_settings.ClientOptions("tavrix-" + m_settings.nodeName + "-" + std::to_string(::getpid()));
     options.willTopic = NodeTopic("status");
     options.willPayload = "offline";
-    options.queueLimit = m_settings.queueLimit;
     m_client = std::make_unique<CMqttClient>(
         options, [this](const std::string& text, bool error) { Log("", "", text, error); });
     m_client->SetConnectHandler([this] { Announce(); });
