@@ -1,5 +1,6 @@
 #include "mqtt/FleetCommands.h"
 
+#include "mqtt/FleetView.h"
 #include "mqtt/MqttClient.h"
 #include "mqtt/MqttSettings.h"
 
@@ -28,19 +29,6 @@ std::string Cell(const std::string& text) {
     return cell;
 }
 
-std::vector<std::string> Levels(const std::string& topic) {
-    std::vector<std::string> levels;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = topic.find('/', start);
-        levels.push_back(topic.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-        if (slash == std::string::npos) {
-            return levels;
-        }
-        start = slash + 1;
-    }
-}
-
 // The settings with the command's overrides; nothing (said on err) when no broker is known.
 std::optional<CMqttSettings> Settings(const CFleetOptions& options, std::ostream& err) {
     CMqttSettings settings = CMqttSettings::LoadDefault();
@@ -63,27 +51,10 @@ std::optional<CMqttSettings> Settings(const CFleetOptions& options, std::ostream
 }
 
 CMqttClient::COptions ClientOptions(const CMqttSettings& settings, const char* role) {
-    CMqttClient::COptions client;
-    client.host = settings.host;
-    client.port = settings.port;
-    client.user = settings.user;
-    client.password = settings.password;
-    client.tls = settings.tls;
-    client.clientId = std::string("tavrix-fleet-") + role + "-" + std::to_string(::getpid());
-    return client;
+    return settings.ClientOptions(std::string("tavrix-fleet-") + role + "-" + std::to_string(::getpid()));
 }
 
-struct CCameraRow {
-    std::string state;
-    std::string motion;
-    std::string lastMotion;
-};
-struct CNodeRow {
-    std::string status;
-    std::map<std::string, CCameraRow> cameras;
-};
-
-void PrintTable(const std::map<std::string, CNodeRow>& nodes, std::ostream& out) {
+void PrintTable(const std::map<std::string, CFleetNode>& nodes, std::ostream& out) {
     out << "NODE\tSTATUS\tCAMERA\tSTATE\tMOTION\tLAST MOTION\n";
     for (const auto& [node, row] : nodes) {
         if (row.cameras.empty()) {
@@ -107,10 +78,9 @@ int Status(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
         return 1;
     }
     const std::string prefix = settings->prefix;
-    const size_t prefixLevels = Levels(prefix).size();
-    std::mutex lock; // guards nodes and done
+    std::mutex lock; // guards table and done
     std::condition_variable changed;
-    std::map<std::string, CNodeRow> nodes;
+    CFleetTable table(prefix);
     bool done = false;
     std::string lastError;
 
@@ -124,8 +94,8 @@ int Status(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
             lastError = text;
         }
     });
-    for (const char* pattern : {"/+/status", "/+/+/state", "/+/+/motion", "/+/+/last_motion"}) {
-        client.Subscribe(prefix + pattern);
+    for (const std::string& pattern : table.Patterns()) {
+        client.Subscribe(pattern);
     }
     client.Subscribe(marker);
     client.SetConnectHandler([&] { client.Publish(marker, "end", false); });
@@ -136,14 +106,7 @@ int Status(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
             changed.notify_all();
             return;
         }
-        const std::vector<std::string> levels = Levels(topic);
-        if (levels.size() == prefixLevels + 2 && levels.back() == "status") {
-            nodes[levels[prefixLevels]].status = payload;
-        } else if (levels.size() == prefixLevels + 3) {
-            CCameraRow& camera = nodes[levels[prefixLevels]].cameras[levels[prefixLevels + 1]];
-            const std::string& leaf = levels.back();
-            (leaf == "state" ? camera.state : leaf == "motion" ? camera.motion : camera.lastMotion) = payload;
-        }
+        table.Apply(topic, payload);
     });
     std::string error;
     if (!client.Start(&error)) {
@@ -162,12 +125,12 @@ int Status(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
             << (lastError.empty() ? "" : ": " + lastError) << "\n";
         return 1;
     }
-    if (nodes.empty()) {
+    if (table.Nodes().empty()) {
         err << "tavrix: the MQTT broker at " << settings->BrokerText() << " knows no node under '" << prefix
             << "/'\n";
         return 1;
     }
-    PrintTable(nodes, out);
+    PrintTable(table.Nodes(), out);
     out.flush();
     return 0;
 }
@@ -191,7 +154,7 @@ int Watch(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
         return 1;
     }
     const std::string prefix = settings->prefix;
-    const size_t prefixLevels = Levels(prefix).size();
+    const size_t prefixLevels = CFleetTable::Levels(prefix).size();
     std::mutex lock; // guards seen and lines
     std::condition_variable changed;
     std::vector<std::string> lines;
@@ -204,7 +167,7 @@ int Watch(const CFleetOptions& options, std::ostream& out, std::ostream& err) {
     });
     client.Subscribe(prefix + "/+/events");
     client.SetMessageHandler([&](const std::string& topic, const std::string& payload, bool /*retained*/) {
-        const std::vector<std::string> levels = Levels(topic);
+        const std::vector<std::string> levels = CFleetTable::Levels(topic);
         if (levels.size() != prefixLevels + 2) {
             return;
         }

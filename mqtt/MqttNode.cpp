@@ -40,20 +40,31 @@ std::string Trimmed(const std::string& text) {
     return result;
 }
 
+// One path segment of a URL, percent-encoded (RFC 3986 unreserved characters stay).
+std::string UrlSegment(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string segment;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            segment += c;
+        } else {
+            segment += '%';
+            segment += kHex[u >> 4];
+            segment += kHex[u & 15];
+        }
+    }
+    return segment;
+}
+
 } // namespace
 
 CMqttNode::CMqttNode(CMqttSettings settings, LogFn log)
     : m_settings(std::move(settings)), m_log(std::move(log)) {
-    CMqttClient::COptions options;
-    options.host = m_settings.host;
-    options.port = m_settings.port;
-    options.user = m_settings.user;
-    options.password = m_settings.password;
-    options.tls = m_settings.tls;
-    options.clientId = "tavrix-" + m_settings.nodeName + "-" + std::to_string(::getpid());
+    CMqttClient::COptions options =
+        m_settings.ClientOptions("tavrix-" + m_settings.nodeName + "-" + std::to_string(::getpid()));
     options.willTopic = NodeTopic("status");
     options.willPayload = "offline";
-    options.queueLimit = m_settings.queueLimit;
     m_client = std::make_unique<CMqttClient>(
         options, [this](const std::string& text, bool error) { Log("", "", text, error); });
     m_client->SetConnectHandler([this] { Announce(); });
@@ -169,7 +180,8 @@ std::string CMqttNode::IsoTime(int64_t unixTimeMs) {
     return std::string(stamp) + tail;
 }
 
-std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string& node) {
+std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string& node,
+                                 const std::string& webUrl) {
     nlohmann::json event;
     event["node"] = node;
     event["type"] = note.eventName;
@@ -179,6 +191,11 @@ std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string
     event["cameraId"] = note.cameraId;
     event["time"] = IsoTime(note.unixTimeMs);
     event["recordFile"] = note.recordFile;
+    if (!webUrl.empty()) {
+        event["web"] = webUrl;
+        event["snapshot"] = webUrl + "api/v1/cameras/" + UrlSegment(note.documentName) + "/" +
+                            std::to_string(note.cameraId) + "/snapshot";
+    }
     // Names from documents may hold any bytes: never let them make the JSON invalid.
     return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -243,6 +260,12 @@ void CMqttNode::Announce() {
         m_announced.clear();
     }
     m_client->Publish(NodeTopic("status"), "online", true);
+    {
+        // Also when there is none: an empty retained message deletes what an earlier run left.
+        // Under the lock, so that a URL set meanwhile is never overtaken by an older one.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_client->Publish(NodeTopic("web"), m_webUrl, true);
+    }
     struct CSeen {
         std::string name;
         std::string state;
@@ -289,7 +312,28 @@ void CMqttNode::OnCameraEvent(const CCameraEventNote& note) {
             m_client->Publish(CameraTopic(note.cameraName, "last_motion"), IsoTime(note.unixTimeMs), true);
         }
     }
-    m_client->Publish(NodeTopic("events"), EventJson(note, m_settings.nodeName), false);
+    m_client->Publish(NodeTopic("events"), EventJson(note, m_settings.nodeName, GetWebUrl()), false);
+}
+
+void CMqttNode::SetWebUrl(const std::string& url) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_webUrl != url) {
+        m_webUrl = url;
+        m_client->Publish(NodeTopic("web"), url, true);
+    }
+}
+
+void CMqttNode::ClearWebUrl(const std::string& url) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!url.empty() && m_webUrl == url) {
+        m_webUrl.clear();
+        m_client->Publish(NodeTopic("web"), {}, true);
+    }
+}
+
+std::string CMqttNode::GetWebUrl() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_webUrl;
 }
 
 void CMqttNode::OnMessage(const std::string& topic, const std::string& payload, bool retained) {

@@ -6,6 +6,8 @@
 //   PREFIX/NODE/CAMERA/motion        "ON" / "OFF" at motion start and stop, retained
 //   PREFIX/NODE/CAMERA/last_motion   the time of the last motion start, retained
 //   PREFIX/NODE/events               a JSON object for every camera event
+//   PREFIX/NODE/web                  the base URL of the node's web interface while it runs, retained
+//                                    (deleted, an empty retained message, when it runs none)
 // and, with Home Assistant discovery on, a motion binary sensor and a state sensor per camera under
 // "homeassistant/". It obeys "activate" / "deactivate" on PREFIX/NODE/CAMERA/set when the settings
 // allow remote control, and logs the refusal otherwise.
@@ -48,8 +50,16 @@ public:
     std::string NodeTopic(const std::string& leaf) const;
     std::string CameraTopic(const std::string& cameraName, const std::string& leaf) const;
 
-    // The event as PREFIX/NODE/events carries it.
-    static std::string EventJson(const CCameraEventNote& note, const std::string& node);
+    // The event as PREFIX/NODE/events carries it; with the web interface's base URL, also that
+    // ("web") and the camera's snapshot there ("snapshot").
+    static std::string EventJson(const CCameraEventNote& note, const std::string& node,
+                                 const std::string& webUrl = {});
+    // The base URL of this node's web interface ("http://gate.lan:8080/"), published retained on
+    // PREFIX/NODE/web and put into the events; empty: none runs. Any thread.
+    void SetWebUrl(const std::string& url);
+    // Empties the URL when it is still the one given (a server that stops).
+    void ClearWebUrl(const std::string& url);
+    std::string GetWebUrl() const;
     // Local time in ISO 8601 with milliseconds and the offset: 2026-12-08T15:10:00.123+01:00.
     static std::string IsoTime(int64_t unixTimeMs);
     // The discovery messages of one camera: topic and payload of the binary sensor, then the sensor.
@@ -81,7 +91,10 @@ private:
     bool m_started = false;
     bool m_stopped = false;
 
-    std::mutex m_lock;                 // guards the two sets below
+    // Guards the two sets below and m_webUrl; held while the URL is handed to the client, so
+    // that the broker keeps the newest.
+    mutable std::mutex m_lock;
     std::set<std::string> m_announced; // cameras whose discovery went out on this connection
     std::set<std::string> m_motionOn;  // cameras whose motion is ON
+    std::string m_webUrl;
 };

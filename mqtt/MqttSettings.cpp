@@ -145,3 +145,15 @@ void CMqttSettings::Override(const CHostPort& hostPort) {
         port = *hostPort.port;
     }
 }
+
+CMqttClient::COptions CMqttSettings::ClientOptions(const std::string& clientId) const {
+    CMqttClient::COptions options;
+    options.host = host;
+    options.port = port;
+    options.user = user;
+    options.password = password;
+    options.tls = tls;
+    options.clientId = clientId;
+    options.queueLimit = queueLimit;
+    return options;
+}

@@ -7,6 +7,8 @@
 //
 // A plain value: read on the thread that starts the client, copied to wherever it is needed.
 
+#include "mqtt/MqttClient.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +35,8 @@ struct CMqttSettings {
     uint32_t queueLimit = kDefaultQueueLimit;
 
     bool Enabled() const { return !host.empty(); }
+    // The options of a client of this broker (host, port, login, TLS, queue limit).
+    CMqttClient::COptions ClientOptions(const std::string& clientId) const;
     // "host:port" for log lines (never the user or the password).
     std::string BrokerText() const;
 

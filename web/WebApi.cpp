@@ -111,6 +111,10 @@ void CWebServer::CImpl::HandleApi(SoupServerMessage* msg, const std::string& rel
         ListEvents(msg);
         return;
     }
+    if (rel == "api/v1/fleet" && method == "GET") {
+        ListFleet(msg);
+        return;
+    }
     if (rel == "api/v1/events/stream" && method == "GET") {
         StartEvents(msg);
         return;

@@ -2,13 +2,23 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "mqtt/MqttNode.h"
 #include "persistence/NotificationLog.h"
 
 #include <cstdio>
 
 namespace WebLaunch {
 
-std::unique_ptr<CWebServer> Start(const CWebServerOptions& options) {
+std::unique_ptr<CWebServer> Start(const CWebServerOptions& given) {
+    CWebServerOptions options = given;
+    // The broker of this process's MQTT node (with the host of --mqtt): the fleet page shows it.
+    if (!options.fleet.Enabled()) {
+        CMqttNode::WithCurrent([&options](CMqttNode* node) {
+            if (node != nullptr) {
+                options.fleet = node->GetSettings();
+            }
+        });
+    }
     auto server = std::make_unique<CWebServer>();
     server->Start(options);
     CNotificationLog& log = CNotificationLog::Instance();

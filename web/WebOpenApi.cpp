@@ -80,6 +80,12 @@ nlohmann::json WebOpenApiDocument() {
         Op("New notification log entries as server-sent events (same filters)", "the event stream");
     live["parameters"] = events["parameters"];
     paths["/api/v1/events/stream"] = {{"get", live}};
+    paths["/api/v1/fleet"] = {
+        {"get", Op("Every Tavrix node on this node's MQTT broker (from its retained topics): name, status, "
+                   "online, local, web (the node's own web interface: ./ for this one, its published "
+                   "http(s) URL for the others), cameras with state, motion and lastMotion; enabled is "
+                   "false when no broker is set",
+                   "the fleet")}};
     nlohmann::json openapi = Op("This document", "the OpenAPI document");
     openapi["security"] = nlohmann::json::array();
     paths["/api/v1/openapi.json"] = {{"get", openapi}};

@@ -2,6 +2,7 @@
 
 #include "foundation/Exceptions.h"
 #include "foundation/Tracer.h"
+#include "mqtt/MqttNode.h"
 #include "platform/Paths.h"
 #include "web/WebServerImpl.h"
 
@@ -186,10 +187,54 @@ void CWebServer::Start(const CWebServerOptions& options) {
         m_impl.reset();
         THROW_GENERAL(error);
     }
-    m_url = std::string(m_impl->tls ? "https://" : "http://") +
-            (m_impl->options.address.find(':') != std::string::npos ? "[" + m_impl->options.address + "]"
-                                                                    : m_impl->options.address) +
-            ":" + std::to_string(m_port.load()) + m_impl->base;
+    m_url = UrlFor(m_impl->options.address);
+    m_publicUrl = PublicUrl(options.publicUrl);
+    StartFleet();
+    // The MQTT node of this process tells the broker where this server is.
+    CMqttNode::WithCurrent([this](CMqttNode* node) {
+        if (node != nullptr) {
+            node->SetWebUrl(m_publicUrl);
+            m_announced = true;
+        }
+    });
+}
+
+std::string CWebServer::UrlFor(const std::string& host) const {
+    return std::string(m_impl->tls ? "https://" : "http://") +
+           (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+           std::to_string(m_port.load()) + m_impl->base;
+}
+
+std::string CWebServer::PublicUrl(std::string configured) const {
+    if (!configured.empty()) {
+        if (configured.rfind("http://", 0) == 0 || configured.rfind("https://", 0) == 0) {
+            return configured.back() == '/' ? configured : configured + "/";
+        }
+        CNotificationLog::Instance().AddErrorEntry(
+            "", "", "The web interface's public URL '" + configured + "' is no http:// or https:// URL; ignored");
+    }
+    const std::string& address = m_impl->options.address;
+    if (address == "0.0.0.0" || address == "::") {
+        // Every address of the machine: the others know it by its name.
+        return UrlFor(g_get_host_name());
+    }
+    return m_url;
+}
+
+void CWebServer::StartFleet() {
+    if (!m_impl->options.fleet.Enabled()) {
+        return;
+    }
+    // Its own connection, so that the server sees the fleet whatever the node does; its news
+    // go to the trace: the node's connection already tells the log about the broker.
+    m_impl->fleet = std::make_unique<CFleetView>(m_impl->options.fleet, [](const std::string& text, bool) {
+        TRACE("CWebServer: fleet view: %s", text.c_str());
+    });
+    std::string error;
+    if (!m_impl->fleet->Start(&error)) {
+        CNotificationLog::Instance().AddErrorEntry("", "", "The web interface shows no fleet: " + error);
+        m_impl->fleet.reset();
+    }
 }
 
 std::string CWebServer::CImpl::Listen(int& port) {
@@ -287,6 +332,17 @@ void CWebServer::CImpl::Post(std::function<void()> fn) {
 void CWebServer::Stop() {
     if (!m_thread.joinable()) {
         return;
+    }
+    if (m_announced) {
+        CMqttNode::WithCurrent([this](CMqttNode* node) {
+            if (node != nullptr) {
+                node->ClearWebUrl(m_publicUrl);
+            }
+        });
+        m_announced = false;
+    }
+    if (m_impl->fleet) {
+        m_impl->fleet->Stop();
     }
     GMainLoop* loop = m_impl->loop;
     m_impl->Post([loop] { g_main_loop_quit(loop); });

@@ -13,6 +13,7 @@
 // The live feeds call in from their workers (posting to the server's context), the notification
 // log from any thread (the same way).
 
+#include "mqtt/MqttSettings.h"
 #include "web/LiveFeeds.h"
 
 #include <atomic>
@@ -32,6 +33,11 @@ struct CWebServerOptions {
     CLiveFeedOptions live;
     int loginFailuresAllowed = 5; // per address within loginWindowSeconds
     int loginWindowSeconds = 60;
+    // The broker whose other nodes the fleet page and api/v1/fleet show; no host: no fleet.
+    CMqttSettings fleet;
+    // How other machines reach this server ("https://cams.example.com/gate/"); empty: its own
+    // address, the host name for a wildcard address.
+    std::string publicUrl;
 };
 
 // Figures for tests and benchmarks (taken on the server's thread).
@@ -63,6 +69,9 @@ public:
     int GetPort() const { return m_port; }
     // "http://ADDR:PORT/base/"
     std::string GetUrl() const;
+    // The URL other machines use: the option publicUrl, or GetUrl with the host name for a
+    // wildcard address. Published to the broker by the MQTT node of this process, if one runs.
+    std::string GetPublicUrl() const { return m_publicUrl; }
     CWebServerStats GetStats();
 
     // Where the pages are: PREFIX/share/tavrix/www beside the executable's folder.
@@ -74,8 +83,14 @@ public:
     struct CImpl;
 
 private:
+    std::string UrlFor(const std::string& host) const;
+    std::string PublicUrl(std::string configured) const;
+    void StartFleet();
+
     std::unique_ptr<CImpl> m_impl;
     std::thread m_thread;
     std::atomic<int> m_port{0};
     std::string m_url;
+    std::string m_publicUrl;
+    bool m_announced = false; // the public URL was given to the MQTT node
 };

@@ -3,6 +3,7 @@
 // sessions and files; WebApi.cpp: the API's handlers; WebStreams.cpp: the MJPEG streams, snapshots
 // and server-sent events). Everything here lives on the server's thread unless marked.
 
+#include "mqtt/FleetView.h"
 #include "persistence/NotificationLog.h"
 #include "web/WebServer.h"
 #include "web/WebUsers.h"
@@ -61,6 +62,7 @@ struct CWebServer::CImpl {
     SoupServer* server = nullptr;
     std::unique_ptr<CWebUsers> users;
     std::unique_ptr<CLiveFeeds> feeds;
+    std::unique_ptr<CFleetView> fleet; // the other nodes on the broker, when one is given
     int logListener = -1;
     std::map<std::string, CWebFile> files;
     std::map<std::string, CWebSession> sessions;
@@ -100,6 +102,9 @@ struct CWebServer::CImpl {
     void ListEvents(SoupServerMessage* msg);
     void HandleCamera(SoupServerMessage* msg, const std::vector<std::string>& parts, const CWebIdentity& who);
 
+    // ---- WebFleet.cpp ----
+    void ListFleet(SoupServerMessage* msg);
+
     // ---- WebStreams.cpp ----
     void StartStream(SoupServerMessage* msg, const std::string& document, int32_t cameraId);
     void StartSnapshot(SoupServerMessage* msg, const std::string& document, int32_t cameraId);
@@ -121,6 +126,9 @@ struct CWebServer::CImpl {
 
 // The OpenAPI document of /api/v1/.
 nlohmann::json WebOpenApiDocument();
+// The fleet as api/v1/fleet gives it; localNode's page is the relative "./".
+nlohmann::json WebFleetJson(const CFleetTable& table, const std::string& localNode, bool enabled,
+                            bool connected, const std::string& broker);
 // A log entry as the API gives it.
 nlohmann::json WebEventJson(const CLogEntry& entry);
 // A request's path segments, each percent-decoded; nullopt when a segment does not decode.

@@ -22,6 +22,7 @@ CWebSettings CWebSettings::Load(const std::string& path) {
     }
     settings.tlsCertificate = file.ReadString(kGroup, "TlsCertificate").value_or("");
     settings.tlsKey = file.ReadString(kGroup, "TlsKey").value_or("");
+    settings.publicUrl = file.ReadString(kGroup, "PublicUrl").value_or("");
     return settings;
 }
 
@@ -36,6 +37,7 @@ bool CWebSettings::Save(const std::string& path) const {
     file.WriteString(kGroup, "BasePath", basePath);
     file.WriteString(kGroup, "TlsCertificate", tlsCertificate);
     file.WriteString(kGroup, "TlsKey", tlsKey);
+    file.WriteString(kGroup, "PublicUrl", publicUrl);
     return file.Save();
 }
 
@@ -46,5 +48,6 @@ CWebServerOptions CWebSettings::ToOptions() const {
     options.basePath = basePath;
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
+    options.publicUrl = publicUrl;
     return options;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The web server's settings in the settings file, group [Web]: Enabled (DWORD, 0: the desktop does
 // not start the server), Address ("127.0.0.1"), Port (8080), BasePath ("/"), TlsCertificate and
-// TlsKey (PEM files; both empty: plain HTTP). Missing or unreadable values keep their defaults.
+// TlsKey (PEM files; both empty: plain HTTP), PublicUrl (how other machines reach it, for the links
+// of the MQTT fleet; empty: its own address). Missing or unreadable values keep their defaults.
 // The headless shell takes address and port from --http and the rest from here.
 //
 // Load and Save on the user-interface thread.
@@ -17,6 +18,7 @@ struct CWebSettings {
     std::string basePath = "/";
     std::string tlsCertificate;
     std::string tlsKey;
+    std::string publicUrl;
 
     static constexpr const char* kGroup = "Web";
 

@@ -50,6 +50,9 @@ CWebOptionsPage::CWebOptionsPage(std::string settingsPath, QWidget* parent)
     m_port->setValidator(new QIntValidator(1, 65535, m_port));
     m_basePath = new QLineEdit(QString::fromStdString(settings.basePath), this);
     m_basePath->setToolTip("The path under which a reverse proxy forwards to Tavrix, / without one");
+    m_publicUrl = new QLineEdit(QString::fromStdString(settings.publicUrl), this);
+    m_publicUrl->setToolTip("How other machines reach this interface, for the MQTT fleet's links "
+                            "(https://cams.example.com/gate/); empty: this address");
     m_certificate = new QLineEdit(QString::fromStdString(settings.tlsCertificate), this);
     m_key = new QLineEdit(QString::fromStdString(settings.tlsKey), this);
     auto* form = new QFormLayout(this);
@@ -57,6 +60,7 @@ CWebOptionsPage::CWebOptionsPage(std::string settingsPath, QWidget* parent)
     form->addRow("&Address:", m_address);
     form->addRow("&Port:", m_port);
     form->addRow("&Base path:", m_basePath);
+    form->addRow("P&ublic URL:", m_publicUrl);
     FormRows::AddRow(form, "TLS &certificate:", FileRow(this, m_certificate, "TLS certificate"),
                      m_certificate);
     FormRows::AddRow(form, "TLS &key:", FileRow(this, m_key, "TLS key"), m_key);
@@ -70,6 +74,7 @@ CWebSettings CWebOptionsPage::GetSettings() const {
     settings.basePath = m_basePath->text().trimmed().toStdString();
     settings.tlsCertificate = m_certificate->text().trimmed().toStdString();
     settings.tlsKey = m_key->text().trimmed().toStdString();
+    settings.publicUrl = m_publicUrl->text().trimmed().toStdString();
     if (settings.basePath.empty()) {
         settings.basePath = "/";
     }
@@ -87,6 +92,11 @@ bool CWebOptionsPage::Validate(QString& message) const {
     if (settings.basePath.find_first_of("?#\\ ") != std::string::npos ||
         settings.basePath.find("..") != std::string::npos) {
         message = "The base path of the web interface is a plain path such as /tavrix/.";
+        return false;
+    }
+    if (!settings.publicUrl.empty() && settings.publicUrl.rfind("http://", 0) != 0 &&
+        settings.publicUrl.rfind("https://", 0) != 0) {
+        message = "The public URL of the web interface begins with http:// or https://.";
         return false;
     }
     if (settings.tlsCertificate.empty() != settings.tlsKey.empty()) {

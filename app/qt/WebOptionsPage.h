@@ -31,6 +31,7 @@ public:
     QLineEdit* AddressField() const { return m_address; }
     QLineEdit* PortField() const { return m_port; }
     QLineEdit* BasePathField() const { return m_basePath; }
+    QLineEdit* PublicUrlField() const { return m_publicUrl; }
     QLineEdit* CertificateField() const { return m_certificate; }
     QLineEdit* KeyField() const { return m_key; }
 
@@ -40,6 +41,7 @@ private:
     QLineEdit* m_address;
     QLineEdit* m_port;
     QLineEdit* m_basePath;
+    QLineEdit* m_publicUrl;
     QLineEdit* m_certificate;
     QLineEdit* m_key;
 };

@@ -1,7 +1,8 @@
 // A real `tavrix --headless` on Debian's mosquitto broker: the topics and payloads of a test:motion
 // run, Home Assistant discovery, the retained state after a broker restart, the last will after
 // SIGKILL, a broker that goes and comes back mid-run, remote activate/deactivate allowed and
-// refused, and two nodes seen by `tavrix fleet status` and `fleet watch`.
+// refused, two nodes seen by `tavrix fleet status` and `fleet watch`, and the fleet in the web
+// interface of a node.
 
 #include "TavrixBuildPaths.h"
 #include "mqtt/tests/MqttTestBroker.h"
@@ -99,6 +100,32 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
+    // A web admin "admin" in the node's user database.
+    void AddWebUser(const std::string& node) {
+        int status = -1;
+        rectest::RunCommand("printf '%s\\n' '" + std::string(kWebPassword) + "' | " + Environment(node) + kTavrix +
+                                " user add admin --admin >/dev/null 2>&1",
+                            &status);
+        EXPECT_EQ(status, 0);
+    }
+    // curl with the arguments given: the body, and the status in code (0: no answer).
+    static std::string Curl(const std::string& arguments, int* code) {
+        std::string out = rectest::RunCommand("curl -s -m 20 -w '\\n%{http_code}' " + arguments + " 2>/dev/null");
+        const size_t last = out.rfind('\n');
+        *code = last == std::string::npos ? 0 : std::atoi(out.c_str() + last + 1);
+        return last == std::string::npos ? std::string() : out.substr(0, last);
+    }
+    // Logs in at the web interface; the cookie jar's file.
+    std::string WebLogin(const std::string& node, const std::string& url) {
+        const std::string jar = m_folder + "/" + node + "/cookies";
+        int code = 0;
+        Curl("-c '" + jar + "' -H 'Content-Type: application/json' -d '{\"user\":\"admin\",\"password\":\"" +
+                 std::string(kWebPassword) + "\"}' " + url + "api/v1/session",
+             &code);
+        EXPECT_EQ(code, 200);
+        return jar;
+    }
+    static constexpr const char* kWebPassword = "fleet-secret-1";
     bool WaitForOutput(const std::string& node, const std::string& text) {
         return WaitFor([&] { return Output(node).find(text) != std::string::npos; });
     }
@@ -287,6 +314,97 @@ TEST_F(MqttNodeTest, TwoNodesOnOneBrokerAreListedByFleetStatusAndTheirEventsByFl
     broker.Stop();
     Run("desk", "fleet status --timeout 2 --mqtt " + broker.HostPort(), &status);
     EXPECT_EQ(status, 1);
+}
+
+TEST_F(MqttNodeTest, TheWebInterfaceShowsEveryNodeWithALinkToItsPageAndTheWillOfOneThatDied) {
+    CTestBroker broker(m_folder + "/broker");
+    ASSERT_TRUE(broker.Start());
+    CSubscriber subscriber(broker.Port(), {"tavrix/#"});
+    ASSERT_TRUE(subscriber.WaitConnected());
+    for (const char* node : {"alpha", "beta"}) {
+        WriteSettings(node, "");
+        AddWebUser(node);
+    }
+    const std::string alphaDocument = MotionDocument("alpha", "100000-100100");
+    const std::string betaDocument = MotionDocument("beta", "4000-5000");
+    const std::string alphaUrl = "http://127.0.0.1:" + std::to_string(mqtttest::FreePort()) + "/";
+    const std::string betaUrl = "http://127.0.0.1:" + std::to_string(mqtttest::FreePort()) + "/";
+    const auto listen = [](const std::string& url) { return url.substr(7, url.size() - 8); };
+    const pid_t alpha = Start("alpha", "--headless --activate --mqtt " + broker.HostPort() + " --http " +
+                                           listen(alphaUrl) + " '" + alphaDocument + "'");
+    const pid_t beta = Start("beta", "--headless --activate --mqtt " + broker.HostPort() + " --http " +
+                                         listen(betaUrl) + " '" + betaDocument + "'");
+    int code = 0;
+    ASSERT_TRUE(WaitFor([&] { return Curl(alphaUrl + "api/v1/openapi.json", &code), code == 200; }))
+        << Output("alpha", "err.txt");
+
+    // Nothing of the fleet without a login.
+    const std::string anonymous = Curl(alphaUrl + "api/v1/fleet", &code);
+    EXPECT_EQ(code, 401);
+    EXPECT_EQ(anonymous.find("beta"), std::string::npos);
+
+    const std::string jar = WebLogin("alpha", alphaUrl);
+    nlohmann::json fleet;
+    const auto node = [&](const std::string& name) {
+        for (const nlohmann::json& entry : fleet["nodes"]) {
+            if (entry["name"] == name) {
+                return entry;
+            }
+        }
+        return nlohmann::json();
+    };
+    const auto readFleet = [&] {
+        fleet = nlohmann::json::parse(Curl("-b '" + jar + "' " + alphaUrl + "api/v1/fleet", &code), nullptr, false);
+        return code == 200 && fleet.is_object();
+    };
+    ASSERT_TRUE(WaitFor([&] {
+        return readFleet() && node("alpha")["online"] == true && node("beta")["online"] == true &&
+               node("beta").contains("web") && node("alpha")["cameras"].size() == 1 &&
+               node("beta")["cameras"].size() == 1 && node("beta")["cameras"][0]["state"] == "Idle";
+    })) << fleet.dump(1);
+    EXPECT_EQ(fleet["enabled"], true);
+    EXPECT_EQ(fleet["connected"], true);
+    EXPECT_EQ(fleet["node"], "alpha");
+    EXPECT_EQ(node("alpha")["local"], true);
+    EXPECT_EQ(node("alpha")["web"], "./") << "this node's own pages by a relative link";
+    EXPECT_EQ(node("beta")["local"], false);
+    EXPECT_EQ(node("beta")["web"], betaUrl);
+    EXPECT_EQ(node("beta")["cameras"][0]["name"], "Gate");
+
+    // Beta's motion reaches alpha's fleet, and its events point at beta's web interface.
+    ASSERT_TRUE(WaitFor([&] { return readFleet() && node("beta")["cameras"][0]["lastMotion"] != ""; }))
+        << fleet.dump(1);
+    std::string snapshot;
+    ASSERT_TRUE(WaitFor([&] {
+        for (const std::string& payload : subscriber.Payloads("tavrix/beta/events")) {
+            const nlohmann::json event = nlohmann::json::parse(payload, nullptr, false);
+            if (event.is_object() && event.value("type", "") == "Motion Start") {
+                EXPECT_EQ(event.value("web", ""), betaUrl);
+                snapshot = event.value("snapshot", "");
+                return true;
+            }
+        }
+        return false;
+    }));
+    EXPECT_EQ(snapshot, betaUrl + "api/v1/cameras/Yard/0/snapshot");
+    const std::string betaJar = WebLogin("beta", betaUrl);
+    Curl("-b '" + betaJar + "' -o '" + m_folder + "/snapshot.jpg' " + snapshot, &code);
+    EXPECT_EQ(code, 200) << "the snapshot URL of the event is beta's camera";
+
+    // Beta dies without a goodbye: the broker's last will marks it offline in alpha's fleet.
+    kill(beta, SIGKILL);
+    Wait(beta);
+    EXPECT_TRUE(WaitFor([&] { return readFleet() && node("beta")["online"] == false; })) << fleet.dump(1);
+    EXPECT_EQ(node("beta")["status"], "offline");
+
+    // A clean stop takes alpha's page off the broker before it says offline.
+    kill(alpha, SIGTERM);
+    EXPECT_EQ(Wait(alpha), 0);
+    ASSERT_TRUE(subscriber.WaitForPayload("tavrix/alpha/status", "offline"));
+    const auto pages = subscriber.Payloads("tavrix/alpha/web");
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_EQ(pages[pages.size() - 2], alphaUrl);
+    EXPECT_EQ(pages.back(), "");
 }
 
 } // namespace

@@ -62,6 +62,7 @@ TEST_F(WebServerTest, NothingIsReadableAnonymouslyButTheLoginAndTheApiDescriptio
                                                           {"DELETE", "api/v1/session"},
                                                           {"GET", "api/v1/events"},
                                                           {"GET", "api/v1/events/stream"},
+                                                          {"GET", "api/v1/fleet"},
                                                           {"GET", camera + "snapshot"},
                                                           {"GET", camera + "stream"},
                                                           {"POST", camera + "activate"},

@@ -2,7 +2,8 @@
 """The web interface in a real browser: Debian's chromium, headless, driven by Selenium.
 
 Runs `tavrix --headless --http` on loopback over a document with a moving test picture, logs in,
-sees the live picture change, and logs out. Exit 77 (skipped) only when the browser or its driver
+sees the live picture change, sees another node of the MQTT broker on the fleet page (when Debian's
+mosquitto is installed), and logs out. Exit 77 (skipped) only when the browser or its driver
 is not installed.
 """
 import os
@@ -17,6 +18,7 @@ import urllib.request
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support import expected_conditions as ec
     from selenium.webdriver.support.ui import WebDriverWait
@@ -48,6 +50,47 @@ def wait_for_server(url, process, limit=60):
     raise RuntimeError("the web server did not answer")
 
 
+def start_broker(home):
+    """Debian's mosquitto on a free loopback port, or None when it is not installed."""
+    if shutil.which("mosquitto") is None and not os.access("/usr/sbin/mosquitto", os.X_OK):
+        return None, None
+    port = free_port()
+    config = home + "/mosquitto.conf"
+    with open(config, "w") as out:
+        out.write("listener %d 127.0.0.1\nallow_anonymous true\n" % port)
+        if os.getuid() == 0:
+            out.write("user root\n")
+    broker = subprocess.Popen([shutil.which("mosquitto") or "/usr/sbin/mosquitto", "-c", config],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    end = time.time() + 30
+    while time.time() < end:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return broker, port
+        except OSError:
+            time.sleep(0.2)
+    broker.kill()
+    raise RuntimeError("mosquitto did not start")
+
+
+def publish_retained(port, topic, payload):
+    subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(port), "-q", "1", "-r", "-t", topic, "-m",
+                    payload], check=True)
+
+
+def gate_link(driver):
+    """The link of the node "gate" once its card shows its camera recording (the page redraws
+    every 2 s, so the card is looked up afresh each time)."""
+    try:
+        cards = driver.find_elements(By.CSS_SELECTOR, '#nodes .node[data-node="gate"]')
+        if not cards or "Recording" not in cards[0].text:
+            return False
+        links = cards[0].find_elements(By.CSS_SELECTOR, "a.open")
+        return links[0].get_attribute("href") if links else False
+    except StaleElementReferenceException:
+        return False
+
+
 def main():
     if not (os.access(CHROMIUM, os.X_OK) and os.access(DRIVER, os.X_OK)):
         print("SKIP: chromium or chromium-driver is not installed")
@@ -58,7 +101,9 @@ def main():
                XDG_STATE_HOME=home + "/state")
     server = None
     driver = None
+    broker = None
     try:
+        broker, broker_port = start_broker(home)
         doc = home + "/Garden.tvrx"
         subprocess.run([tavrix, "doc", "create", doc, "--camera", "test:ball", "--record-path", home + "/rec"],
                        env=env, check=True, stdout=subprocess.DEVNULL)
@@ -66,8 +111,9 @@ def main():
                        check=True, stdout=subprocess.DEVNULL)
         port = free_port()
         url = "http://127.0.0.1:%d/" % port
-        server = subprocess.Popen([tavrix, "--headless", "--activate", "--http", "127.0.0.1:%d" % port, doc],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        mqtt = ["--mqtt", "127.0.0.1:%d" % broker_port] if broker else []
+        server = subprocess.Popen([tavrix, "--headless", "--activate", "--http", "127.0.0.1:%d" % port] + mqtt +
+                                  [doc], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         wait_for_server(url, server)
 
         options = webdriver.ChromeOptions()
@@ -114,12 +160,24 @@ def main():
         driver.get(url + "events.html")
         wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#events tbody tr")) > 0)
 
+        # The fleet page: another node on the broker, with its camera and a link to its own pages.
+        if broker:
+            publish_retained(broker_port, "tavrix/gate/status", "online")
+            publish_retained(broker_port, "tavrix/gate/web", "http://gate.example:8080/")
+            publish_retained(broker_port, "tavrix/gate/Drive/state", "Recording")
+            driver.get(url + "fleet.html")
+            href = wait.until(gate_link)
+            assert href == "http://gate.example:8080/", href
+            wait.until(lambda d: "(this node)" in d.find_element(By.ID, "nodes").text)
+        else:
+            print("fleet page step skipped: mosquitto is not installed")
+
         # Log out: back to the login page, and the live page is closed again.
         driver.find_element(By.ID, "logout").click()
         wait.until(ec.presence_of_element_located((By.ID, "login-form")))
         driver.get(url)
         wait.until(ec.presence_of_element_located((By.ID, "login-form")))
-        print("browser test passed: logged in, live picture changed, logged out")
+        print("browser test passed: logged in, live picture changed, fleet shown, logged out")
         return 0
     finally:
         if driver is not None:
@@ -130,6 +188,9 @@ def main():
                 server.wait(timeout=60)
             except subprocess.TimeoutExpired:
                 server.kill()
+        if broker is not None:
+            broker.terminate()
+            broker.wait(timeout=30)
         shutil.rmtree(home, ignore_errors=True)
 
 

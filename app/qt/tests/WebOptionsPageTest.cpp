@@ -55,6 +55,12 @@ TEST_F(WebOptionsPageTest, IsOffByDefaultOnLoopbackAndRefusesWhatCannotServe) {
     page.KeyField()->clear();
     page.BasePathField()->setText("/../etc");
     EXPECT_FALSE(page.Validate(message));
+    page.BasePathField()->setText("/");
+    page.PublicUrlField()->setText("javascript:alert(1)");
+    EXPECT_FALSE(page.Validate(message)) << "the fleet's links take web addresses only";
+    EXPECT_TRUE(message.contains("public URL"));
+    page.PublicUrlField()->setText("https://cams.example.com/gate/");
+    EXPECT_TRUE(page.Validate(message)) << message.toStdString();
 }
 
 TEST_F(WebOptionsPageTest, OkOfTheOptionsDialogStoresTheWebGroup) {
@@ -63,6 +69,7 @@ TEST_F(WebOptionsPageTest, OkOfTheOptionsDialogStoresTheWebGroup) {
     ASSERT_NE(dialog.WebPage(), nullptr);
     dialog.WebPage()->PortField()->setText("9443");
     dialog.WebPage()->BasePathField()->setText("/tavrix/");
+    dialog.WebPage()->PublicUrlField()->setText("https://cams.example.com/gate/");
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted) << m_messages.join("; ").toStdString();
     platform::CSettingsFile file(m_path);
@@ -74,6 +81,7 @@ TEST_F(WebOptionsPageTest, OkOfTheOptionsDialogStoresTheWebGroup) {
     EXPECT_FALSE(DesktopWeb::IsRunning()) << "disabled: no server";
     const CWebSettings reread = CWebSettings::Load(m_path);
     EXPECT_EQ(reread.port, 9443);
+    EXPECT_EQ(reread.publicUrl, "https://cams.example.com/gate/");
     EXPECT_FALSE(reread.enabled);
 }
 
