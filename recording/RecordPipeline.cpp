@@ -34,6 +34,18 @@ bool HasProperty(GstElement* element, const char* name) {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
 }
 
+// AVI stores one time stamp per frame in the order frames are stored; frames stored out of the
+// order they are shown (B-frames, which x264enc's presets use) come out with wrong times and
+// broken seeking in players. Whatever the stored state asks, AVI gets none.
+void DisableBFrames(GstElement* encoder) {
+    for (const char* name : {"bframes", "b-frames"}) { // x264enc, VA-API encoders
+        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), name);
+        if (spec != nullptr && G_PARAM_SPEC_VALUE_TYPE(spec) == G_TYPE_UINT) {
+            g_object_set(encoder, name, 0u, nullptr);
+        }
+    }
+}
+
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
 // as soon as it is encoded), fast, a key frame every two seconds, the bit rate or constant quality.
 void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_TIME frameTime,
@@ -42,6 +54,7 @@ void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_
     const guint keyInterval =
         static_cast<guint>(std::max<REFERENCE_TIME>(1, (kKeyFrameInterval + frame / 2) / frame));
     const guint kbits = static_cast<guint>(std::clamp<int64_t>((bitsPerSecond + 500) / 1000, 1, 2000000));
+    DisableBFrames(encoder); // zerolatency does it for x264enc; the VA-API encoders need it said
     if (HasProperty(encoder, "key-int-max")) {
         g_object_set(encoder, "key-int-max", keyInterval, nullptr);
     }
@@ -190,6 +203,7 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
                 log("Compressor '" + compressorDN + "': " + problem);
             }
         }
+        DisableBFrames(encoder);
         const bool added = gst_bin_add(GST_BIN(m_pipeline), encoder);
         gst_object_unref(encoder); // the bin holds it now, or it is gone
         if (!added) {
