@@ -521,7 +521,8 @@ bool AddMissingLaterKey(sqlite3x::sqlite3_connection& connection, const std::str
         return false;
     }
     if (later->absentText != nullptr) {
-        sqlite3x::sqlite3_command insert(connection, "insert into t_config_data(id,string_value) values (?,?);");
+        sqlite3x::sqlite3_command insert(connection,
+                                         "insert into t_config_data(id,string_value) values (?,?);");
         insert.bind(1, key);
         insert.bindtext_exact(2, std::string(later->absentText));
         insert.executenonquery();

@@ -74,7 +74,7 @@ private:
     // Makes room for size bytes; false (length 0) when the memory cannot be had.
     bool Reserve(int32_t size);
 
-    REFERENCE_TIME m_Duration = 0; // 100-ns units, from this frame's arrival to the next one's
+    REFERENCE_TIME m_Duration = 0;  // 100-ns units, from this frame's arrival to the next one's
     CFrameBytes* m_Bytes = nullptr; // one reference owned
     CFrameBytes* m_Spare = nullptr; // earlier bytes of m_Capacity still lent out when replaced, or null
     int32_t m_Capacity = 0;

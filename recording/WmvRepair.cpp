@@ -26,9 +26,9 @@ constexpr uint8_t kDataGuid[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x1
                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr uint8_t kSimpleIndexGuid[16] = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
                                           0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
-constexpr int64_t kDataHeaderBytes = 50;   // GUID, size, file ID, packet count, reserved
+constexpr int64_t kDataHeaderBytes = 50;     // GUID, size, file ID, packet count, reserved
 constexpr int64_t kIndexInterval = 10000000; // one index entry a second, in 100-ns units
-constexpr uint32_t kBroadcastFlag = 1;     // the header's counts are not valid by design
+constexpr uint32_t kBroadcastFlag = 1;       // the header's counts are not valid by design
 
 uint64_t Le(const uint8_t* p, size_t bytes) {
     uint64_t value = 0;
@@ -177,8 +177,8 @@ bool ReadPacket(const std::vector<uint8_t>& packet, int64_t index, std::vector<C
     uint64_t sendTime = 0;
     uint64_t duration = 0;
     if (!take(1, properties) || !take(FieldBytes((lengthTypes >> 5) & 3), packetLength) ||
-        !take(FieldBytes((lengthTypes >> 1) & 3), sequence) || !take(FieldBytes((lengthTypes >> 3) & 3), padding) ||
-        !take(4, sendTime) || !take(2, duration)) {
+        !take(FieldBytes((lengthTypes >> 1) & 3), sequence) ||
+        !take(FieldBytes((lengthTypes >> 3) & 3), padding) || !take(4, sendTime) || !take(2, duration)) {
         return false;
     }
     const uint64_t length = packetLength > 0 && packetLength <= size ? packetLength : size;
@@ -201,8 +201,8 @@ bool ReadPacket(const std::vector<uint8_t>& packet, int64_t index, std::vector<C
         uint64_t offset = 0;
         uint64_t replicated = 0;
         if (!take(1, stream) || !take(FieldBytes((properties >> 4) & 3), number) ||
-            !take(FieldBytes((properties >> 2) & 3), offset) || !take(FieldBytes(properties & 3), replicated) ||
-            at + replicated > end) {
+            !take(FieldBytes((properties >> 2) & 3), offset) ||
+            !take(FieldBytes(properties & 3), replicated) || at + replicated > end) {
             return false;
         }
         uint64_t presentation = 0;
@@ -225,8 +225,8 @@ bool ReadPacket(const std::vector<uint8_t>& packet, int64_t index, std::vector<C
         at += payloadBytes;
         const unsigned streamNumber = static_cast<unsigned>(stream & 0x7F);
         if (starts) {
-            objects.push_back({streamNumber, number, static_cast<uint32_t>(presentation), (stream & 0x80) != 0,
-                               index, index});
+            objects.push_back({streamNumber, number, static_cast<uint32_t>(presentation),
+                               (stream & 0x80) != 0, index, index});
         } else {
             // A later part of an object: it spans this packet too.
             for (auto it = objects.rbegin(); it != objects.rend() && it - objects.rbegin() < 8; ++it) {
@@ -334,22 +334,24 @@ CResult Repair(const std::string& name) {
         }
     }
     const int64_t play100ns = (static_cast<int64_t>(lastMs) + frameMs) * 10000;
-    const int64_t send100ns = std::max<int64_t>(0, play100ns - static_cast<int64_t>(layout.prerollMs) * 10000);
+    const int64_t send100ns =
+        std::max<int64_t>(0, play100ns - static_cast<int64_t>(layout.prerollMs) * 10000);
     const std::vector<uint8_t> index = SimpleIndex(objects, play100ns, fileId);
 
     const int64_t end = firstPacket + packets * layout.packetSize;
     const int64_t newSize = end + static_cast<int64_t>(index.size());
-    const bool written =
-        ftruncate(file.Fd(), end) == 0 &&
-        (index.empty() || pwrite(file.Fd(), index.data(), index.size(), end) == static_cast<ssize_t>(index.size())) &&
-        file.WriteLeAt(layout.data + 16, static_cast<uint64_t>(end - layout.data), 8) &&
-        file.WriteLeAt(layout.data + 40, static_cast<uint64_t>(packets), 8) &&
-        file.WriteLeAt(layout.fileProperties + 56, static_cast<uint64_t>(packets), 8) &&
-        file.WriteLeAt(layout.fileProperties + 64, static_cast<uint64_t>(play100ns), 8) &&
-        file.WriteLeAt(layout.fileProperties + 72, static_cast<uint64_t>(send100ns), 8) &&
-        fdatasync(file.Fd()) == 0 &&
-        // The file size last: it marks the file finished.
-        file.WriteLeAt(layout.fileProperties + 40, static_cast<uint64_t>(newSize), 8) && fdatasync(file.Fd()) == 0;
+    const bool written = ftruncate(file.Fd(), end) == 0 &&
+                         (index.empty() || pwrite(file.Fd(), index.data(), index.size(), end) ==
+                                               static_cast<ssize_t>(index.size())) &&
+                         file.WriteLeAt(layout.data + 16, static_cast<uint64_t>(end - layout.data), 8) &&
+                         file.WriteLeAt(layout.data + 40, static_cast<uint64_t>(packets), 8) &&
+                         file.WriteLeAt(layout.fileProperties + 56, static_cast<uint64_t>(packets), 8) &&
+                         file.WriteLeAt(layout.fileProperties + 64, static_cast<uint64_t>(play100ns), 8) &&
+                         file.WriteLeAt(layout.fileProperties + 72, static_cast<uint64_t>(send100ns), 8) &&
+                         fdatasync(file.Fd()) == 0 &&
+                         // The file size last: it marks the file finished.
+                         file.WriteLeAt(layout.fileProperties + 40, static_cast<uint64_t>(newSize), 8) &&
+                         fdatasync(file.Fd()) == 0;
     if (!written) {
         result.problem = std::string("cannot write the file: ") + std::strerror(errno);
         return result;

@@ -188,8 +188,8 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
                                AvErrorText(error));
         }
-        // Only for BGR frames (a camera view hands I420, which the encoder reads in place); no scaling happens,
-        // so the fastest mode gives the same picture.
+        // Only for BGR frames (a camera view hands I420, which the encoder reads in place); no scaling
+        // happens, so the fastest mode gives the same picture.
         m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
                                   SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (m_scaler == nullptr) {
@@ -357,8 +357,9 @@ AVFrame* CWmvWriter::WrapI420(GstBuffer* buffer, const GstVideoInfo& info) const
         gst_video_frame_unmap(frame);
         delete frame;
     };
-    AVBufferRef* reference = av_buffer_create(static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0)),
-                                              GST_VIDEO_FRAME_SIZE(mapped), unmap, mapped, AV_BUFFER_FLAG_READONLY);
+    AVBufferRef* reference =
+        av_buffer_create(static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0)),
+                         GST_VIDEO_FRAME_SIZE(mapped), unmap, mapped, AV_BUFFER_FLAG_READONLY);
     AVFrame* picture = reference != nullptr ? av_frame_alloc() : nullptr;
     if (picture == nullptr) {
         if (reference != nullptr) {

@@ -231,7 +231,8 @@ bool CTavrixSource::PauseBeforeRetry(REFERENCE_TIME frameTime) {
     return !m_flushing;
 }
 
-bool CTavrixSource::NextCallback(ITavrixSourceCB** callback, REFERENCE_TIME* frameTime, GstFlowReturn* result) {
+bool CTavrixSource::NextCallback(ITavrixSourceCB** callback, REFERENCE_TIME* frameTime,
+                                 GstFlowReturn* result) {
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_waitLock);
@@ -344,13 +345,15 @@ GstFlowReturn CTavrixSource::CreateLent(GstBuffer** out) {
             continue;
         }
         if (frame.size < frameSize) {
-            GST_WARNING_OBJECT(m_element, "skipping a lent frame of %" G_GSIZE_FORMAT " bytes for %" G_GSIZE_FORMAT,
+            GST_WARNING_OBJECT(m_element,
+                               "skipping a lent frame of %" G_GSIZE_FORMAT " bytes for %" G_GSIZE_FORMAT,
                                frame.size, frameSize);
             continue;
         }
         // Read-only: other recordings may read the same bytes; whoever would write gets a copy.
-        GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(frame.data),
-                                                        frame.size, 0, frameSize, frame.owner, frame.release);
+        GstBuffer* buffer =
+            gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(frame.data),
+                                        frame.size, 0, frameSize, frame.owner, frame.release);
         Stamp(buffer, duration);
         *out = buffer;
         return GST_FLOW_OK;

@@ -185,8 +185,9 @@ TEST_F(DocCommandsTest, SetChoosesTheH264EncoderAndPresetAlsoInDocumentsWithoutT
     }
     ASSERT_EQ(Line("Cameras.0.H264Preset"), "");
     EXPECT_EQ(Set("Cameras.0.H264Preset", "10"), 1) << "out of range";
-    EXPECT_NE(m_err.str().find("10 is out of range for 'Cameras.0.H264Preset': the value must be from 1 to 9"),
-              std::string::npos)
+    EXPECT_NE(
+        m_err.str().find("10 is out of range for 'Cameras.0.H264Preset': the value must be from 1 to 9"),
+        std::string::npos)
         << m_err.str();
     EXPECT_EQ(Line("Cameras.0.H264Preset"), "") << "a refused value adds nothing";
     EXPECT_EQ(Set("Cameras.0.H264Preset", "1"), 0) << m_err.str();
@@ -194,7 +195,8 @@ TEST_F(DocCommandsTest, SetChoosesTheH264EncoderAndPresetAlsoInDocumentsWithoutT
 
     m_err.str("");
     EXPECT_EQ(Set("Cameras.0.H264Encoder", "x264enc; rm -rf"), 1);
-    EXPECT_NE(m_err.str().find("is not an encoder for 'Cameras.0.H264Encoder'"), std::string::npos) << m_err.str();
+    EXPECT_NE(m_err.str().find("is not an encoder for 'Cameras.0.H264Encoder'"), std::string::npos)
+        << m_err.str();
     EXPECT_EQ(Set("Cameras.0.H264Encoder", "x264enc"), 0) << m_err.str();
     EXPECT_EQ(Line("Cameras.0.H264Encoder"), "Cameras.0.H264Encoder\ttext\tx264enc");
     EXPECT_EQ(Set("Cameras.0.H264Encoder", ""), 0) << "back to the fastest that works";

@@ -39,8 +39,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -428,7 +428,8 @@ void BM_MotionToWriter(benchmark::State& state, EMode mode, int32_t width, int32
         Clock::time_point onDisk{};
         const bool ended = host.WaitForEnd([&] {
             disk.Stop();
-            onDisk = disk.Reached(FrameEndOffset(file, window - 1, !settings.recordContainer && settings.wmvActive));
+            onDisk = disk.Reached(
+                FrameEndOffset(file, window - 1, !settings.recordContainer && settings.wmvActive));
         });
         if (!ended || reached == Clock::time_point{} || onDisk == Clock::time_point{}) {
             state.SkipWithError("the recording failed or the motion frame never reached the writer");

@@ -247,11 +247,14 @@ INSTANTIATE_TEST_SUITE_P(Compressors, RecordContextEncoderTest,
 // Frame types of the first video stream in the order stored ("IPPP..."), and whether the stream
 // says it has B-frames (ffprobe's has_b_frames: frames to hold back for reordering).
 std::string FrameTypes(const std::string& file, int* hasBFrames) {
-    const std::string stream = RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=has_b_frames "
-                                          "-of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
+    const std::string stream =
+        RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=has_b_frames "
+                   "-of default=nw=1:nk=1 '" +
+                   file + "' 2>/dev/null");
     *hasBFrames = stream.empty() ? -1 : std::atoi(stream.c_str());
     std::string types = RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type "
-                                   "-of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
+                                   "-of default=nw=1:nk=1 '" +
+                                   file + "' 2>/dev/null");
     types.erase(std::remove(types.begin(), types.end(), '\n'), types.end());
     return types;
 }
@@ -274,9 +277,10 @@ TEST_F(RecordContextTest, H264RecordingsHaveNoBFrames) {
     mp4.recordContainer = static_cast<int32_t>(ERecordContainer::Mp4);
     mp4.bitRate = 0;
     mp4.h264Encoder = "x264enc";
-    const CCase cases[] = {{"AVI, x264enc's defaults", Avi("x264enc"), "b.avi"},
-                           {"AVI, stored state asks for B-frames", Avi("x264enc", "bframes=3 b-adapt=false"), "b.avi"},
-                           {"MP4", mp4, "b.mp4"}};
+    const CCase cases[] = {
+        {"AVI, x264enc's defaults", Avi("x264enc"), "b.avi"},
+        {"AVI, stored state asks for B-frames", Avi("x264enc", "bframes=3 b-adapt=false"), "b.avi"},
+        {"MP4", mp4, "b.mp4"}};
     for (const CCase& format : cases) {
         SCOPED_TRACE(format.name);
         CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);

@@ -7,8 +7,8 @@
 
 #include "TavrixBuildPaths.h"
 #include "recording/AviRepair.h"
-#include "recording/WmvRepair.h"
 #include "recording/RecordFileSync.h"
+#include "recording/WmvRepair.h"
 
 #include <gtest/gtest.h>
 
@@ -222,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, AviRepairTest,
 
 // The duration the container states (ffprobe's format duration), in seconds; -1 when it states none.
 double StatedSeconds(const std::string& file) {
-    const std::string out = RunCommand("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 '" +
-                                       file + "' 2>/dev/null");
+    const std::string out = RunCommand(
+        "ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
     return out.rfind("N/A", 0) == 0 || out.empty() ? -1.0 : std::atof(out.c_str());
 }
 
@@ -255,8 +255,8 @@ TEST_F(RecordCrashTest, AKilledWmvRecordingIsRepairedIntoAFinishedFileWithItsLen
     const double stated = StatedSeconds(killed.file);
     std::printf("wmv repaired: %lld frames (%ld written at the kill, %ld decodable before, %ld after), "
                 "stated length %.2f s, %lld bytes cut\n",
-                static_cast<long long>(result.frames), killed.writtenAtKill, decodedBefore, probe.frames, stated,
-                static_cast<long long>(result.cutBytes));
+                static_cast<long long>(result.frames), killed.writtenAtKill, decodedBefore, probe.frames,
+                stated, static_cast<long long>(result.cutBytes));
     EXPECT_EQ(probe.exitCode, 0);
     EXPECT_GE(probe.frames, decodedBefore - 1) << "at most the frame of the cut packet is lost";
     EXPECT_GE(probe.frames, killed.writtenAtKill - kFps) << "at most a second is lost";

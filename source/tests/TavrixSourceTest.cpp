@@ -405,7 +405,8 @@ TEST_F(TavrixSourceTest, LentFramesAreWrappedWithoutACopyAndReleasedOnce) {
         const size_t lent = map.data[0] == 7 ? 0 : map.data[0] == 8 ? 1 : 3;
         EXPECT_EQ(map.data, lender.Data(lent)) << "the buffer wraps the lent bytes";
         gst_buffer_unmap(buffer, &map);
-        EXPECT_FALSE(gst_buffer_is_writable(buffer) && gst_memory_is_writable(gst_buffer_peek_memory(buffer, 0)))
+        EXPECT_FALSE(gst_buffer_is_writable(buffer) &&
+                     gst_memory_is_writable(gst_buffer_peek_memory(buffer, 0)))
             << "lent bytes are read-only";
         gst_sample_unref(sample);
     }
