@@ -20,8 +20,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -275,6 +278,49 @@ TEST_F(RecordCrashTest, AKilledWmvRecordingIsRepairedIntoAFinishedFileWithItsLen
     EXPECT_NEAR(seekedNumber - numbers.front(), 2 * kFps, 1);
 
     EXPECT_TRUE(avirepair::RepairFolder(m_folder, 0).empty()) << "a repaired file is finished";
+}
+
+// Files the repair must not touch: a finished WMV file, one cut inside its header, foreign bytes
+// named .wmv; a WMV file whose header came through but no packet is reported, not changed.
+TEST_F(RecordCrashTest, FinishedDamagedAndForeignWmvFilesAreNotChanged) {
+    const std::string finished = m_folder + "/finished.wmv";
+    RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=15 -t 1 -c:v wmv2 '" + finished + "'");
+    ASSERT_EQ(wmvrepair::Inspect(finished), avirepair::EState::Finished);
+    std::string bytes;
+    {
+        std::ifstream in(finished, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 1000u);
+    const auto write = [&](const std::string& name, const std::string& content) {
+        std::ofstream(m_folder + "/" + name, std::ios::binary) << content;
+    };
+    // The header's size field sits at 16; the data object follows the header.
+    const size_t headerBytes = static_cast<size_t>(static_cast<uint8_t>(bytes[16])) |
+                               static_cast<size_t>(static_cast<uint8_t>(bytes[17])) << 8;
+    std::string unfinishedHeader = bytes.substr(0, headerBytes + 50);
+    for (size_t i = 0; i + 16 <= unfinishedHeader.size(); ++i) {
+        if (unfinishedHeader.compare(i, 4, "\xA1\xDC\xAB\x8C") == 0) {
+            std::fill_n(unfinishedHeader.begin() + static_cast<std::ptrdiff_t>(i) + 40, 8,
+                        '\0'); // file size 0
+            std::fill_n(unfinishedHeader.begin() + static_cast<std::ptrdiff_t>(i) + 56, 8,
+                        '\0'); // no packets
+        }
+    }
+    write("cut_in_header.wmv", bytes.substr(0, headerBytes / 2));
+    write("foreign.wmv", std::string(5000, 'x'));
+    write("no_packet.wmv", unfinishedHeader);
+    write("empty.wmv", "");
+    EXPECT_EQ(wmvrepair::Inspect(m_folder + "/no_packet.wmv"), avirepair::EState::Unrepairable);
+    const std::vector<avirepair::CResult> results = avirepair::RepairFolder(m_folder, 0);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].file, m_folder + "/no_packet.wmv");
+    EXPECT_FALSE(results[0].repaired);
+    EXPECT_FALSE(results[0].problem.empty());
+    std::ifstream again(finished, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>()), bytes);
+    EXPECT_EQ(std::filesystem::file_size(m_folder + "/no_packet.wmv"), unfinishedHeader.size());
+    EXPECT_EQ(std::filesystem::file_size(m_folder + "/cut_in_header.wmv"), headerBytes / 2);
 }
 
 } // namespace
