@@ -163,6 +163,8 @@ HRESULT CRecContext::GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration)
 }
 
 HRESULT CRecContext::LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* duration) {
+    // The frame callback of the recording, as GetSampleCB: its trace lines stay the same.
+    TRACE("CRecContext::GetSampleCB() entered");
     CPreEventBufferIterator* it = m_iterator.load();
     REFERENCE_TIME frameDuration = kNoFrame;
     CFrameBytes* bytes = nullptr;
@@ -170,6 +172,7 @@ HRESULT CRecContext::LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* durat
     if (it != nullptr) {
         it->GetSample(nullptr, &frameDuration, &bytes, &length);
     }
+    TRACE("CRecContext::GetSampleCB() finished");
     if (frameDuration == kNoFrame) {
         if (bytes != nullptr) {
             bytes->Release();
