@@ -34,6 +34,15 @@ bool HasProperty(GstElement* element, const char* name) {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
 }
 
+// FFmpeg's encoders in GStreamer (avenc_*) encode on one thread unless told: a backlog of
+// pre-event frames then takes longer to reach the file. Automatic, as x264enc is by default.
+void UseAllCores(GstElement* encoder) {
+    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), "threads");
+    if (spec != nullptr && G_IS_PARAM_SPEC_ENUM(spec) && (spec->flags & G_PARAM_WRITABLE) != 0) {
+        g_object_set(encoder, "threads", 0, nullptr); // "auto"
+    }
+}
+
 // AVI stores one time stamp per frame in the order frames are stored; frames stored out of the
 // order they are shown (B-frames, which x264enc's presets use) come out with wrong times and
 // broken seeking in players. Whatever the stored state asks, AVI gets none.
@@ -198,6 +207,7 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
             THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", compressorDN);
         }
         gst_object_ref_sink(encoder);
+        UseAllCores(encoder); // before the stored state, which may say otherwise
         for (const std::string& problem : CCompressorState::Restore(encoder, compressorData)) {
             if (log) {
                 log("Compressor '" + compressorDN + "': " + problem);
