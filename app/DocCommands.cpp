@@ -16,6 +16,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -379,6 +380,23 @@ struct NewValue {
     std::vector<uint8_t> bytes;
 };
 
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Empty, or a GStreamer element factory name (what ".H264Encoder" holds).
+bool IsElementName(const std::string& name) {
+    if (name.size() > 64) {
+        return false;
+    }
+    for (const char c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '-' && c != '_') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Parses value for the key's kind; nothing, with the refusal in refusal, when it does not fit the
 // kind or lies outside the key's range.
 std::optional<NewValue> ParseNewValue(const std::string& key, Kind kind, const std::string& value,
@@ -415,6 +433,12 @@ std::optional<NewValue> ParseNewValue(const std::string& key, Kind kind, const s
         parsed.column = Column::Text;
         if (!UnescapeText(value, parsed.text)) {
             return refuse("a text; a backslash only before \\, t, n, r or xNN");
+        }
+        if (EndsWith(key, ".H264Encoder") && !IsElementName(parsed.text)) {
+            refusal = "'" + value + "' is not an encoder for '" + key +
+                      "': the value must be empty (the fastest H.264 encoder that works) or the name of a "
+                      "GStreamer element such as x264enc (letters, digits, '-' and '_', at most 64)";
+            return std::nullopt;
         }
         return parsed;
     case Kind::Guid: {
@@ -462,15 +486,19 @@ void WriteValue(sqlite3x::sqlite3_connection& connection, const std::string& key
     transaction.commit();
 }
 
-// Camera keys that documents of earlier versions lack, with the value their absence means.
+// Camera keys that documents of earlier versions lack, with the value their absence means (a
+// number, or a text when absentText is given).
 struct CLaterKey {
     const char* suffix;
     int32_t absentValue;
+    const char* absentText = nullptr;
 };
 constexpr CLaterKey kLaterKeys[] = {
     {".RecordContainer", 0},
     {".StreamTimeout", CCamera::kDefaultStreamTimeout},
     {".PreEventBuffer", CCamera::kPreEventAutomatic},
+    {".H264Encoder", 0, ""},
+    {".H264Preset", 3},
 };
 
 // A later camera key: set creates it (with the value that means the same as its absence) for a
@@ -493,6 +521,14 @@ bool AddMissingLaterKey(sqlite3x::sqlite3_connection& connection, const std::str
     if (camera.executeint() == 0) {
         return false;
     }
+    if (later->absentText != nullptr) {
+        sqlite3x::sqlite3_command insert(connection,
+                                         "insert into t_config_data(id,string_value) values (?,?);");
+        insert.bind(1, key);
+        insert.bindtext_exact(2, std::string(later->absentText));
+        insert.executenonquery();
+        return true;
+    }
     sqlite3x::sqlite3_command insert(connection, "insert into t_config_data(id,int_value) values (?,?);");
     insert.bind(1, key);
     insert.bind(2, later->absentValue);
@@ -510,7 +546,8 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
     }
     try {
         StoredValue stored;
-        for (bool added = false;; added = true) {
+        bool added = false;
+        for (;; added = true) {
             sqlite3x::sqlite3_command find(
                 connection,
                 "select id, int_value, string_value, blob_value from t_config_data where id = ?;");
@@ -530,6 +567,12 @@ int Set(const std::string& file, const std::string& key, const std::string& valu
         const auto parsed =
             ParseNewValue(key, KindOf(key, stored.column, stored.bytes.size()), value, refusal);
         if (!parsed) {
+            if (added) {
+                // A refused value leaves the document as it was, without the later key.
+                sqlite3x::sqlite3_command remove(connection, "delete from t_config_data where id = ?;");
+                remove.bind(1, key);
+                remove.executenonquery();
+            }
             err << "tavrix: " << refusal << "\n";
             return 1;
         }

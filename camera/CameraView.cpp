@@ -64,7 +64,7 @@ CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTi
 }
 
 void CCameraView::RepairUnfinishedRecordings() {
-    // Once per record folder and run of the program: AVI files a crash left unfinished there
+    // Once per record folder and run of the program: AVI and WMV files a crash left unfinished there
     // become ordinary files again before this camera records anything.
     static std::mutex s_lock;
     static std::set<std::string> s_folders;

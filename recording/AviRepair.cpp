@@ -1,6 +1,7 @@
 #include "recording/AviRepair.h"
 
 #include "foundation/Tracer.h"
+#include "recording/WmvRepair.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -249,7 +250,8 @@ std::vector<CResult> RepairFolder(const std::string& folder, int64_t minAgeSecon
     std::vector<std::string> candidates;
     while (const dirent* entry = readdir(directory)) {
         const std::string name = entry->d_name;
-        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".avi") == 0) {
+        if (name.size() > 4 && (strcasecmp(name.c_str() + name.size() - 4, ".avi") == 0 ||
+                                strcasecmp(name.c_str() + name.size() - 4, ".wmv") == 0)) {
             candidates.push_back(folder + "/" + name);
         }
     }
@@ -267,13 +269,15 @@ std::vector<CResult> RepairFolder(const std::string& folder, int64_t minAgeSecon
                 continue;
             }
         }
-        const EState state = Inspect(file);
+        const bool wmv = strcasecmp(file.c_str() + file.size() - 4, ".wmv") == 0;
+        const EState state = wmv ? wmvrepair::Inspect(file) : Inspect(file);
         if (state == EState::Unfinished) {
-            results.push_back(Repair(file));
+            results.push_back(wmv ? wmvrepair::Repair(file) : Repair(file));
         } else if (state == EState::Unrepairable) {
             CResult result;
             result.file = file;
-            result.problem = "an unfinished file of more than one RIFF part";
+            result.problem = wmv ? "an unfinished WMV file without a whole data packet"
+                                 : "an unfinished file of more than one RIFF part";
             results.push_back(result);
         }
     }

@@ -40,7 +40,7 @@ struct CResult {
 EState Inspect(const std::string& file);
 // Mends one unfinished file in place.
 CResult Repair(const std::string& file);
-// Repairs every unfinished *.avi file in folder that is not being recorded and was last written
+// Repairs every unfinished *.avi file (and, through wmvrepair, *.wmv file) in folder that is not being recorded and was last written
 // at least minAgeSeconds ago. Returns what was found.
 std::vector<CResult> RepairFolder(const std::string& folder, int64_t minAgeSeconds = 60);
 

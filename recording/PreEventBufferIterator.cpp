@@ -28,7 +28,8 @@ int32_t CPreEventBufferIterator::GetSamplesToGet() {
     return m_SamplesToGet;
 }
 
-void CPreEventBufferIterator::GetSample(CMediaSample* out, REFERENCE_TIME* duration) {
+void CPreEventBufferIterator::GetSample(CMediaSample* out, REFERENCE_TIME* duration, CFrameBytes** lent,
+                                        int32_t* lentLength) {
     TRACE("CPreEventBufferIterator::GetSample() enter (%p)", static_cast<void*>(this));
     for (;;) {
         TRACE("CPreEventBufferIterator::GetSample() Get sample %d (%p)", GetSamplesToGet(),
@@ -71,7 +72,10 @@ void CPreEventBufferIterator::GetSample(CMediaSample* out, REFERENCE_TIME* durat
             --m_SamplesToGet;
         } else {
             if (element->sample) {
-                if (out != nullptr) {
+                if (lent != nullptr) {
+                    *lent = element->sample->Lend();
+                    *lentLength = *lent != nullptr ? element->sample->GetLength() : 0;
+                } else if (out != nullptr) {
                     element->sample->CopyTo(*out); // a frame that does not fit is skipped but counted
                 }
                 if (duration != nullptr) {

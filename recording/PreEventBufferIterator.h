@@ -41,8 +41,11 @@ public:
 
     // Blocks until a frame is available, the iterator is aborted, or flushing has ended. With a
     // frame, copies it into *out (when it fits and out is given) and its duration into *duration
-    // (when given). On abort or end both are left untouched.
-    void GetSample(CMediaSample* out, REFERENCE_TIME* duration);
+    // (when given). On abort or end both are left untouched. With lent given, the frame is not
+    // copied but lent: *lent gets its bytes with a reference the caller releases (null when the
+    // frame holds none) and *lentLength their length.
+    void GetSample(CMediaSample* out, REFERENCE_TIME* duration, CFrameBytes** lent = nullptr,
+                   int32_t* lentLength = nullptr);
     // Stops counting new frames; with wait, returns only once the counted ones are delivered or
     // the iterator is aborted.
     void FlushIterator(bool wait);

@@ -172,6 +172,34 @@ HRESULT CRecContext::GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration)
     return S_OK;
 }
 
+HRESULT CRecContext::LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* duration) {
+    // The frame callback of the recording, as GetSampleCB: its trace lines stay the same.
+    TRACE("CRecContext::GetSampleCB() entered");
+    CPreEventBufferIterator* it = m_iterator.load();
+    REFERENCE_TIME frameDuration = kNoFrame;
+    CFrameBytes* bytes = nullptr;
+    int32_t length = 0;
+    if (it != nullptr) {
+        it->GetSample(nullptr, &frameDuration, &bytes, &length);
+    }
+    TRACE("CRecContext::GetSampleCB() finished");
+    if (frameDuration == kNoFrame) {
+        if (bytes != nullptr) {
+            bytes->Release();
+        }
+        return TAVRIX_S_END_OF_STREAM; // flushed to the end, or aborted
+    }
+    if (bytes == nullptr) {
+        return S_FALSE; // a frame whose memory could not be had: nothing to deliver
+    }
+    frame->data = bytes->Data();
+    frame->size = static_cast<size_t>(length);
+    frame->owner = bytes;
+    frame->release = [](void* owner) { static_cast<CFrameBytes*>(owner)->Release(); };
+    *duration = frameDuration > 0 ? frameDuration : m_frameTime;
+    return S_OK;
+}
+
 void CRecContext::DxEvent(long code, LONG_PTR param1, LONG_PTR param2) {
     TRACE("CRecContext::DxEvent() --> Rec DX Event code: %#04x Params: %d, %d", static_cast<unsigned>(code),
           static_cast<int>(param1), static_cast<int>(param2));

@@ -80,6 +80,9 @@ public:
     // ITavrixSourceCB, on the source's streaming thread: the next frame from the iterator, or
     // TAVRIX_S_END_OF_STREAM once the iterator has been flushed to its end or aborted.
     HRESULT GetSampleCB(CMediaSample* sample, REFERENCE_TIME* duration) override;
+    // The same frames, lent rather than copied: the source wraps the pre-event buffer's bytes,
+    // which stay unchanged until its buffer is freed (the buffer takes fresh bytes meanwhile).
+    HRESULT LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* duration) override;
     // CDxEventRecDB, on the event receiver's thread: passes the recording pipeline's events to
     // the host's DxEventRec, of errors the first only. While the start runs, its first error is
     // held: the start fails with it when it came before the pipeline played, and otherwise

@@ -33,6 +33,27 @@ bool HasProperty(GstElement* element, const char* name) {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
 }
 
+// FFmpeg's encoders in GStreamer (avenc_*) encode on one thread unless told: a backlog of
+// pre-event frames then takes longer to reach the file. Automatic, as x264enc is by default.
+void UseAllCores(GstElement* encoder) {
+    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), "threads");
+    if (spec != nullptr && G_IS_PARAM_SPEC_ENUM(spec) && (spec->flags & G_PARAM_WRITABLE) != 0) {
+        g_object_set(encoder, "threads", 0, nullptr); // "auto"
+    }
+}
+
+// AVI stores one time stamp per frame in the order frames are stored; frames stored out of the
+// order they are shown (B-frames, which x264enc's presets use) come out with wrong times and
+// broken seeking in players. Whatever the stored state asks, AVI gets none.
+void DisableBFrames(GstElement* encoder) {
+    for (const char* name : {"bframes", "b-frames"}) { // x264enc, VA-API encoders
+        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), name);
+        if (spec != nullptr && G_PARAM_SPEC_VALUE_TYPE(spec) == G_TYPE_UINT) {
+            g_object_set(encoder, name, 0u, nullptr);
+        }
+    }
+}
+
 } // namespace
 
 // Surveillance settings: no frame held back for look-ahead or B-frames (a frame reaches the file
@@ -43,6 +64,7 @@ void ConfigureH264Encoder(GstElement* encoder, int64_t bitsPerSecond, REFERENCE_
     const guint keyInterval =
         static_cast<guint>(std::max<REFERENCE_TIME>(1, (kH264KeyFrameInterval + frame / 2) / frame));
     const guint kbits = static_cast<guint>(std::clamp<int64_t>((bitsPerSecond + 500) / 1000, 1, 2000000));
+    DisableBFrames(encoder); // zerolatency does it for x264enc; the VA-API encoders need it said
     if (HasProperty(encoder, "key-int-max")) {
         g_object_set(encoder, "key-int-max", keyInterval, nullptr);
     }
@@ -184,11 +206,13 @@ void CRecordPipeline::BuildAvi(const std::string& compressorDN, const std::vecto
             THROW_DIRECTX_INFO(E_FAIL, "Unable to bind to compressor via moniker.", compressorDN);
         }
         gst_object_ref_sink(encoder);
+        UseAllCores(encoder); // before the stored state, which may say otherwise
         for (const std::string& problem : CCompressorState::Restore(encoder, compressorData)) {
             if (log) {
                 log("Compressor '" + compressorDN + "': " + problem);
             }
         }
+        DisableBFrames(encoder);
         const bool added = gst_bin_add(GST_BIN(m_pipeline), encoder);
         gst_object_unref(encoder); // the bin holds it now, or it is gone
         if (!added) {

@@ -3,6 +3,30 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <utility>
+
+CFrameBytes* CFrameBytes::Create(int32_t size) {
+    auto* bytes = new (std::nothrow) CFrameBytes;
+    if (bytes == nullptr) {
+        return nullptr;
+    }
+    // Zeroed once, so that the row padding a conversion skips never carries stale bytes.
+    bytes->m_data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
+    if (!bytes->m_data) {
+        delete bytes;
+        return nullptr;
+    }
+    return bytes;
+}
+
+CSampleBuffer::~CSampleBuffer() {
+    if (m_Bytes != nullptr) {
+        m_Bytes->Release();
+    }
+    if (m_Spare != nullptr) {
+        m_Spare->Release();
+    }
+}
 
 void CSampleBuffer::CopyFrom(const CMediaSample& sample) {
     const int32_t size = sample.GetSize();
@@ -14,7 +38,7 @@ void CSampleBuffer::CopyFrom(const CMediaSample& sample) {
     if (!Reserve(size)) {
         return;
     }
-    std::memcpy(m_Data.get(), source, static_cast<size_t>(size));
+    std::memcpy(m_Bytes->Data(), source, static_cast<size_t>(size));
     m_Length = size;
 }
 
@@ -27,22 +51,40 @@ void CSampleBuffer::ConvertFrom(const uint8_t* bgr, int32_t bgrStride, const CI4
     if (!Reserve(size)) {
         return;
     }
-    i420::BgrToI420(bgr, bgrStride, layout, m_Data.get());
+    i420::BgrToI420(bgr, bgrStride, layout, m_Bytes->Data());
     m_Length = size;
 }
 
 bool CSampleBuffer::Reserve(int32_t size) {
-    if (m_Capacity < size) {
-        m_Data.reset();
-        m_Capacity = 0;
-        // Zeroed once, so that the row padding a conversion skips never carries stale bytes.
-        m_Data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
-        if (!m_Data) {
-            m_Length = 0;
-            return false;
-        }
-        m_Capacity = size;
+    if (m_Bytes != nullptr && m_Capacity >= size && !m_Bytes->IsShared()) {
+        return true;
     }
+    if (m_Bytes != nullptr && m_Spare != nullptr && m_Capacity >= size && !m_Spare->IsShared()) {
+        // A recording still reads the held bytes but has let go of the earlier ones: swap.
+        std::swap(m_Bytes, m_Spare);
+        return true;
+    }
+    // Larger frames, or a recording still reads the held ones: fresh bytes. Bytes still read are
+    // kept as the spare, for when the recording lets go of them (a short window recycles frames
+    // the encoder has not finished with yet).
+    const int32_t capacity = m_Capacity > size ? m_Capacity : size;
+    if (m_Spare != nullptr) {
+        m_Spare->Release();
+        m_Spare = nullptr;
+    }
+    if (m_Bytes != nullptr && m_Capacity >= size) {
+        m_Spare = m_Bytes;
+    } else if (m_Bytes != nullptr) {
+        m_Bytes->Release();
+    }
+    m_Bytes = nullptr;
+    m_Capacity = 0;
+    m_Bytes = CFrameBytes::Create(capacity);
+    if (m_Bytes == nullptr) {
+        m_Length = 0;
+        return false;
+    }
+    m_Capacity = capacity;
     return true;
 }
 
@@ -51,7 +93,15 @@ bool CSampleBuffer::CopyTo(CMediaSample& out) const {
         return false;
     }
     if (m_Length > 0 && out.GetPointer() != nullptr) {
-        std::memcpy(out.GetPointer(), m_Data.get(), static_cast<size_t>(m_Length));
+        std::memcpy(out.GetPointer(), m_Bytes->Data(), static_cast<size_t>(m_Length));
     }
     return true;
+}
+
+CFrameBytes* CSampleBuffer::Lend() const {
+    if (m_Bytes == nullptr || m_Length <= 0) {
+        return nullptr;
+    }
+    m_Bytes->AddRef();
+    return m_Bytes;
 }

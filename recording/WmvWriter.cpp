@@ -188,8 +188,8 @@ void CWmvWriter::Open(const std::string& fileName, int32_t codec, int32_t codecF
             THROW_DIRECTX_INFO(HResultFromAvError(error), "Could not configure ASF writer filter",
                                AvErrorText(error));
         }
-        // Only for BGR frames (a camera view hands I420, copied as it is); no scaling happens,
-        // so the fastest mode gives the same picture.
+        // Only for BGR frames (a camera view hands I420, which the encoder reads in place); no scaling
+        // happens, so the fastest mode gives the same picture.
         m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
                                   SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (m_scaler == nullptr) {
@@ -304,31 +304,80 @@ GstFlowReturn CWmvWriter::OnSample(GstSample* sample) {
         }
         return GST_FLOW_ERROR;
     }
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-        return GST_FLOW_OK; // nothing to encode; the next frame may map
+    // Stream time of the frame in encoder units, strictly increasing.
+    int64_t pts = m_lastPts + 1;
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+        pts = av_rescale_q(static_cast<int64_t>(GST_BUFFER_PTS(buffer)), AVRational{1, 1000000000},
+                           m_encoder->time_base);
     }
-    int error = av_frame_make_writable(m_frame);
-    if (error >= 0) {
-        FillPicture(frame);
-        // Stream time of the frame in encoder units, strictly increasing.
-        int64_t pts = m_lastPts + 1;
-        if (GST_BUFFER_PTS_IS_VALID(buffer)) {
-            pts = av_rescale_q(static_cast<int64_t>(GST_BUFFER_PTS(buffer)), AVRational{1, 1000000000},
-                               m_encoder->time_base);
+    pts = std::max(pts, m_lastPts + 1);
+    int error = 0;
+    if (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_I420 && m_width == m_encoder->width &&
+        m_height == m_encoder->height) {
+        // The encoder's own format at its own size: it reads the frame where it is.
+        AVFrame* picture = WrapI420(buffer, info);
+        if (picture == nullptr) {
+            return GST_FLOW_OK; // nothing to encode; the next frame may map
         }
-        pts = std::max(pts, m_lastPts + 1);
         m_lastPts = pts;
-        m_frame->pts = pts;
-        error = EncodeAndWrite(m_frame);
+        picture->pts = pts;
+        error = EncodeAndWrite(picture);
+        av_frame_free(&picture);
+    } else {
+        GstVideoFrame frame;
+        if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+            return GST_FLOW_OK;
+        }
+        error = av_frame_make_writable(m_frame);
+        if (error >= 0) {
+            FillPicture(frame);
+            m_lastPts = pts;
+            m_frame->pts = pts;
+            error = EncodeAndWrite(m_frame);
+        }
+        gst_video_frame_unmap(&frame);
     }
-    gst_video_frame_unmap(&frame);
     if (error < 0) {
         PostError(error, "Writing a frame");
         return GST_FLOW_ERROR;
     }
     m_framesWritten.fetch_add(1);
     return GST_FLOW_OK;
+}
+
+AVFrame* CWmvWriter::WrapI420(GstBuffer* buffer, const GstVideoInfo& info) const {
+    // The mapping holds a reference on the buffer until the encoder frees the picture.
+    auto* mapped = new GstVideoFrame;
+    if (!gst_video_frame_map(mapped, &info, buffer, GST_MAP_READ)) {
+        delete mapped;
+        return nullptr;
+    }
+    const auto unmap = [](void* opaque, uint8_t*) {
+        auto* frame = static_cast<GstVideoFrame*>(opaque);
+        gst_video_frame_unmap(frame);
+        delete frame;
+    };
+    AVBufferRef* reference =
+        av_buffer_create(static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(mapped, 0)),
+                         GST_VIDEO_FRAME_SIZE(mapped), unmap, mapped, AV_BUFFER_FLAG_READONLY);
+    AVFrame* picture = reference != nullptr ? av_frame_alloc() : nullptr;
+    if (picture == nullptr) {
+        if (reference != nullptr) {
+            av_buffer_unref(&reference); // unmaps
+        } else {
+            unmap(mapped, nullptr);
+        }
+        return nullptr;
+    }
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = m_width;
+    picture->height = m_height;
+    for (guint plane = 0; plane < 3; ++plane) {
+        picture->data[plane] = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(mapped, plane));
+        picture->linesize[plane] = GST_VIDEO_FRAME_PLANE_STRIDE(mapped, plane);
+    }
+    picture->buf[0] = reference;
+    return picture;
 }
 
 void CWmvWriter::FillPicture(const GstVideoFrame& frame) {

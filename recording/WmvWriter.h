@@ -89,6 +89,9 @@ private:
     int EncodeAndWrite(AVFrame* frame);
     // The encoder's picture from a mapped BGR or I420 frame of the opened size.
     void FillPicture(const GstVideoFrame& frame);
+    // An I420 frame of the encoder's size as a picture that refers to the buffer's bytes (no
+    // copy); null when the buffer cannot be mapped. The caller frees the picture.
+    AVFrame* WrapI420(GstBuffer* buffer, const GstVideoInfo& info) const;
     void PostError(int error, const char* what);
     void Release();
 

@@ -80,8 +80,8 @@ static gboolean gst_tavrix_source_is_seekable(GstBaseSrc* /*src*/) {
     return FALSE;
 }
 
-static GstFlowReturn gst_tavrix_source_fill(GstPushSrc* src, GstBuffer* buffer) {
-    return Impl(src)->Fill(buffer);
+static GstFlowReturn gst_tavrix_source_create(GstPushSrc* src, GstBuffer** buffer) {
+    return Impl(src)->Create(buffer);
 }
 
 static void gst_tavrix_source_class_init(GstTavrixSourceClass* klass) {
@@ -111,7 +111,7 @@ static void gst_tavrix_source_class_init(GstTavrixSourceClass* klass) {
     basesrc_class->unlock = GST_DEBUG_FUNCPTR(gst_tavrix_source_unlock);
     basesrc_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_tavrix_source_unlock_stop);
     basesrc_class->is_seekable = GST_DEBUG_FUNCPTR(gst_tavrix_source_is_seekable);
-    pushsrc_class->fill = GST_DEBUG_FUNCPTR(gst_tavrix_source_fill);
+    pushsrc_class->create = GST_DEBUG_FUNCPTR(gst_tavrix_source_create);
 }
 
 static void gst_tavrix_source_init(GstTavrixSource* self) {

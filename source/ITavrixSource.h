@@ -17,6 +17,8 @@
 #include "platform/HResult.h"
 #include "platform/MediaSample.h"
 
+#include <cstddef>
+
 // Returned by ITavrixSourceCB::GetSampleCB when there will be no more frames: the element ends
 // the stream (end-of-stream travels down the pipeline, the multiplexer finishes the file and the
 // sink posts EOS on the bus), so the application can wait for EOS and then stop the pipeline.
@@ -26,10 +28,32 @@ constexpr HRESULT TAVRIX_S_END_OF_STREAM = MakeHResult(0x00041001);
 constexpr int kTavrixFormatBgr = 0;
 constexpr int kTavrixFormatI420 = 1;
 
+// A frame the application lends to the element instead of copying it: size bytes at data in the
+// layout GetSampleCB describes, which stay unchanged until the element calls release(owner),
+// once, from any thread, when no buffer of the pipeline reads them any more (possibly after the
+// pipeline has stopped).
+struct CTavrixLentFrame {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    void* owner = nullptr;
+    void (*release)(void* owner) = nullptr;
+};
+
 // Implemented by the application (the record context). Not reference counted: the application
 // keeps the object alive until the pipeline has been stopped.
 class ITavrixSourceCB {
 public:
+    // As GetSampleCB, but the frame is lent (the element wraps the bytes in its buffer, read-only)
+    // rather than copied into a buffer of the element's. With S_OK and a frame, *frame is filled
+    // and the element owns one release call. E_NOTIMPL (what callbacks that do not lend return):
+    // the element asks GetSampleCB from then on. A frame smaller than the negotiated size is
+    // released and skipped.
+    virtual HRESULT LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* duration) {
+        (void)frame;
+        (void)duration;
+        return E_NOTIMPL;
+    }
+
     // Called on the element's streaming thread for each frame it is about to produce; may block
     // until the application has a frame. The sample views one frame buffer of the negotiated
     // format: BGR, top-down, BgrRowStride(width) bytes a row; or, when I420 was chosen, the

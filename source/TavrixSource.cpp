@@ -123,6 +123,7 @@ bool CTavrixSource::Start() {
         m_streamTime = 0;
         m_frameCount = 0;
         gst_video_info_init(&m_info);
+        m_lends = true;
     }
     {
         std::lock_guard<std::mutex> lock(m_waitLock);
@@ -230,6 +231,135 @@ bool CTavrixSource::PauseBeforeRetry(REFERENCE_TIME frameTime) {
     return !m_flushing;
 }
 
+bool CTavrixSource::NextCallback(ITavrixSourceCB** callback, REFERENCE_TIME* frameTime,
+                                 GstFlowReturn* result) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_waitLock);
+            if (m_flushing) {
+                *result = GST_FLOW_FLUSHING;
+                return false;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_stateLock);
+            *callback = m_callback;
+            *frameTime = m_activeFrameTime;
+        }
+        if (*callback != nullptr) {
+            return true;
+        }
+        if (!PauseBeforeRetry(*frameTime)) {
+            *result = GST_FLOW_FLUSHING;
+            return false;
+        }
+    }
+}
+
+void CTavrixSource::Stamp(GstBuffer* buffer, REFERENCE_TIME duration) {
+    duration = std::max<REFERENCE_TIME>(duration, 0);
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    const REFERENCE_TIME start = m_streamTime;
+    m_streamTime = start + duration;
+    GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(start) * 100;
+    GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+    GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(duration) * 100;
+    GST_BUFFER_OFFSET(buffer) = m_frameCount;
+    GST_BUFFER_OFFSET_END(buffer) = m_frameCount + 1;
+    ++m_frameCount;
+    GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+}
+
+GstFlowReturn CTavrixSource::Create(GstBuffer** out) {
+    gsize frameSize = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_streamLock);
+        frameSize = GST_VIDEO_INFO_SIZE(&m_info);
+    }
+    if (frameSize == 0) {
+        GST_ELEMENT_ERROR(m_element, CORE, NEGOTIATION, (nullptr), ("no format negotiated"));
+        return GST_FLOW_NOT_NEGOTIATED;
+    }
+    if (m_lends) {
+        const GstFlowReturn result = CreateLent(out);
+        if (result != GST_FLOW_CUSTOM_SUCCESS) {
+            return result;
+        }
+        GST_DEBUG_OBJECT(m_element, "the callback does not lend its frames: copying them");
+        m_lends = false;
+    }
+    GstBuffer* buffer = nullptr;
+    GstFlowReturn result =
+        GST_BASE_SRC_GET_CLASS(m_element)->alloc(m_element, 0, static_cast<guint>(frameSize), &buffer);
+    if (result != GST_FLOW_OK) {
+        return result;
+    }
+    result = Fill(buffer);
+    if (result != GST_FLOW_OK) {
+        gst_buffer_unref(buffer);
+        return result;
+    }
+    *out = buffer;
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn CTavrixSource::CreateLent(GstBuffer** out) {
+    gsize frameSize = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_streamLock);
+        frameSize = GST_VIDEO_INFO_SIZE(&m_info);
+    }
+    for (;;) {
+        ITavrixSourceCB* callback = nullptr;
+        REFERENCE_TIME frameTime = 0;
+        GstFlowReturn result = GST_FLOW_OK;
+        if (!NextCallback(&callback, &frameTime, &result)) {
+            return result;
+        }
+        CTavrixLentFrame frame;
+        REFERENCE_TIME duration = kNoDuration;
+        const HRESULT hr = callback->LendSampleCB(&frame, &duration);
+        if (hr == E_NOTIMPL) {
+            return GST_FLOW_CUSTOM_SUCCESS;
+        }
+        const bool lent = hr == S_OK && duration != kNoDuration && frame.data != nullptr;
+        if (!lent || frame.size < frameSize) {
+            if (frame.release != nullptr) {
+                frame.release(frame.owner);
+            }
+        }
+        if (hr == TAVRIX_S_END_OF_STREAM) {
+            GST_DEBUG_OBJECT(m_element, "the callback ended the stream");
+            return GST_FLOW_EOS;
+        }
+        if (FAILED(hr)) {
+            GST_ELEMENT_ERROR(m_element, STREAM, FAILED, ("The frame callback of the source failed."),
+                              ("LendSampleCB returned 0x%08X", static_cast<unsigned>(hr)));
+            return GST_FLOW_ERROR;
+        }
+        if (!lent) {
+            // No frame: deliver nothing and ask again after a frame time.
+            if (!PauseBeforeRetry(frameTime)) {
+                return GST_FLOW_FLUSHING;
+            }
+            continue;
+        }
+        if (frame.size < frameSize) {
+            GST_WARNING_OBJECT(m_element,
+                               "skipping a lent frame of %" G_GSIZE_FORMAT " bytes for %" G_GSIZE_FORMAT,
+                               frame.size, frameSize);
+            continue;
+        }
+        // Read-only: other recordings may read the same bytes; whoever would write gets a copy.
+        GstBuffer* buffer =
+            gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(frame.data),
+                                        frame.size, 0, frameSize, frame.owner, frame.release);
+        Stamp(buffer, duration);
+        *out = buffer;
+        return GST_FLOW_OK;
+    }
+}
+
 GstFlowReturn CTavrixSource::Fill(GstBuffer* buffer) {
     gsize frameSize = 0;
     {
@@ -241,26 +371,12 @@ GstFlowReturn CTavrixSource::Fill(GstBuffer* buffer) {
         return GST_FLOW_NOT_NEGOTIATED;
     }
     for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(m_waitLock);
-            if (m_flushing) {
-                return GST_FLOW_FLUSHING;
-            }
-        }
         ITavrixSourceCB* callback = nullptr;
         REFERENCE_TIME frameTime = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_stateLock);
-            callback = m_callback;
-            frameTime = m_activeFrameTime;
+        GstFlowReturn result = GST_FLOW_OK;
+        if (!NextCallback(&callback, &frameTime, &result)) {
+            return result;
         }
-        if (callback == nullptr) {
-            if (!PauseBeforeRetry(frameTime)) {
-                return GST_FLOW_FLUSHING;
-            }
-            continue;
-        }
-
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
             GST_ELEMENT_ERROR(m_element, RESOURCE, FAILED, (nullptr), ("could not map the output buffer"));
@@ -294,18 +410,7 @@ GstFlowReturn CTavrixSource::Fill(GstBuffer* buffer) {
             }
             continue;
         }
-        duration = std::max<REFERENCE_TIME>(duration, 0);
-
-        std::lock_guard<std::mutex> lock(m_streamLock);
-        const REFERENCE_TIME start = m_streamTime;
-        m_streamTime = start + duration;
-        GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(start) * 100;
-        GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
-        GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(duration) * 100;
-        GST_BUFFER_OFFSET(buffer) = m_frameCount;
-        GST_BUFFER_OFFSET_END(buffer) = m_frameCount + 1;
-        ++m_frameCount;
-        GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        Stamp(buffer, duration);
         return GST_FLOW_OK;
     }
 }

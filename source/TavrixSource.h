@@ -38,6 +38,9 @@ public:
     bool SetCaps(GstCaps* caps);
     // Sets up a pool of frame-sized buffers for the negotiated caps.
     bool DecideAllocation(GstQuery* query);
+    // The next frame: lent by the callback and wrapped without a copy when it lends, else copied
+    // by the callback into a buffer of the element's pool (Fill).
+    GstFlowReturn Create(GstBuffer** out);
     // Asks the callback until it gives a frame, ends the stream or the element is flushed.
     GstFlowReturn Fill(GstBuffer* buffer);
     void Unlock();
@@ -51,6 +54,12 @@ private:
     GstCaps* FixedCaps(int width, int height, REFERENCE_TIME frameTime, int format) const;
     // Waits one frame time (5 ms to 1 s) or until flushed; false when flushed.
     bool PauseBeforeRetry(REFERENCE_TIME frameTime);
+    // Asks the callback to lend frames; GST_FLOW_CUSTOM_SUCCESS when it does not lend.
+    GstFlowReturn CreateLent(GstBuffer** out);
+    // The callback to ask and the frame time; false (with *result) when flushing.
+    bool NextCallback(ITavrixSourceCB** callback, REFERENCE_TIME* frameTime, GstFlowReturn* result);
+    // Time stamps, offsets and flags of the next frame, which lasts duration.
+    void Stamp(GstBuffer* buffer, REFERENCE_TIME duration);
 
     GstBaseSrc* const m_element;
 
@@ -70,6 +79,7 @@ private:
     REFERENCE_TIME m_streamTime = 0; // start of the next frame, 0 when the element starts
     uint64_t m_frameCount = 0;
     GstVideoInfo m_info{}; // negotiated format; written and read on the streaming thread
+    bool m_lends = true;   // streaming thread: the callback may lend its frames
 
     std::mutex m_waitLock;
     std::condition_variable m_waitCond;

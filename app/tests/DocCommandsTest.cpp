@@ -174,6 +174,41 @@ TEST_F(DocCommandsTest, SetChoosesTheRecordContainerAlsoInDocumentsWithoutTheKey
     EXPECT_EQ(document.FindCamera(0)->m_recordContainer, 2);
 }
 
+// The H.264 encoder and x264enc's preset: set adds them to a document saved before they existed,
+// with the values their absence meant, and checks them as the Record page would.
+TEST_F(DocCommandsTest, SetChoosesTheH264EncoderAndPresetAlsoInDocumentsWithoutTheKeys) {
+    ASSERT_EQ(Create({"test:smpte"}), 0);
+    {
+        sqlite3x::sqlite3_connection connection(m_file);
+        connection.executenonquery("delete from t_config_data where id in ('Cameras.0.H264Encoder', "
+                                   "'Cameras.0.H264Preset');");
+    }
+    ASSERT_EQ(Line("Cameras.0.H264Preset"), "");
+    EXPECT_EQ(Set("Cameras.0.H264Preset", "10"), 1) << "out of range";
+    EXPECT_NE(
+        m_err.str().find("10 is out of range for 'Cameras.0.H264Preset': the value must be from 1 to 9"),
+        std::string::npos)
+        << m_err.str();
+    EXPECT_EQ(Line("Cameras.0.H264Preset"), "") << "a refused value adds nothing";
+    EXPECT_EQ(Set("Cameras.0.H264Preset", "1"), 0) << m_err.str();
+    EXPECT_EQ(Line("Cameras.0.H264Preset"), "Cameras.0.H264Preset\tinteger\t1");
+
+    m_err.str("");
+    EXPECT_EQ(Set("Cameras.0.H264Encoder", "x264enc; rm -rf"), 1);
+    EXPECT_NE(m_err.str().find("is not an encoder for 'Cameras.0.H264Encoder'"), std::string::npos)
+        << m_err.str();
+    EXPECT_EQ(Set("Cameras.0.H264Encoder", "x264enc"), 0) << m_err.str();
+    EXPECT_EQ(Line("Cameras.0.H264Encoder"), "Cameras.0.H264Encoder\ttext\tx264enc");
+    EXPECT_EQ(Set("Cameras.0.H264Encoder", ""), 0) << "back to the fastest that works";
+    EXPECT_EQ(Line("Cameras.0.H264Encoder"), "Cameras.0.H264Encoder\ttext\t");
+    EXPECT_NE(Set("Cameras.3.H264Encoder", "x264enc"), 0) << "no camera 3";
+    EXPECT_EQ(Set("Cameras.0.H264Encoder", "vah264enc"), 0) << m_err.str();
+    CTavrixDoc document;
+    ASSERT_TRUE(document.OnOpenDocument(m_file));
+    EXPECT_EQ(document.FindCamera(0)->m_h264Encoder, "vah264enc");
+    EXPECT_EQ(document.FindCamera(0)->m_h264Preset, 1);
+}
+
 // Network cameras: created at their own size, refused names shown without their password, the
 // stream time-out settable also in documents written before it existed, and a document that gets a
 // password kept private.

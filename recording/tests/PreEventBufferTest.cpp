@@ -377,3 +377,45 @@ TEST(PreEventBufferTest, TheDefaultCapIsAQuarterOfPhysicalMemoryAmongTheCameras)
     EXPECT_EQ(CPreEventBuffer::FormatBytes(49766400000), "49.8 GB");
     EXPECT_EQ(CPreEventBuffer::FormatBytes(999), "999 bytes");
 }
+
+// A recording may borrow a frame's bytes instead of copying them: they keep the frame while the
+// buffer recycles its element for newer frames (which then get other bytes), and once every
+// borrower has let go they are used again rather than allocated anew.
+TEST(PreEventBufferLendTest, LentFramesStayUnchangedWhileTheBufferMovesOn) {
+    CPreEventBuffer buffer(2);
+    Add(buffer, 1, 2);
+    CPreEventBufferIterator* it = buffer.StartIterator();
+    CFrameBytes* lent[2] = {};
+    int32_t length = 0;
+    REFERENCE_TIME duration = -1;
+    it->GetSample(nullptr, &duration, &lent[0], &length);
+    ASSERT_NE(lent[0], nullptr);
+    EXPECT_EQ(length, kFrameBytes);
+    it->GetSample(nullptr, &duration, &lent[1], &length);
+    ASSERT_NE(lent[1], nullptr);
+    buffer.StopIterator(it);
+    const int64_t held = buffer.GetHeldBytes();
+
+    Add(buffer, 3, 6); // recycles both elements twice while frames 1 and 2 are borrowed
+    int32_t number = 0;
+    std::memcpy(&number, lent[0]->Data(), sizeof number);
+    EXPECT_EQ(number, 1);
+    std::memcpy(&number, lent[1]->Data(), sizeof number);
+    EXPECT_EQ(number, 2);
+    EXPECT_GT(buffer.GetHeldBytes(), held) << "the borrowed bytes are held beside the new ones";
+    it = buffer.StartIterator();
+    EXPECT_EQ(ReadPending(it), Range(5, 6)) << "the buffer itself holds the newest frames";
+    buffer.StopIterator(it);
+
+    lent[0]->Release();
+    lent[1]->Release();
+    Add(buffer, 7, 10);
+    it = buffer.StartIterator();
+    CFrameBytes* again = nullptr;
+    it->GetSample(nullptr, &duration, &again, &length);
+    ASSERT_NE(again, nullptr);
+    std::memcpy(&number, again->Data(), sizeof number);
+    EXPECT_EQ(number, 9);
+    again->Release();
+    buffer.StopIterator(it);
+}

@@ -12,10 +12,12 @@
 #include "persistence/TavrixDoc.h"
 #include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
+#include "recording/RecordContainer.h"
 #include "recording/RecordContext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -241,6 +243,61 @@ INSTANTIATE_TEST_SUITE_P(Compressors, RecordContextEncoderTest,
                          ::testing::Values(std::make_pair("jpegenc", "mjpeg"),
                                            std::make_pair("x264enc", "h264"),
                                            std::make_pair("avenc_mpeg4", "mpeg4")));
+
+// Frame types of the first video stream in the order stored ("IPPP..."), and whether the stream
+// says it has B-frames (ffprobe's has_b_frames: frames to hold back for reordering).
+std::string FrameTypes(const std::string& file, int* hasBFrames) {
+    const std::string stream =
+        RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=has_b_frames "
+                   "-of default=nw=1:nk=1 '" +
+                   file + "' 2>/dev/null");
+    *hasBFrames = stream.empty() ? -1 : std::atoi(stream.c_str());
+    std::string types = RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type "
+                                   "-of default=nw=1:nk=1 '" +
+                                   file + "' 2>/dev/null");
+    types.erase(std::remove(types.begin(), types.end(), '\n'), types.end());
+    return types;
+}
+
+// AVI keeps one time stamp per frame in storage order: an H.264 AVI has no B-frames, even when
+// the stored encoder state asks for them (x264enc's own presets use three); MP4 neither, as its
+// encoder is set for low latency.
+TEST_F(RecordContextTest, H264RecordingsHaveNoBFrames) {
+    if (GstElementFactory* found = gst_element_factory_find("x264enc")) {
+        gst_object_unref(found);
+    } else {
+        GTEST_SKIP() << "x264enc is not installed";
+    }
+    struct CCase {
+        const char* name;
+        CRecordSettings settings;
+        const char* file;
+    };
+    CRecordSettings mp4;
+    mp4.recordContainer = static_cast<int32_t>(ERecordContainer::Mp4);
+    mp4.bitRate = 0;
+    mp4.h264Encoder = "x264enc";
+    const CCase cases[] = {
+        {"AVI, x264enc's defaults", Avi("x264enc"), "b.avi"},
+        {"AVI, stored state asks for B-frames", Avi("x264enc", "bframes=3 b-adapt=false"), "b.avi"},
+        {"MP4", mp4, "b.mp4"}};
+    for (const CCase& format : cases) {
+        SCOPED_TRACE(format.name);
+        CTestHost host(kWidth, kHeight, kFrameTime, kPreEventFrames);
+        host.SetSettings(format.settings);
+        host.SetFileName(format.file);
+        CFrameFeeder feeder(host.Buffer(), kWidth, kHeight, kInterval);
+        const CRecording recording = Record(host, feeder, 1000ms);
+        feeder.Stop();
+        int hasBFrames = -1;
+        const std::string types = FrameTypes(recording.file, &hasBFrames);
+        EXPECT_GE(types.size(), static_cast<size_t>(kPreEventFrames));
+        EXPECT_EQ(types.find('B'), std::string::npos) << types;
+        EXPECT_EQ(types.front(), 'I');
+        EXPECT_EQ(hasBFrames, 0);
+        EXPECT_TRUE(Consecutive(ReadFrameNumbers(recording.file, kWidth, kHeight)));
+    }
+}
 
 TEST_F(RecordContextTest, OddFrameSizesRecordUprightInBothFormats) {
     constexpr int32_t kOddWidth = 321;

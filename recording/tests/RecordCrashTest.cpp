@@ -8,6 +8,7 @@
 #include "TavrixBuildPaths.h"
 #include "recording/AviRepair.h"
 #include "recording/RecordFileSync.h"
+#include "recording/WmvRepair.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -218,5 +222,105 @@ INSTANTIATE_TEST_SUITE_P(Formats, AviRepairTest,
                          [](const ::testing::TestParamInfo<CFormat>& info) {
                              return std::string(info.param.format);
                          });
+
+// The duration the container states (ffprobe's format duration), in seconds; -1 when it states none.
+double StatedSeconds(const std::string& file) {
+    const std::string out = RunCommand(
+        "ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
+    return out.rfind("N/A", 0) == 0 || out.empty() ? -1.0 : std::atof(out.c_str());
+}
+
+// A killed WMV recording has its packets but a header counting none and stating no length: the
+// repair cuts a packet written in part, fills in the counts and the length, appends the seek
+// index, and leaves an ordinary finished file with every frame that reached the disk; files being
+// recorded or written to lately are left alone, and a repaired file is not touched again.
+TEST_F(RecordCrashTest, AKilledWmvRecordingIsRepairedIntoAFinishedFileWithItsLength) {
+    const CKilled killed = RecordAndKill("wmv", "", m_folder, 2 * kFps + 3 * kFps);
+    ASSERT_FALSE(killed.file.empty());
+    ASSERT_EQ(wmvrepair::Inspect(killed.file), avirepair::EState::Unfinished);
+    EXPECT_LT(StatedSeconds(killed.file), 0.5) << "a killed file states no length";
+    // A packet being written when the power went: the file ends inside it.
+    std::filesystem::resize_file(killed.file, std::filesystem::file_size(killed.file) - 100);
+    const long decodedBefore = Probe(killed.file).frames;
+
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder).empty()) << "written to just now";
+    avirepair::BeginRecording(killed.file);
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder, 0).empty()) << "a file being recorded is not touched";
+    avirepair::EndRecording(killed.file);
+    const std::vector<avirepair::CResult> results = avirepair::RepairFolder(m_folder, 0);
+    ASSERT_EQ(results.size(), 1u);
+    const avirepair::CResult& result = results[0];
+    ASSERT_TRUE(result.repaired) << result.problem;
+    EXPECT_GT(result.cutBytes, 0) << "the packet cut short is dropped";
+    EXPECT_EQ(wmvrepair::Inspect(killed.file), avirepair::EState::Finished);
+
+    const CProbe probe = Probe(killed.file);
+    const double stated = StatedSeconds(killed.file);
+    std::printf("wmv repaired: %lld frames (%ld written at the kill, %ld decodable before, %ld after), "
+                "stated length %.2f s, %lld bytes cut\n",
+                static_cast<long long>(result.frames), killed.writtenAtKill, decodedBefore, probe.frames,
+                stated, static_cast<long long>(result.cutBytes));
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_GE(probe.frames, decodedBefore - 1) << "at most the frame of the cut packet is lost";
+    EXPECT_GE(probe.frames, killed.writtenAtKill - kFps) << "at most a second is lost";
+    EXPECT_NEAR(stated, static_cast<double>(probe.frames) / kFps, 0.25) << "the header states the length";
+    const std::string errors = RunCommand("ffmpeg -v error -i '" + killed.file + "' -f null - 2>&1");
+    EXPECT_TRUE(errors.empty()) << errors;
+    std::vector<int32_t> numbers = ReadFrameNumbers(killed.file, 320, 240);
+    ASSERT_GT(numbers.size(), 2u * kFps);
+    numbers.pop_back();
+    EXPECT_TRUE(Consecutive(numbers));
+    // Seeking two seconds in lands on the frame shown then.
+    const std::string seeked = RunCommand("ffmpeg -v error -ss 2 -i '" + killed.file +
+                                          "' -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null");
+    ASSERT_EQ(seeked.size(), 320u * 240u);
+    const int32_t seekedNumber = ReadNumber(reinterpret_cast<const uint8_t*>(seeked.data()), 320);
+    EXPECT_NEAR(seekedNumber - numbers.front(), 2 * kFps, 1);
+
+    EXPECT_TRUE(avirepair::RepairFolder(m_folder, 0).empty()) << "a repaired file is finished";
+}
+
+// Files the repair must not touch: a finished WMV file, one cut inside its header, foreign bytes
+// named .wmv; a WMV file whose header came through but no packet is reported, not changed.
+TEST_F(RecordCrashTest, FinishedDamagedAndForeignWmvFilesAreNotChanged) {
+    const std::string finished = m_folder + "/finished.wmv";
+    RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=15 -t 1 -c:v wmv2 '" + finished + "'");
+    ASSERT_EQ(wmvrepair::Inspect(finished), avirepair::EState::Finished);
+    std::string bytes;
+    {
+        std::ifstream in(finished, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 1000u);
+    const auto write = [&](const std::string& name, const std::string& content) {
+        std::ofstream(m_folder + "/" + name, std::ios::binary) << content;
+    };
+    // The header's size field sits at 16; the data object follows the header.
+    const size_t headerBytes = static_cast<size_t>(static_cast<uint8_t>(bytes[16])) |
+                               static_cast<size_t>(static_cast<uint8_t>(bytes[17])) << 8;
+    std::string unfinishedHeader = bytes.substr(0, headerBytes + 50);
+    for (size_t i = 0; i + 16 <= unfinishedHeader.size(); ++i) {
+        if (unfinishedHeader.compare(i, 4, "\xA1\xDC\xAB\x8C") == 0) {
+            std::fill_n(unfinishedHeader.begin() + static_cast<std::ptrdiff_t>(i) + 40, 8,
+                        '\0'); // file size 0
+            std::fill_n(unfinishedHeader.begin() + static_cast<std::ptrdiff_t>(i) + 56, 8,
+                        '\0'); // no packets
+        }
+    }
+    write("cut_in_header.wmv", bytes.substr(0, headerBytes / 2));
+    write("foreign.wmv", std::string(5000, 'x'));
+    write("no_packet.wmv", unfinishedHeader);
+    write("empty.wmv", "");
+    EXPECT_EQ(wmvrepair::Inspect(m_folder + "/no_packet.wmv"), avirepair::EState::Unrepairable);
+    const std::vector<avirepair::CResult> results = avirepair::RepairFolder(m_folder, 0);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].file, m_folder + "/no_packet.wmv");
+    EXPECT_FALSE(results[0].repaired);
+    EXPECT_FALSE(results[0].problem.empty());
+    std::ifstream again(finished, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>()), bytes);
+    EXPECT_EQ(std::filesystem::file_size(m_folder + "/no_packet.wmv"), unfinishedHeader.size());
+    EXPECT_EQ(std::filesystem::file_size(m_folder + "/cut_in_header.wmv"), headerBytes / 2);
+}
 
 } // namespace

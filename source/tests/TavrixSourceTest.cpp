@@ -344,3 +344,76 @@ TEST_F(TavrixSourceTest, EndOfStreamLeavesACompleteAviFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Lends frames of its own (the fill byte in every pixel), one of them too small; counts releases.
+class LendingCallback final : public ITavrixSourceCB {
+public:
+    LendingCallback() {
+        for (uint8_t fill : {7, 8, 9, 10}) {
+            const size_t size = fill == 9 ? 100 : static_cast<size_t>(kStride) * kHeight;
+            m_frames.emplace_back(size, fill);
+        }
+    }
+    HRESULT GetSampleCB(CMediaSample*, REFERENCE_TIME*) override {
+        ADD_FAILURE() << "a lending callback is never asked to copy";
+        return E_FAIL;
+    }
+    HRESULT LendSampleCB(CTavrixLentFrame* frame, REFERENCE_TIME* duration) override {
+        const size_t next = m_next++;
+        if (next >= m_frames.size()) {
+            return TAVRIX_S_END_OF_STREAM;
+        }
+        frame->data = m_frames[next].data();
+        frame->size = m_frames[next].size();
+        frame->owner = this;
+        frame->release = [](void* owner) { static_cast<LendingCallback*>(owner)->m_released.fetch_add(1); };
+        *duration = 400000;
+        return S_OK;
+    }
+    const uint8_t* Data(size_t i) const { return m_frames[i].data(); }
+    int Released() const { return m_released.load(); }
+
+private:
+    std::vector<std::vector<uint8_t>> m_frames;
+    std::atomic<size_t> m_next{0};
+    std::atomic<int> m_released{0};
+};
+
+} // namespace
+
+// Lent frames travel in buffers that wrap the lender's bytes (no copy, read-only), stamped like
+// copied ones; a frame smaller than the format is skipped; every lent frame is released once,
+// after the pipeline lets go of it.
+TEST_F(TavrixSourceTest, LentFramesAreWrappedWithoutACopyAndReleasedOnce) {
+    SKIP_PIPELINE_TEST_UNDER_TSAN();
+    ITavrixSource* source = Build();
+    LendingCallback lender;
+    source->SetSampleCallback(&lender);
+    gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
+    auto* sink = GST_APP_SINK(gsttest::ByName(m_pipeline.get(), "out"));
+    std::vector<uint8_t> fills;
+    std::vector<GstClockTime> times;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(sink, 10 * GST_SECOND)) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
+        EXPECT_EQ(map.size, static_cast<gsize>(kStride * kHeight));
+        fills.push_back(map.data[0]);
+        times.push_back(GST_BUFFER_PTS(buffer));
+        const size_t lent = map.data[0] == 7 ? 0 : map.data[0] == 8 ? 1 : 3;
+        EXPECT_EQ(map.data, lender.Data(lent)) << "the buffer wraps the lent bytes";
+        gst_buffer_unmap(buffer, &map);
+        EXPECT_FALSE(gst_buffer_is_writable(buffer) &&
+                     gst_memory_is_writable(gst_buffer_peek_memory(buffer, 0)))
+            << "lent bytes are read-only";
+        gst_sample_unref(sample);
+    }
+    EXPECT_TRUE(gst_app_sink_is_eos(sink));
+    EXPECT_EQ(fills, (std::vector<uint8_t>{7, 8, 10})) << "the short frame is skipped";
+    EXPECT_EQ(times, (std::vector<GstClockTime>{0, 40 * GST_MSECOND, 80 * GST_MSECOND}));
+    gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+    m_pipeline.reset();
+    EXPECT_EQ(lender.Released(), 4) << "each lent frame is released once";
+}
