@@ -46,6 +46,7 @@
 #include "grabber/ITavrixGrabber.h"
 #include "motion/MotionDetector.h"
 #include "motion/TextOverlay.h"
+#include "motion/YuvPlanes.h"
 #include "platform/Sync.h"
 #include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
@@ -60,8 +61,10 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 class CCamera;
+struct CCaptureFormat;
 class CNetworkStreamState;
 class CNetworkStreamWatch;
 class CRecContext;
@@ -237,6 +240,9 @@ private:
     // after a loss, the state and "Capturing device re-connected.".
     void CompleteStreamStart();
     void ResizePreEventBuffer();
+    // Whether the grabber takes I420 for this capture format: network sources and V4L2 cameras
+    // whose own format is YUV or JPEG. Others (BGR test sources) keep BGR.
+    bool DeliversYuv(const CCaptureFormat& format) const;
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();
     // Routes a V4L2 capture card's video input and sets its tuner (SetOptions).
@@ -246,6 +252,16 @@ private:
 
     void PostRedraw();
     void SetInput(int index, bool value);
+
+    // The frame path (CameraViewFrame.cpp). AdoptFrameFormat takes the grabber's format before the
+    // frame callback is registered (user-interface thread); the rest runs on the streaming thread.
+    void AdoptFrameFormat(const CVideoFormat& format);
+    bool YuvPlanesOf(uint8_t* frame, int64_t length, CYuvPlanes& planes) const;
+    template <typename Frame>
+    void HandleFrame(const Frame& frame, int32_t width, int32_t height);
+    template <typename Frame>
+    void DrawWatchOverlay(const Frame& frame, CMotionDetector::BinaryImagePtr changed, int32_t viewMode,
+                          int64_t interval);
 
     ICameraViewOwner* const m_view;
     CTavrixDoc& m_document;
@@ -279,7 +295,14 @@ private:
     std::string m_deviceName;
     std::atomic<int32_t> m_frameWidth{0};
     std::atomic<int32_t> m_frameHeight{0};
-    std::atomic<int32_t> m_frameStride{0};
+    std::atomic<int32_t> m_frameStride{0}; // BGR rows; for I420 frames the BGR rows of their width
+    // The frames are I420 (planes as m_frameFormat says) rather than BGR.
+    std::atomic<bool> m_frameYuv{false};
+    // The grabber's format, written before the frame callback is registered and read by the
+    // streaming thread while it is (the grabber's frame lock orders the two).
+    CVideoFormat m_frameFormat;
+    // BGR of the last I420 frame for the hub's listeners (streaming thread only).
+    std::vector<uint8_t> m_hubFrame;
     std::atomic<REFERENCE_TIME> m_frameDuration{0};
     int32_t m_captureFps = 0;
     mutable platform::CCritSec m_cameraLock;
