@@ -3,7 +3,7 @@
 //
 // Frames come as BGR, or as I420 from sources that decode to YUV (network cameras, V4L2 cameras
 // whose own format is YUV or JPEG): those are detected on their luma plane, stamped and buffered
-// as they are, and turned into BGR only for the hub's listeners when there are any (the display
+// as they are, and turned into BGR only for a hub listener that takes the frame (the display
 // converts behind the grabber). Both take the same steps in the same order (HandleFrame).
 
 #include "camera/CameraView.h"
@@ -44,10 +44,11 @@ struct CBgrFrameRef {
     void Buffer(CPreEventBuffer& buffer, int32_t width, int32_t height) const {
         buffer.AddBgrFrameAsI420(data, width, height, stride);
     }
-    const uint8_t* Bgr(std::vector<uint8_t>& /*scratch*/, int32_t /*width*/, int32_t /*height*/,
-                       int32_t& bgrStride) const {
-        bgrStride = stride;
-        return data;
+    void Publish(CCameraFrameNote& note, std::vector<uint8_t>& /*scratch*/, int32_t /*width*/,
+                 int32_t /*height*/) const {
+        note.bgr = data;
+        note.stride = stride;
+        CCameraHub::Instance().PublishFrame(note);
     }
 };
 
@@ -69,14 +70,35 @@ struct CYuvFrameRef {
         const int32_t strides[3] = {planes.strideY, planes.strideU, planes.strideV};
         buffer.AddI420Frame(data, strides, width, height);
     }
-    // BGR for the hub's listeners, converted into a buffer the camera view keeps.
-    const uint8_t* Bgr(std::vector<uint8_t>& scratch, int32_t width, int32_t height, int32_t& bgrStride) const {
-        bgrStride = BgrRowStride(width);
-        scratch.resize(static_cast<size_t>(bgrStride) * static_cast<size_t>(height));
-        const uint8_t* const data[3] = {planes.y, planes.u, planes.v};
-        const int32_t strides[3] = {planes.strideY, planes.strideU, planes.strideV};
-        i420::I420ToBgr(data, strides, width, height, planes.fullRange, scratch.data(), bgrStride);
-        return scratch.data();
+    // BGR for the hub's listeners: the note makes it on the first listener's request, into a
+    // buffer the camera view keeps.
+    struct CLazyBgr {
+        const CYuvFrameRef* frame;
+        std::vector<uint8_t>* scratch;
+        int32_t width;
+        int32_t height;
+        bool made;
+    };
+    void Publish(CCameraFrameNote& note, std::vector<uint8_t>& scratch, int32_t width, int32_t height) const {
+        CLazyBgr lazy{this, &scratch, width, height, false};
+        note.bgr = nullptr;
+        note.makeBgr = [](void* context, int32_t* stride) -> const uint8_t* {
+            auto* state = static_cast<CLazyBgr*>(context);
+            *stride = BgrRowStride(state->width);
+            if (!state->made) {
+                state->scratch->resize(static_cast<size_t>(*stride) * static_cast<size_t>(state->height));
+                const CYuvPlanes& p = state->frame->planes;
+                const uint8_t* const data[3] = {p.y, p.u, p.v};
+                const int32_t strides[3] = {p.strideY, p.strideU, p.strideV};
+                i420::I420ToBgr(data, strides, state->width, state->height, p.fullRange, state->scratch->data(),
+                                *stride);
+                state->made = true;
+            }
+            return state->scratch->data();
+        };
+        note.makeBgrContext = &lazy;
+        note.stride = BgrRowStride(width);
+        CCameraHub::Instance().PublishFrame(note);
     }
 };
 
@@ -183,13 +205,12 @@ void CCameraView::HandleFrame(const Frame& frame, int32_t width, int32_t height)
     if (hub.WantsFrames()) {
         CCameraFrameNote note;
         note.camera = this;
-        note.bgr = frame.Bgr(m_hubFrame, width, height, note.stride);
         note.width = width;
         note.height = height;
         note.unixTimeMs = CCameraHub::NowUnixMs();
         note.changedPixels = skipDetection ? -1 : m_motionDetector.GetLastCount();
         note.motion = m_motionActive.load(std::memory_order_relaxed);
-        hub.PublishFrame(note);
+        frame.Publish(note, m_hubFrame, width, height);
     }
     DrawWatchOverlay(frame, std::move(changed), viewMode, interval);
 }
