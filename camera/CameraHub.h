@@ -87,6 +87,20 @@ struct CCameraFrameNote {
     int64_t unixTimeMs = 0;
     int32_t changedPixels = -1; // the detector's count for this frame; -1 when it did not run
     bool motion = false;        // the detector reports motion
+    // A frame that is not BGR (a camera that decodes to YUV) comes with bgr null and this, which
+    // makes the BGR picture on the first call (on the streaming thread, during the delivery) and
+    // returns it with its stride: listeners that skip the frame never pay for the conversion.
+    const uint8_t* (*makeBgr)(void* context, int32_t* stride) = nullptr;
+    void* makeBgrContext = nullptr;
+
+    // The BGR picture and its stride (null when there is none).
+    const uint8_t* Bgr(int32_t* bgrStride) const {
+        if (bgr != nullptr || makeBgr == nullptr) {
+            *bgrStride = stride;
+            return bgr;
+        }
+        return makeBgr(makeBgrContext, bgrStride);
+    }
 };
 
 class ICameraHubListener {

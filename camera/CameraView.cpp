@@ -25,11 +25,6 @@ int64_t MonotonicNs() {
         .count();
 }
 
-// The system clock of the frame times: monotonic, in 100-ns units.
-int64_t ClockTime100ns() {
-    return MonotonicNs() / 100;
-}
-
 constexpr uint32_t kRecordContextPollMs = 100;
 
 } // namespace
@@ -290,105 +285,6 @@ void CCameraView::WindowsLockChanged(bool locked) {
 }
 
 // ---- callbacks ----
-
-HRESULT CCameraView::OnFrame(CMediaSample* sample) {
-    const int64_t startedNs = MonotonicNs();
-    try {
-        uint8_t* frame = sample != nullptr ? sample->GetPointer() : nullptr;
-        const int32_t width = m_frameWidth.load(std::memory_order_relaxed);
-        const int32_t height = m_frameHeight.load(std::memory_order_relaxed);
-        const int32_t stride = m_frameStride.load(std::memory_order_relaxed);
-        // A frame shorter than the negotiated format is passed on untouched.
-        if (frame == nullptr || width <= 0 || height <= 0 || stride < width * 3 ||
-            static_cast<int64_t>(sample->GetActualDataLength()) <
-                static_cast<int64_t>(stride) * (height - 1) + static_cast<int64_t>(width) * 3) {
-            return S_OK;
-        }
-        const int32_t viewMode = m_viewMode.load(std::memory_order_relaxed);
-        m_overlay.Init(width, height, (viewMode & FrameOverlay::kTransparentText) != 0);
-
-        CMotionDetector::BinaryImagePtr changed;
-        const bool skipDetection = CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
-                                   m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
-        if (!skipDetection) {
-            changed = m_motionDetector.ProcessFrame(frame, width, height, stride);
-        }
-        RetryRecordingIfDue();
-        if ((viewMode & FrameOverlay::kShowTime) != 0) {
-            const FrameOverlay::Position at = FrameOverlay::TimePosition(height);
-            m_overlay.DrawText(frame, at.x, at.y, m_dateTime.Text(std::time(nullptr)), stride);
-        }
-        if ((viewMode & FrameOverlay::kShowName) != 0) {
-            const FrameOverlay::Position at = FrameOverlay::NamePosition(height);
-            m_overlay.DrawText(frame, at.x, at.y, GetCameraName(), stride);
-        }
-        const int64_t now = ClockTime100ns();
-        int64_t interval = 0;
-        if (m_lastFrameTime != 0) {
-            interval = now - m_lastFrameTime;
-            m_preEventBuffer.SetLastSampleDuration(interval);
-        }
-        m_lastFrameTime = now;
-        // The buffered frame (and so every recording) carries time and name, nothing of what follows.
-        // It is kept as I420, what the encoders take, in half the memory of the BGR frame; or
-        // encoded at once; or not at all while the network camera's own stream is kept.
-        const EPreEventForm form = m_preEventForm.load(std::memory_order_relaxed);
-        const bool kept = form == EPreEventForm::CameraStream ||
-                          (form == EPreEventForm::Encoded && PushToPreEventEncoder(frame, stride, now));
-        if (!kept) {
-            m_preEventBuffer.AddBgrFrameAsI420(frame, width, height, stride);
-        }
-        CCameraHub& hub = CCameraHub::Instance();
-        if (hub.WantsFrames()) {
-            CCameraFrameNote note;
-            note.camera = this;
-            note.bgr = frame;
-            note.width = width;
-            note.height = height;
-            note.stride = stride;
-            note.unixTimeMs = CCameraHub::NowUnixMs();
-            note.changedPixels = skipDetection ? -1 : m_motionDetector.GetLastCount();
-            note.motion = m_motionActive.load(std::memory_order_relaxed);
-            hub.PublishFrame(note);
-        }
-
-        // The changed pixels and their count are shown only while the camera watches: a camera
-        // switched off or off its schedule shows its plain picture.
-        const int32_t state = m_stateMgr.GetState();
-        const bool watching = state != CCamViewStateMgr::kInactive && state != CCamViewStateMgr::kOffSchedule;
-        if (changed) {
-            if (watching && (viewMode & FrameOverlay::kShowMotion) != 0) {
-                changed->DrawToFrame(frame, stride);
-            }
-            changed.reset();
-        }
-        if (watching && (viewMode & FrameOverlay::kShowPixelCount) != 0) {
-            m_levelAverage.Add(m_motionDetector.GetLastCount());
-            m_overlay.DrawText(frame, FrameOverlay::kPixelCountPosition.x,
-                               FrameOverlay::kPixelCountPosition.y,
-                               FrameOverlay::PixelCountText(m_levelAverage.Average()), stride);
-        }
-        if ((viewMode & FrameOverlay::kShowFrameRate) != 0 && interval != 0) {
-            // An interval under 1 ms has no rate of its own; the average goes on without it.
-            const int32_t fps = FrameOverlay::FrameRateOfInterval(interval);
-            if (fps >= 0) {
-                m_fpsAverage.Add(fps);
-            }
-            if (m_fpsAverage.Count() > 0) {
-                m_overlay.DrawText(frame, FrameOverlay::kFrameRatePosition.x,
-                                   FrameOverlay::kFrameRatePosition.y,
-                                   FrameOverlay::FrameRateText(m_fpsAverage.Average()), stride);
-            }
-        }
-    } catch (const CBaseException& e) {
-        TRACE("CCameraView::OnFrame() %s", e.GetMessage().c_str());
-    } catch (const std::exception& e) {
-        TRACE("CCameraView::OnFrame() %s", e.what());
-    }
-    m_statFrames.fetch_add(1, std::memory_order_relaxed);
-    m_statOnFrameNs.fetch_add(MonotonicNs() - startedNs, std::memory_order_relaxed);
-    return S_OK;
-}
 
 void CCameraView::OnStateChange(int32_t oldState, int32_t newState) {
     TRACE("CCameraView::OnStateChange() called");

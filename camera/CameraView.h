@@ -46,6 +46,7 @@
 #include "grabber/ITavrixGrabber.h"
 #include "motion/MotionDetector.h"
 #include "motion/TextOverlay.h"
+#include "motion/YuvPlanes.h"
 #include "platform/Sync.h"
 #include "recording/CameraRecordFacts.h"
 #include "recording/DxEventRec.h"
@@ -58,11 +59,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 class CCamera;
+struct CCaptureFormat;
 class CNetworkStreamState;
 class CNetworkStreamWatch;
 class CPreEventEncoder;
@@ -253,9 +257,13 @@ private:
     bool AttachStreamTap();
     // Back to raw frames: the tap removed, the encoder stopped, the encoded units dropped.
     void StopPreEventEncoding();
-    // Streaming thread: the frame to the pre-event encoder; false when it must be kept raw.
-    bool PushToPreEventEncoder(const uint8_t* frame, int32_t stride, int64_t time100ns);
+    // Streaming thread: the frame to the pre-event encoder (push gives it in its own form); false
+    // when it must be kept raw.
+    bool PushToPreEventEncoder(const std::function<bool(CPreEventEncoder&)>& push);
     static GstPadProbeReturn OnEncodedUnit(GstPad* pad, GstPadProbeInfo* info, gpointer user);
+    // Whether the grabber takes I420 for this capture format: network sources and V4L2 cameras
+    // whose own format is YUV or JPEG. Others (BGR test sources) keep BGR.
+    bool DeliversYuv(const CCaptureFormat& format) const;
     void ApplySchedule(const CCamera& camera);
     void HideVideoWindow();
     // Routes a V4L2 capture card's video input and sets its tuner (SetOptions).
@@ -265,6 +273,16 @@ private:
 
     void PostRedraw();
     void SetInput(int index, bool value);
+
+    // The frame path (CameraViewFrame.cpp). AdoptFrameFormat takes the grabber's format before the
+    // frame callback is registered (user-interface thread); the rest runs on the streaming thread.
+    void AdoptFrameFormat(const CVideoFormat& format);
+    bool YuvPlanesOf(uint8_t* frame, int64_t length, CYuvPlanes& planes) const;
+    template <typename Frame>
+    void HandleFrame(const Frame& frame, int32_t width, int32_t height);
+    template <typename Frame>
+    void DrawWatchOverlay(const Frame& frame, CMotionDetector::BinaryImagePtr changed, int32_t viewMode,
+                          int64_t interval);
 
     ICameraViewOwner* const m_view;
     CTavrixDoc& m_document;
@@ -308,7 +326,14 @@ private:
     std::string m_deviceName;
     std::atomic<int32_t> m_frameWidth{0};
     std::atomic<int32_t> m_frameHeight{0};
-    std::atomic<int32_t> m_frameStride{0};
+    std::atomic<int32_t> m_frameStride{0}; // BGR rows; for I420 frames the BGR rows of their width
+    // The frames are I420 (planes as m_frameFormat says) rather than BGR.
+    std::atomic<bool> m_frameYuv{false};
+    // The grabber's format, written before the frame callback is registered and read by the
+    // streaming thread while it is (the grabber's frame lock orders the two).
+    CVideoFormat m_frameFormat;
+    // BGR of the last I420 frame for the hub's listeners (streaming thread only).
+    std::vector<uint8_t> m_hubFrame;
     std::atomic<REFERENCE_TIME> m_frameDuration{0};
     int32_t m_captureFps = 0;
     mutable platform::CCritSec m_cameraLock;

@@ -27,6 +27,8 @@
 #include "recording/TavrixElements.h"
 #include "recording/V4l2VideoInputs.h"
 
+#include <gst/video/video.h>
+
 #include <chrono>
 #include <thread>
 
@@ -91,6 +93,28 @@ CVideoInputOutcome RouteVideoInputs(GstElement* source, GstElement* pipeline, co
 
 // ---- building ----
 
+bool CCameraView::DeliversYuv(const CCaptureFormat& format) const {
+    if (m_stream) {
+        return true; // decoded to I420 by the source bin
+    }
+    if (format.jpeg) {
+        return true; // the JPEG decoder gives YUV
+    }
+    if (!format.caps) {
+        return false;
+    }
+    const GstStructure* structure = gst_caps_get_size(format.caps.get()) > 0
+                                        ? gst_caps_get_structure(format.caps.get(), 0)
+                                        : nullptr;
+    const gchar* name = structure != nullptr ? gst_structure_get_string(structure, "format") : nullptr;
+    if (name == nullptr) {
+        return false;
+    }
+    const GstVideoFormat videoFormat = gst_video_format_from_string(name);
+    const GstVideoFormatInfo* info = gst_video_format_get_info(videoFormat);
+    return info != nullptr && GST_VIDEO_FORMAT_INFO_IS_YUV(info);
+}
+
 void CCameraView::BuildGraph() {
     if (m_graph != nullptr || m_captureFilter != nullptr) {
         TearDown(); // a new pipeline replaces the old one
@@ -122,7 +146,7 @@ void CCameraView::AttachDevice() {
         // source scales and limits its rate itself (0: the camera's own size and rate).
         m_stream.reset();
         GstElement* source = CreateCaptureSource(m_deviceName, "CaptureDevice",
-                                                 {camera.m_videoSizeCx, camera.m_videoSizeCy, camera.m_fps});
+                                                 {camera.m_videoSizeCx, camera.m_videoSizeCy, camera.m_fps, true});
         m_captureFilter = GST_ELEMENT(gst_object_ref_sink(source));
         m_stream = NetworkStreamStateOf(m_captureFilter);
 
@@ -229,6 +253,9 @@ void CCameraView::InitStillGraph() {
     GstElement* decoder = format.jpeg ? add("jpegdec", "Decoder") : nullptr;
     GstElement* convert = add("videoconvert", "Convert");
     GstElement* grabberFormat = add("capsfilter", "GrabberFormat");
+    // The display's own conversion: frames pass untouched where the output takes the grabber's
+    // format (no window), and are converted only for a window that shows BGR.
+    GstElement* displayConvert = add("videoconvert", "DisplayConvert");
     GstElement* sink = m_renderer->CreateSink();
     if (sink == nullptr || !gst_bin_add(GST_BIN(m_graph), sink)) {
         THROW_DIRECTX_INFO(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.", "video output");
@@ -236,14 +263,16 @@ void CCameraView::InitStillGraph() {
     if (format.caps) {
         g_object_set(captureFormat, "caps", format.caps.get(), nullptr);
     }
-    GstCaps* bgr = gst_caps_from_string("video/x-raw,format=BGR");
-    g_object_set(grabberFormat, "caps", bgr, nullptr);
-    gst_caps_unref(bgr);
+    // Detection on luma where the picture comes as YUV: no BGR frame is made for it.
+    GstCaps* grabberCaps = gst_caps_from_string(DeliversYuv(format) ? "video/x-raw,format=I420"
+                                                                     : "video/x-raw,format=BGR");
+    g_object_set(grabberFormat, "caps", grabberCaps, nullptr);
+    gst_caps_unref(grabberCaps);
     const bool linked =
         gst_element_link(m_captureFilter, captureFormat) &&
         (decoder == nullptr ? gst_element_link(captureFormat, convert)
                             : gst_element_link_many(captureFormat, decoder, convert, nullptr)) &&
-        gst_element_link_many(convert, grabberFormat, m_grabberElement, sink, nullptr);
+        gst_element_link_many(convert, grabberFormat, m_grabberElement, displayConvert, sink, nullptr);
     if (!linked) {
         THROW_DIRECTX(VFW_E_CANNOT_RENDER, "Unable to render the preview graph.");
     }
@@ -281,12 +310,10 @@ void CCameraView::InitStillGraph() {
                             ? 10000000LL * format.fpsDenominator / format.fpsNumerator
                             : kDefaultFrameDuration;
     }
-    m_frameWidth.store(videoFormat.width);
-    m_frameHeight.store(videoFormat.height);
-    m_frameStride.store(videoFormat.stride);
+    AdoptFrameFormat(videoFormat);
     m_frameDuration.store(frameDuration);
-    TRACE("CCameraView::InitStillGraph() frames %dx%d, stride %d, %lld00 ns each", videoFormat.width,
-          videoFormat.height, videoFormat.stride, static_cast<long long>(frameDuration));
+    TRACE("CCameraView::InitStillGraph() frames %s %dx%d, stride %d, %lld00 ns each", videoFormat.formatName,
+          videoFormat.width, videoFormat.height, videoFormat.stride, static_cast<long long>(frameDuration));
     // The first frame of this pipeline starts the frame-time measurement afresh.
     m_lastFrameTime = 0;
     m_grabber->SetFrameCallback(this);

@@ -185,12 +185,12 @@ void CCameraView::StopPreEventEncoding() {
     m_encodedBuffer.Clear();
 }
 
-bool CCameraView::PushToPreEventEncoder(const uint8_t* frame, int32_t stride, int64_t time100ns) {
+bool CCameraView::PushToPreEventEncoder(const std::function<bool(CPreEventEncoder&)>& push) {
     std::lock_guard<std::mutex> lock(m_encoderLock);
     if (!m_preEventEncoder) {
         return false;
     }
-    if (m_preEventEncoder->PushBgrFrame(frame, stride, time100ns)) {
+    if (push(*m_preEventEncoder)) {
         return true;
     }
     if (m_preEventEncoder->HasFailed() && !m_encoderFailureTold.exchange(true)) {

@@ -86,13 +86,11 @@ void CCameraView::CompleteStreamStart() {
         frameDuration =
             camera.m_fps > 0 && camera.m_fps < 1000 ? 10000000LL / camera.m_fps : kDefaultFrameDuration;
     }
-    m_frameWidth.store(videoFormat.width);
-    m_frameHeight.store(videoFormat.height);
-    m_frameStride.store(videoFormat.stride);
+    AdoptFrameFormat(videoFormat);
     m_frameDuration.store(frameDuration);
     m_captureFps = camera.m_fps;
-    TRACE("CCameraView::CompleteStreamStart() frames %dx%d, %lld00 ns each, %s", videoFormat.width,
-          videoFormat.height, static_cast<long long>(frameDuration), GetStreamDecoder().c_str());
+    TRACE("CCameraView::CompleteStreamStart() frames %s %dx%d, %lld00 ns each, %s", videoFormat.formatName,
+          videoFormat.width, videoFormat.height, static_cast<long long>(frameDuration), GetStreamDecoder().c_str());
     // The first frames of the new stream are the reference of motion detection: a re-connection
     // (a picture that changed while the camera was away) raises no motion by itself.
     m_motionDetector.Reset();

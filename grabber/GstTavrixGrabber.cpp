@@ -16,9 +16,9 @@ constexpr guint kDefaultSnapshotTimeoutMs = 2000;
 enum { PROP_0, PROP_CONTROL, PROP_SNAPSHOT_TIMEOUT };
 
 GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                                                             GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+                                                             GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGR, I420 }")));
 GstStaticPadTemplate src_template =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGR, I420 }")));
 
 } // namespace
 
@@ -114,7 +114,7 @@ static void gst_tavrix_grabber_class_init(GstTavrixGrabberClass* klass) {
                           static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     gst_element_class_set_static_metadata(element_class, "Tavrix Grabber", "Filter/Video",
-                                          "Hands every BGR video frame to the application in place",
+                                          "Hands every BGR or I420 video frame to the application in place",
                                           "Tavrix developers");
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);

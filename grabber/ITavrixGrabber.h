@@ -1,7 +1,7 @@
 #pragma once
 // The contract between the application and the GStreamer element "tavrixgrabber" (plugin file
 // libgsttavrixgrabber.so). The element sits in each camera's preview pipeline between the capture
-// source and the video sink, accepts only video/x-raw,format=BGR and hands every frame to the
+// source and the video sink, accepts video/x-raw in BGR or I420 and hands every frame to the
 // application's ITavrixGrabberCB before passing it on. The application reaches the element's
 // control interface through its read-only pointer property "control":
 //
@@ -27,7 +27,7 @@ public:
     // Called once per frame on the pipeline's streaming thread, before the frame goes downstream,
     // with the element's frame lock held (SetFrameCallback waits for a frame in progress).
     // The sample views the frame's bytes (the format is GetInputMediaType's: BGR, top-down,
-    // `stride` bytes a row) with the frame's times in 100-ns units; the bytes may be changed in
+    // `stride` bytes a row, or I420 planes at the format's offsets) with the frame's times in 100-ns units; the bytes may be changed in
     // place and the changes reach the sink.
     // Returns S_OK to pass the frame on, S_FALSE to drop it, or an error code to fail the stream
     // (the element posts an error on the bus).
@@ -64,7 +64,7 @@ public:
     virtual HRESULT SetSampleBuffer(ALLOCATOR_PROPERTIES properties, uint8_t* buffer) = 0;
 
     // Takes a snapshot of the next frame as it arrives from upstream (before the callback can
-    // draw into it): waits up to the element's "snapshot-timeout" (2000 ms unless changed) for
+    // draw into it), as BGR whatever the input format: waits up to the element's "snapshot-timeout" (2000 ms unless changed) for
     // it. S_OK with *picture filled; E_FAIL on time-out; E_POINTER for a null argument.
     // After a time-out the request stays pending: the next frame still produces a snapshot, kept
     // until the next TakeSnapshot (which then returns it at once) or the element's destruction.

@@ -23,7 +23,11 @@ CTavrixGrabber::CTavrixGrabber(GstBaseTransform* element, std::function<uint32_t
     gst_video_info_init(&m_info);
 }
 
-CTavrixGrabber::~CTavrixGrabber() = default;
+CTavrixGrabber::~CTavrixGrabber() {
+    if (m_snapshotConverter != nullptr) {
+        gst_video_converter_free(m_snapshotConverter);
+    }
+}
 
 HRESULT CTavrixGrabber::GetInputMediaType(CVideoFormat* format) {
     if (format == nullptr) {
@@ -80,7 +84,8 @@ HRESULT CTavrixGrabber::TakeSnapshot(CRgbPicture* picture) {
 
 bool CTavrixGrabber::SetCaps(GstCaps* caps) {
     GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
+    if (!gst_video_info_from_caps(&info, caps) || (GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR &&
+                                                   GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_I420)) {
         GST_WARNING_OBJECT(m_element, "refusing caps %" GST_PTR_FORMAT, caps);
         return false;
     }
@@ -96,6 +101,15 @@ bool CTavrixGrabber::SetCaps(GstCaps* caps) {
             kUnitsPerSecond, GST_VIDEO_INFO_FPS_D(&info), GST_VIDEO_INFO_FPS_N(&info)));
     }
     m_format.SetFormatName(gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info)));
+    for (guint plane = 0; plane < GST_VIDEO_INFO_N_PLANES(&info) && plane < 3; ++plane) {
+        m_format.planeOffset[plane] = static_cast<int32_t>(GST_VIDEO_INFO_PLANE_OFFSET(&info, plane));
+        m_format.planeStride[plane] = GST_VIDEO_INFO_PLANE_STRIDE(&info, plane);
+    }
+    m_format.fullRange = GST_VIDEO_INFO_COLORIMETRY(&info).range == GST_VIDEO_COLOR_RANGE_0_255;
+    if (m_snapshotConverter != nullptr) {
+        gst_video_converter_free(m_snapshotConverter); // made for the old format
+        m_snapshotConverter = nullptr;
+    }
     m_haveFormat = true;
     GST_DEBUG_OBJECT(m_element, "input %dx%d stride %d, %" G_GINT64_FORMAT " per frame", m_format.width,
                      m_format.height, m_format.stride, static_cast<gint64>(m_format.frameDuration100ns));
@@ -126,6 +140,12 @@ GstFlowReturn CTavrixGrabber::ProcessFrame(GstBuffer* buffer, bool writable) {
         return GST_FLOW_NOT_NEGOTIATED;
     }
 
+    // An I420 snapshot is converted from the frame mapped as video, before the map below.
+    const bool yuv = GST_VIDEO_INFO_FORMAT(&m_info) == GST_VIDEO_FORMAT_I420;
+    if (yuv && wantSnapshot && m_snapshotRequested.exchange(false, std::memory_order_acq_rel)) {
+        FillYuvSnapshotLocked(buffer);
+    }
+
     GstMapInfo map;
     const auto flags = static_cast<GstMapFlags>(callback != nullptr ? GST_MAP_READWRITE : GST_MAP_READ);
     if (!gst_buffer_map(buffer, &map, flags)) {
@@ -140,7 +160,7 @@ GstFlowReturn CTavrixGrabber::ProcessFrame(GstBuffer* buffer, bool writable) {
     }
 
     // The snapshot shows the frame as it came from upstream, before the callback draws into it.
-    if (wantSnapshot && m_snapshotRequested.exchange(false, std::memory_order_acq_rel)) {
+    if (!yuv && wantSnapshot && m_snapshotRequested.exchange(false, std::memory_order_acq_rel)) {
         FillSnapshotLocked(map);
     }
     if (m_sampleBuffer != nullptr) {
@@ -181,6 +201,50 @@ void CTavrixGrabber::FillSnapshotLocked(const GstMapInfo& map) {
     for (int32_t y = 0; y < m_format.height; ++y) {
         std::memcpy(picture->Row(y), map.data + static_cast<size_t>(y) * m_format.stride, rowBytes);
     }
+    PublishSnapshotLocked(std::move(picture));
+}
+
+void CTavrixGrabber::FillYuvSnapshotLocked(GstBuffer* buffer) {
+    auto picture = std::make_unique<CRgbPicture>();
+    picture->width = m_format.width;
+    picture->height = m_format.height;
+    picture->stride = BgrRowStride(m_format.width);
+    picture->bytes.resize(static_cast<size_t>(picture->stride) * picture->height);
+    GstVideoInfo bgrInfo;
+    gst_video_info_set_format(&bgrInfo, GST_VIDEO_FORMAT_BGR, static_cast<guint>(m_format.width),
+                              static_cast<guint>(m_format.height));
+    // The converter converts only the format: rate and pixel aspect are the input's.
+    GST_VIDEO_INFO_FPS_N(&bgrInfo) = GST_VIDEO_INFO_FPS_N(&m_info);
+    GST_VIDEO_INFO_FPS_D(&bgrInfo) = GST_VIDEO_INFO_FPS_D(&m_info);
+    GST_VIDEO_INFO_PAR_N(&bgrInfo) = GST_VIDEO_INFO_PAR_N(&m_info);
+    GST_VIDEO_INFO_PAR_D(&bgrInfo) = GST_VIDEO_INFO_PAR_D(&m_info);
+    GST_VIDEO_INFO_INTERLACE_MODE(&bgrInfo) = GST_VIDEO_INFO_INTERLACE_MODE(&m_info);
+    if (m_snapshotConverter == nullptr) {
+        m_snapshotConverter = gst_video_converter_new(&m_info, &bgrInfo, nullptr);
+    }
+    GstBuffer* out = gst_buffer_new_wrapped_full(static_cast<GstMemoryFlags>(0), picture->bytes.data(),
+                                                 picture->bytes.size(), 0, picture->bytes.size(), nullptr, nullptr);
+    GstVideoFrame inFrame;
+    GstVideoFrame outFrame;
+    bool converted = false;
+    if (m_snapshotConverter != nullptr && gst_video_frame_map(&inFrame, &m_info, buffer, GST_MAP_READ)) {
+        if (gst_video_frame_map(&outFrame, &bgrInfo, out, GST_MAP_WRITE)) {
+            gst_video_converter_frame(m_snapshotConverter, &inFrame, &outFrame);
+            gst_video_frame_unmap(&outFrame);
+            converted = true;
+        }
+        gst_video_frame_unmap(&inFrame);
+    }
+    gst_buffer_unref(out);
+    if (!converted) {
+        GST_WARNING_OBJECT(m_element, "could not convert the frame for a snapshot");
+        m_snapshotRequested.store(true, std::memory_order_release); // the next frame tries again
+        return;
+    }
+    PublishSnapshotLocked(std::move(picture));
+}
+
+void CTavrixGrabber::PublishSnapshotLocked(std::unique_ptr<CRgbPicture> picture) {
     {
         std::lock_guard<std::mutex> lock(m_snapshotLock);
         m_snapshot = std::move(picture); // a snapshot nobody took is replaced

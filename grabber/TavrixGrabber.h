@@ -37,7 +37,7 @@ public:
     HRESULT TakeSnapshot(CRgbPicture* picture) override;
 
     // The element's side.
-    // Accepts the input caps: only BGR video. False refuses them.
+    // Accepts the input caps: BGR or I420 video. False refuses them.
     bool SetCaps(GstCaps* caps);
     // The element stopped: the input is no longer negotiated.
     void Stop();
@@ -50,6 +50,9 @@ public:
 
 private:
     void FillSnapshotLocked(const GstMapInfo& map);
+    // An I420 frame's snapshot, converted to BGR; before the frame is mapped for the callback.
+    void FillYuvSnapshotLocked(GstBuffer* buffer);
+    void PublishSnapshotLocked(std::unique_ptr<CRgbPicture> picture);
     void CopyToSampleBufferLocked(const GstMapInfo& map);
 
     GstBaseTransform* const m_element;
@@ -60,6 +63,7 @@ private:
     ITavrixGrabberCB* m_callback = nullptr;
     bool m_haveFormat = false;
     GstVideoInfo m_info{};
+    GstVideoConverter* m_snapshotConverter = nullptr; // I420 to BGR, made at the first snapshot
     CVideoFormat m_format;
     ALLOCATOR_PROPERTIES m_bufferProperties;
     uint8_t* m_sampleBuffer = nullptr;

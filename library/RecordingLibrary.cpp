@@ -290,8 +290,13 @@ void CRecordingLibrary::OnCameraFrame(const CCameraFrameNote& note) {
         }
     }
     // A better frame: shrunk outside the lock (a few thousand pixels), swapped in under it.
+    int32_t stride = 0;
+    const uint8_t* bgr = note.Bgr(&stride); // a YUV camera's frame is converted only now
+    if (bgr == nullptr) {
+        return;
+    }
     CSmallPicture picture;
-    Thumbnail::Shrink(note.bgr, note.width, note.height, note.stride, picture);
+    Thumbnail::Shrink(bgr, note.width, note.height, stride, picture);
     std::lock_guard<std::mutex> lock(m_captureLock);
     const auto found = m_captures.find(key);
     if (found != m_captures.end() && found->second.recording &&

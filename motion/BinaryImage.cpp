@@ -113,6 +113,32 @@ void CBinaryImage::DrawToFrame(uint8_t* frame, int32_t strideBytes) const {
     }
 }
 
+void CBinaryImage::DrawToFrame(const CYuvPlanes& frame) const {
+    if (IsEmpty() || !frame.IsValid(m_width)) {
+        return;
+    }
+    const CYuvColour red = YuvColourOf(0, 0, 255, frame.fullRange);
+    const int32_t words = GetWordsPerRow();
+    const uint32_t last = imagekernels::LastWordMask(m_width);
+    for (int32_t y = 0; y < m_height; ++y) {
+        const uint32_t* row = Row(y);
+        uint8_t* luma = frame.y + static_cast<size_t>(y) * static_cast<size_t>(frame.strideY);
+        uint8_t* u = frame.u + static_cast<size_t>(y / 2) * static_cast<size_t>(frame.strideU);
+        uint8_t* v = frame.v + static_cast<size_t>(y / 2) * static_cast<size_t>(frame.strideV);
+        for (int32_t w = 0; w < words; ++w) {
+            uint32_t word = w + 1 == words ? row[w] & last : row[w];
+            while (word != 0) {
+                const int bit = __builtin_clz(word);
+                word &= ~(0x80000000u >> bit);
+                const size_t x = static_cast<size_t>(w) * 32 + static_cast<size_t>(bit);
+                luma[x] = red.y;
+                u[x / 2] = red.u;
+                v[x / 2] = red.v;
+            }
+        }
+    }
+}
+
 void CBinaryImage::ToBitmap(CMonoBitmap& bitmap) const {
     bitmap = CMonoBitmap{};
     if (IsEmpty()) {

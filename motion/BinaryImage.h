@@ -9,6 +9,7 @@
 // No lock: used by one thread at a time (see CImageBase).
 
 #include "motion/ImageBase.h"
+#include "motion/YuvPlanes.h"
 #include "motion/MonoBitmap.h"
 
 #include <cstdint>
@@ -65,6 +66,9 @@ public:
     // Paints every set pixel pure red (B 0, G 0, R 255) into a BGR frame of the image's size whose
     // rows lie strideBytes apart (0: packed); other pixels are left as they are.
     void DrawToFrame(uint8_t* frame, int32_t strideBytes = 0) const;
+    // The same into a YUV 4:2:0 frame of the image's size: each set pixel becomes BT.601 red (its
+    // luma, and the chroma sample it shares). Planes that do not fit (IsValid) draw nothing.
+    void DrawToFrame(const CYuvPlanes& frame) const;
 
     // Writes the image into a monochrome bitmap of its size, replacing what the bitmap held: rows
     // in the image's order (top-down images give a top-row-first bitmap), each GetWordsPerRow() · 4

@@ -30,6 +30,17 @@ size_t ReadableBytes(int32_t y, int32_t height, size_t stride, size_t rowBytes) 
     return y + 1 < height ? stride + rowBytes : rowBytes;
 }
 
+size_t CheckedLumaStride(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes) {
+    if (luma == nullptr || width <= 0 || height <= 0) {
+        THROW_GENERAL("Invalid frame for the grey-level image.");
+    }
+    const int64_t stride = strideBytes == 0 ? int64_t{width} : strideBytes;
+    if (stride < width) {
+        THROW_GENERAL("Frame row stride shorter than a row.");
+    }
+    return static_cast<size_t>(stride);
+}
+
 } // namespace
 
 CGrayScaleImage::CGrayScaleImage(const CGrayScaleImage& other) : CImageBase() {
@@ -80,6 +91,28 @@ void CGrayScaleImage::UpdateFromFrame(const uint8_t* frame, int32_t width, int32
         imagekernels::GreyThresholdRow(frame + static_cast<size_t>(y) * stride,
                                        ReadableBytes(y, height, stride, rowBytes), Row(y), changed.Row(y),
                                        width, level);
+    }
+}
+
+void CGrayScaleImage::FromLuma(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes,
+                               imagekernels::LumaRange range) {
+    const size_t stride = CheckedLumaStride(luma, width, height, strideBytes);
+    Create(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        imagekernels::LumaRow(luma + static_cast<size_t>(y) * stride, Row(y), width, range);
+    }
+}
+
+void CGrayScaleImage::UpdateFromLuma(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes,
+                                     imagekernels::LumaRange range, int32_t level, CBinaryImage& changed) {
+    const size_t stride = CheckedLumaStride(luma, width, height, strideBytes);
+    if (IsEmpty() || width != m_width || height != m_height) {
+        THROW_GENERAL("Frame size differs from the grey-level image.");
+    }
+    changed.Create(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        imagekernels::LumaThresholdRow(luma + static_cast<size_t>(y) * stride, Row(y), changed.Row(y), width,
+                                       level, range);
     }
 }
 

@@ -7,6 +7,7 @@
 // No lock: used by one thread at a time (see CImageBase).
 
 #include "motion/ImageBase.h"
+#include "motion/ImageKernels.h"
 
 #include <cstdint>
 
@@ -52,6 +53,15 @@ public:
     // changes.
     void UpdateFromFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes,
                          int32_t level, CBinaryImage& changed);
+    // The same from the luma plane of a YUV frame (I420, NV12, ...: one byte a pixel, rows
+    // strideBytes apart, 0: width), read onto the grey scale by imagekernels::GreyOfLuma for the
+    // plane's range, so that a level means the same brightness step as on BGR frames. The plane
+    // must hold (height − 1) · stride + width bytes; a null plane, a size of 0 or less or a stride
+    // shorter than a row throws CGeneralEx (and nothing changes).
+    void FromLuma(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes,
+                  imagekernels::LumaRange range);
+    void UpdateFromLuma(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes,
+                        imagekernels::LumaRange range, int32_t level, CBinaryImage& changed);
     // Writes the image into a BGR frame of the image's size for display: every pixel gets
     // grey · 255 / 18615 in all three bytes (values outside 0..18615 are clamped first).
     void ToFrame(uint8_t* frame, int32_t strideBytes = 0) const;

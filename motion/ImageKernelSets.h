@@ -24,6 +24,9 @@ using ThresholdRowFn = void (*)(const int16_t* a, const int16_t* b, uint32_t* ou
                                 int32_t level);
 using GreyThresholdRowFn = void (*)(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out,
                                     int32_t width, int32_t level);
+using LumaRowFn = void (*)(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range);
+using LumaThresholdRowFn = void (*)(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width,
+                                    int32_t level, LumaRange range);
 // The vector part of ErodeImage over words [0, n) for the n ≤ count it returns: out[i] = a & (a << 1 |
 // an >> 31) & b & (b << 1 | bn >> 31) with a, an = source[i], source[i + 1] and b, bn the same a row
 // (wordsPerRow words) further on. Reads no word at or past count + wordsPerRow; ErodeImage does the
@@ -36,6 +39,8 @@ struct KernelTable {
     ThresholdRowFn thresholdRow;
     GreyThresholdRowFn greyThresholdRow;
     ErodeWordsFn erodeWords;
+    LumaRowFn lumaRow;
+    LumaThresholdRowFn lumaThresholdRow;
 };
 
 const KernelTable& PlainKernels();
@@ -69,6 +74,37 @@ inline uint32_t ThresholdWordScalar(const int16_t* a, const int16_t* b, int32_t 
         word |= static_cast<uint32_t>(Changed(a[i], b[i], level)) << (31 - i);
     }
     return word;
+}
+
+// The offset, span and scale of GreyOfLuma for the vector forms: grey = scale · min(Y −sat offset, span).
+struct LumaScale {
+    uint8_t offset;
+    uint8_t span;
+    int16_t scale;
+};
+inline LumaScale LumaScaleOf(LumaRange range) {
+    return range == LumaRange::kFull ? LumaScale{0, 255, 73} : LumaScale{16, 219, 85};
+}
+
+// LumaThresholdRow for count pixels (up to 32) from a word boundary on, one pixel at a time.
+inline uint32_t LumaThresholdWordScalar(const uint8_t* luma, int16_t* grey, int32_t count, int32_t level,
+                                        LumaRange range) {
+    uint32_t word = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const int16_t fresh = GreyOfLuma(luma[i], range);
+        word |= static_cast<uint32_t>(Changed(grey[i], fresh, level)) << (31 - i);
+        grey[i] = fresh;
+    }
+    return word;
+}
+
+// The row tails of the vector forms: whole words of 32 pixels and the last partial one.
+inline void LumaThresholdWords(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t count,
+                               int32_t level, LumaRange range) {
+    for (int32_t x = 0; x < count; x += 32) {
+        const int32_t n = count - x < 32 ? count - x : 32;
+        out[x / 32] = LumaThresholdWordScalar(luma + x, grey + x, n, level, range);
+    }
 }
 
 // GreyThresholdRow for count pixels from a word boundary on, 32 at a time through a small buffer:

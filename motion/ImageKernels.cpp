@@ -54,6 +54,27 @@ void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out,
     }
 }
 
+void LumaRowReference(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range) {
+    for (int32_t x = 0; x < width; ++x) {
+        grey[x] = GreyOfLuma(luma[x], range);
+    }
+}
+
+void LumaThresholdRowReference(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width,
+                               int32_t level, LumaRange range) {
+    const int32_t words = (width + 31) / 32;
+    for (int32_t w = 0; w < words; ++w) {
+        out[w] = 0;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t fresh = GreyOfLuma(luma[x], range);
+        if (Changed(grey[x], fresh, level)) {
+            out[x / 32] |= 0x80000000u >> (x % 32);
+        }
+        grey[x] = fresh;
+    }
+}
+
 void ErodeRowReference(const uint32_t* row, const uint32_t* next, uint32_t* out, int32_t width) {
     auto bit = [width](const uint32_t* r, int32_t x) -> uint32_t {
         if (r == nullptr || x >= width) {
@@ -114,6 +135,15 @@ void GreyThresholdRowPlain(const uint8_t* bgr, size_t /*readableBytes*/, int16_t
     }
 }
 
+void LumaRowPlain(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range) {
+    LumaRowReference(luma, grey, width, range);
+}
+
+void LumaThresholdRowPlain(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width, int32_t level,
+                           LumaRange range) {
+    LumaThresholdWords(luma, grey, out, width, level, range);
+}
+
 size_t ErodeWordsPlain(const uint32_t* /*source*/, uint32_t* /*out*/, size_t /*count*/,
                        size_t /*wordsPerRow*/) {
     return 0; // ErodeImage's own word loop does it all
@@ -123,7 +153,8 @@ size_t ErodeWordsPlain(const uint32_t* /*source*/, uint32_t* /*out*/, size_t /*c
 
 const KernelTable& PlainKernels() {
     static constexpr KernelTable table{KernelSet::kPlain, GreyRowPlain, ThresholdRowPlain,
-                                       GreyThresholdRowPlain, ErodeWordsPlain};
+                                       GreyThresholdRowPlain, ErodeWordsPlain, LumaRowPlain,
+                                       LumaThresholdRowPlain};
     return table;
 }
 
@@ -227,6 +258,15 @@ void ThresholdRow(const int16_t* a, const int16_t* b, uint32_t* out, int32_t wid
 void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, uint32_t* out, int32_t width,
                       int32_t level) {
     Active().greyThresholdRow(bgr, readableBytes, grey, out, width, level);
+}
+
+void LumaRow(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range) {
+    Active().lumaRow(luma, grey, width, range);
+}
+
+void LumaThresholdRow(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width, int32_t level,
+                      LumaRange range) {
+    Active().lumaThresholdRow(luma, grey, out, width, level, range);
 }
 
 void ErodeImage(const uint32_t* source, uint32_t* out, int32_t wordsPerRow, int32_t height,

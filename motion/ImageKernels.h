@@ -43,6 +43,36 @@ void GreyThresholdRow(const uint8_t* bgr, size_t readableBytes, int16_t* grey, u
 void GreyThresholdRowReference(const uint8_t* bgr, int16_t* grey, uint32_t* out, int32_t width,
                                int32_t level);
 
+// The luma plane of a YUV frame read onto the grey scale of the BGR frames (0 for black, 18615 for
+// white), so that a grey level means the same step of brightness on both kinds of frames:
+//   studio range (BT.601/BT.709 "limited", Y 16..235): grey = 85 · clamp(Y − 16, 0, 219), exact
+//     since 219 · 85 = 18615; a neutral grey v (R = G = B) that a converter wrote as
+//     Y = 16 + round(219 · v / 255) lands within 43 (half a luma step) of its BGR grey 73 · v;
+//   full range (JPEG, Y 0..255): grey = 73 · Y, exactly the BGR grey of a neutral pixel.
+// For coloured pixels the two differ by design: luma weighs R, G, B as 0.299, 0.587, 0.114, the
+// BGR grey as 3/73, 59/73, 11/73; the detector's decisions then follow the luma's weights.
+enum class LumaRange { kStudio, kFull };
+
+inline int16_t GreyOfLuma(uint8_t y, LumaRange range) {
+    if (range == LumaRange::kFull) {
+        return static_cast<int16_t>(73 * y);
+    }
+    const int32_t v = y < 16 ? 0 : (y > 235 ? 219 : y - 16);
+    return static_cast<int16_t>(85 * v);
+}
+
+// grey[x] = GreyOfLuma(luma[x]). Reads exactly width bytes.
+void LumaRow(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range);
+void LumaRowReference(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range);
+
+// LumaRow and ThresholdRow in one pass, as GreyThresholdRow for BGR: grey holds the previous
+// frame's grey row on entry and this row's on return; out gets the changed bits. Reads exactly
+// width bytes of luma.
+void LumaThresholdRow(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width, int32_t level,
+                      LumaRange range);
+void LumaThresholdRowReference(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width,
+                               int32_t level, LumaRange range);
+
 // The 2×2 erosion: out(x, y) = s(x, y) & s(x+1, y) & s(x, y+1) & s(x+1, y+1), pixels past the
 // right edge counting as 0. ErodeImage takes a whole image of height rows of wordsPerRow words that
 // follow each other without gaps, in one pass over all its words (rows of a few dozen words would

@@ -111,6 +111,51 @@ TAVRIX_AVX2 void GreyThresholdRowAvx2(const uint8_t* bgr, size_t readableBytes, 
     }
 }
 
+// Grey values of the 32 luma bytes at p: pixels 0-15 in lo, 16-31 in hi.
+TAVRIX_AVX2 inline void Luma32(const uint8_t* p, const LumaScale& scale, __m256i& lo, __m256i& hi) {
+    const __m256i offset = _mm256_set1_epi8(static_cast<char>(scale.offset));
+    const __m256i span = _mm256_set1_epi8(static_cast<char>(scale.span));
+    const __m256i factor = _mm256_set1_epi16(scale.scale);
+    const __m256i v = _mm256_min_epu8(
+        _mm256_subs_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), offset), span);
+    lo = _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)), factor);
+    hi = _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)), factor);
+}
+
+TAVRIX_AVX2 void LumaRowAvx2(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range) {
+    const LumaScale scale = LumaScaleOf(range);
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        __m256i lo;
+        __m256i hi;
+        Luma32(luma + x, scale, lo, hi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(grey + x), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(grey + x + 16), hi);
+    }
+    Sse2Kernels().lumaRow(luma + x, grey + x, width - x, range);
+}
+
+TAVRIX_AVX2 void LumaThresholdRowAvx2(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width,
+                                      int32_t level, LumaRange range) {
+    int32_t x = 0;
+    if (VectorLevel(level)) {
+        const LumaScale scale = LumaScaleOf(range);
+        const __m256i biasedLevel = _mm256_set1_epi16(static_cast<int16_t>(level ^ 0x8000));
+        for (; x + 32 <= width; x += 32) {
+            int16_t* g = grey + x;
+            __m256i new0;
+            __m256i new1;
+            Luma32(luma + x, scale, new0, new1);
+            const __m256i old0 = Load(g);
+            const __m256i old1 = Load(g + 16);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(g), new0);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(g + 16), new1);
+            out[x / 32] = Above32(Distance(old0, new0), Distance(old1, new1), biasedLevel);
+        }
+    }
+    LumaThresholdWords(luma + x, grey + x, out + x / 32, width - x, level, range);
+}
+
 TAVRIX_AVX2 size_t ErodeWordsAvx2(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow) {
     const uint32_t* next = source + wordsPerRow;
     size_t i = 0;
@@ -134,7 +179,7 @@ TAVRIX_AVX2 size_t ErodeWordsAvx2(const uint32_t* source, uint32_t* out, size_t 
 
 const KernelTable& Avx2Kernels() {
     static constexpr KernelTable table{KernelSet::kAvx2, GreyRowAvx2, ThresholdRowAvx2, GreyThresholdRowAvx2,
-                                       ErodeWordsAvx2};
+                                       ErodeWordsAvx2, LumaRowAvx2, LumaThresholdRowAvx2};
     return table;
 }
 

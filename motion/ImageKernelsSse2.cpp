@@ -164,6 +164,58 @@ void GreyThresholdRowSse2(const uint8_t* bgr, size_t readableBytes, int16_t* gre
                        level);
 }
 
+// Grey values of 16 luma bytes at p: pixels 0-7 in lo, 8-15 in hi.
+inline void Luma16(const uint8_t* p, const LumaScale& scale, __m128i& lo, __m128i& hi) {
+    const __m128i offset = _mm_set1_epi8(static_cast<char>(scale.offset));
+    const __m128i span = _mm_set1_epi8(static_cast<char>(scale.span));
+    const __m128i factor = _mm_set1_epi16(scale.scale);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v = _mm_min_epu8(
+        _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), offset), span);
+    lo = _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), factor);
+    hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), factor);
+}
+
+void LumaRowSse2(const uint8_t* luma, int16_t* grey, int32_t width, LumaRange range) {
+    const LumaScale scale = LumaScaleOf(range);
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m128i lo;
+        __m128i hi;
+        Luma16(luma + x, scale, lo, hi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x + 8), hi);
+    }
+    for (; x < width; ++x) {
+        grey[x] = GreyOfLuma(luma[x], range);
+    }
+}
+
+inline uint32_t LumaThreshold16(const uint8_t* p, int16_t* grey, const LumaScale& scale, __m128i biasedLevel) {
+    __m128i new0;
+    __m128i new1;
+    Luma16(p, scale, new0, new1);
+    const __m128i old0 = Load(grey);
+    const __m128i old1 = Load(grey + 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(grey), new0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + 8), new1);
+    return Above16(Distance(old0, new0), Distance(old1, new1), biasedLevel);
+}
+
+void LumaThresholdRowSse2(const uint8_t* luma, int16_t* grey, uint32_t* out, int32_t width, int32_t level,
+                          LumaRange range) {
+    int32_t x = 0;
+    if (VectorLevel(level)) {
+        const LumaScale scale = LumaScaleOf(range);
+        const __m128i biasedLevel = BiasedLevel(level);
+        for (; x + 32 <= width; x += 32) {
+            out[x / 32] = LumaThreshold16(luma + x, grey + x, scale, biasedLevel) << 16 |
+                          LumaThreshold16(luma + x + 16, grey + x + 16, scale, biasedLevel);
+        }
+    }
+    LumaThresholdWords(luma + x, grey + x, out + x / 32, width - x, level, range);
+}
+
 size_t ErodeWordsSse2(const uint32_t* source, uint32_t* out, size_t count, size_t wordsPerRow) {
     const uint32_t* next = source + wordsPerRow;
     size_t i = 0;
@@ -185,7 +237,7 @@ size_t ErodeWordsSse2(const uint32_t* source, uint32_t* out, size_t count, size_
 
 const KernelTable& Sse2Kernels() {
     static constexpr KernelTable table{KernelSet::kSse2, GreyRowSse2, ThresholdRowSse2, GreyThresholdRowSse2,
-                                       ErodeWordsSse2};
+                                       ErodeWordsSse2, LumaRowSse2, LumaThresholdRowSse2};
     return table;
 }
 

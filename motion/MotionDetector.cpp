@@ -84,8 +84,9 @@ CMotionDetector::BinaryImagePtr CMotionDetector::ProcessImage(GreyImagePtr grey)
     return changed;
 }
 
-CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* frame, int32_t width,
-                                                              int32_t height, int32_t strideBytes) {
+template <typename Fill, typename Update>
+CMotionDetector::BinaryImagePtr CMotionDetector::ProcessPlane(int32_t width, int32_t height, const Fill& fill,
+                                                              const Update& update) {
     platform::CAutoLock lock(m_lock);
     if (m_resetRequested.exchange(false)) {
         m_reference.reset();
@@ -93,7 +94,7 @@ CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* fra
     if (!m_reference || m_reference->IsEmpty() || m_reference->GetWidth() != width ||
         m_reference->GetHeight() != height) {
         GreyImagePtr grey = m_greyPool->Acquire();
-        grey->FromFrame(frame, width, height, strideBytes); // a refused frame throws here, nothing changed
+        fill(*grey); // a refused frame throws here, nothing changed
         if (m_reference && !m_reference->IsEmpty()) {
             TraceSizeChange(width, height);
         }
@@ -101,9 +102,27 @@ CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* fra
         return nullptr;
     }
     BinaryImagePtr changed = m_binaryPool->Acquire();
-    m_reference->UpdateFromFrame(frame, width, height, strideBytes, m_greyLevel, *changed);
+    update(*m_reference, *changed);
     CountChanges(*changed);
     return changed;
+}
+
+CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* frame, int32_t width,
+                                                              int32_t height, int32_t strideBytes) {
+    return ProcessPlane(
+        width, height, [&](CGrayScaleImage& grey) { grey.FromFrame(frame, width, height, strideBytes); },
+        [&](CGrayScaleImage& reference, CBinaryImage& changed) {
+            reference.UpdateFromFrame(frame, width, height, strideBytes, m_greyLevel, changed);
+        });
+}
+
+CMotionDetector::BinaryImagePtr CMotionDetector::ProcessLuma(const uint8_t* luma, int32_t width, int32_t height,
+                                                             int32_t strideBytes, imagekernels::LumaRange range) {
+    return ProcessPlane(
+        width, height, [&](CGrayScaleImage& grey) { grey.FromLuma(luma, width, height, strideBytes, range); },
+        [&](CGrayScaleImage& reference, CBinaryImage& changed) {
+            reference.UpdateFromLuma(luma, width, height, strideBytes, range, m_greyLevel, changed);
+        });
 }
 
 void CMotionDetector::TraceSizeChange(int32_t width, int32_t height) const {

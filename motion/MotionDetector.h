@@ -80,6 +80,11 @@ public:
     // FromFrame and ProcessImage would do it but in one pass over the frame. A frame that FromFrame
     // refuses throws CGeneralEx as FromFrame does.
     BinaryImagePtr ProcessFrame(const uint8_t* frame, int32_t width, int32_t height, int32_t strideBytes = 0);
+    // The same for the luma plane of a YUV frame (one byte a pixel, rows strideBytes apart, 0:
+    // packed), read onto the same grey scale (CGrayScaleImage::FromLuma), so that the grey level
+    // keeps its meaning: no BGR frame is made for detection. A plane FromLuma refuses throws.
+    BinaryImagePtr ProcessLuma(const uint8_t* luma, int32_t width, int32_t height, int32_t strideBytes,
+                               imagekernels::LumaRange range);
 
     // The changed-pixel count of the last processed frame (counting stops at pixelCount + 10).
     int32_t GetLastCount();
@@ -105,6 +110,10 @@ private:
     // Erosion, mask, count and state machine on the frame's thresholded changes.
     void CountChanges(CBinaryImage& changed);
     void TraceSizeChange(int32_t width, int32_t height) const;
+    // ProcessFrame and ProcessLuma: fill(image) makes a new reference, update(image, changed)
+    // updates it and marks the changes.
+    template <typename Fill, typename Update>
+    BinaryImagePtr ProcessPlane(int32_t width, int32_t height, const Fill& fill, const Update& update);
     void RunStateMachine();
     bool Elapsed(uint32_t now, uint32_t since, int32_t delayMs) const;
 

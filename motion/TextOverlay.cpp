@@ -125,15 +125,8 @@ void CTextOverlay::Init(int32_t width, int32_t height, bool transparent) {
     m_transparent = transparent;
 }
 
-void CTextOverlay::DrawText(uint8_t* frame, int32_t x, int32_t y, std::string_view text,
-                            int32_t strideBytes) {
-    if (frame == nullptr || m_width <= 0 || m_height <= 0) {
-        return;
-    }
-    const int64_t stride = strideBytes == 0 ? int64_t{m_width} * 3 : strideBytes;
-    if (stride < int64_t{m_width} * 3) {
-        return;
-    }
+template <typename Pixel>
+void CTextOverlay::ForEachPixel(int32_t x, int32_t y, std::string_view text, const Pixel& pixel) {
     int64_t n = std::min<int64_t>(static_cast<int64_t>(text.size()), kMaxChars);
     if (int64_t{x} + n * kGlyphWidth > m_width) {
         n = std::max<int64_t>((int64_t{m_width} - x) / kGlyphWidth, 0); // whole characters only
@@ -147,7 +140,7 @@ void CTextOverlay::DrawText(uint8_t* frame, int32_t x, int32_t y, std::string_vi
         if (pictureRow < 0 || pictureRow >= m_height) {
             continue;
         }
-        uint8_t* row = frame + (m_height - 1 - pictureRow) * stride;
+        const int64_t memoryRow = m_height - 1 - pictureRow;
         for (int64_t i = 0; i < n; ++i) {
             const uint8_t glyph = m_glyphs[static_cast<size_t>(i)];
             const uint8_t bits = glyph == kNoGlyph ? 0 : kFont[glyph][r];
@@ -160,11 +153,48 @@ void CTextOverlay::DrawText(uint8_t* frame, int32_t x, int32_t y, std::string_vi
                 if (!on && m_transparent) {
                     continue;
                 }
-                uint8_t* pixel = row + column * 3;
-                pixel[0] = 0;
-                pixel[1] = on ? 255 : 0;
-                pixel[2] = 0;
+                pixel(memoryRow, column, on);
             }
         }
     }
+}
+
+void CTextOverlay::DrawText(uint8_t* frame, int32_t x, int32_t y, std::string_view text,
+                            int32_t strideBytes) {
+    if (frame == nullptr || m_width <= 0 || m_height <= 0) {
+        return;
+    }
+    const int64_t stride = strideBytes == 0 ? int64_t{m_width} * 3 : strideBytes;
+    if (stride < int64_t{m_width} * 3) {
+        return;
+    }
+    ForEachPixel(x, y, text, [frame, stride](int64_t memoryRow, int64_t column, bool on) {
+        uint8_t* pixel = frame + memoryRow * stride + column * 3;
+        pixel[0] = 0;
+        pixel[1] = on ? 255 : 0;
+        pixel[2] = 0;
+    });
+}
+
+void CTextOverlay::DrawText(const CYuvPlanes& frame, int32_t x, int32_t y, std::string_view text) {
+    if (m_width <= 0 || m_height <= 0 || !frame.IsValid(m_width)) {
+        return;
+    }
+    const CYuvColour green = YuvColourOf(0, 255, 0, frame.fullRange);
+    const CYuvColour black = YuvColourOf(0, 0, 0, frame.fullRange);
+    // First every pixel's luma and the background's chroma, then the text's chroma over it, so
+    // that a chroma sample shared by text and background shows the text.
+    ForEachPixel(x, y, text, [&](int64_t memoryRow, int64_t column, bool on) {
+        frame.y[memoryRow * frame.strideY + column] = on ? green.y : black.y;
+        if (!on) {
+            frame.u[memoryRow / 2 * frame.strideU + column / 2] = black.u;
+            frame.v[memoryRow / 2 * frame.strideV + column / 2] = black.v;
+        }
+    });
+    ForEachPixel(x, y, text, [&](int64_t memoryRow, int64_t column, bool on) {
+        if (on) {
+            frame.u[memoryRow / 2 * frame.strideU + column / 2] = green.u;
+            frame.v[memoryRow / 2 * frame.strideV + column / 2] = green.v;
+        }
+    });
 }

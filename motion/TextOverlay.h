@@ -11,6 +11,8 @@
 //
 // The camera view sets one up per frame on the streaming thread; no lock.
 
+#include "motion/YuvPlanes.h"
+
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -28,12 +30,22 @@ public:
     // strideBytes apart (0: width · 3). A null frame or a stride shorter than a row draws nothing.
     void DrawText(uint8_t* frame, int32_t x, int32_t y, std::string_view text, int32_t strideBytes = 0);
 
+    // The same into a YUV 4:2:0 frame of the Init size: the font's green and black in BT.601 at
+    // the frame's range; a chroma sample that a set font pixel shares takes the text's colour.
+    // Planes that do not fit the width (IsValid) draw nothing.
+    void DrawText(const CYuvPlanes& frame, int32_t x, int32_t y, std::string_view text);
+
     // The glyph index of a character (0..67), or kNoGlyph.
     static uint8_t GlyphIndex(char c);
     // Row r (0 = top) of a glyph, the most significant bit the leftmost pixel.
     static uint8_t GlyphRow(int32_t glyph, int32_t row);
 
 private:
+    // Calls pixel(memoryRow, column, on) for every pixel the text draws (clear font pixels only
+    // when not transparent), clipped to the frame.
+    template <typename Pixel>
+    void ForEachPixel(int32_t x, int32_t y, std::string_view text, const Pixel& pixel);
+
     int32_t m_width = 0;
     int32_t m_height = 0;
     bool m_transparent = false;

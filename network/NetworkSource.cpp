@@ -129,15 +129,15 @@ GstPadProbeReturn CountFrames(GstPad* /*pad*/, GstPadProbeInfo* /*info*/, gpoint
     return GST_PAD_PROBE_OK;
 }
 
-// videoconvert ! videoscale ! [videorate] ! capsfilter, the ghost pad "src" on its end.
+// [videorate] ! videoscale ! videoconvert ! capsfilter, the ghost pad "src" on its end.
 void BuildTail(CSourceData& data) {
     GstElement* bin = data.bin;
-    GstElement* convert = Add(bin, "videoconvert", "NetConvert");
-    GstElement* scale = Add(bin, "videoscale", "NetScale");
     const int32_t fps = data.settings.fps;
     GstElement* rate = fps > 0 && fps < 1000 ? Add(bin, "videorate", "NetRate") : nullptr;
+    GstElement* scale = Add(bin, "videoscale", "NetScale");
+    GstElement* convert = Add(bin, "videoconvert", "NetConvert");
     GstElement* format = Add(bin, "capsfilter", "NetFormat");
-    std::string caps = "video/x-raw,format=BGR";
+    std::string caps = data.settings.yuv ? "video/x-raw,format=I420" : "video/x-raw,format=BGR";
     if (data.settings.width > 0 && data.settings.height > 0) {
         caps += ",width=" + std::to_string(data.settings.width) +
                 ",height=" + std::to_string(data.settings.height);
@@ -148,8 +148,8 @@ void BuildTail(CSourceData& data) {
     if (rate != nullptr) {
         g_object_set(rate, "max-rate", fps, "drop-only", TRUE, nullptr);
     }
-    const bool linked = rate != nullptr ? gst_element_link_many(convert, scale, rate, format, nullptr)
-                                        : gst_element_link_many(convert, scale, format, nullptr);
+    const bool linked = rate != nullptr ? gst_element_link_many(rate, scale, convert, format, nullptr)
+                                        : gst_element_link_many(scale, convert, format, nullptr);
     if (!linked) {
         ThrowCannotBind("videoconvert");
     }
@@ -157,7 +157,7 @@ void BuildTail(CSourceData& data) {
     gst_pad_add_probe(out, GST_PAD_PROBE_TYPE_BUFFER, CountFrames, data.state.get(), nullptr);
     gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
     gst_object_unref(out);
-    data.tail = convert;
+    data.tail = rate != nullptr ? rate : scale;
 }
 
 // A pad that is not the camera's picture (audio, a second video) ends in a fakesink.

@@ -6,7 +6,12 @@
 //   RTSP   rtspsrc ~> depay ! parse ! tee "Encoded" ! decoder ! TAIL
 //   HTTP   souphttpsrc ! multipartdemux ~> tee "Encoded" ! jpeg decoder ! TAIL
 //   File   uridecodebin ~> (loop) ! TAIL
-//   TAIL   videoconvert ! videoscale ! [videorate max-rate] ! capsfilter(BGR[, size]) -> ghost "src"
+//   TAIL   [videorate max-rate] ! videoscale ! videoconvert ! capsfilter(BGR or I420[, size])
+//          -> ghost "src"
+// The rate is limited first and the picture scaled in the decoder's own format before any
+// conversion, so that frames that are dropped or shrunk are never converted at full size; a
+// camera view that detects on luma asks for I420 (`yuv`), which a software decoder's output
+// already is (the conversion then passes frames through untouched).
 //
 // (~> a pad that appears once the stream is known.) The tee "Encoded" carries the camera's own
 // encoded stream (H.264, H.265 or JPEG, parsed) before the decoder: a recorder that keeps the
@@ -34,6 +39,7 @@ struct CNetworkSourceSettings {
     int32_t width = 0; // 0 (either side): the camera's own size
     int32_t height = 0;
     int32_t fps = 0; // 0, or 1000 and more: the camera's own rate; else at most this many a second
+    bool yuv = false; // I420 frames rather than BGR
 };
 
 // The decoder chosen for a codec.

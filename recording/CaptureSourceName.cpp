@@ -207,7 +207,10 @@ GstElement* CreateTestSource(const CCaptureSourceName& parsed, const std::string
                                                                                 : parsed.pattern.c_str());
     g_object_set(source, "is-live", TRUE, nullptr);
     // The rates of a common webcam: a camera asking for more gets the fastest of them.
-    GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGR,framerate=[1/1,30/1]");
+    const std::string capsText = "video/x-raw,format=" +
+                                 (parsed.kind == CCaptureSourceName::Kind::TestMotion ? std::string("BGR") : parsed.format) +
+                                 ",framerate=[1/1,30/1]";
+    GstCaps* caps = gst_caps_from_string(capsText.c_str());
     g_object_set(filter, "caps", caps, nullptr);
     gst_caps_unref(caps);
 
@@ -261,11 +264,22 @@ CCaptureSourceName CCaptureSourceName::Parse(const std::string& displayName) {
         }
         return parsed;
     }
-    if (rest.empty() || !IsTestPattern(rest)) {
+    // "PATTERN?format=FORMAT": the picture in one of a webcam's own formats.
+    const size_t query = rest.find('?');
+    const std::string pattern = rest.substr(0, query);
+    if (pattern.empty() || !IsTestPattern(pattern)) {
         ThrowUnparsable(displayName);
     }
+    if (query != std::string::npos) {
+        const std::string option = rest.substr(query + 1);
+        const std::string format = StartsWith(option, "format=") ? option.substr(7) : std::string();
+        if (format != "BGR" && format != "YUY2" && format != "I420" && format != "NV12") {
+            ThrowUnparsable(displayName);
+        }
+        parsed.format = format;
+    }
     parsed.kind = Kind::TestPattern;
-    parsed.pattern = rest;
+    parsed.pattern = pattern;
     return parsed;
 }
 

@@ -5,6 +5,8 @@
 //   v4l2:<path>                       a V4L2 camera, e.g. v4l2:/dev/v4l/by-id/usb-...-video-index0
 //   test:<pattern>                    a generated picture, one of videotestsrc's patterns
 //                                     (test:smpte, test:ball, test:snow, ...)
+//   test:<pattern>?format=FORMAT      the same in a webcam's own format (YUY2, I420 or NV12; BGR
+//                                     the default), for the YUV frame path
 //   test:motion                       a still picture
 //   test:motion?on=START-END,...      a still picture with clear motion inside each window
 //                                     [START, END) in milliseconds since the source started
@@ -40,6 +42,7 @@ struct CCaptureSourceName {
     Kind kind = Kind::TestPattern;
     std::string devicePath;                   // V4l2: the device node or its /dev/v4l/by-id link
     std::string pattern;                      // TestPattern: videotestsrc's pattern nick
+    std::string format = "BGR";               // TestPattern: the frames' format
     std::vector<CMotionWindow> motionWindows; // TestMotion: in the order written
     int64_t failAtMs = -1;                    // TestMotion: when the source fails; -1 never
     CNetworkSourceName network;               // Network: the camera's address or the file

@@ -227,4 +227,35 @@ void BgrToI420(const uint8_t* bgr, int32_t bgrStride, const CI420Layout& layout,
     BgrToI420Reference(bgr, bgrStride, layout, out);
 }
 
+namespace {
+inline uint8_t ClampByte(int32_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+} // namespace
+
+void I420ToBgr(const uint8_t* const planes[3], const int32_t strides[3], int32_t width, int32_t height,
+               bool fullRange, uint8_t* out, int32_t outStride) {
+    // Fixed point, 2^16: Y scale and the chroma factors of the inverse BT.601 matrix.
+    const int32_t yScale = fullRange ? 65536 : 76309; // 255/219
+    const int32_t yOffset = fullRange ? 0 : 16;
+    const int32_t crToR = fullRange ? 91881 : 104597;  // 1.402 (· 255/224)
+    const int32_t cbToG = fullRange ? 22554 : 25675;   // 0.344
+    const int32_t crToG = fullRange ? 46802 : 53279;   // 0.714
+    const int32_t cbToB = fullRange ? 116130 : 132201; // 1.772
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* luma = planes[0] + static_cast<size_t>(y) * static_cast<size_t>(strides[0]);
+        const uint8_t* cb = planes[1] + static_cast<size_t>(y / 2) * static_cast<size_t>(strides[1]);
+        const uint8_t* cr = planes[2] + static_cast<size_t>(y / 2) * static_cast<size_t>(strides[2]);
+        uint8_t* dst = out + static_cast<size_t>(y) * static_cast<size_t>(outStride);
+        for (int32_t x = 0; x < width; ++x, dst += 3) {
+            const int32_t l = (luma[x] - yOffset) * yScale + 32768;
+            const int32_t u = cb[x / 2] - 128;
+            const int32_t v = cr[x / 2] - 128;
+            dst[0] = ClampByte((l + cbToB * u) >> 16);
+            dst[1] = ClampByte((l - cbToG * u - crToG * v) >> 16);
+            dst[2] = ClampByte((l + crToR * v) >> 16);
+        }
+    }
+}
+
 } // namespace i420

@@ -40,4 +40,11 @@ void UseFastConversion(bool fast);
 void BgrToI420(const uint8_t* bgr, int32_t bgrStride, const CI420Layout& layout, uint8_t* out);
 void BgrToI420Reference(const uint8_t* bgr, int32_t bgrStride, const CI420Layout& layout, uint8_t* out);
 
+// The other way, for the few places that need BGR of a YUV frame (pictures for the web and desktop
+// listeners): planes Y, U, V with their strides, BT.601 at studio range (or full range, as JPEG
+// decoders give it), chroma of each 2x2 block shared by its pixels. out holds height rows of
+// outStride bytes (at least width · 3).
+void I420ToBgr(const uint8_t* const planes[3], const int32_t strides[3], int32_t width, int32_t height,
+               bool fullRange, uint8_t* out, int32_t outStride);
+
 } // namespace i420

@@ -225,6 +225,27 @@ void CPreEventBuffer::AddBgrFrameAsI420(const uint8_t* bgr, int32_t width, int32
     TellNotice(notice);
 }
 
+void CPreEventBuffer::AddI420Frame(const uint8_t* const planes[3], const int32_t strides[3], int32_t width,
+                                   int32_t height) {
+    const CI420Layout layout = CI420Layout::For(width, height);
+    if (layout.size == 0 || planes[0] == nullptr || planes[1] == nullptr || planes[2] == nullptr ||
+        strides[0] < width || strides[1] < (width + 1) / 2 || strides[2] < (width + 1) / 2) {
+        TRACE("Add frame ignored: no frame or no size");
+        return;
+    }
+    std::string notice;
+    {
+        platform::CAutoLock bufferLock(m_BufferLock);
+        AddFrameLocked(
+            static_cast<int64_t>(layout.size),
+            [&](CSampleBuffer& copy) { copy.CopyI420From(planes, strides, layout); }, notice);
+        m_FrameFormat = EFrameFormat::I420;
+        m_FrameWidth = width;
+        m_FrameHeight = height;
+    }
+    TellNotice(notice);
+}
+
 CPreEventBuffer::EFrameFormat CPreEventBuffer::GetFrameFormat(int32_t* width, int32_t* height) {
     platform::CAutoLock bufferLock(m_BufferLock);
     if (width != nullptr) {

@@ -84,6 +84,10 @@ public:
     // height)) as the newest frame: half the memory of the BGR frame, and the conversion takes the
     // place of the copy. A null frame or a size below 1x1 is ignored.
     void AddBgrFrameAsI420(const uint8_t* bgr, int32_t width, int32_t height, int32_t stride);
+    // Appends an I420 frame (planes Y, U, V with their strides) as the newest frame, copied into
+    // the layout CI420Layout::For(width, height): one copy, no conversion, for sources that decode
+    // to YUV. A null plane, a size below 1x1 or a stride shorter than its plane's row is ignored.
+    void AddI420Frame(const uint8_t* const planes[3], const int32_t strides[3], int32_t width, int32_t height);
     // The format of the newest frame (AsAdded while the buffer is empty), with its size for I420.
     EFrameFormat GetFrameFormat(int32_t* width = nullptr, int32_t* height = nullptr);
     // Stores the duration of the newest frame; ignored while the buffer is empty.

@@ -11,6 +11,7 @@
 #include <gst/app/gstappsrc.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -110,9 +111,9 @@ void CPreEventEncoder::Start(const CSettings& settings) {
           m_encoderName.c_str());
 }
 
-bool CPreEventEncoder::PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t time100ns) {
-    if (m_failed.load(std::memory_order_relaxed) || m_source == nullptr || bgr == nullptr ||
-        stride < m_settings.width * 3) {
+template <typename Fill>
+bool CPreEventEncoder::PushFilled(int64_t time100ns, const Fill& fill) {
+    if (m_failed.load(std::memory_order_relaxed) || m_source == nullptr) {
         return false;
     }
     GstBuffer* buffer = nullptr;
@@ -125,7 +126,7 @@ bool CPreEventEncoder::PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t 
         gst_buffer_unref(buffer);
         return false;
     }
-    i420::BgrToI420(bgr, stride, layout, map.data);
+    fill(layout, map.data);
     gst_buffer_unmap(buffer, &map);
     if (m_baseTime100ns < 0) {
         m_baseTime100ns = time100ns;
@@ -139,6 +140,35 @@ bool CPreEventEncoder::PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t 
     }
     m_pushed.fetch_add(1, std::memory_order_relaxed);
     return true;
+}
+
+bool CPreEventEncoder::PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t time100ns) {
+    if (bgr == nullptr || stride < m_settings.width * 3) {
+        return false;
+    }
+    return PushFilled(time100ns, [&](const CI420Layout& layout, uint8_t* out) {
+        i420::BgrToI420(bgr, stride, layout, out);
+    });
+}
+
+bool CPreEventEncoder::PushI420Frame(const uint8_t* const planes[3], const int32_t strides[3],
+                                     int64_t time100ns) {
+    const int32_t chromaWidth = (m_settings.width + 1) / 2;
+    if (planes[0] == nullptr || planes[1] == nullptr || planes[2] == nullptr || strides[0] < m_settings.width ||
+        strides[1] < chromaWidth || strides[2] < chromaWidth) {
+        return false;
+    }
+    return PushFilled(time100ns, [&](const CI420Layout& layout, uint8_t* out) {
+        const int32_t rows[3] = {layout.height, (layout.height + 1) / 2, (layout.height + 1) / 2};
+        const int32_t rowBytes[3] = {layout.width, chromaWidth, chromaWidth};
+        for (int p = 0; p < 3; ++p) {
+            for (int32_t y = 0; y < rows[p]; ++y) {
+                std::memcpy(out + layout.offset[p] + static_cast<size_t>(y) * layout.stride[p],
+                            planes[p] + static_cast<size_t>(y) * static_cast<size_t>(strides[p]),
+                            static_cast<size_t>(rowBytes[p]));
+            }
+        }
+    });
 }
 
 GstFlowReturn CPreEventEncoder::OnSample(GstElement* sink, gpointer user) {

@@ -58,6 +58,8 @@ public:
     // time100ns (a monotonic clock). False when the encoder has failed or the frame does not fit;
     // the caller then keeps the frame raw.
     bool PushBgrFrame(const uint8_t* bgr, int32_t stride, int64_t time100ns);
+    // The same for an I420 frame of the started size: its three planes and their row strides.
+    bool PushI420Frame(const uint8_t* const planes[3], const int32_t strides[3], int64_t time100ns);
     // An error of the pipeline since Start (the encoder stopped).
     bool HasFailed() const { return m_failed.load(); }
     std::string GetError() const;
@@ -66,6 +68,10 @@ public:
     int64_t GetUnitsEncoded() const { return m_encoded.load(); }
 
 private:
+    // Takes a buffer from the pool, lets fill write the frame's I420 bytes into it, stamps and
+    // queues it.
+    template <typename Fill>
+    bool PushFilled(int64_t time100ns, const Fill& fill);
     static GstFlowReturn OnSample(GstElement* sink, gpointer user);
     static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer user);
 

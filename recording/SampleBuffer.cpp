@@ -55,6 +55,36 @@ void CSampleBuffer::ConvertFrom(const uint8_t* bgr, int32_t bgrStride, const CI4
     m_Length = size;
 }
 
+void CSampleBuffer::CopyI420From(const uint8_t* const planes[3], const int32_t strides[3],
+                                 const CI420Layout& layout) {
+    if (layout.size == 0 || layout.size > static_cast<size_t>(INT32_MAX)) {
+        m_Length = 0;
+        return;
+    }
+    const auto size = static_cast<int32_t>(layout.size);
+    if (!Reserve(size)) {
+        return;
+    }
+    const bool contiguous = strides[0] == layout.stride[0] && strides[1] == layout.stride[1] &&
+                            strides[2] == layout.stride[2] &&
+                            planes[1] == planes[0] + layout.offset[1] && planes[2] == planes[0] + layout.offset[2];
+    if (contiguous) {
+        std::memcpy(m_Bytes->Data(), planes[0], layout.size);
+    } else {
+        const int32_t chromaWidth = (layout.width + 1) / 2;
+        const int32_t rows[3] = {layout.height, (layout.height + 1) / 2, (layout.height + 1) / 2};
+        const int32_t rowBytes[3] = {layout.width, chromaWidth, chromaWidth};
+        for (int p = 0; p < 3; ++p) {
+            for (int32_t y = 0; y < rows[p]; ++y) {
+                std::memcpy(m_Bytes->Data() + layout.offset[p] + static_cast<size_t>(y) * layout.stride[p],
+                            planes[p] + static_cast<size_t>(y) * static_cast<size_t>(strides[p]),
+                            static_cast<size_t>(rowBytes[p]));
+            }
+        }
+    }
+    m_Length = size;
+}
+
 bool CSampleBuffer::Reserve(int32_t size) {
     if (m_Bytes != nullptr && m_Capacity >= size && !m_Bytes->IsShared()) {
         return true;

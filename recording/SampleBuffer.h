@@ -56,6 +56,9 @@ public:
     // Converts a BGR frame (bgrStride bytes a row) into I420 of the layout's size, held as
     // layout.size bytes; the same growth and failure rules as CopyFrom.
     void ConvertFrom(const uint8_t* bgr, int32_t bgrStride, const CI420Layout& layout);
+    // Copies an I420 frame (planes and their strides) into the layout, held as layout.size bytes:
+    // one block copy when the frame already has that layout, else plane by plane, row by row.
+    void CopyI420From(const uint8_t* const planes[3], const int32_t strides[3], const CI420Layout& layout);
     // Copies the held bytes to the start of out's buffer. Nothing is copied, and false returned,
     // when they do not fit; the output's actual data length is never changed.
     bool CopyTo(CMediaSample& out) const;

@@ -70,7 +70,7 @@ int64_t CLiveFeed::DroppedFrames() const {
 }
 
 void CLiveFeed::OnFrame(const CCameraFrameNote& note) {
-    if (note.bgr == nullptr || note.width <= 0 || note.height <= 0 || note.stride < note.width * 3) {
+    if (note.width <= 0 || note.height <= 0) {
         return;
     }
     const int64_t now = SteadyNs();
@@ -82,6 +82,11 @@ void CLiveFeed::OnFrame(const CCameraFrameNote& note) {
     if (!m_snapshotWanted && now < m_nextDueNs) {
         return;
     }
+    int32_t stride = 0;
+    const uint8_t* bgr = note.Bgr(&stride); // a YUV camera's frame is converted only now
+    if (bgr == nullptr || stride < note.width * 3) {
+        return;
+    }
     m_nextDueNs = std::max(m_nextDueNs + interval, now);
     if (m_hasPending) {
         ++m_dropped; // the worker has not taken the one before: the newer replaces it
@@ -90,7 +95,7 @@ void CLiveFeed::OnFrame(const CCameraFrameNote& note) {
     m_pending.resize(rowBytes * static_cast<size_t>(note.height));
     for (int32_t y = 0; y < note.height; ++y) {
         std::memcpy(m_pending.data() + rowBytes * static_cast<size_t>(y),
-                    note.bgr + static_cast<size_t>(note.stride) * static_cast<size_t>(y), rowBytes);
+                    bgr + static_cast<size_t>(stride) * static_cast<size_t>(y), rowBytes);
     }
     m_pendingWidth = note.width;
     m_pendingHeight = note.height;

@@ -7,6 +7,8 @@
 #include "foundation/Exceptions.h"
 #include "persistence/ConfigMgrImpl.h"
 
+#include "recording/MediaSubtypes.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -405,3 +407,74 @@ TEST_F(CameraViewStateTest, AVideoWindowThatCannotBePlacedMakesTheCameraUnavaila
 }
 
 } // namespace
+
+// A camera whose own format is YUV (here a test picture in a webcam's YUY2) is detected on luma and
+// stamped in I420 without a BGR frame of its own: the window still gets BGR with the green texts
+// and the red changed pixels, the snapshot is the plain picture, and the moving ball is motion.
+TEST_F(CameraViewStateTest, AYuvCameraIsDetectedOnLumaAndShownWithItsOverlayInBgr) {
+    CTestDocument file;
+    CTavrixDoc& document =
+        file.Create([](CTavrixDocData& data) {
+            CCamera* camera = camtest::SmallCamera(data, 0, "test:ball?format=YUY2");
+            for (const CMediaSubtypeInfo& subtype : GetMediaSubtypes()) {
+                if (std::string(subtype.name) == "YUY2") {
+                    camera->m_mediaSubtype = subtype.guid; // the webcam's own format, as a user picks it
+                }
+            }
+        });
+    struct Shown {
+        std::mutex lock;
+        std::vector<uint8_t> frame;
+        int stride = 0;
+        int count = 0;
+    };
+    auto shown = std::make_shared<Shown>();
+    CTavrixViewCore::CHooks hooks;
+    hooks.createRenderer = [shown](int32_t) {
+        return std::make_unique<CFrameConsumerRenderer>(
+            [shown](const uint8_t* bgr, int32_t, int32_t height, int32_t stride) {
+                std::lock_guard<std::mutex> lock(shown->lock);
+                shown->frame.assign(bgr, bgr + static_cast<size_t>(stride) * height);
+                shown->stride = stride;
+                ++shown->count;
+            });
+    };
+    CViewRun run(document, {}, hooks);
+    run.View().OnInitialUpdate();
+    run.View().OnCameraButton(0);
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Camera(0).GetState() != CCamViewStateMgr::kInactive; }, 5000));
+    ASSERT_TRUE(run.PumpUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(shown->lock);
+            return shown->count >= 15;
+        },
+        5000));
+    EXPECT_EQ(run.Camera(0).GetFrameStride(), 160 * 3) << "a recording takes BGR rows of the width";
+    std::vector<uint8_t> frame;
+    int stride = 0;
+    {
+        std::lock_guard<std::mutex> lock(shown->lock);
+        frame = shown->frame;
+        stride = shown->stride;
+    }
+    ASSERT_EQ(static_cast<int>(frame.size()), stride * 120);
+    EXPECT_GT(camtest::GreenishPixels(frame.data(), 160, stride, 0, 32), 50) << "date, time and name at the top";
+    int reddish = 0;
+    for (int y = 30; y < 90; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            const uint8_t* p = frame.data() + y * stride + x * 3;
+            reddish += p[2] >= 200 && p[1] <= 60 && p[0] <= 60 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(reddish, 10) << "the moving ball's changed pixels are painted red";
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Camera(0).GetMotionDetector().GetState() ==
+                                           CMotionDetector::kMotionActive; },
+                              5000));
+
+    CRgbPicture picture;
+    ASSERT_TRUE(run.Camera(0).GetSnapshot(&picture));
+    EXPECT_EQ(picture.width, 160);
+    EXPECT_EQ(picture.height, 120);
+    EXPECT_EQ(camtest::GreenishPixels(picture.bytes.data(), 160, picture.stride, 0, 120), 0)
+        << "a snapshot is the picture as the camera delivered it";
+}

@@ -87,21 +87,79 @@ protected:
     GstHarness* m_harness = nullptr;
 };
 
-TEST_F(TavrixGrabberTest, RefusesVideoOtherThanBgr) {
+TEST_F(TavrixGrabberTest, RefusesVideoOtherThanBgrAndI420) {
     GstHarness* h = gst_harness_new_with_element(m_element.get(), "sink", "src");
     m_harness = h;
-    gst_harness_set_src_caps_str(h, "video/x-raw,format=I420,width=320,height=240,framerate=25/1");
+    gst_harness_set_src_caps_str(h, "video/x-raw,format=NV12,width=320,height=240,framerate=25/1");
     EXPECT_EQ(gst_harness_push(h, gst_buffer_new_allocate(nullptr, 320 * 240 * 3 / 2, nullptr)),
               GST_FLOW_NOT_NEGOTIATED);
     CVideoFormat format;
     EXPECT_EQ(m_grabber->GetInputMediaType(&format), VFW_E_NOT_CONNECTED);
 
-    // A real pipeline cannot link a YUV source to it either.
+    // A real pipeline cannot link an RGBx source to it either.
     gsttest::ElementPtr src = gsttest::Own(gst_element_factory_make("videotestsrc", nullptr));
     gsttest::ElementPtr grabber = gsttest::Own(CreateGrabberElement("other"));
-    GstCaps* i420 = gst_caps_from_string("video/x-raw,format=I420");
-    EXPECT_FALSE(gst_element_link_filtered(src.get(), grabber.get(), i420));
-    gst_caps_unref(i420);
+    GstCaps* rgbx = gst_caps_from_string("video/x-raw,format=RGBx");
+    EXPECT_FALSE(gst_element_link_filtered(src.get(), grabber.get(), rgbx));
+    gst_caps_unref(rgbx);
+}
+
+// A camera that decodes to YUV hands its I420 frames over as they are: the format names the
+// planes and the range, the callback's changes go downstream, and a snapshot is still BGR.
+TEST_F(TavrixGrabberTest, I420FramesKeepTheirPlanesAndSnapshotsComeAsBgr) {
+    constexpr int kW = 317, kH = 241; // odd: chroma rounded up, rows padded to 4 bytes
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, kW, kH);
+    CallbackFn callback([](CMediaSample* sample) {
+        sample->GetPointer()[0] = 235; // the first luma byte: white
+        return S_OK;
+    });
+    m_grabber->SetFrameCallback(&callback);
+    GstHarness* h = gst_harness_new_with_element(m_element.get(), "sink", "src");
+    m_harness = h;
+    gst_harness_set_src_caps_str(h, "video/x-raw,format=I420,width=317,height=241,framerate=25/1,"
+                                    "colorimetry=bt601");
+    auto grey = [&] {
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+        std::memset(map.data, 126, GST_VIDEO_INFO_PLANE_OFFSET(&info, 1)); // studio luma of grey 128
+        std::memset(map.data + GST_VIDEO_INFO_PLANE_OFFSET(&info, 1), 128,
+                    map.size - GST_VIDEO_INFO_PLANE_OFFSET(&info, 1));
+        gst_buffer_unmap(buffer, &map);
+        return buffer;
+    };
+    GstBuffer* out = gst_harness_push_and_pull(h, grey());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(Bytes(out)[0], 235);
+    EXPECT_EQ(Bytes(out)[1], 126);
+    gst_buffer_unref(out);
+    CVideoFormat format;
+    ASSERT_EQ(m_grabber->GetInputMediaType(&format), S_OK);
+    EXPECT_TRUE(format.IsI420());
+    EXPECT_FALSE(format.fullRange);
+    EXPECT_EQ(format.stride, 320);
+    EXPECT_EQ(format.planeStride[1], 160);
+    EXPECT_EQ(format.planeOffset[1], 320 * 242);
+    EXPECT_EQ(format.planeOffset[2], 320 * 242 + 160 * 121);
+    EXPECT_EQ(format.frameSize, static_cast<int32_t>(GST_VIDEO_INFO_SIZE(&info)));
+
+    CRgbPicture picture;
+    auto snapshot = std::async(std::launch::async, [&] { return m_grabber->TakeSnapshot(&picture); });
+    while (snapshot.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        gst_buffer_unref(gst_harness_push_and_pull(h, grey()));
+    }
+    ASSERT_EQ(snapshot.get(), S_OK);
+    ASSERT_EQ(picture.width, kW);
+    ASSERT_EQ(picture.height, kH);
+    for (int y = 0; y < kH; y += 7) {
+        for (int x = 0; x < kW; x += 13) {
+            const uint8_t* p = picture.Row(y) + x * 3;
+            ASSERT_NEAR(p[0], 128, 2) << x << "," << y << " (the snapshot is taken before the callback)";
+            ASSERT_NEAR(p[1], 128, 2);
+            ASSERT_NEAR(p[2], 128, 2);
+        }
+    }
 }
 
 TEST_F(TavrixGrabberTest, ReportsTheNegotiatedFormatOnlyWhileNegotiated) {

@@ -31,6 +31,11 @@ TEST_F(CaptureSourceNameTest, ParsesEveryKindOfName) {
     CCaptureSourceName ball = CCaptureSourceName::Parse("test:ball");
     EXPECT_EQ(ball.kind, Kind::TestPattern);
     EXPECT_EQ(ball.pattern, "ball");
+    EXPECT_EQ(ball.format, "BGR");
+    CCaptureSourceName webcam = CCaptureSourceName::Parse("test:ball?format=YUY2");
+    EXPECT_EQ(webcam.kind, Kind::TestPattern);
+    EXPECT_EQ(webcam.pattern, "ball");
+    EXPECT_EQ(webcam.format, "YUY2");
 
     CCaptureSourceName still = CCaptureSourceName::Parse("test:motion");
     EXPECT_EQ(still.kind, Kind::TestMotion);
@@ -57,6 +62,11 @@ TEST_F(CaptureSourceNameTest, RefusesMalformedNamesWithTheDeviceMessage) {
                              "test:",
                              "test:no-such-pattern",
                              "TEST:smpte",
+                             "test:ball?",
+                             "test:ball?format=RGB16",
+                             "test:ball?format=",
+                             "test:ball?fmt=I420",
+                             "test:?format=I420",
                              "test:motion?",
                              "test:motion?on=",
                              "test:motion?on=5-5",
@@ -117,6 +127,19 @@ TEST_F(CaptureSourceNameTest, CreatesTheNamedSource) {
     g_object_get(inner, "is-live", &live, nullptr);
     EXPECT_TRUE(live) << "paced like a camera";
     gst_object_unref(inner);
+
+    // In a webcam's own format when the name asks for it.
+    gsttest::ElementPtr webcam = gsttest::Own(CreateCaptureSource("test:ball?format=YUY2"));
+    GstPad* webcamPad = gst_element_get_static_pad(webcam.get(), "src");
+    GstCaps* offered = gst_pad_query_caps(webcamPad, nullptr);
+    GstCaps* yuy2 = gst_caps_from_string("video/x-raw,format=YUY2,width=640,height=480,framerate=15/1");
+    EXPECT_TRUE(gst_caps_can_intersect(offered, yuy2)) << gst_caps_to_string(offered);
+    GstCaps* bgr = gst_caps_from_string("video/x-raw,format=BGR");
+    EXPECT_FALSE(gst_caps_can_intersect(offered, bgr));
+    gst_caps_unref(bgr);
+    gst_caps_unref(yuy2);
+    gst_caps_unref(offered);
+    gst_object_unref(webcamPad);
 }
 
 std::vector<uint8_t> Frame(int width, int height, int stride, uint8_t fill) {

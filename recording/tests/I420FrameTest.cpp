@@ -155,3 +155,91 @@ TEST(I420FrameTest, PreEventBufferKeepsI420FramesInHalfTheMemoryOfBgr) {
     empty.AddBgrFrameAsI420(bgr.data(), 0, kHeight, kWidth * 3);
     EXPECT_EQ(empty.GetCurrentSize(), 0);
 }
+
+// A camera that decodes to YUV hands its I420 planes to the buffer as they are: whatever their
+// strides and places (a decoder's padded rows, planes apart), the buffered frame is GStreamer's
+// layout of the same pixels, ready for the encoders.
+TEST(I420FrameTest, I420FramesOfAnyStridesAreBufferedInTheStandardLayout) {
+    std::mt19937 rng(21);
+    for (auto [width, height] : std::vector<std::pair<int32_t, int32_t>>{{64, 48}, {317, 241}, {1, 1}}) {
+        const CI420Layout layout = CI420Layout::For(width, height);
+        const int32_t chromaWidth = (width + 1) / 2;
+        const int32_t chromaRows = (height + 1) / 2;
+        const int32_t strides[3] = {width + 37, chromaWidth + 5, chromaWidth + 11};
+        std::vector<uint8_t> y(static_cast<size_t>(strides[0]) * height);
+        std::vector<uint8_t> u(static_cast<size_t>(strides[1]) * chromaRows);
+        std::vector<uint8_t> v(static_cast<size_t>(strides[2]) * chromaRows);
+        for (auto* plane : {&y, &u, &v}) {
+            for (auto& b : *plane) {
+                b = static_cast<uint8_t>(rng());
+            }
+        }
+        CPreEventBuffer buffer(2);
+        const uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
+        buffer.AddI420Frame(planes, strides, width, height);
+        int32_t bufferedWidth = 0;
+        ASSERT_EQ(buffer.GetFrameFormat(&bufferedWidth), CPreEventBuffer::EFrameFormat::I420);
+        EXPECT_EQ(bufferedWidth, width);
+        CPreEventBufferIterator* it = buffer.StartIterator();
+        std::vector<uint8_t> out(layout.size, 0);
+        CMediaSample sample(out.data(), static_cast<int32_t>(out.size()));
+        REFERENCE_TIME duration = -1;
+        it->GetSample(&sample, &duration);
+        buffer.StopIterator(it);
+        const std::vector<uint8_t>* source[3] = {&y, &u, &v};
+        const int32_t rows[3] = {height, chromaRows, chromaRows};
+        const int32_t rowBytes[3] = {width, chromaWidth, chromaWidth};
+        for (int p = 0; p < 3; ++p) {
+            for (int32_t r = 0; r < rows[p]; ++r) {
+                for (int32_t x = 0; x < rowBytes[p]; ++x) {
+                    ASSERT_EQ(out[layout.offset[p] + static_cast<size_t>(r) * layout.stride[p] + x],
+                              (*source[p])[static_cast<size_t>(r) * strides[p] + x])
+                        << "plane " << p << " at " << x << "," << r << " of " << width << "x" << height;
+                }
+            }
+        }
+    }
+    // Planes that do not fit the width are not kept.
+    CPreEventBuffer buffer(2);
+    std::vector<uint8_t> plane(64 * 64, 0);
+    const uint8_t* const planes[3] = {plane.data(), plane.data(), plane.data()};
+    const int32_t shortLuma[3] = {63, 32, 32};
+    buffer.AddI420Frame(planes, shortLuma, 64, 48);
+    const uint8_t* const missing[3] = {plane.data(), nullptr, plane.data()};
+    const int32_t strides[3] = {64, 32, 32};
+    buffer.AddI420Frame(missing, strides, 64, 48);
+    EXPECT_EQ(buffer.GetCurrentSize(), 0);
+}
+
+// The way back for the hub's listeners: BT.601 studio and full range back to the BGR colours
+// (within the rounding of two conversions), chroma shared by each 2x2 block.
+TEST(I420FrameTest, I420ToBgrGivesBackTheColoursOfTheConversion) {
+    constexpr int32_t kWidth = 6, kHeight = 2;
+    const uint8_t colours[3][3] = {{0, 255, 0}, {0, 0, 255}, {40, 128, 200}}; // BGR, one per 2x2 block
+    std::vector<uint8_t> bgr(kWidth * 3 * kHeight);
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                bgr[static_cast<size_t>(y * kWidth + x) * 3 + c] = colours[x / 2][c];
+            }
+        }
+    }
+    const CI420Layout layout = CI420Layout::For(kWidth, kHeight);
+    std::vector<uint8_t> i420(layout.size);
+    i420::BgrToI420Reference(bgr.data(), kWidth * 3, layout, i420.data());
+    const uint8_t* const planes[3] = {i420.data(), i420.data() + layout.offset[1], i420.data() + layout.offset[2]};
+    std::vector<uint8_t> back(bgr.size());
+    i420::I420ToBgr(planes, layout.stride, kWidth, kHeight, false, back.data(), kWidth * 3);
+    for (size_t i = 0; i < bgr.size(); ++i) {
+        EXPECT_NEAR(back[i], bgr[i], 3) << "byte " << i;
+    }
+    // Full range: Y 0..255, as JPEG decoders give it. White and black stay exact.
+    const int32_t none[3] = {1, 1, 1};
+    uint8_t pixel[3] = {};
+    const uint8_t neutral[3] = {255, 128, 128};
+    const uint8_t* const whitePlanes[3] = {&neutral[0], &neutral[1], &neutral[2]};
+    i420::I420ToBgr(whitePlanes, none, 1, 1, true, pixel, 3);
+    EXPECT_EQ(pixel[0], 255);
+    EXPECT_EQ(pixel[1], 255);
+    EXPECT_EQ(pixel[2], 255);
+}
