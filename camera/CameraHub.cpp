@@ -49,6 +49,42 @@ bool CCameraHub::WithCamera(const std::string& document, int32_t cameraId,
     return false;
 }
 
+void CCameraHub::RegisterDocument(IDocumentControl* document) {
+    std::lock_guard<std::mutex> lock(m_documentLock);
+    if (std::find(m_documents.begin(), m_documents.end(), document) == m_documents.end()) {
+        m_documents.push_back(document);
+    }
+}
+
+void CCameraHub::UnregisterDocument(IDocumentControl* document) {
+    std::lock_guard<std::mutex> lock(m_documentLock);
+    m_documents.erase(std::remove(m_documents.begin(), m_documents.end(), document), m_documents.end());
+}
+
+void CCameraHub::ForEachDocument(const std::function<void(IDocumentControl&)>& fn) {
+    std::lock_guard<std::mutex> lock(m_documentLock);
+    for (IDocumentControl* document : m_documents) {
+        fn(*document);
+    }
+}
+
+int CCameraHub::WithDocument(const std::string& document, const std::function<void(IDocumentControl&)>& fn) {
+    std::lock_guard<std::mutex> lock(m_documentLock);
+    IDocumentControl* found = nullptr;
+    int matches = 0;
+    for (IDocumentControl* candidate : m_documents) {
+        const std::string path = candidate->GetDocumentPath();
+        if (candidate->GetDocumentName() == document || (!path.empty() && path == document)) {
+            found = candidate;
+            ++matches;
+        }
+    }
+    if (matches == 1) {
+        fn(*found);
+    }
+    return matches;
+}
+
 void CCameraHub::RunOnUiThread(std::function<void()> fn) {
     CMessageDispatcher::Instance().PostCall(std::move(fn));
 }

@@ -8,6 +8,10 @@
 //   must be quick. Activate and Deactivate must run on the user-interface thread: callers on other
 //   threads post them with RunOnUiThread (the message dispatcher's delivering thread in both
 //   shells).
+// - The document directory: every open document registers itself (through its view's
+//   CHubDocument) for as long as it is open. Its retention values are read and changed on the
+//   user-interface thread only, so that the document's own copy in memory and its file agree: a
+//   change made to the file from elsewhere would be overwritten by the document's next save.
 // - Notes: listeners receive every camera event that a document raises (Activate, Motion Start,
 //   Record Begin, Record Finish with its file, ...), every state change of a camera, and, when they
 //   ask for them, every frame. A note is delivered on the thread that raised it, after the fact,
@@ -16,7 +20,7 @@
 //   returns once no delivery to that listener is under way any more.
 //
 // Threads: everything may be called from any thread, except where a method says otherwise.
-// Locks: the listener lock and the camera lock are independent and both innermost; neither is
+// Locks: the listener lock, the camera lock and the document lock are independent and innermost; neither is
 // held while a camera or document lock is taken, except that the camera views take the camera
 // lock in their constructor and destructor only.
 
@@ -49,6 +53,32 @@ public:
 
 protected:
     ~ICameraControl() = default;
+};
+
+// The retention values of a document ("Global.RetentionDays", "Global.RetentionMaxGiB",
+// "Global.MinFreeGiB").
+struct CDocumentRetention {
+    int32_t days = 0;
+    int32_t maxGiB = 0;
+    int32_t minFreeGiB = 0;
+    bool operator==(const CDocumentRetention&) const = default;
+};
+
+// What the hub's users may ask of an open document.
+class IDocumentControl {
+public:
+    // The document's title (its file name without folder and ".tvrx").
+    virtual std::string GetDocumentName() = 0;
+    // The document's file, empty while the document was never saved.
+    virtual std::string GetDocumentPath() = 0;
+    // User-interface thread only.
+    virtual CDocumentRetention GetRetention() = 0;
+    // User-interface thread only: sets the values in the open document and writes them into its
+    // file at once; false, with the reason in error and nothing changed, when that fails.
+    virtual bool SetRetention(const CDocumentRetention& values, std::string& error) = 0;
+
+protected:
+    ~IDocumentControl() = default;
 };
 
 // A camera event as a document raised it.
@@ -129,6 +159,15 @@ public:
     // registered.
     bool WithCamera(const std::string& document, int32_t cameraId,
                     const std::function<void(ICameraControl&)>& fn);
+    // ---- the document directory ----
+    void RegisterDocument(IDocumentControl* document);
+    void UnregisterDocument(IDocumentControl* document);
+    // Calls fn for every registered document under the document lock; the calls must be quick.
+    void ForEachDocument(const std::function<void(IDocumentControl&)>& fn);
+    // Calls fn, under the document lock, with the one open document whose title or path is
+    // document; returns how many match (fn runs only when exactly one does).
+    int WithDocument(const std::string& document, const std::function<void(IDocumentControl&)>& fn);
+
     // Queues fn for the user-interface thread (never waits).
     static void RunOnUiThread(std::function<void()> fn);
 
@@ -162,4 +201,7 @@ private:
 
     std::mutex m_cameraLock; // guards m_cameras
     std::vector<ICameraControl*> m_cameras;
+
+    std::mutex m_documentLock; // guards m_documents
+    std::vector<IDocumentControl*> m_documents;
 };

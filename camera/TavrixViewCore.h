@@ -11,10 +11,14 @@
 // The shell adds the windows through hooks: a video output per camera, a window with an
 // "Activate" button per camera view (the button calls OnCameraButton), a redraw on 3024.
 //
+// The view registers its document in the camera hub's document directory (CHubDocument) for as
+// long as it exists, so that the web server can reach the open document.
+//
 // Threads: everything runs on the user-interface thread, which also delivers the dispatcher's
 // messages; camera views post to it from their worker threads through the dispatcher.
 
 #include "camera/CameraView.h"
+#include "camera/HubDocument.h"
 #include "camera/MessageDispatcher.h"
 
 #include <cstdint>
@@ -96,4 +100,6 @@ private:
     const CHooks m_hooks;
     CMessageDispatcher::TargetId m_targetId = CMessageDispatcher::kNoTarget;
     std::map<int32_t, std::unique_ptr<CCameraView>> m_cameraViews;
+    // The document in the camera hub's document directory while this view shows it.
+    CHubDocument m_hubDocument{m_document};
 };

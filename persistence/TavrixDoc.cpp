@@ -299,6 +299,35 @@ bool CTavrixDoc::OnSaveDocument() {
     return true;
 }
 
+bool CTavrixDoc::WriteRetention(int32_t days, int32_t maxGiB, int32_t minFreeGiB, std::string& error) {
+    if (GetPathName().empty() || !m_connection.is_open()) {
+        error = "the document was never saved";
+        return false;
+    }
+    try {
+        // The keys SaveRetention writes (a CTavrixDocData would make its default record folder).
+        // t_config_data has no unique key: the old rows go first, or a read would find them.
+        CConfigStore store(m_connection);
+        sqlite3x::sqlite3_transaction transaction(m_connection);
+        m_connection.executenonquery("delete from t_config_data where id in "
+                                     "('Global.RetentionDays','Global.RetentionMaxGiB','Global.MinFreeGiB')");
+        store.PutInt("Global.RetentionDays", days);
+        store.PutInt("Global.RetentionMaxGiB", maxGiB);
+        store.PutInt("Global.MinFreeGiB", minFreeGiB);
+        transaction.commit();
+    } catch (const sqlite3x::database_error& e) {
+        error = e.what();
+        TRACE("CTavrixDoc::WriteRetention() '%s': %s", GetPathName().c_str(), error.c_str());
+        return false;
+    }
+    std::unique_lock<std::shared_mutex> lock(m_lock);
+    m_data.m_retentionDays = days;
+    m_data.m_retentionMaxGiB = maxGiB;
+    m_data.m_minFreeGiB = minFreeGiB;
+    ++m_data.m_retentionWrites;
+    return true;
+}
+
 bool CTavrixDoc::OnSaveDocumentAs(const std::string& path) {
     TRACE("CTavrixDoc::OnSaveDocumentAs() '%s'", path.c_str());
     // The document is written completely into a new file beside the target first; renaming it over
@@ -388,6 +417,12 @@ void CTavrixDoc::SetData(const CTavrixDocData& data) {
     CTavrixDocData copy(data); // copied outside the lock
     {
         std::unique_lock<std::shared_mutex> lock(m_lock);
+        if (copy.m_retentionWrites != m_data.m_retentionWrites) {
+            copy.m_retentionDays = m_data.m_retentionDays;
+            copy.m_retentionMaxGiB = m_data.m_retentionMaxGiB;
+            copy.m_minFreeGiB = m_data.m_minFreeGiB;
+            copy.m_retentionWrites = m_data.m_retentionWrites;
+        }
         std::swap(m_data, copy);
     }
     SetModifiedFlag(true);

@@ -50,6 +50,9 @@ struct CTavrixDocData {
     int32_t m_minFreeGiB = kDefaultMinFreeGiB;   // "Global.MinFreeGiB"
     static constexpr int32_t kNewRetentionDays = 30;
     static constexpr int32_t kDefaultMinFreeGiB = 2;
+    // How often CTavrixDoc::WriteRetention changed the values (not stored): a copy taken before
+    // such a write and assigned back with SetData keeps the written values, which are newer.
+    uint64_t m_retentionWrites = 0;
 
     // Reads and writes the retention keys (a missing key reads as in a document written before it).
     void LoadRetention(CConfigStore& store) {
@@ -115,6 +118,11 @@ public:
     bool OnSaveDocumentAs(const std::string& path);
     // Closes the connection (errors swallowed).
     void OnCloseDocument();
+    // Sets the retention values and writes just their three keys into the open file at once, in
+    // one transaction, as a save writes them; other unsaved changes stay unsaved and the modified
+    // flag stays as it was. False, with the reason in error and nothing changed (in memory or in
+    // the file), for a document that was never saved or a write that fails.
+    bool WriteRetention(int32_t days, int32_t maxGiB, int32_t minFreeGiB, std::string& error);
 
     bool IsOpen() const { return m_connection.is_open(); }
     bool IsModified() const { return m_modified.load(); }
@@ -131,7 +139,8 @@ public:
     // ---- content ----
 
     // A full copy (for the properties dialogs) and its assignment back, which marks the document
-    // modified.
+    // modified. A copy taken before a WriteRetention (the web interface may change the retention
+    // while a dialog is open) keeps the retention values written since.
     CTavrixDocData GetData() const;
     void SetData(const CTavrixDocData& data);
     // Runs f(const CTavrixDocData&) under the shared document lock and returns its result.

@@ -119,6 +119,14 @@ void CWebServer::CImpl::HandleApi(SoupServerMessage* msg, const std::string& rel
         StartEvents(msg);
         return;
     }
+    if (rel == "api/v1/recordings" && method == "GET") {
+        ListRecordings(msg);
+        return;
+    }
+    if (rel.compare(0, 18, "api/v1/recordings/") == 0) {
+        HandleRecordings(msg, rel.substr(18), *who);
+        return;
+    }
     if (rel.compare(0, 15, "api/v1/cameras/") == 0) {
         const std::optional<std::vector<std::string>> parts = WebSplitPath(rel.substr(15));
         if (parts && parts->size() == 3) {

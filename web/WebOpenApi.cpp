@@ -29,6 +29,82 @@ nlohmann::json CameraParams() {
          {{"name", "id"}, {"in", "path"}, {"required", true}, {"schema", {{"type", "integer"}}}}});
 }
 
+nlohmann::json QueryParam(const char* name, const char* type, const char* description) {
+    return {{"name", name}, {"in", "query"}, {"description", description}, {"schema", {{"type", type}}}};
+}
+
+void AddRecordingPaths(nlohmann::json& paths) {
+    nlohmann::json list = Op("The recordings catalogue, newest first, filtered and paged: {total, offset, limit, "
+                             "recordings: [{id, document, camera, fileName, container, mime, playable, start, "
+                             "startUtcMs, durationMs, sizeBytes, state, keep, file, download, thumbnail}]}",
+                             "a page of recordings");
+    list["parameters"] = nlohmann::json::array(
+        {QueryParam("document", "string", "the document's title"), QueryParam("camera", "string", "camera name"),
+         QueryParam("since", "integer", "start at or after, ms since 1970 UTC"),
+         QueryParam("until", "integer", "start before, ms since 1970 UTC"),
+         QueryParam("offset", "integer", "rows skipped"), QueryParam("limit", "integer", "at most (1-1000, 100)")});
+    list["responses"]["400"] = {{"description", "a filter is no number"}};
+    paths["/api/v1/recordings"] = {{"get", list}};
+    const nlohmann::json id = {{"name", "id"}, {"in", "path"}, {"required", true}, {"schema", {{"type", "integer"}}}};
+    nlohmann::json one = Op("One recording by its catalogue id", "the recording");
+    one["parameters"] = nlohmann::json::array({id});
+    one["responses"]["404"] = {{"description", "no such recording"}};
+    nlohmann::json remove = Op("Delete the recording's file and its row (admins)", "deleted", true, true);
+    remove["parameters"].push_back(id);
+    remove["responses"]["409"] = {{"description", "being written, or marked keep"}};
+    paths["/api/v1/recordings/{id}"] = {{"get", one}, {"delete", remove}};
+    nlohmann::json file = Op("The recording's file; Range requests (one byte range) answer 206", "the whole file");
+    file["parameters"] = nlohmann::json::array(
+        {id, QueryParam("download", "integer", "1: Content-Disposition attachment"),
+         {{"name", "Range"}, {"in", "header"}, {"schema", {{"type", "string"}}}}});
+    file["responses"]["206"] = {{"description", "the range asked for, with Content-Range"}};
+    file["responses"]["404"] = {{"description", "no such recording, or its file is gone"}};
+    file["responses"]["409"] = {{"description", "the recording is being written"}};
+    file["responses"]["416"] = {{"description", "the range lies outside the file"}};
+    paths["/api/v1/recordings/{id}/file"] = {{"get", file}};
+    nlohmann::json thumbnail = Op("The recording's thumbnail", "a JPEG");
+    thumbnail["parameters"] = nlohmann::json::array({id});
+    thumbnail["responses"]["404"] = {{"description", "no such recording or no thumbnail"}};
+    paths["/api/v1/recordings/{id}/thumbnail"] = {{"get", thumbnail}};
+    nlohmann::json keep = Op("Keep the recording: retention never removes it (admins)", "kept", true, true);
+    keep["parameters"].push_back(id);
+    nlohmann::json unkeep = Op("Let retention remove the recording again (admins)", "not kept", true, true);
+    unkeep["parameters"].push_back(id);
+    paths["/api/v1/recordings/{id}/keep"] = {{"post", keep}, {"delete", unkeep}};
+    nlohmann::json setRetention =
+        Op("Change the retention of a document open in this Tavrix (admins): the values are set in the "
+           "open document and written into its file at once; keys left out keep their value",
+           "the document's retention now: {document, retentionDays, retentionMaxGiB, minFreeGiB}", true, true);
+    const auto range = [](const char* description, int32_t maximum) {
+        return nlohmann::json{
+            {"type", "integer"}, {"minimum", 0}, {"maximum", maximum}, {"description", description}};
+    };
+    setRetention["requestBody"] = {
+        {"required", true},
+        {"content",
+         {{"application/json",
+           {{"schema",
+             {{"type", "object"},
+              {"required", nlohmann::json::array({"document"})},
+              {"properties",
+               {{"document", {{"type", "string"}, {"description", "the document's title or file"}}},
+                {"retentionDays", range("Global.RetentionDays: days, 0 keeps recordings for ever", 36500)},
+                {"retentionMaxGiB", range("Global.RetentionMaxGiB: GiB, 0 for no limit", 1048576)},
+                {"minFreeGiB", range("Global.MinFreeGiB: GiB, 0 for no minimum", 1048576)}}}}}}}}}};
+    setRetention["responses"]["400"] = {{"description", "a value is missing its document, no integer or out of range"}};
+    setRetention["responses"]["404"] = {{"description", "no catalogued or open document of that name"}};
+    setRetention["responses"]["409"] = {
+        {"description", "the document is not open in this Tavrix, or its name is ambiguous, or it cannot be written"}};
+    setRetention["responses"]["503"] = {{"description", "the user interface did not answer in time"}};
+    paths["/api/v1/recordings/retention"] = {
+        {"get", Op("Retention of each catalogued document: document, open (whether this Tavrix has it open, so "
+                   "that an admin may change it), recordings, usedBytes, retentionDays, retentionMaxGiB, "
+                   "minFreeGiB, freeBytes",
+                   "the documents")},
+        {"put", setRetention},
+        {"post", setRetention}};
+}
+
 } // namespace
 
 nlohmann::json WebOpenApiDocument() {
@@ -86,6 +162,7 @@ nlohmann::json WebOpenApiDocument() {
                    "http(s) URL for the others), cameras with state, motion and lastMotion; enabled is "
                    "false when no broker is set",
                    "the fleet")}};
+    AddRecordingPaths(paths);
     nlohmann::json openapi = Op("This document", "the OpenAPI document");
     openapi["security"] = nlohmann::json::array();
     paths["/api/v1/openapi.json"] = {{"get", openapi}};

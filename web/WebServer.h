@@ -38,6 +38,9 @@ struct CWebServerOptions {
     // How other machines reach this server ("https://cams.example.com/gate/"); empty: its own
     // address, the host name for a wildcard address.
     std::string publicUrl;
+    // How long a request that the user-interface thread answers (a retention change) waits for
+    // that thread to take it; then 503, and the change is not made.
+    int uiCallTimeoutMs = 15000;
 };
 
 // Figures for tests and benchmarks (taken on the server's thread).

@@ -4,6 +4,7 @@
 // and server-sent events). Everything here lives on the server's thread unless marked.
 
 #include "mqtt/FleetView.h"
+#include "library/RecordingCatalogue.h"
 #include "persistence/NotificationLog.h"
 #include "web/WebServer.h"
 #include "web/WebUsers.h"
@@ -14,6 +15,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <vector>
@@ -51,7 +54,37 @@ struct CLoginJob {
 
 struct CStreamClient;
 struct CEventClient;
+
+// A byte range of a file, both ends included.
+struct CWebByteRange {
+    int64_t first = 0;
+    int64_t last = 0;
+};
 struct CSnapshotWaiter;
+
+// A request answered by work that runs on the user-interface thread (the open documents live
+// there). The message waits paused; the work's answer comes back to the server's thread through
+// an idle source on the server's context. The server detaches its calls when it stops (impl and
+// context null), so a late answer finds nobody and is dropped; a call the user-interface thread
+// has not started within the time limit is answered 503 and its work never runs.
+struct CUiCall {
+    struct CAnswer {
+        int status = 0;
+        nlohmann::json body;
+    };
+    std::mutex lock; // guards impl, context, started, timedOut and answer
+    CWebServer::CImpl* impl = nullptr;
+    GMainContext* context = nullptr; // referenced while not null
+    bool started = false;            // the work runs or ran
+    bool timedOut = false;           // answered 503; the work must not run any more
+    CAnswer answer;
+    // Server's thread only:
+    SoupServerMessage* msg = nullptr; // referenced
+    gulong finishedHandler = 0;
+    bool gone = false; // the client went away
+    bool done = false; // answered (or let go)
+    GSource* timeout = nullptr;
+};
 
 struct CWebServer::CImpl {
     CWebServerOptions options;
@@ -73,6 +106,8 @@ struct CWebServer::CImpl {
     std::set<CEventClient*> eventClients;
     std::multimap<std::string, CSnapshotWaiter*> snapshots;
     CWebServerStats stats;
+    std::unique_ptr<CRecordingCatalogue> catalogue; // opened on first use
+    std::set<std::shared_ptr<CUiCall>> uiCalls;     // requests waiting for the user-interface thread
 
     // ---- WebServer.cpp ----
     // Creates the server and listens; the reason when it cannot, else empty.
@@ -104,6 +139,24 @@ struct CWebServer::CImpl {
 
     // ---- WebFleet.cpp ----
     void ListFleet(SoupServerMessage* msg);
+    // ---- WebRecordings.cpp ----
+    void ListRecordings(SoupServerMessage* msg);
+    // "api/v1/recordings/" + rel: one recording, its file, thumbnail, keep; the retention settings.
+    void HandleRecordings(SoupServerMessage* msg, const std::string& rel, const CWebIdentity& who);
+    void ListRetention(SoupServerMessage* msg, CRecordingCatalogue& cat);
+    // PUT/POST api/v1/recordings/retention: an admin changes an open document's retention.
+    void ChangeRetention(SoupServerMessage* msg, CRecordingCatalogue& cat, const CWebIdentity& who);
+
+    // ---- user-interface thread calls (WebRecordings.cpp) ----
+    // Pauses the message and runs work on the user-interface thread; its answer is the reply.
+    void AnswerFromUiThread(SoupServerMessage* msg, std::function<CUiCall::CAnswer()> work);
+    void FinishUiCall(const std::shared_ptr<CUiCall>& call, const CUiCall::CAnswer& answer);
+    // On stopping: answers 503 to the calls still waiting and detaches them.
+    void DetachUiCalls();
+    void ServeRecordingFile(SoupServerMessage* msg, const CRecording& row);
+    // The catalogue, opened on first use; null (and the reply sent) when it cannot be opened.
+    CRecordingCatalogue* Catalogue(SoupServerMessage* msg);
+    static nlohmann::json RecordingJson(const CRecording& recording);
 
     // ---- WebStreams.cpp ----
     void StartStream(SoupServerMessage* msg, const std::string& document, int32_t cameraId);
@@ -134,3 +187,8 @@ nlohmann::json WebEventJson(const CLogEntry& entry);
 // A request's path segments, each percent-decoded; nullopt when a segment does not decode.
 std::optional<std::vector<std::string>> WebSplitPath(const std::string& rel);
 int64_t WebNowMs();
+// The Content-Type of a recording's file, from its container and name.
+std::string WebRecordingMime(const CRecording& recording);
+// A "Range: bytes=..." header over a file of size bytes: the one range to send, or nullopt for the
+// whole file (no byte range, or several); unsatisfiable is set when the answer must be 416.
+std::optional<CWebByteRange> WebParseRange(const std::string& header, int64_t size, bool& unsatisfiable);

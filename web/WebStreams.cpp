@@ -302,6 +302,7 @@ void CWebServer::CImpl::OnLogEntry(const CLogEntry& entry) {
 // ---- shutdown and figures ----
 
 void CWebServer::CImpl::CloseAllStreams() {
+    DetachUiCalls();
     for (auto& [key, client] : streams) {
         soup_message_body_complete(soup_server_message_get_response_body(client->msg));
         soup_server_message_unpause(client->msg);

@@ -361,6 +361,54 @@ TEST_F(TavrixDocTest, AFailedSaveLeavesTheFileExactlyAsBefore) {
               "An error occurred during saving the document: 'database is not open'");
 }
 
+TEST_F(TavrixDocTest, WriteRetentionWritesJustItsKeysAtOnce) {
+    const std::string path = Path("Yard.tvrx");
+    MakeSavedDocument(path);
+    CTavrixDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(path));
+    doc.Edit([](CTavrixDocData& d) { d.m_cameras.Find(0)->m_camName = "Unsaved"; });
+    std::string error;
+    ASSERT_TRUE(doc.WriteRetention(3, 40, 6, error)) << error;
+    EXPECT_TRUE(doc.IsModified()) << "the other change is still unsaved";
+    EXPECT_EQ(doc.Read([](const CTavrixDocData& d) { return d.m_retentionMaxGiB; }), 40);
+    // A dialog's copy taken before the write does not bring the old values back.
+    CTavrixDocData dialog = doc.GetData();
+    ASSERT_TRUE(doc.WriteRetention(4, 41, 7, error)) << "written twice, read once: " << error;
+    dialog.m_cameras.Find(0)->m_camName = "Renamed";
+    doc.SetData(dialog);
+    EXPECT_EQ(doc.Read([](const CTavrixDocData& d) { return d.m_retentionDays; }), 4);
+    EXPECT_EQ(doc.GetCameraName(0), "Renamed");
+    dialog = doc.GetData();
+    dialog.m_retentionDays = 5;
+    doc.SetData(dialog);
+    EXPECT_EQ(doc.Read([](const CTavrixDocData& d) { return d.m_retentionDays; }), 5) << "a fresh copy's edit counts";
+    ASSERT_TRUE(doc.WriteRetention(4, 41, 7, error)) << error;
+    {
+        CTavrixDoc other;
+        ASSERT_TRUE(other.OnOpenDocument(path));
+        const auto values = other.Read([](const CTavrixDocData& d) {
+            return std::vector<int32_t>{d.m_retentionDays, d.m_retentionMaxGiB, d.m_minFreeGiB};
+        });
+        EXPECT_EQ(values, (std::vector<int32_t>{4, 41, 7}));
+        EXPECT_EQ(other.GetCameraName(0), "Default") << "nothing else was written";
+        sqlite3x::sqlite3_connection db(path);
+        EXPECT_EQ(db.executeint("select count(*) from t_config_data where id = 'Global.RetentionDays'"), 1);
+        other.OnCloseDocument();
+    }
+    // A failed write changes nothing, in the file or in memory.
+    Tamper(path, "create trigger refuse before insert on t_config_data when new.int_value = 99 "
+                 "begin select raise(abort, 'disk says no'); end");
+    EXPECT_FALSE(doc.WriteRetention(99, 1, 1, error));
+    EXPECT_EQ(error, "disk says no");
+    EXPECT_EQ(doc.Read([](const CTavrixDocData& d) { return d.m_retentionDays; }), 4);
+    doc.OnCloseDocument();
+    CTavrixDoc again;
+    ASSERT_TRUE(again.OnOpenDocument(path));
+    EXPECT_EQ(again.Read([](const CTavrixDocData& d) { return d.m_retentionDays; }), 4);
+    again.OnCloseDocument();
+    EXPECT_FALSE(again.WriteRetention(1, 1, 1, error)) << "a closed document";
+}
+
 TEST_F(TavrixDocTest, NewOnAnExistingDocumentStartsEmptyAndTheFirstSaveReplacesIt) {
     const std::string path = Path("Reused.tvrx");
     {

@@ -1,14 +1,18 @@
 #!/usr/bin/python3
 """The web interface in a real browser: Debian's chromium, headless, driven by Selenium.
 
-Runs `tavrix --headless --http` on loopback over a document with a moving test picture, logs in,
-sees the live picture change, sees another node of the MQTT broker on the fleet page (when Debian's
-mosquitto is installed), and logs out. Exit 77 (skipped) only when the browser or its driver
+Runs `tavrix --headless --http` on loopback over a document with a moving test picture and an MP4
+recording registered in the catalogue, logs in, sees the live picture change, plays the recording
+(its video element's time advances), changes the retention as an admin, sees another node of the
+MQTT broker on the fleet page (when Debian's mosquitto is installed), and logs out. Exit 77
+(skipped) only when the browser or its driver
 is not installed.
 """
+import contextlib
 import os
 import shutil
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -89,6 +93,22 @@ def gate_link(driver):
         return links[0].get_attribute("href") if links else False
     except StaleElementReferenceException:
         return False
+def make_recording(folder):
+    """An MP4 as the camera "Default" names its recordings (H.264, 6 s), started a minute ago."""
+    os.makedirs(folder, exist_ok=True)
+    path = folder + "/Default_" + time.strftime("%d%m%Y_%H%M%S", time.localtime(time.time() - 60)) + ".mp4"
+    subprocess.run(["gst-launch-1.0", "-q", "videotestsrc", "num-buffers=60", "pattern=ball", "!",
+                    "video/x-raw,width=320,height=240,framerate=10/1,format=I420", "!", "x264enc", "!",
+                    "video/x-h264,profile=constrained-baseline", "!", "mp4mux", "faststart=true", "!",
+                    "filesink", "location=" + path], check=True, stdout=subprocess.DEVNULL)
+    return path
+
+
+def retention_days(document):
+    """Global.RetentionDays as the document's file holds it."""
+    with contextlib.closing(sqlite3.connect("file:%s?mode=ro" % document, uri=True)) as db:
+        rows = db.execute("select int_value from t_config_data where id = 'Global.RetentionDays'").fetchall()
+    return rows[0][0] if len(rows) == 1 else rows
 
 
 def main():
@@ -107,6 +127,10 @@ def main():
         doc = home + "/Garden.tvrx"
         subprocess.run([tavrix, "doc", "create", doc, "--camera", "test:ball", "--record-path", home + "/rec"],
                        env=env, check=True, stdout=subprocess.DEVNULL)
+        recording = make_recording(home + "/rec")
+        imported = subprocess.run([tavrix, "recordings", "import", doc], env=env, check=True, text=True,
+                                  stdout=subprocess.PIPE).stdout
+        assert os.path.basename(recording) in imported, imported
         subprocess.run([tavrix, "user", "add", "alice", "--admin"], input=PASSWORD + "\n", text=True, env=env,
                        check=True, stdout=subprocess.DEVNULL)
         port = free_port()
@@ -119,7 +143,8 @@ def main():
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                         "--window-size=412,915", "--user-data-dir=" + home + "/chromium"):
+                         "--window-size=412,915",
+                         "--autoplay-policy=no-user-gesture-required", "--user-data-dir=" + home + "/chromium"):
             options.add_argument(argument)
         driver = webdriver.Chrome(service=Service(DRIVER), options=options)
         wait = WebDriverWait(driver, 60)
@@ -171,6 +196,34 @@ def main():
             wait.until(lambda d: "(this node)" in d.find_element(By.ID, "nodes").text)
         else:
             print("fleet page step skipped: mosquitto is not installed")
+        # The recordings page: the MP4 plays in the page, and the time of its video advances.
+        driver.get(url + "recordings.html")
+        # (The test camera may be recording meanwhile: its newer recording is listed too.)
+        mine = '#recordings .recording[data-file="%s"]' % os.path.basename(recording)
+        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, mine + " .play")) > 0)
+        card = driver.find_element(By.CSS_SELECTOR, mine)
+        assert "Default" in card.text, card.text
+        download = card.find_element(By.CSS_SELECTOR, ".download").get_attribute("href")
+        assert download.startswith(url + "api/v1/recordings/") and download.endswith("/file?download=1"), download
+        card.find_element(By.CSS_SELECTOR, ".play").click()
+        video = driver.find_element(By.ID, "video")
+        wait.until(lambda d: d.execute_script("return arguments[0].currentTime", video) > 1.0)
+        assert driver.execute_script("return arguments[0].error", video) is None
+        # Seeking asks the server for a range; the video goes on from there.
+        driver.execute_script("arguments[0].currentTime = 3.0", video)
+        wait.until(lambda d: d.execute_script("return arguments[0].currentTime", video) > 3.2)
+        assert card.find_element(By.CSS_SELECTOR, ".keep").text == "Keep"
+
+        # An admin changes the retention of the open document: it is in its file at once.
+        driver.find_element(By.CSS_SELECTOR, "#retention summary").click()
+        days = '#retention tr[data-document="Garden"] input[name="retentionDays"]'
+        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, days)) > 0)
+        field = driver.find_element(By.CSS_SELECTOR, days)
+        field.clear()
+        field.send_keys("9")
+        driver.find_element(By.CSS_SELECTOR, '#retention tr[data-document="Garden"] .retention-save').click()
+        wait.until(lambda d: "Saved." in d.find_element(By.CSS_SELECTOR, "#retention tbody").text)
+        assert retention_days(doc) == 9, retention_days(doc)
 
         # Log out: back to the login page, and the live page is closed again.
         driver.find_element(By.ID, "logout").click()
@@ -178,6 +231,13 @@ def main():
         driver.get(url)
         wait.until(ec.presence_of_element_located((By.ID, "login-form")))
         print("browser test passed: logged in, live picture changed, fleet shown, logged out")
+        # The headless shell's own save at its end keeps the value.
+        server.terminate()
+        server.wait(timeout=60)
+        server = None
+        assert retention_days(doc) == 9, retention_days(doc)
+        print("browser test passed: logged in, live picture changed, recording played, retention changed, "
+              "logged out")
         return 0
     finally:
         if driver is not None:
