@@ -195,6 +195,9 @@ std::string CMqttNode::EventJson(const CCameraEventNote& note, const std::string
         event["web"] = webUrl;
         event["snapshot"] = webUrl + "api/v1/cameras/" + UrlSegment(note.documentName) + "/" +
                             std::to_string(note.cameraId) + "/snapshot";
+        if (!note.recordFile.empty()) {
+            event["recording"] = webUrl + "recordings.html?file=" + UrlSegment(note.recordFile);
+        }
     }
     // Names from documents may hold any bytes: never let them make the JSON invalid.
     return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -42,7 +42,8 @@ void AddRecordingPaths(nlohmann::json& paths) {
         {QueryParam("document", "string", "the document's title"), QueryParam("camera", "string", "camera name"),
          QueryParam("since", "integer", "start at or after, ms since 1970 UTC"),
          QueryParam("until", "integer", "start before, ms since 1970 UTC"),
-         QueryParam("offset", "integer", "rows skipped"), QueryParam("limit", "integer", "at most (1-1000, 100)")});
+         QueryParam("offset", "integer", "rows skipped"), QueryParam("limit", "integer", "at most (1-1000, 100)"),
+         QueryParam("file", "string", "only the recording with exactly this file path (as an event reported it)")});
     list["responses"]["400"] = {{"description", "a filter is no number"}};
     paths["/api/v1/recordings"] = {{"get", list}};
     const nlohmann::json id = {{"name", "id"}, {"in", "path"}, {"required", true}, {"schema", {{"type", "integer"}}}};

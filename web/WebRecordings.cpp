@@ -305,6 +305,20 @@ void CWebServer::CImpl::ListRecordings(SoupServerMessage* msg) {
     filter.limit = std::min<int64_t>(*limit, 1000);
     filter.withThumbnails = true; // only to say whether there is one
     nlohmann::json items = nlohmann::json::array();
+    // "file" names one recording by the path an event reported (an MQTT event's link): it is only
+    // compared with the catalogue's rows, never opened.
+    const std::string file = WebQueryValue(msg, "file");
+    if (!file.empty()) {
+        const std::optional<CRecording> row = cat->FindByPath(file);
+        if (row && (filter.documentName.empty() || filter.documentName == row->documentName) &&
+            (filter.cameraName.empty() || filter.cameraName == row->cameraName)) {
+            items.push_back(RecordingJson(*row));
+        }
+        const auto total = static_cast<int64_t>(items.size());
+        Reply(msg, SOUP_STATUS_OK,
+              nlohmann::json{{"total", total}, {"offset", 0}, {"limit", filter.limit}, {"recordings", items}});
+        return;
+    }
     for (const CRecording& row : cat->List(filter)) {
         items.push_back(RecordingJson(row));
     }

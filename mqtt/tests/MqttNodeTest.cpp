@@ -8,6 +8,7 @@
 #include "mqtt/tests/MqttTestBroker.h"
 #include "recording/tests/RecTestHost.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -387,6 +388,26 @@ TEST_F(MqttNodeTest, TheWebInterfaceShowsEveryNodeWithALinkToItsPageAndTheWillOf
         return false;
     }));
     EXPECT_EQ(snapshot, betaUrl + "api/v1/cameras/Yard/0/snapshot");
+    // An event with a recording links to that recording on beta's recordings page.
+    std::string recording;
+    std::string recordFile;
+    ASSERT_TRUE(WaitFor([&] {
+        for (const std::string& payload : subscriber.Payloads("tavrix/beta/events")) {
+            const nlohmann::json event = nlohmann::json::parse(payload, nullptr, false);
+            if (event.is_object() && !event.value("recordFile", "").empty()) {
+                recordFile = event.value("recordFile", "");
+                recording = event.value("recording", "");
+                return true;
+            }
+        }
+        return false;
+    }));
+    const std::string recordingPage = betaUrl + "recordings.html?file=";
+    ASSERT_EQ(recording.substr(0, recordingPage.size()), recordingPage) << recording;
+    char* unescaped = g_uri_unescape_string(recording.c_str() + recordingPage.size(), nullptr);
+    ASSERT_NE(unescaped, nullptr);
+    EXPECT_EQ(std::string(unescaped), recordFile);
+    g_free(unescaped);
     const std::string betaJar = WebLogin("beta", betaUrl);
     Curl("-b '" + betaJar + "' -o '" + m_folder + "/snapshot.jpg' " + snapshot, &code);
     EXPECT_EQ(code, 200) << "the snapshot URL of the event is beta's camera";

@@ -7,8 +7,10 @@
 #include "library/Retention.h"
 #include "persistence/NotificationLog.h"
 #include "persistence/TavrixDoc.h"
+#include "platform/Paths.h"
 #include "web/tests/WebTestSupport.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -121,6 +123,21 @@ TEST_F(WebRecordingsTest, ListIsFilteredPagedAndNamesEachRecordingByIdNeverByPat
     EXPECT_EQ(page["total"], 3);
     ASSERT_EQ(page["recordings"].size(), 1u);
     EXPECT_EQ(page["recordings"][0]["id"], b);
+    // An event's link names a recording by the file it reported: only an exact catalogue match
+    // answers, and a path outside the catalogue finds nothing.
+    const auto byFile = [&](const std::string& path, const std::string& more = {}) {
+        char* escaped = g_uri_escape_string(path.c_str(), nullptr, FALSE);
+        const nlohmann::json answer = List("?file=" + std::string(escaped) + more);
+        g_free(escaped);
+        return answer;
+    };
+    const nlohmann::json gate = byFile(m_record + "/Gate_1.mkv");
+    ASSERT_EQ(gate["total"], 1) << gate.dump();
+    EXPECT_EQ(gate["recordings"][0]["id"], b);
+    EXPECT_EQ(byFile(m_record + "/Gate_1.mkv", "&camera=Porch")["total"], 0);
+    EXPECT_EQ(byFile(m_record + "/../" + platform::BaseName(m_record) + "/Gate_1.mkv")["total"], 0);
+    EXPECT_EQ(byFile("/etc/passwd")["total"], 0);
+
     for (const char* bad : {"?limit=0", "?limit=x", "?since=yesterday", "?offset=-1"}) {
         EXPECT_EQ(Get(m_server.Url(std::string("api/v1/recordings") + bad)).status, 400) << bad;
     }

@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 try:
@@ -213,6 +214,10 @@ def main():
         driver.execute_script("arguments[0].currentTime = 3.0", video)
         wait.until(lambda d: d.execute_script("return arguments[0].currentTime", video) > 3.2)
         assert card.find_element(By.CSS_SELECTOR, ".keep").text == "Keep"
+        # The link an event carries (recordings.html?file=PATH) shows that recording alone.
+        driver.get(url + "recordings.html?file=" + urllib.parse.quote(recording, safe=""))
+        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, mine)) == 1)
+        assert len(driver.find_elements(By.CSS_SELECTOR, "#recordings .recording")) == 1
 
         # An admin changes the retention of the open document: it is in its file at once.
         driver.find_element(By.CSS_SELECTOR, "#retention summary").click()

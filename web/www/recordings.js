@@ -4,7 +4,7 @@
 // Uses api and loadSession of app.js. Every URL is relative (the base path may be anything).
 "use strict";
 
-const recordings = { offset: 0, limit: 24, total: 0, admin: false };
+const recordings = { offset: 0, limit: 24, total: 0, admin: false, file: "" };
 
 function formatBytes(bytes) {
   const units = ["B", "KiB", "MiB", "GiB", "TiB"];
@@ -109,6 +109,7 @@ function recordingCard(recording) {
 
 function filterQuery() {
   const params = new URLSearchParams();
+  if (recordings.file) params.set("file", recordings.file);
   for (const name of ["document", "camera"]) {
     const value = document.getElementById("r-" + name).value.trim();
     if (value) params.set(name, value);
@@ -230,10 +231,13 @@ async function loadRetention(note) {
 async function setupRecordings() {
   const session = await loadSession();
   recordings.admin = session.role === "admin";
+  // A link from an event (recordings.html?file=…) shows that one recording until the user filters.
+  recordings.file = new URLSearchParams(location.search).get("file") || "";
   if (recordings.admin) document.getElementById("retention-action").hidden = false;
   document.getElementById("rec-filters").addEventListener("submit", (event) => {
     event.preventDefault();
     recordings.offset = 0;
+    recordings.file = "";
     loadRecordings();
   });
   document.getElementById("rec-prev").addEventListener("click", () => {
