@@ -59,18 +59,6 @@ bool OpenCatalogue(CRecordingCatalogue& catalogue, std::ostream& err) {
     }
 }
 
-const char* StateName(ERecordingState state) {
-    switch (state) {
-    case ERecordingState::Writing:
-        return "writing";
-    case ERecordingState::Missing:
-        return "missing";
-    case ERecordingState::Finished:
-        break;
-    }
-    return "finished";
-}
-
 nlohmann::json ToJson(const CRecording& r) {
     return {{"id", r.id},
             {"document", r.documentPath},
@@ -88,7 +76,7 @@ nlohmann::json ToJson(const CRecording& r) {
             {"sizeBytes", r.sizeBytes},
             {"frames", r.frames},
             {"startEvent", r.startEvent},
-            {"state", StateName(r.state)},
+            {"state", RecordingStateName(r.state)},
             {"keep", r.keep},
             {"motionMs", r.motionMs},
             {"thumbnailBytes", r.thumbnail.size()}};
@@ -135,7 +123,7 @@ int List(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         for (const CRecording& row : rows) {
             std::string path = TerminalText::EscapeControls(row.filePath);
             if (row.state != ERecordingState::Finished) {
-                path += std::string(" (") + StateName(row.state) + ")";
+                path += std::string(" (") + RecordingStateName(row.state) + ")";
             }
             out << row.startLocal << "\t" << TerminalText::EscapeControls(row.cameraName) << "\t"
                 << DurationText(row.durationMs) << "\t" << SizeText(row.sizeBytes) << "\t" << path << "\n";

@@ -12,6 +12,19 @@ enum class ERecordingState : int32_t {
     Missing = 2,  // the file was gone when the catalogue was reconciled
 };
 
+// "writing", "finished" or "missing", as listings and the API name a state.
+inline const char* RecordingStateName(ERecordingState state) {
+    switch (state) {
+    case ERecordingState::Writing:
+        return "writing";
+    case ERecordingState::Missing:
+        return "missing";
+    case ERecordingState::Finished:
+        break;
+    }
+    return "finished";
+}
+
 struct CRecording {
     int64_t id = 0;
     std::string documentPath; // the document's file

@@ -1,6 +1,7 @@
 #include "recording/AviRepair.h"
 
 #include "foundation/Tracer.h"
+#include "recording/RepairFile.h"
 #include "recording/WmvRepair.h"
 
 #include <dirent.h>
@@ -22,34 +23,6 @@ constexpr int64_t kMaxRiffBytes = int64_t{1} << 32;
 
 std::mutex s_activeLock;
 std::set<std::string> s_active;
-
-// A file descriptor closed on every path.
-class CFile {
-public:
-    CFile(const std::string& name, int flags) : m_fd(open(name.c_str(), flags | O_CLOEXEC)) {}
-    ~CFile() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    int Fd() const { return m_fd; }
-    bool ReadAt(int64_t offset, void* out, size_t bytes) const {
-        return pread(m_fd, out, bytes, offset) == static_cast<ssize_t>(bytes);
-    }
-    bool WriteAt(int64_t offset, const void* data, size_t bytes) const {
-        return pwrite(m_fd, data, bytes, offset) == static_cast<ssize_t>(bytes);
-    }
-    bool Write32At(int64_t offset, uint32_t value) const {
-        uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-        return WriteAt(offset, bytes, 4);
-    }
-
-private:
-    int m_fd;
-};
 
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -73,7 +46,7 @@ struct CLayout {
 };
 
 // Walks the header list: avih, the stream lists (strh of the video), odml/dmlh; then finds movi.
-bool ReadLayout(const CFile& file, CLayout& layout) {
+bool ReadLayout(const CRepairFile& file, CLayout& layout) {
     struct stat status {};
     if (fstat(file.Fd(), &status) != 0) {
         return false;
@@ -134,7 +107,7 @@ bool IsChunkId(const uint8_t* p) {
 }
 
 // Whether an H.264 access unit (byte stream) holds an IDR picture or a sequence parameter set.
-bool IsH264KeyFrame(const CFile& file, int64_t data, uint32_t size) {
+bool IsH264KeyFrame(const CRepairFile& file, int64_t data, uint32_t size) {
     uint8_t bytes[256];
     const size_t n = std::min<size_t>(size, sizeof bytes);
     if (!file.ReadAt(data, bytes, n)) {
@@ -160,7 +133,7 @@ void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
 } // namespace
 
 EState Inspect(const std::string& name) {
-    CFile file(name, O_RDONLY);
+    CRepairFile file(name, O_RDONLY);
     CLayout layout;
     if (file.Fd() < 0 || !ReadLayout(file, layout)) {
         return EState::NotAvi;
@@ -178,7 +151,7 @@ EState Inspect(const std::string& name) {
 CResult Repair(const std::string& name) {
     CResult result;
     result.file = name;
-    CFile file(name, O_RDWR);
+    CRepairFile file(name, O_RDWR);
     CLayout layout;
     if (file.Fd() < 0 || !ReadLayout(file, layout)) {
         result.problem = "not an AVI file that can be read and written";
@@ -224,11 +197,11 @@ CResult Repair(const std::string& name) {
     const int64_t newSize = end + static_cast<int64_t>(index.size());
     const bool written =
         ftruncate(file.Fd(), end) == 0 && file.WriteAt(end, index.data(), index.size()) &&
-        file.Write32At(layout.movi + 4, static_cast<uint32_t>(end - moviData)) &&
-        file.Write32At(4, static_cast<uint32_t>(newSize - 8)) &&
-        file.Write32At(layout.avih + 16, static_cast<uint32_t>(frames)) && // dwTotalFrames
-        (layout.videoStrh < 0 || file.Write32At(layout.videoStrh + 32, static_cast<uint32_t>(frames))) &&
-        (layout.dmlh < 0 || file.Write32At(layout.dmlh, static_cast<uint32_t>(frames))) &&
+        file.WriteLeAt(layout.movi + 4, static_cast<uint32_t>(end - moviData), 4) &&
+        file.WriteLeAt(4, static_cast<uint32_t>(newSize - 8), 4) &&
+        file.WriteLeAt(layout.avih + 16, static_cast<uint32_t>(frames), 4) && // dwTotalFrames
+        (layout.videoStrh < 0 || file.WriteLeAt(layout.videoStrh + 32, static_cast<uint32_t>(frames), 4)) &&
+        (layout.dmlh < 0 || file.WriteLeAt(layout.dmlh, static_cast<uint32_t>(frames), 4)) &&
         fdatasync(file.Fd()) == 0;
     if (!written) {
         result.problem = std::string("cannot write the file: ") + std::strerror(errno);

@@ -1,6 +1,7 @@
 #include "recording/WmvRepair.h"
 
 #include "foundation/Tracer.h"
+#include "recording/RepairFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,30 +50,6 @@ size_t FieldBytes(unsigned type) {
     return type == 3 ? 4 : type;
 }
 
-class CFile {
-public:
-    CFile(const std::string& name, int flags) : m_fd(open(name.c_str(), flags | O_CLOEXEC)) {}
-    ~CFile() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    int Fd() const { return m_fd; }
-    bool ReadAt(int64_t offset, void* out, size_t bytes) const {
-        return pread(m_fd, out, bytes, offset) == static_cast<ssize_t>(bytes);
-    }
-    bool WriteLeAt(int64_t offset, uint64_t value, size_t bytes) const {
-        std::vector<uint8_t> data;
-        PutLe(data, value, bytes);
-        return pwrite(m_fd, data.data(), bytes, offset) == static_cast<ssize_t>(bytes);
-    }
-
-private:
-    int m_fd;
-};
-
 // Where the header keeps what the repair fills in.
 struct CLayout {
     int64_t fileSize = 0;       // of the file on the disk
@@ -85,7 +62,7 @@ struct CLayout {
     uint32_t packetSize = 0; // 0 when the packets are not all of one size
 };
 
-bool ReadLayout(const CFile& file, CLayout& layout) {
+bool ReadLayout(const CRepairFile& file, CLayout& layout) {
     struct stat status {};
     if (file.Fd() < 0 || fstat(file.Fd(), &status) != 0) {
         return false;
@@ -281,7 +258,7 @@ std::vector<uint8_t> SimpleIndex(const std::vector<CObject>& objects, int64_t pl
 } // namespace
 
 EState Inspect(const std::string& name) {
-    CFile file(name, O_RDONLY);
+    CRepairFile file(name, O_RDONLY);
     CLayout layout;
     if (!ReadLayout(file, layout)) {
         return EState::NotAvi;
@@ -296,7 +273,7 @@ EState Inspect(const std::string& name) {
 CResult Repair(const std::string& name) {
     CResult result;
     result.file = name;
-    CFile file(name, O_RDWR);
+    CRepairFile file(name, O_RDWR);
     CLayout layout;
     if (!ReadLayout(file, layout) || layout.packetSize == 0) {
         result.problem = "not a WMV file of fixed-size packets that can be read and written";

@@ -39,18 +39,6 @@ std::string Extension(const std::string& path) {
     return dot == std::string::npos ? std::string() : Lower(name.substr(dot + 1));
 }
 
-const char* StateName(ERecordingState state) {
-    switch (state) {
-    case ERecordingState::Writing:
-        return "writing";
-    case ERecordingState::Missing:
-        return "missing";
-    case ERecordingState::Finished:
-        break;
-    }
-    return "finished";
-}
-
 // Digits only, at most 18 of them (an int64); else nullopt.
 std::optional<int64_t> ParseId(const std::string& text) {
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -195,7 +183,7 @@ nlohmann::json CWebServer::CImpl::RecordingJson(const CRecording& r) {
                         {"sizeBytes", r.sizeBytes},
                         {"frames", r.frames},
                         {"startEvent", r.startEvent},
-                        {"state", StateName(r.state)},
+                        {"state", RecordingStateName(r.state)},
                         {"keep", r.keep},
                         {"motionMs", r.motionMs},
                         {"file", prefix + "/file"},
