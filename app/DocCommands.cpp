@@ -384,6 +384,19 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// A network camera's or a video file's display name that parses.
+bool IsNetworkStreamName(const std::string& text) {
+    if (!CNetworkSourceName::IsNetworkName(text)) {
+        return false;
+    }
+    try {
+        CNetworkSourceName::Parse(text);
+        return true;
+    } catch (const CBaseException&) {
+        return false;
+    }
+}
+
 // Empty, or a GStreamer element factory name (what ".H264Encoder" holds).
 bool IsElementName(const std::string& name) {
     if (name.size() > 64) {
@@ -438,6 +451,12 @@ std::optional<NewValue> ParseNewValue(const std::string& key, Kind kind, const s
             refusal = "'" + value + "' is not an encoder for '" + key +
                       "': the value must be empty (the fastest H.264 encoder that works) or the name of a "
                       "GStreamer element such as x264enc (letters, digits, '-' and '_', at most 64)";
+            return std::nullopt;
+        }
+        if (EndsWith(key, ".DetectDeviceDN") && !parsed.text.empty() && !IsNetworkStreamName(parsed.text)) {
+            refusal = "'" + MaskPasswords(value) + "' is not a stream for '" + key +
+                      "': the value must be empty (detection on the main stream) or an rtsp://, rtsps://, "
+                      "http://, https:// or file: name";
             return std::nullopt;
         }
         return parsed;
@@ -498,6 +517,7 @@ constexpr CLaterKey kLaterKeys[] = {
     {".StreamTimeout", CCamera::kDefaultStreamTimeout},
     {".PreEventBuffer", CCamera::kPreEventAutomatic},
     {".H264Encoder", 0, ""},
+    {".DetectDeviceDN", 0, ""},
     {".H264Preset", 3},
 };
 

@@ -192,11 +192,7 @@ void CCameraView::SetOptions() {
     m_motionDetector.SetStartDelay(camera.m_motionStartDelay);
     m_motionDetector.SetStopDelay(camera.m_motionStopDelay);
     m_motionDetector.SetErosionLevel(camera.m_motionErosionLevel);
-    if (camera.m_areaMaskEnabled) {
-        m_motionDetector.SetMask(camera.m_areaMaskImage);
-    } else {
-        m_motionDetector.ClearMask();
-    }
+    ApplyMask(camera);
     ApplySchedule(camera);
     if (m_frameDuration.load() != 0) {
         ResizePreEventBuffer();

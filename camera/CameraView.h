@@ -54,12 +54,13 @@
 #include "recording/PreEventBuffer.h"
 #include "recording/RecContextHost.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -169,6 +170,8 @@ public:
     bool IsActivated() const override { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
     int32_t GetCameraId() const override { return m_cameraId; }
     const std::string& GetDeviceName() const { return m_deviceName; }
+    // The detection stream's name as the pipeline was built (empty: detection on the main stream).
+    const std::string& GetDetectDeviceName() const { return m_detectDeviceName; }
     // The device's name as shown (a network camera's password masked).
     const std::string& GetDeviceFriendlyName() const { return m_deviceFriendlyName; }
     // A network camera's decoding, e.g. "h264 with vah264dec (hardware)"; empty for other cameras
@@ -245,6 +248,18 @@ private:
     void ClearGraph();
     // The camera's state inputs once its pipeline runs: schedule, device available, update.
     void StartCameraState(const CCamera& camera);
+    // The detection stream (".DetectDeviceDN", CameraViewDetect.cpp): added to the pipeline
+    // before it runs, watched once it runs, stopped with it; its frames go to the detector.
+    void AddDetectStream(const CCamera& camera);
+    void StartDetectWatch(const CCamera& camera);
+    void StopDetectStream();
+    static GstFlowReturn OnDetectSample(GstAppSink* sink, gpointer userData);
+    void DetectOnFrame(GstSample* sample);
+    // The area mask to the detector: at once for the main stream, scaled to the detection
+    // stream's size on its next frame.
+    void ApplyMask(const CCamera& camera);
+    // Before a network pipeline runs: no frame format, the start pending.
+    void PrepareStreamStart();
     // A network pipeline has started: the stream watch waits for its frames.
     void StartStreamWatch(const CCamera& camera);
     // On 3026 once a network stream delivers frames: the frame format, the frame callback and,
@@ -372,6 +387,22 @@ private:
     std::atomic<bool> m_streamPending{false};
     // The refused credentials have been logged since the last stream that ran.
     std::atomic<bool> m_authReported{false};
+    // The detection stream of a network camera (user-interface thread, as m_stream): its name as
+    // the pipeline was built, its state and watch. m_detectOnSub: motion is detected on it, not
+    // on the main frames; m_detectReady: the main stream's start is complete (the detector's
+    // reference reset), so its frames count.
+    std::string m_detectDeviceName;
+    std::shared_ptr<CNetworkStreamState> m_detectStream;
+    std::unique_ptr<CNetworkStreamWatch> m_detectWatch;
+    std::atomic<bool> m_detectOnSub{false};
+    std::atomic<bool> m_detectReady{false};
+    // Guards the camera's mask for the detection stream and the size it was scaled to; taken
+    // before the detector's lock (SetMask), never while waiting.
+    std::mutex m_detectMaskLock;
+    CBinaryImage m_detectMask; // at the main stream's size; empty: no mask
+    bool m_detectMaskDirty = false;
+    int32_t m_detectWidth = 0;
+    int32_t m_detectHeight = 0;
 
     // Measurements.
     std::atomic<int64_t> m_statFrames{0};

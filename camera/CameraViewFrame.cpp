@@ -99,8 +99,8 @@ struct CYuvFrameRef {
                 const CYuvPlanes& p = state->frame->planes;
                 const uint8_t* const data[3] = {p.y, p.u, p.v};
                 const int32_t strides[3] = {p.strideY, p.strideU, p.strideV};
-                i420::I420ToBgr(data, strides, state->width, state->height, p.fullRange, state->scratch->data(),
-                                *stride);
+                i420::I420ToBgr(data, strides, state->width, state->height, p.fullRange,
+                                state->scratch->data(), *stride);
                 state->made = true;
             }
             return state->scratch->data();
@@ -164,7 +164,8 @@ bool CCameraView::YuvPlanesOf(uint8_t* frame, int64_t length, CYuvPlanes& planes
         return false;
     }
     const int64_t ends[3] = {
-        format.planeOffset[0] + static_cast<int64_t>(format.planeStride[0]) * (format.height - 1) + format.width,
+        format.planeOffset[0] + static_cast<int64_t>(format.planeStride[0]) * (format.height - 1) +
+            format.width,
         format.planeOffset[1] + static_cast<int64_t>(format.planeStride[1]) * (chromaRows - 1) + chromaWidth,
         format.planeOffset[2] + static_cast<int64_t>(format.planeStride[2]) * (chromaRows - 1) + chromaWidth};
     for (int64_t end : ends) {
@@ -190,7 +191,9 @@ void CCameraView::HandleFrame(const Frame& frame, int32_t width, int32_t height)
     CMotionDetector::BinaryImagePtr changed;
     const bool skipDetection = CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
                                m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
-    if (!skipDetection) {
+    // With a detection stream, its frames are detected (CameraViewDetect.cpp), not these; their
+    // changed pixels are not drawn on this picture.
+    if (!skipDetection && !m_detectOnSub.load(std::memory_order_relaxed)) {
         changed = frame.Detect(m_motionDetector, width, height);
     }
     RetryRecordingIfDue();
@@ -213,8 +216,9 @@ void CCameraView::HandleFrame(const Frame& frame, int32_t width, int32_t height)
     const EPreEventForm form = m_preEventForm.load(std::memory_order_relaxed);
     const bool kept =
         form == EPreEventForm::CameraStream ||
-        (form == EPreEventForm::Encoded &&
-         PushToPreEventEncoder([&frame, now](CPreEventEncoder& encoder) { return frame.Encode(encoder, now); }));
+        (form == EPreEventForm::Encoded && PushToPreEventEncoder([&frame, now](CPreEventEncoder& encoder) {
+             return frame.Encode(encoder, now);
+         }));
     if (!kept) {
         frame.Buffer(m_preEventBuffer, width, height);
     }
@@ -235,8 +239,8 @@ void CCameraView::HandleFrame(const Frame& frame, int32_t width, int32_t height)
 // The changed pixels and their count are shown only while the camera watches: a camera switched
 // off or off its schedule shows its plain picture. Then the frame rate.
 template <typename Frame>
-void CCameraView::DrawWatchOverlay(const Frame& frame, CMotionDetector::BinaryImagePtr changed, int32_t viewMode,
-                                   int64_t interval) {
+void CCameraView::DrawWatchOverlay(const Frame& frame, CMotionDetector::BinaryImagePtr changed,
+                                   int32_t viewMode, int64_t interval) {
     const int32_t state = m_stateMgr.GetState();
     const bool watching = state != CCamViewStateMgr::kInactive && state != CCamViewStateMgr::kOffSchedule;
     if (changed) {

@@ -103,9 +103,8 @@ bool CCameraView::DeliversYuv(const CCaptureFormat& format) const {
     if (!format.caps) {
         return false;
     }
-    const GstStructure* structure = gst_caps_get_size(format.caps.get()) > 0
-                                        ? gst_caps_get_structure(format.caps.get(), 0)
-                                        : nullptr;
+    const GstStructure* structure =
+        gst_caps_get_size(format.caps.get()) > 0 ? gst_caps_get_structure(format.caps.get(), 0) : nullptr;
     const gchar* name = structure != nullptr ? gst_structure_get_string(structure, "format") : nullptr;
     if (name == nullptr) {
         return false;
@@ -139,14 +138,15 @@ void CCameraView::AttachDevice() {
     try {
         const CCamera camera = ReadCamera();
         m_deviceName = camera.m_videoDeviceDN;
+        m_detectDeviceName = camera.m_detectDeviceDN;
         if (m_deviceName.empty()) {
             THROW_GENERAL("Illegal device string for capture device.");
         }
         // Parsing the name gives "Unable to parse device name of capture device.". A network
         // source scales and limits its rate itself (0: the camera's own size and rate).
         m_stream.reset();
-        GstElement* source = CreateCaptureSource(m_deviceName, "CaptureDevice",
-                                                 {camera.m_videoSizeCx, camera.m_videoSizeCy, camera.m_fps, true});
+        GstElement* source = CreateCaptureSource(
+            m_deviceName, "CaptureDevice", {camera.m_videoSizeCx, camera.m_videoSizeCy, camera.m_fps, true});
         m_captureFilter = GST_ELEMENT(gst_object_ref_sink(source));
         m_stream = NetworkStreamStateOf(m_captureFilter);
 
@@ -264,8 +264,8 @@ void CCameraView::InitStillGraph() {
         g_object_set(captureFormat, "caps", format.caps.get(), nullptr);
     }
     // Detection on luma where the picture comes as YUV: no BGR frame is made for it.
-    GstCaps* grabberCaps = gst_caps_from_string(DeliversYuv(format) ? "video/x-raw,format=I420"
-                                                                     : "video/x-raw,format=BGR");
+    GstCaps* grabberCaps =
+        gst_caps_from_string(DeliversYuv(format) ? "video/x-raw,format=I420" : "video/x-raw,format=BGR");
     g_object_set(grabberFormat, "caps", grabberCaps, nullptr);
     gst_caps_unref(grabberCaps);
     const bool linked =
@@ -283,14 +283,19 @@ void CCameraView::InitStillGraph() {
 
     // Run; the formats are settled while the pipeline starts. A network camera that was lost
     // stays lost until its stream delivers frames.
+    AddDetectStream(camera);
     if (!m_stream) {
         m_deviceLost.store(false);
+    } else {
+        PrepareStreamStart();
     }
     if (gst_element_set_state(m_graph, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        m_streamPending.store(false); // no start under way: the caller's retry builds anew
         THROW_DIRECTX_INFO(E_FAIL, "Unable to run preview graph.", MaskPasswords(PipelineErrorText(m_graph)));
     }
     if (m_stream) {
         StartStreamWatch(camera);
+        StartDetectWatch(camera);
         TRACE("CCameraView::InitStillGraph() network stream started");
         return;
     }
@@ -394,6 +399,7 @@ void CCameraView::ClearGraph() {
             m_streamWatch->Stop();
             m_streamWatch.reset();
         }
+        StopDetectStream();
         m_streamPending.store(false);
         m_graphEvents.Stop();
         StopPreEventEncoding(); // the stream's tap goes with the pipeline

@@ -222,7 +222,12 @@ void CCameraView::DeviceLost() {
     if (refused) {
         ReportAuthFailure();
     }
-    if (!m_deviceAbsent.load()) {
+    const bool finished = m_stream && m_stream->IsFinished();
+    if (finished) {
+        // A video file without loop played to its end: connecting again would only play it once
+        // more, a loop nobody asked for. The camera stays Unavailable until it is started anew.
+        TRACE("CCameraView::DeviceLost() the video file has ended: no re-connection");
+    } else if (!m_deviceAbsent.load()) {
         // A device that is still listed (a pipeline error, a test source that failed, a network
         // camera) comes back only if someone tries: the watchdog does, with growing delays.
         if (refused) {

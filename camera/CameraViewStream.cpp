@@ -2,7 +2,7 @@
 // without waiting for the network, its stream watch, the completion of its start once frames
 // arrive, and credentials the camera refused.
 //
-//   InitStillGraph (PLAYING) -> StartStreamWatch: watch thread polls the stream's frame count
+//   InitStillGraph: PrepareStreamStart, PLAYING, StartStreamWatch: watch thread polls the frame count
 //     frames arrive      -> 3026 -> RetryLostDevice -> CompleteStreamStart (user-interface thread)
 //     no frame for .StreamTimeout s, or an error from the source -> EC_DEVICE_LOST -> DeviceLost
 //     frames for streamHealthyMs -> the re-connection watchdog starts again at its first delay
@@ -28,13 +28,20 @@ std::string CCameraView::GetStreamDecoder() const {
     return m_stream ? m_stream->GetDecoderDescription() : std::string();
 }
 
-void CCameraView::StartStreamWatch(const CCamera& camera) {
+void CCameraView::PrepareStreamStart() {
     // No format until frames arrive: nothing is drawn into or recorded from a frame of the last
     // stream's size.
     m_frameWidth.store(0);
     m_frameHeight.store(0);
     m_frameStride.store(0);
+    // Pending before the pipeline runs: a source that fails at once (a refused connection on
+    // loopback) may report it on the event thread before the watch is started, and that failure
+    // must count as the failed start it is (the next attempt scheduled), not as a loss already
+    // handled.
     m_streamPending.store(true);
+}
+
+void CCameraView::StartStreamWatch(const CCamera& camera) {
     CNetworkStreamWatch::CTiming timing;
     timing.timeoutMs =
         static_cast<uint32_t>(std::clamp(camera.m_streamTimeout, 1, kMaxStreamTimeoutSeconds)) * 1000;
@@ -90,10 +97,12 @@ void CCameraView::CompleteStreamStart() {
     m_frameDuration.store(frameDuration);
     m_captureFps = camera.m_fps;
     TRACE("CCameraView::CompleteStreamStart() frames %s %dx%d, %lld00 ns each, %s", videoFormat.formatName,
-          videoFormat.width, videoFormat.height, static_cast<long long>(frameDuration), GetStreamDecoder().c_str());
+          videoFormat.width, videoFormat.height, static_cast<long long>(frameDuration),
+          GetStreamDecoder().c_str());
     // The first frames of the new stream are the reference of motion detection: a re-connection
     // (a picture that changed while the camera was away) raises no motion by itself.
     m_motionDetector.Reset();
+    m_detectReady.store(m_detectOnSub.load());
     if (reconnected) {
         // Frames from before the loss (seconds or minutes old, perhaps of another size) do not
         // begin the next recording.

@@ -88,7 +88,8 @@ void CTavrixViewCore::UpdateCameraViews(bool justOpened) {
                 return;
             }
             if (DecideRefresh(view.GetDeviceName(), view.GetFrameWidth(), view.GetFrameHeight(),
-                              view.GetCaptureFps(), *camera) == RefreshAction::Rebuild) {
+                              view.GetCaptureFps(), *camera) == RefreshAction::Rebuild ||
+                view.GetDetectDeviceName() != camera->m_detectDeviceDN) {
                 TRACE("CTavrixViewCore::UpdateCameraViews() camera %d gets a new pipeline", id);
                 view.TearDown();
                 view.BuildGraph();

@@ -33,6 +33,8 @@ struct CSourceData {
     GstElement* tail = nullptr; // the tail's first element, owned by the bin
     std::mutex lock;            // guards linked; innermost
     bool linked = false;        // the video stream has been linked to the tail
+    // The streaming thread's: the time stamp of the last frame that entered the tail.
+    GstClockTime lastPts = GST_CLOCK_TIME_NONE;
 };
 
 } // namespace
@@ -129,6 +131,55 @@ GstPadProbeReturn CountFrames(GstPad* /*pad*/, GstPadProbeInfo* /*info*/, gpoint
     return GST_PAD_PROBE_OK;
 }
 
+// A frame without a duration (JPEG pictures over HTTP come when they come, at no stated rate)
+// gets the time since the frame before it: videorate aborts on a frame of a variable-rate stream
+// that has none.
+void GiveDuration(CSourceData& data, GstPadProbeInfo* info) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (buffer == nullptr || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+        return;
+    }
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    const GstClockTime last = data.lastPts;
+    data.lastPts = pts;
+    if (GST_BUFFER_DURATION_IS_VALID(buffer) && GST_BUFFER_DURATION(buffer) != 0) {
+        return;
+    }
+    const int32_t fps = data.settings.fps > 0 && data.settings.fps < 1000 ? data.settings.fps : 25;
+    GstClockTime duration = GST_SECOND / static_cast<GstClockTime>(fps);
+    if (GST_CLOCK_TIME_IS_VALID(last) && pts > last) {
+        duration = pts - last;
+    }
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_DURATION(buffer) = duration;
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+}
+
+// Where decoded frames enter the tail: frames get a duration when they have none, and the end of
+// the stream becomes an error of the bin instead (the camera's loss), the end itself dropped so
+// that the tail's elements never see it.
+GstPadProbeReturn TailEntry(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer userData) {
+    auto& data = *static_cast<CSourceData*>(userData);
+    if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        GiveDuration(data, info);
+        return GST_PAD_PROBE_OK;
+    }
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (event == nullptr || GST_EVENT_TYPE(event) != GST_EVENT_EOS) {
+        return GST_PAD_PROBE_OK;
+    }
+    if (!data.state->HasEnded()) {
+        const bool file = data.name.IsFile();
+        const char* text = file ? "The video file has ended." : "The camera closed the stream.";
+        data.state->SetEnded(file);
+        data.state->SetError(text);
+        TRACE("CNetworkSource: end of stream after %lld frames: %s",
+              static_cast<long long>(data.state->GetFrames()), text);
+        GST_ELEMENT_ERROR(data.bin, RESOURCE, READ, ("%s", text), (nullptr));
+    }
+    return GST_PAD_PROBE_DROP;
+}
+
 // [videorate] ! videoscale ! videoconvert ! capsfilter, the ghost pad "src" on its end.
 void BuildTail(CSourceData& data) {
     GstElement* bin = data.bin;
@@ -158,6 +209,14 @@ void BuildTail(CSourceData& data) {
     gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
     gst_object_unref(out);
     data.tail = rate != nullptr ? rate : scale;
+    GstPad* in = gst_element_get_static_pad(data.tail, "sink");
+    // Only videorate needs the durations.
+    const auto types =
+        rate != nullptr
+            ? static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_BUFFER)
+            : GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM;
+    gst_pad_add_probe(in, types, TailEntry, &data, nullptr);
+    gst_object_unref(in);
 }
 
 // A pad that is not the camera's picture (audio, a second video) ends in a fakesink.
@@ -410,6 +469,11 @@ void CNetworkStreamState::SetDecoder(const std::string& codec, const CDecoderCho
 std::string CNetworkStreamState::GetDecoderDescription() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_decoder;
+}
+
+void CNetworkStreamState::SetEnded(bool finished) {
+    m_finished.store(finished);
+    m_ended.store(true);
 }
 
 void CNetworkStreamState::SetError(const std::string& text) {

@@ -17,6 +17,13 @@
 // encoded stream (H.264, H.265 or JPEG, parsed) before the decoder: a recorder that keeps the
 // camera's encoding requests a pad from it (through a queue) instead of taking decoded frames.
 //
+// A stream that ends (the RTSP server stopped, the HTTP server closed the stream, a video file
+// without loop played to its end) is turned into an error of the bin where the decoded frames
+// enter TAIL, and its end-of-stream dropped there: the camera notices the loss at once instead of
+// after its stream time-out, and no element of TAIL ever sees the end (videorate asserts on an
+// end that arrives while it holds back a frame at a lower rate). Frames of a stream without a
+// stated rate (MJPEG over HTTP) get their durations there too, which videorate needs.
+//
 // The decoder is a hardware one (GStreamer's `va` decoders, named explicitly) when one exists for
 // the codec and opens a VA device, else software; the choice is traced and kept in the stream
 // state, which also counts the frames leaving the bin (for the camera's stream watch) and records
@@ -38,7 +45,7 @@
 struct CNetworkSourceSettings {
     int32_t width = 0; // 0 (either side): the camera's own size
     int32_t height = 0;
-    int32_t fps = 0; // 0, or 1000 and more: the camera's own rate; else at most this many a second
+    int32_t fps = 0;  // 0, or 1000 and more: the camera's own rate; else at most this many a second
     bool yuv = false; // I420 frames rather than BGR
 };
 
@@ -72,6 +79,11 @@ public:
     // The source refused the credentials (or had none to give).
     void SetAuthFailed() { m_authFailed.store(true); }
     bool IsAuthFailed() const { return m_authFailed.load(); }
+    // The stream ended (end-of-stream before TAIL); a video file that played to its end (no loop)
+    // also counts as finished: it does not come back by connecting again.
+    void SetEnded(bool finished);
+    bool HasEnded() const { return m_ended.load(); }
+    bool IsFinished() const { return m_finished.load(); }
     // The first error of the source, passwords masked.
     void SetError(const std::string& text);
     std::string GetError() const;
@@ -81,6 +93,8 @@ private:
     std::atomic<int64_t> m_firstFrameNs{0};
     std::atomic<int64_t> m_lastFrameNs{0};
     std::atomic<bool> m_authFailed{false};
+    std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_finished{false};
     mutable std::mutex m_lock; // guards the texts below; innermost
     std::string m_decoder;
     std::string m_error;

@@ -57,10 +57,13 @@ void CCamera::Load(const std::string& prefix, CConfigStore& store) {
         HasKey(store, prefix + ".RecordContainer") ? store.GetInt(prefix + ".RecordContainer") : 0;
     c.m_streamTimeout = HasKey(store, prefix + ".StreamTimeout") ? store.GetInt(prefix + ".StreamTimeout")
                                                                  : kDefaultStreamTimeout;
+    c.m_detectDeviceDN =
+        HasKey(store, prefix + ".DetectDeviceDN") ? store.GetString(prefix + ".DetectDeviceDN") : "";
     c.m_h264Encoder = HasKey(store, prefix + ".H264Encoder") ? store.GetString(prefix + ".H264Encoder") : "";
     c.m_h264Preset = HasKey(store, prefix + ".H264Preset") ? store.GetInt(prefix + ".H264Preset") : 3;
-    c.m_preEventBufferMode =
-        HasKey(store, prefix + ".PreEventBuffer") ? store.GetInt(prefix + ".PreEventBuffer") : kPreEventAutomatic;
+    c.m_preEventBufferMode = HasKey(store, prefix + ".PreEventBuffer")
+                                 ? store.GetInt(prefix + ".PreEventBuffer")
+                                 : kPreEventAutomatic;
     c.m_areaMaskEnabled = store.GetBool(prefix + ".AreaMaskEnabled");
     c.m_areaMaskImage.Load(prefix + ".AreaMaskImage", store);
     c.m_aEvent = store.GetInt(prefix + ".AEvent");
@@ -108,6 +111,7 @@ void CCamera::Store(const std::string& prefix, CConfigStore& store) const {
     store.PutBool(prefix + ".WMVActive", m_wmvActive);
     store.PutInt(prefix + ".RecordContainer", m_recordContainer);
     store.PutInt(prefix + ".StreamTimeout", m_streamTimeout);
+    store.PutString(prefix + ".DetectDeviceDN", m_detectDeviceDN);
     store.PutString(prefix + ".H264Encoder", m_h264Encoder);
     store.PutInt(prefix + ".H264Preset", m_h264Preset);
     store.PutInt(prefix + ".PreEventBuffer", m_preEventBufferMode);
@@ -181,9 +185,9 @@ auto Fields(const CCamera& c) {
                     c.m_videoSizeCx, c.m_videoSizeCy, c.m_mediaSubtype, c.m_hasCrossbar, c.m_videoInputPin,
                     c.m_hasTuner, c.m_tvFormat, c.m_inputType, c.m_inputConnection, c.m_channel,
                     c.m_countryCode, c.m_compressorData, c.m_codec, c.m_codecFormat, c.m_bitRate,
-                    c.m_wmvActive, c.m_recordContainer, c.m_streamTimeout, c.m_h264Encoder, c.m_h264Preset,
-                    c.m_preEventBufferMode, c.m_areaMaskEnabled, c.m_aEvent, c.m_dEvent, c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent,
-                    c.m_eoEvent);
+                    c.m_wmvActive, c.m_recordContainer, c.m_streamTimeout, c.m_detectDeviceDN,
+                    c.m_h264Encoder, c.m_h264Preset, c.m_preEventBufferMode, c.m_areaMaskEnabled, c.m_aEvent,
+                    c.m_dEvent, c.m_msEvent, c.m_mpEvent, c.m_rbEvent, c.m_rfEvent, c.m_eoEvent);
 }
 } // namespace
 

@@ -85,6 +85,11 @@ public:
     // lost and is re-connected. Documents written before the key existed read the default.
     static constexpr int32_t kDefaultStreamTimeout = 20;
     int32_t m_streamTimeout = kDefaultStreamTimeout;
+    // ".DetectDeviceDN": a second stream of a network camera (rtsp, http or file name, often the
+    // camera's small sub-stream) on which motion is detected while the main stream is shown and
+    // recorded; empty (the default, and what documents without the key read): detection on the
+    // main stream.
+    std::string m_detectDeviceDN;
     // ".H264Encoder": the H.264 encoder of MP4 and Matroska, "" for the fastest that works here
     // (a VA-API encoder, else x264enc), or a GStreamer factory name. ".H264Preset": x264enc's
     // speed preset, 1 ultrafast to 9 veryslow. Documents written before the keys existed read

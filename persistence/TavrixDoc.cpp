@@ -29,7 +29,7 @@ const char kSaveError[] = "An error occurred during saving the document: '";
 // property of an action (FTP, mail) that is set.
 bool HoldsSecrets(const CTavrixDocData& data) {
     for (const auto& [id, camera] : data.m_cameras) {
-        if (HasPassword(camera->m_videoDeviceDN)) {
+        if (HasPassword(camera->m_videoDeviceDN) || HasPassword(camera->m_detectDeviceDN)) {
             return true;
         }
     }

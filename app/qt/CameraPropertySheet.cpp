@@ -15,7 +15,7 @@ CCameraPropertySheet::CCameraPropertySheet(CTavrixDocData& copy, int32_t cameraI
                      parent) {
     const bool lockInstalled = CConfigMgrImpl::Instance().GetMiscSettings().GetLockNotificationInstalled();
     AddPage(new CPropGeneralDlg(copy, cameraId, lockInstalled, this));
-    AddPage(new CPropVideoDlg(copy, cameraId, this));
+    AddPage(new CPropVideoDlg(copy, cameraId, this, snapshots));
     AddPage(new CPropRecordDlg(copy, cameraId, this));
     AddPage(new CPropMotionDlg(copy, cameraId, this, snapshots));
     AddPage(new CPropEventsDlg(copy, cameraId, this));

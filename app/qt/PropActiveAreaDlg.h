@@ -37,6 +37,9 @@ public:
     virtual void RequestSnapshot(int32_t cameraId, Done done) = 0;
     virtual int32_t LiveChangedPixels(int32_t /*cameraId*/) { return -1; }
     virtual QImage LivePicture(int32_t /*cameraId*/) { return {}; }
+    // The decoder of a running network camera's stream ("h264 with avdec_h264 (software)");
+    // empty for a local camera or one that is not running.
+    virtual QString LiveDecoder(int32_t /*cameraId*/) { return {}; }
     virtual void PreviewMotion(int32_t /*cameraId*/, int32_t /*greyLevel*/, int32_t /*pixelCount*/,
                                int32_t /*erosionLevel*/) {}
     virtual void EndMotionPreview(int32_t /*cameraId*/) {}

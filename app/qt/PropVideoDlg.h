@@ -7,7 +7,9 @@
 // and for a device that cannot be opened, the stored values are shown and kept. A stored value
 // the device does not offer is listed too, so that nothing changes unless the user picks it.
 // The frame rate offers the device's best as a choice of its own ("Best: 30 frames/s",
-// CFrameRateBox), which a new camera has.
+// CFrameRateBox), which a new camera has. A running network camera shows the decoder its stream
+// goes through ("Decoder: h264 with avdec_h264 (software)"), read from the live view when the
+// page is made.
 // GUI thread only.
 
 #include "app/qt/PropertyPage.h"
@@ -16,17 +18,21 @@
 #include <optional>
 
 class CFrameRateBox;
+class ISnapshotSource;
 class CNetworkCameraBox;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
 class CPropVideoDlg : public CCameraPage {
     Q_OBJECT
 public:
-    CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr);
+    // live may be null (no camera view yet, as in a new document).
+    CPropVideoDlg(CTavrixDocData& data, int32_t cameraId, QWidget* parent = nullptr,
+                  ISnapshotSource* live = nullptr);
 
     QString Title() const override { return "Video"; }
     bool Validate(QString& message) override;
@@ -38,6 +44,11 @@ public:
     QComboBox* SizeField() const { return m_size; }
     CFrameRateBox* FpsField() const { return m_fps; }
     QLabel* StatusLabel() const { return m_status; }
+    // The network camera's detection stream (".DetectDeviceDN"); shown for network cameras only,
+    // its password masked (the stored name is kept while the text is not changed).
+    QLineEdit* DetectField() const { return m_detect; }
+    // "Decoder: ..." of the running network camera; hidden for other cameras.
+    QLabel* DecoderLabel() const { return m_decoder; }
     bool CapsLoaded() const { return m_caps.has_value(); }
 
 signals:
@@ -60,6 +71,11 @@ private:
     QPushButton* m_deviceProperties;
     CNetworkCameraBox* m_network; // shown while the device list's network entry is chosen
     QLabel* m_status;
+    QLabel* m_decoder;
+    QLineEdit* m_detect;
+    QWidget* m_detectRow;     // the field with its label
+    QString m_detectShown;    // the stored detection stream as the field first showed it
+    QString m_runningDecoder; // of the camera's running stream, as the page was made
     QComboBox* m_subtype;
     QComboBox* m_size;
     CFrameRateBox* m_fps;

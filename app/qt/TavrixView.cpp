@@ -207,8 +207,8 @@ void CTavrixView::Relayout() {
     const QSize video = first->Video()->sizeHint();
     const double aspect =
         video.height() > 0 ? static_cast<double>(video.width()) / video.height() : 4.0 / 3.0;
-    const CameraGrid::CLayout layout = CameraGrid::Compute(static_cast<int>(panes.size()), area.size(), aspect,
-                                                           first->ChromeHeight(), kSpacing);
+    const CameraGrid::CLayout layout = CameraGrid::Compute(static_cast<int>(panes.size()), area.size(),
+                                                           aspect, first->ChromeHeight(), kSpacing);
     m_columns = layout.columns;
     m_rows = layout.rows;
     for (size_t index = 0; index < panes.size(); ++index) {
@@ -470,6 +470,14 @@ int32_t CTavrixView::LiveChangedPixels(int32_t cameraId) {
         return -1;
     }
     return cameraView->GetMotionDetector().GetLastCount();
+}
+
+QString CTavrixView::LiveDecoder(int32_t cameraId) {
+    CCameraView* cameraView = m_core ? m_core->FindCameraView(cameraId) : nullptr;
+    if (cameraView == nullptr || !cameraView->HasGraph()) {
+        return {};
+    }
+    return QString::fromStdString(cameraView->GetStreamDecoder());
 }
 
 QImage CTavrixView::LivePicture(int32_t cameraId) {

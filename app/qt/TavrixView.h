@@ -112,7 +112,9 @@ public:
     void RequestSnapshot(int32_t cameraId, Done done) override;
     int32_t LiveChangedPixels(int32_t cameraId) override;
     QImage LivePicture(int32_t cameraId) override;
-    void PreviewMotion(int32_t cameraId, int32_t greyLevel, int32_t pixelCount, int32_t erosionLevel) override;
+    QString LiveDecoder(int32_t cameraId) override;
+    void PreviewMotion(int32_t cameraId, int32_t greyLevel, int32_t pixelCount,
+                       int32_t erosionLevel) override;
     void EndMotionPreview(int32_t cameraId) override;
 
 signals:

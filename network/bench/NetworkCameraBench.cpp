@@ -29,7 +29,8 @@
 // Skipped with a message when `motion` or the program is missing.
 
 #include "TavrixBuildPaths.h"
-#include "network/tests/LoopbackRtspServer.h"
+#include "network/tests/RtspTestServer.h"
+#include "recording/TavrixElements.h"
 
 #include <benchmark/benchmark.h>
 
@@ -156,7 +157,7 @@ CChildRun RunChild(const std::vector<std::string>& argv, std::chrono::millisecon
 
 // The server, the work folder and the figures the later benchmarks compare with.
 struct CBenchState {
-    std::unique_ptr<CLoopbackRtspServer> server;
+    std::unique_ptr<CRtspTestServer> server;
     fs::path work;
     std::map<int, double> tavrixFullCpuMs; // by camera count
     std::map<int, double> tavrixSmallCpuMs;
@@ -165,8 +166,10 @@ struct CBenchState {
     static CBenchState& Get() {
         static CBenchState state;
         if (!state.server) {
-            state.server = std::make_unique<CLoopbackRtspServer>(CRtspTestPicture{
-                .width = 1920, .height = 1080, .fps = 25, .pattern = "smpte75", .quantizer = 18});
+            InitGStreamer();
+            state.server = std::make_unique<CRtspTestServer>(
+                CRtspTestServer::ProbeStreams(1920, 1080, 25, "smpte75", /*quantizer=*/18));
+            state.server->Start();
             state.work = fs::temp_directory_path() / ("tavrix-netbench-" + std::to_string(getpid()));
             fs::create_directories(state.work / "rec");
             setenv("XDG_CONFIG_HOME", (state.work / "config").c_str(), 1);

@@ -21,31 +21,47 @@ struct TavrixTestFactoryClass {
 
 G_DEFINE_TYPE(TavrixTestFactory, tavrix_test_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
 
+namespace {
+
+// The encoding part of a stream's media: raw BGR frames in, RTP payload "pay0" out.
+std::string EncodeDescription(const CRtspTestServer::CStream& stream) {
+    const std::string keyInterval = std::to_string(stream.fps);
+    if (stream.codec == "mjpeg") {
+        return "video/x-raw,format=I420 ! jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26";
+    }
+    if (stream.codec == "h265") {
+        return "video/x-raw,format=I420 ! x265enc tune=zerolatency speed-preset=ultrafast bitrate=800 "
+               "key-int-max=" +
+               keyInterval + " ! rtph265pay name=pay0 pt=96 config-interval=-1";
+    }
+    const std::string rate = stream.quantizer > 0 ? "pass=quant quantizer=" + std::to_string(stream.quantizer)
+                                                  : std::string("bitrate=800");
+    return "x264enc tune=zerolatency speed-preset=ultrafast " + rate + " key-int-max=" + keyInterval +
+           " ! video/x-h264,profile=constrained-baseline ! rtph264pay name=pay0 pt=96 config-interval=-1";
+}
+
+GstElement* MakeBin(const std::string& description) {
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(description.c_str(), FALSE, &error);
+    g_clear_error(&error);
+    return bin;
+}
+
+} // namespace
+
 static GstElement* tavrix_test_factory_create_element(GstRTSPMediaFactory* factory,
                                                       const GstRTSPUrl* /*url*/) {
     const CRtspTestServer::CStream& stream = *reinterpret_cast<TavrixTestFactory*>(factory)->stream;
+    if (stream.codec == "audio") {
+        return MakeBin("audiotestsrc is-live=true ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! "
+                       "rtppcmupay name=pay0 pt=0");
+    }
     const std::string format = "video/x-raw,format=BGR,width=" + std::to_string(stream.width) +
                                ",height=" + std::to_string(stream.height) +
                                ",framerate=" + std::to_string(stream.fps) + "/1";
-    const std::string keyInterval = std::to_string(stream.fps);
-    std::string encode;
-    if (stream.codec == "mjpeg") {
-        encode = "video/x-raw,format=I420 ! jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26";
-    } else if (stream.codec == "h265") {
-        encode = "video/x-raw,format=I420 ! x265enc tune=zerolatency speed-preset=ultrafast bitrate=800 "
-                 "key-int-max=" +
-                 keyInterval + " ! rtph265pay name=pay0 pt=96 config-interval=-1";
-    } else {
-        encode =
-            "x264enc tune=zerolatency speed-preset=ultrafast bitrate=800 key-int-max=" + keyInterval +
-            " ! video/x-h264,profile=constrained-baseline ! rtph264pay name=pay0 pt=96 config-interval=-1";
-    }
-    const std::string description =
-        "capsfilter name=serverformat caps=\"" + format + "\" ! videoconvert ! " + encode;
-    GError* error = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(description.c_str(), FALSE, &error);
+    GstElement* bin = MakeBin("capsfilter name=serverformat caps=\"" + format + "\" ! videoconvert ! " +
+                              EncodeDescription(stream));
     if (bin == nullptr) {
-        g_clear_error(&error);
         return nullptr;
     }
     GstElement* source = nullptr;
@@ -126,7 +142,7 @@ CRtspTestServer::CRtspTestServer(std::vector<CStream> streams) : m_impl(std::mak
             static_cast<TavrixTestFactory*>(g_object_new(tavrix_test_factory_get_type(), nullptr));
         factory->stream = &stream;
         GstRTSPMediaFactory* media = GST_RTSP_MEDIA_FACTORY(factory);
-        gst_rtsp_media_factory_set_shared(media, FALSE);
+        gst_rtsp_media_factory_set_shared(media, stream.shared ? TRUE : FALSE);
         gst_rtsp_media_factory_set_protocols(
             media, static_cast<GstRTSPLowerTrans>(GST_RTSP_LOWER_TRANS_TCP | GST_RTSP_LOWER_TRANS_UDP));
         const std::string role = stream.user.empty() ? "anonymous" : "user" + std::to_string(i);
@@ -199,9 +215,14 @@ void CRtspTestServer::Stop() {
             g_source_unref(impl.listening);
             impl.listening = nullptr;
         }
-        gst_rtsp_server_client_filter(
-            impl.server, [](GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REMOVE; },
+        GList* kept = gst_rtsp_server_client_filter(
+            impl.server,
+            [](GstRTSPServer*, GstRTSPClient* client, gpointer) {
+                gst_rtsp_client_close(client);
+                return GST_RTSP_FILTER_REMOVE;
+            },
             nullptr);
+        g_list_free_full(kept, g_object_unref);
     });
 }
 
@@ -217,11 +238,34 @@ int32_t CRtspTestServer::Port() const {
 
 std::string CRtspTestServer::Url(const std::string& path, const std::string& user,
                                  const std::string& password) const {
+    auto escape = [](const std::string& text) {
+        gchar* escaped = g_uri_escape_string(text.c_str(), nullptr, FALSE);
+        std::string result = escaped;
+        g_free(escaped);
+        return result;
+    };
     std::string url = "rtsp://";
     if (!user.empty()) {
-        url += user + ":" + password + "@";
+        url += escape(user) + (password.empty() ? std::string() : ":" + escape(password)) + "@";
     }
     return url + "127.0.0.1:" + std::to_string(m_impl->port) + path;
+}
+
+std::vector<CRtspTestServer::CStream> CRtspTestServer::ProbeStreams(int32_t width, int32_t height,
+                                                                    int32_t fps, const std::string& pattern,
+                                                                    int32_t quantizer) {
+    CStream h264 = Stream("/h264", "h264", "test:" + pattern, width, height, fps);
+    h264.shared = true;
+    h264.quantizer = quantizer;
+    CStream secure = h264.WithLogin(kUser, kPassword);
+    secure.path = "/secure";
+    CStream mjpeg = h264;
+    mjpeg.path = "/mjpeg";
+    mjpeg.codec = "mjpeg";
+    CStream audio = h264;
+    audio.path = "/audio";
+    audio.codec = "audio";
+    return {h264, secure, mjpeg, audio};
 }
 
 int32_t CRtspTestServer::GetConnectionCount() const {

@@ -1,10 +1,12 @@
 #pragma once
-// CRtspTestServer: a real RTSP server on loopback for the tests (GStreamer's RTSP server library),
-// serving generated pictures as H.264, H.265 or MJPEG streams, each on its own path and optionally behind
-// a user name and password (basic authentication). Every client gets its own stream, started when
-// it connects, so that a picture like "test:motion?on=2000-3000" moves 2 s after the client's
-// PLAY. Stop closes every session and stops listening (a camera switched off); Start listens
-// again on the same port.
+// CRtspTestServer: a real RTSP server on loopback for the tests and the network benchmark
+// (GStreamer's RTSP server library), serving generated pictures as H.264, H.265 or MJPEG streams,
+// or sound only, each on its own path and optionally behind a user name and password (basic
+// authentication; 401 for a wrong or missing login). By default every client gets its own stream,
+// started when it connects, so that a picture like "test:motion?on=2000-3000" moves 2 s after the
+// client's PLAY; a shared stream is encoded once for all its clients, as a camera does for its
+// viewers (four benchmark cameras on one path cost one encoder). Stop closes every session and
+// stops listening (a camera switched off); Start listens again on the same port.
 //
 // Threads: the server runs its own GLib main loop on a thread of its own; the methods are called
 // from the test's thread and wait for the loop where needed.
@@ -18,13 +20,16 @@ class CRtspTestServer {
 public:
     struct CStream {
         std::string path = "/h264";
-        std::string codec = "h264";        // "h264", "h265" or "mjpeg"
+        std::string codec = "h264";        // "h264", "h265", "mjpeg" or "audio" (sound only)
         std::string picture = "test:ball"; // a display name of a test source (see CaptureSourceName.h)
         int32_t width = 320;
         int32_t height = 240;
         int32_t fps = 15;
         std::string user; // not empty: the path asks for user and password
         std::string password;
+        bool shared = false;   // one stream for every client of the path
+        int32_t quantizer = 0; // H.264 at this constant quantizer (a still picture decodes the
+                               // same in every frame); 0: the encoder's bit rate control
 
         CStream WithLogin(const std::string& name, const std::string& secret) const {
             CStream copy = *this;
@@ -46,6 +51,14 @@ public:
         return stream;
     }
 
+    // The paths the stream probe's tests, the camera sheet's tests and the benchmark use, at one
+    // size and rate: /h264, /secure (the H.264 picture, only for kUser with kPassword), /mjpeg and
+    // /audio; shared streams of videotestsrc's pattern.
+    static constexpr const char* kUser = "ann";
+    static constexpr const char* kPassword = "s3cr:t@x";
+    static std::vector<CStream> ProbeStreams(int32_t width = 320, int32_t height = 240, int32_t fps = 25,
+                                             const std::string& pattern = "ball", int32_t quantizer = 0);
+
     // InitGStreamer must have run. Listens once Start is called.
     explicit CRtspTestServer(std::vector<CStream> streams);
     ~CRtspTestServer();
@@ -58,7 +71,8 @@ public:
     void Stop();
     bool IsRunning() const;
     int32_t Port() const;
-    // "rtsp://[user:password@]127.0.0.1:PORT/path" (user empty: none).
+    // "rtsp://[user[:password]@]127.0.0.1:PORT/path", user and password percent-encoded (user
+    // empty: none).
     std::string Url(const std::string& path, const std::string& user = {},
                     const std::string& password = {}) const;
     // Clients that have connected so far.

@@ -4,7 +4,7 @@
 // text the probe returns may hold the password.
 
 #include "network/StreamProbe.h"
-#include "network/tests/LoopbackRtspServer.h"
+#include "network/tests/RtspTestServer.h"
 #include "recording/TavrixElements.h"
 
 #include <gst/gst.h>
@@ -77,7 +77,8 @@ protected:
 };
 
 TEST_F(StreamProbeTest, RtspH264ReportsCodecSizeRateAndDecoder) {
-    CLoopbackRtspServer server({.width = 352, .height = 288, .fps = 25});
+    CRtspTestServer server(CRtspTestServer::ProbeStreams(352, 288, 25));
+    server.Start();
     const CStreamProbeResult r = CStreamProbe::Run(server.Url("/h264"), kTimeout);
     ASSERT_EQ(r.outcome, Outcome::Ok) << r.Describe();
     EXPECT_NE(r.codec.find("H.264"), std::string::npos) << r.codec;
@@ -89,7 +90,8 @@ TEST_F(StreamProbeTest, RtspH264ReportsCodecSizeRateAndDecoder) {
 }
 
 TEST_F(StreamProbeTest, RtspMjpegOverUdpWhenAsked) {
-    CLoopbackRtspServer server({.width = 320, .height = 240, .fps = 10});
+    CRtspTestServer server(CRtspTestServer::ProbeStreams(320, 240, 10));
+    server.Start();
     const CStreamProbeResult r = CStreamProbe::Run(server.Url("/mjpeg") + "?transport=udp", kTimeout);
     ASSERT_EQ(r.outcome, Outcome::Ok) << r.Describe();
     EXPECT_NE(r.codec.find("JPEG"), std::string::npos) << r.codec;
@@ -99,9 +101,10 @@ TEST_F(StreamProbeTest, RtspMjpegOverUdpWhenAsked) {
 }
 
 TEST_F(StreamProbeTest, PasswordProtectedStreamOpensWithTheRightPasswordOnly) {
-    CLoopbackRtspServer server;
+    CRtspTestServer server(CRtspTestServer::ProbeStreams());
+    server.Start();
     const CStreamProbeResult right = CStreamProbe::Run(
-        server.Url("/secure", CLoopbackRtspServer::kUser, CLoopbackRtspServer::kPassword), kTimeout);
+        server.Url("/secure", CRtspTestServer::kUser, CRtspTestServer::kPassword), kTimeout);
     EXPECT_EQ(right.outcome, Outcome::Ok) << right.Describe();
     ExpectNoPassword(right);
 
@@ -115,7 +118,8 @@ TEST_F(StreamProbeTest, PasswordProtectedStreamOpensWithTheRightPasswordOnly) {
 }
 
 TEST_F(StreamProbeTest, UnknownMountSoundOnlyAndRefusedPortsAreToldApart) {
-    CLoopbackRtspServer server;
+    CRtspTestServer server(CRtspTestServer::ProbeStreams());
+    server.Start();
     const CStreamProbeResult missing = CStreamProbe::Run(server.Url("/nothing"), kTimeout);
     EXPECT_EQ(missing.outcome, Outcome::NotFound) << missing.Describe();
     const CStreamProbeResult sound = CStreamProbe::Run(server.Url("/audio"), kTimeout);
@@ -173,7 +177,8 @@ TEST_F(StreamProbeTest, VideoFilesReportTheirOwnRateAndNonVideoFilesAreRefused) 
 }
 
 TEST_F(StreamProbeTest, StartReturnsAtOnceAndTheCallbackBringsTheResult) {
-    CLoopbackRtspServer server;
+    CRtspTestServer server(CRtspTestServer::ProbeStreams());
+    server.Start();
     CStreamProbe probe;
     std::mutex lock;
     std::condition_variable arrived;

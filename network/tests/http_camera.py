@@ -2,11 +2,14 @@
 """A camera's HTTP side for the tests, on loopback: serves the JPEG files of a folder as an MJPEG
 stream (multipart/x-mixed-replace) in a loop at a given rate, optionally behind basic or digest
 authentication; or misbehaves as broken cameras do: accepts and never answers ("silent"), or
-answers with bytes that are no stream ("garbage").
+answers with bytes that are no stream ("garbage"). With --close-after the server ends every
+stream after that many frames and closes the connection, as a camera that stops streaming does;
+the next request is served again.
 
 Prints "PORT <n>" on its first line once it listens. Runs until killed.
 
     http_camera.py --mode mjpeg --frames DIR [--fps 10] [--user U --password P [--digest]] [--forbid]
+                   [--close-after N]
     http_camera.py --mode silent | garbage
 """
 
@@ -85,7 +88,7 @@ class Handler(BaseHTTPRequestHandler):
         interval = 1.0 / self.options.fps
         index = 0
         try:
-            while True:
+            while not self.options.close_after or index < self.options.close_after:
                 frame = self.frames[index % len(self.frames)]
                 index += 1
                 self.wfile.write(f"--{BOUNDARY}\r\nContent-Type: image/jpeg\r\n"
@@ -127,6 +130,7 @@ def main():
     parser.add_argument("--digest", action="store_true")
     parser.add_argument("--forbid", action="store_true", help="answer every request with 403")
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--close-after", type=int, default=0, help="frames before each stream closes")
     opts = parser.parse_args()
 
     if opts.mode != "mjpeg":

@@ -261,6 +261,7 @@ TEST_F(TavrixDocTest, ACameraIsSavedInTheFixedKeyOrder) {
                                                "Cameras.0.WMVActive",
                                                "Cameras.0.RecordContainer",
                                                "Cameras.0.StreamTimeout",
+                                               "Cameras.0.DetectDeviceDN",
                                                "Cameras.0.H264Encoder",
                                                "Cameras.0.H264Preset",
                                                "Cameras.0.PreEventBuffer",
