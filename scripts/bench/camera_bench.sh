@@ -3,7 +3,7 @@
 # from the rest: GStreamer's capture, conversion and sink, and the recordings' encoding), peak
 # memory, and the time from the first frame with motion to the recording pipeline running (goal:
 # under 300 ms), for one and for four test cameras at 640x480 and 25 frames a second, each run 30 s
-# with motion at 5-8 s, 15-18 s and 25-28 s.
+# with motion at 5-8 s, 15-18 s and 25-28 s; then one camera that only detects (below).
 #
 # BENCH_LONG=1 adds the long run: one camera for 10 minutes with motion every 6 seconds, its
 # resident memory sampled every 30 seconds; it reports the growth after the first minute.
@@ -68,6 +68,35 @@ run() {
 
 run 1
 run 4
+
+# Detection only: one camera in a webcam's own format (YUY2) at 640x480 and 15 frames a second on
+# a still picture (nothing records), watched with the default pre-event time. Its cost beyond
+# GStreamer's: the process's CPU less that of the same source, converted to the I420 Tavrix takes,
+# into a fakesink (the floor), as % of one core (goal: at most 0.25 %).
+detection_only() {
+  local file="$work/yuy2.tvrx" floor_file="$work/floor.txt"
+  rm -rf "$work/rec" && mkdir -p "$work/rec"
+  "$tavrix" doc create "$file" --camera "test:smpte75?format=YUY2" --record-path "$work/rec" >/dev/null
+  for setting in "VideoSize.cx 640" "VideoSize.cy 480" "FPS 15" \
+                 "MediaSubtype {32595559-0000-0010-8000-00AA00389B71}"; do
+    # shellcheck disable=SC2086
+    "$tavrix" doc set "$file" Cameras.0.$setting >/dev/null
+  done
+  "$tavrix" --headless --activate --stats --duration "$seconds" "$file" >/dev/null 2>"$work/yuy2-stats.txt"
+  /usr/bin/time -f "floor_cpu_s=%U %S" timeout -s INT "$seconds" gst-launch-1.0 -q videotestsrc \
+    pattern=smpte75 is-live=true ! video/x-raw,format=YUY2,width=640,height=480,framerate=15/1 ! \
+    videoconvert ! video/x-raw,format=I420 ! fakesink 2>"$floor_file" >/dev/null || true
+  awk -v seconds="$seconds" '
+    /^floor_cpu_s=/ { split($1, kv, "="); floor = (kv[2] + $2) * 1000 / seconds }
+    /^stats\t/ { for (i = 4; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] } }
+    /^process\t/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); p[kv[1]] = kv[2] } }
+    END {
+      cpu = (p["cpu_user_s"] + p["cpu_sys_s"]) * 1000 / p["wall_s"]
+      printf "detection only, 640x480 YUY2 at 15 a second, %.0f s: %d frames, %d recordings\n", p["wall_s"], v["frames"], v["recordings"]
+      printf "  CPU per second: %.1f ms in all, GStreamer floor %.1f ms, own %.1f ms = %.2f %% of a core (goal 0.25 %%); OnFrame %.1f ms (%.0f us a frame)\n", cpu, floor, cpu - floor, (cpu - floor) / 10, v["onframe_ms_per_s"], v["onframe_us_per_frame"]
+    }' "$floor_file" "$work/yuy2-stats.txt"
+}
+detection_only
 
 if [[ "${BENCH_LONG:-0}" == "1" ]]; then
   file="$work/long.tvrx"
