@@ -109,6 +109,14 @@ CMotionDetector::BinaryImagePtr CMotionDetector::ProcessPlane(int32_t width, int
 
 CMotionDetector::BinaryImagePtr CMotionDetector::ProcessFrame(const uint8_t* frame, int32_t width,
                                                               int32_t height, int32_t strideBytes) {
+    if (imagekernels::ActiveKernelSet() == imagekernels::KernelSet::kSse2) {
+        // Without AVX2 the fused row kernel runs short of registers and is slower (about a third
+        // at 1920x1080) than converting the frame first and comparing the grey images after it;
+        // both give the same bits.
+        GreyImagePtr grey = m_greyPool->Acquire();
+        grey->FromFrame(frame, width, height, strideBytes);
+        return ProcessImage(std::move(grey));
+    }
     return ProcessPlane(
         width, height, [&](CGrayScaleImage& grey) { grey.FromFrame(frame, width, height, strideBytes); },
         [&](CGrayScaleImage& reference, CBinaryImage& changed) {

@@ -314,9 +314,10 @@ double MedianUs(std::vector<int64_t> ns) {
 }
 
 // Tavrix and OpenCV on the same frame in turn, each timed on the thread's CPU clock: tavrix_us and
-// opencv_us are the medians per frame, ratio is tavrix_us / opencv_us. Tavrix runs in one pass (the
-// camera view's call) or in two passes (grey image, then the comparison: with SSE2, the way the
-// detector worked before it had the one-pass call and the AVX2 set).
+// opencv_us are the medians per frame, ratio is tavrix_us / opencv_us. Tavrix runs through the
+// camera view's call ("one pass": fused with AVX2; with SSE2 it takes the two passes, which are
+// faster there) or in two passes (grey image, then the comparison: the way the detector worked
+// before it had the fused call and the AVX2 set).
 void BM_DetectionVsOpenCv(benchmark::State& state) {
     cv::setNumThreads(0);
     const Frames& frames =
