@@ -45,7 +45,11 @@ std::vector<std::string> CFrameStallCheck::Update(const std::vector<IFrameProgre
         if (const auto before = m_seen.find(camera.key);
             before != m_seen.end() && before->second.frames == camera.frames) {
             entry.changed = before->second.changed;
-            if (now - entry.changed > m_limit) {
+            // A camera that has not delivered its first frame is still starting (a document just
+            // opened or re-opened by a reload; a device being opened): that may take longer than
+            // the gap between two frames.
+            const Clock::duration limit = camera.frames == 0 ? 2 * m_limit : m_limit;
+            if (now - entry.changed > limit) {
                 stalled.push_back(camera.name);
             }
         }

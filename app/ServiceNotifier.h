@@ -50,9 +50,9 @@ private:
     CTavrixAppCore& m_app;
 };
 
-// Which cameras have stalled: a counter that has not moved for longer than the limit. A camera
-// seen for the first time, or again after it was left out, gets the whole limit for its next
-// frame.
+// Which cameras have stalled: a counter that has not moved for longer than the limit (twice the
+// limit for a camera still waiting for its first frame). A camera seen for the first time, or
+// again after it was left out, gets the whole limit for its next frame.
 class CFrameStallCheck {
 public:
     using Clock = std::chrono::steady_clock;
