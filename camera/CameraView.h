@@ -255,6 +255,8 @@ private:
     void StopDetectStream();
     static GstFlowReturn OnDetectSample(GstAppSink* sink, gpointer userData);
     void DetectOnFrame(GstSample* sample);
+    // Whether frames go undetected now: an inactive camera while the settings say so.
+    bool DetectionSkipped() const;
     // The area mask to the detector: at once for the main stream, scaled to the detection
     // stream's size on its next frame.
     void ApplyMask(const CCamera& camera);

@@ -30,8 +30,6 @@
 
 namespace {
 
-constexpr int32_t kMaxStreamTimeoutSeconds = 3600;
-
 // The mask (set bits: ignored pixels) at another size, nearest pixel.
 CBinaryImage ScaleMask(const CBinaryImage& mask, int32_t width, int32_t height) {
     CBinaryImage scaled;
@@ -102,8 +100,7 @@ void CCameraView::DetectOnFrame(GstSample* sample) {
                   m_detectMask.IsEmpty() ? "off" : "scaled");
         }
     }
-    const bool skipDetection = CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
-                               m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
+    const bool skipDetection = DetectionSkipped();
     if (!skipDetection) {
         const bool fullRange = info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255;
         m_motionDetector.ProcessLuma(static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
@@ -170,11 +167,8 @@ void CCameraView::StartDetectWatch(const CCamera& camera) {
     if (!m_detectStream) {
         return;
     }
-    CNetworkStreamWatch::CTiming timing;
-    timing.timeoutMs =
-        static_cast<uint32_t>(std::clamp(camera.m_streamTimeout, 1, kMaxStreamTimeoutSeconds)) * 1000;
-    timing.healthyMs = m_timing.streamHealthyMs;
-    timing.pollMs = m_timing.streamPollMs;
+    const auto timing = CNetworkStreamWatch::CTiming::ForTimeout(
+        camera.m_streamTimeout, m_timing.streamHealthyMs, m_timing.streamPollMs);
     GstElement* graph = m_graph; // outlives the watch: ClearGraph stops the watch first
     CNetworkStreamWatch::CCallbacks callbacks;
     callbacks.timedOut = [this, graph] {

@@ -183,14 +183,18 @@ bool CCameraView::YuvPlanesOf(uint8_t* frame, int64_t length, CYuvPlanes& planes
     return true;
 }
 
+bool CCameraView::DetectionSkipped() const {
+    return CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
+           m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
+}
+
 template <typename Frame>
 void CCameraView::HandleFrame(const Frame& frame, int32_t width, int32_t height) {
     const int32_t viewMode = m_viewMode.load(std::memory_order_relaxed);
     m_overlay.Init(width, height, (viewMode & FrameOverlay::kTransparentText) != 0);
 
     CMotionDetector::BinaryImagePtr changed;
-    const bool skipDetection = CConfigMgrImpl::Instance().GetMiscSettings().GetDisableMDWhenInactive() &&
-                               m_stateMgr.GetState() == CCamViewStateMgr::kInactive;
+    const bool skipDetection = DetectionSkipped();
     // With a detection stream, its frames are detected (CameraViewDetect.cpp), not these; their
     // changed pixels are not drawn on this picture.
     if (!skipDetection && !m_detectOnSub.load(std::memory_order_relaxed)) {

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr REFERENCE_TIME kDefaultFrameDuration = 400000; // 25 frames a second
-constexpr int32_t kMaxStreamTimeoutSeconds = 3600;
 
 } // namespace
 
@@ -42,11 +41,8 @@ void CCameraView::PrepareStreamStart() {
 }
 
 void CCameraView::StartStreamWatch(const CCamera& camera) {
-    CNetworkStreamWatch::CTiming timing;
-    timing.timeoutMs =
-        static_cast<uint32_t>(std::clamp(camera.m_streamTimeout, 1, kMaxStreamTimeoutSeconds)) * 1000;
-    timing.healthyMs = m_timing.streamHealthyMs;
-    timing.pollMs = m_timing.streamPollMs;
+    const auto timing = CNetworkStreamWatch::CTiming::ForTimeout(
+        camera.m_streamTimeout, m_timing.streamHealthyMs, m_timing.streamPollMs);
     GstElement* graph = m_graph; // outlives the watch: ClearGraph stops the watch first
     CNetworkStreamWatch::CCallbacks callbacks;
     callbacks.firstFrame = [this] { m_view->PostCameraMessage(ViewMessage::kCameraRetryDevice, m_cameraId); };

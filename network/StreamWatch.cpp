@@ -2,6 +2,7 @@
 
 #include "foundation/Tracer.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -78,4 +79,11 @@ void CNetworkStreamWatch::Worker() {
         }
         lock.lock();
     }
+}
+
+CNetworkStreamWatch::CTiming CNetworkStreamWatch::CTiming::ForTimeout(int32_t timeoutSeconds,
+                                                                      uint32_t healthyMs, uint32_t pollMs) {
+    constexpr int32_t kMaxTimeoutSeconds = 3600;
+    return {static_cast<uint32_t>(std::clamp(timeoutSeconds, 1, kMaxTimeoutSeconds)) * 1000, healthyMs,
+            pollMs};
 }

@@ -29,6 +29,8 @@ public:
         uint32_t timeoutMs = 20000;
         uint32_t healthyMs = 60000;
         uint32_t pollMs = 200;
+        // A camera's watch: its .StreamTimeout in seconds (held to 1..3600) as the time-out.
+        static CTiming ForTimeout(int32_t timeoutSeconds, uint32_t healthyMs, uint32_t pollMs);
     };
 
     CNetworkStreamWatch(std::shared_ptr<CNetworkStreamState> stream, CTiming timing, CCallbacks callbacks);
