@@ -91,6 +91,9 @@ TEST_F(CameraViewStateTest, ScheduleSwitchesBetweenOffScheduleAndIdle) {
     ASSERT_TRUE(run.PumpUntil([&] { return run.Camera(0).GetState() == M::kIdle; }, 3000));
     hour = 18;
     ASSERT_TRUE(run.PumpUntil([&] { return run.Camera(0).GetState() == M::kOffSchedule; }, 3000));
+    // The schedule's thread logs a change just after making it.
+    ASSERT_TRUE(run.PumpUntil([&] { return log.Count("Changed camera state from 'Idle' to 'Off Schedule'") == 1; },
+                              3000));
     EXPECT_EQ(log.Texts("Default"),
               (std::vector<std::string>{"Changed camera state from '...' to 'Inactive'",
                                         "Changed camera state from 'Inactive' to 'Off Schedule'",
