@@ -26,7 +26,9 @@ std::vector<IFrameProgress::CCamera> CAppFrameProgress::SampleFrames() {
                 continue;
             }
             CCamera sample;
-            sample.key = std::to_string(reinterpret_cast<uintptr_t>(view)) + "/" + std::to_string(cameraId);
+            // Not the view's address: a document re-opened by a reload may get the closed one's,
+            // and its camera would be compared with the closed camera's count.
+            sample.key = std::to_string(camera->GetInstanceSerial());
             sample.name =
                 "camera '" + camera->GetCameraName() + "' of '" + view->GetDocument().GetTitle() + "'";
             sample.frames = camera->GetStats().frames;

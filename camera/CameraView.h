@@ -169,6 +169,9 @@ public:
     // a slow chain may hold for seconds.
     bool IsActivated() const override { return m_stateMgr.GetInput(CCamViewStateMgr::kActivated); }
     int32_t GetCameraId() const override { return m_cameraId; }
+    // Differs for every camera view the process creates, unlike its address, which a view created
+    // after another was destroyed may reuse.
+    uint64_t GetInstanceSerial() const { return m_instanceSerial; }
     const std::string& GetDeviceName() const { return m_deviceName; }
     // The detection stream's name as the pipeline was built (empty: detection on the main stream).
     const std::string& GetDetectDeviceName() const { return m_detectDeviceName; }
@@ -304,6 +307,7 @@ private:
     ICameraViewOwner* const m_view;
     CTavrixDoc& m_document;
     const int32_t m_cameraId;
+    const uint64_t m_instanceSerial;
     // Answers the document side of the record contexts' questions (folder, settings, file name)
     // and raises the record events.
     const CCameraRecordFacts m_recordFacts;

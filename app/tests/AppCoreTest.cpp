@@ -2,6 +2,7 @@
 // document's view.
 
 #include "actions/CSEA_InvokeCommand.h"
+#include "app/ServiceNotifier.h"
 #include "app/TavrixAppCore.h"
 #include "camera/tests/PrivateXdgFolders.h"
 #include "persistence/ConfigMgrImpl.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 namespace {
@@ -176,6 +178,35 @@ TEST_F(AppCoreTest, LockAndActivationReachEveryCameraOfEveryDocument) {
     const std::vector<std::string> after = Texts();
     EXPECT_EQ(std::count(after.begin(), after.end(), "Document closed"), 3);
     EXPECT_EQ(after.back(), "Tavrix stopped");
+}
+
+TEST_F(AppCoreTest, TheWatchdogNeverTakesAReopenedDocumentsCameraForTheClosedOne) {
+    // A reload closes a document and opens it again at once: the new view often gets the closed
+    // one's address. Its camera must still count as new, or a frame count that happens to equal
+    // the closed camera's last one reads as a stalled camera.
+    const std::string path = LockDocument("Reopened");
+    CMessageDispatcher dispatcher;
+    CTavrixAppCore app(dispatcher);
+    CTavrixAppCore::COptions options;
+    options.unattended = true;
+    options.monitorLock = false;
+    options.watchDevices = false;
+    ASSERT_TRUE(app.InitInstance(options));
+    CAppFrameProgress progress(app);
+    std::vector<std::string> keys;
+    for (int round = 0; round < 4; ++round) {
+        CTavrixViewCore* view = app.OpenDocument(path);
+        ASSERT_NE(view, nullptr);
+        view->OnUpdate(ViewHint::kActivateAll);
+        const std::vector<IFrameProgress::CCamera> cameras = progress.SampleFrames();
+        ASSERT_EQ(cameras.size(), 1u);
+        keys.push_back(cameras[0].key);
+        app.CloseDocument(view);
+        EXPECT_TRUE(progress.SampleFrames().empty());
+    }
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
+        << ::testing::PrintToString(keys);
+    app.ExitInstance();
 }
 
 TEST_F(AppCoreTest, ADocumentsProgramsAreCheckedBeforeItRunsAndLoggedWithoutACheck) {
