@@ -108,6 +108,10 @@ TEST(SmtpDeadlineTest, TrickledRepliesEndAtTheirDeadlineThoughEveryByteComesWith
 }
 
 TEST(SmtpDeadlineTest, ServerThatTakesNothingEndsTheSendWithETimedOut) {
+    // Far more than the socket buffers of both ends hold. Built before the server starts: under a
+    // sanitizer on a busy machine, preparing this body took longer than the script waits for the
+    // next command.
+    const MySMTPMessage large = Message(std::string(48 << 20, 'x'));
     // The server reads nothing after DATA until the client is done (a closing client's FIN would wait
     // behind the unread data, so the test tells it).
     std::promise<void> clientDone;
@@ -122,9 +126,7 @@ TEST(SmtpDeadlineTest, ServerThatTakesNothingEndsTheSendWithETimedOut) {
     timeouts.sendMs = 500;
     connection.SetTimeouts(timeouts);
     ASSERT_TRUE(connection.Connect("127.0.0.1", deaf.Port(), "", ""));
-    // Far more than the socket buffers of both ends hold.
-    const std::string body(48 << 20, 'x');
-    CFailure failure = Failure(connection, [&] { connection.SendMessage(Message(body)); });
+    CFailure failure = Failure(connection, [&] { connection.SendMessage(large); });
     clientDone.set_value();
     EXPECT_EQ(failure.message,
               "Failed in call to send the header, GetLastError returns: " + std::to_string(ETIMEDOUT));
