@@ -33,7 +33,8 @@ std::atomic<uint64_t> g_nextInstanceSerial{1};
 
 CCameraView::CCameraView(ICameraViewOwner* view, int32_t cameraId, CCameraViewTiming timing)
     : m_view(view), m_document(view->GetDocument()), m_cameraId(cameraId),
-      m_instanceSerial(g_nextInstanceSerial.fetch_add(1, std::memory_order_relaxed)), m_recordFacts(m_document, cameraId), m_timing(std::move(timing)),
+      m_instanceSerial(g_nextInstanceSerial.fetch_add(1, std::memory_order_relaxed)),
+      m_recordFacts(m_document, cameraId), m_timing(std::move(timing)),
       m_scheduleService(this, m_timing.scheduleClock, m_timing.schedulePassMs), m_motionDetector(this),
       m_preEventBuffer(1), m_countDownTimer(this, m_timing.countdownTickMs), m_stateMgr(this),
       m_deviceWatchdog([this] { m_view->PostCameraMessage(ViewMessage::kCameraRetryDevice, m_cameraId); },

@@ -112,8 +112,7 @@ void CCameraView::DetectOnFrame(GstSample* sample) {
 }
 
 void CCameraView::ApplyMask(const CCamera& camera) {
-    const bool detectOnSub = m_stream != nullptr && !camera.m_detectDeviceDN.empty();
-    if (detectOnSub) {
+    if (m_detectOnSub.load()) {
         // Scaled on the detection stream's next frame, once its size is known.
         std::lock_guard<std::mutex> guard(m_detectMaskLock);
         m_detectMask = camera.m_areaMaskEnabled ? camera.m_areaMaskImage : CBinaryImage();

@@ -19,24 +19,24 @@
 
 namespace {
 
-bool Editable(const GParamSpec* spec) {
-    const std::string name = g_param_spec_get_name(const_cast<GParamSpec*>(spec));
-    return (spec->flags & G_PARAM_READABLE) && (spec->flags & G_PARAM_WRITABLE) &&
-           !(spec->flags & G_PARAM_CONSTRUCT_ONLY) && name != "name" && name != "parent";
+bool Editable(const GParamSpec* param) {
+    const std::string name = g_param_spec_get_name(const_cast<GParamSpec*>(param));
+    return (param->flags & G_PARAM_READABLE) && (param->flags & G_PARAM_WRITABLE) &&
+           !(param->flags & G_PARAM_CONSTRUCT_ONLY) && name != "name" && name != "parent";
 }
 
 // An integer property whose range fits a spin box.
-bool IntRange(const GParamSpec* spec, int& minimum, int& maximum) {
+bool IntRange(const GParamSpec* param, int& minimum, int& maximum) {
     constexpr int64_t kLow = std::numeric_limits<int>::min();
     constexpr int64_t kHigh = std::numeric_limits<int>::max();
     int64_t low = 0;
     int64_t high = 0;
-    if (G_IS_PARAM_SPEC_INT(spec)) {
-        low = G_PARAM_SPEC_INT(spec)->minimum;
-        high = G_PARAM_SPEC_INT(spec)->maximum;
-    } else if (G_IS_PARAM_SPEC_UINT(spec)) {
-        low = G_PARAM_SPEC_UINT(spec)->minimum;
-        high = G_PARAM_SPEC_UINT(spec)->maximum;
+    if (G_IS_PARAM_SPEC_INT(param)) {
+        low = G_PARAM_SPEC_INT(param)->minimum;
+        high = G_PARAM_SPEC_INT(param)->maximum;
+    } else if (G_IS_PARAM_SPEC_UINT(param)) {
+        low = G_PARAM_SPEC_UINT(param)->minimum;
+        high = G_PARAM_SPEC_UINT(param)->maximum;
     } else {
         return false;
     }
@@ -105,35 +105,35 @@ void CCompressorSettingsDlg::ShowEncoder(GstElement* encoder, const QStringList&
                           ? QString("Settings that differ from the encoder's defaults are kept.")
                           : "Parts of the stored settings do not apply: " + problems.join("; "));
     guint count = 0;
-    GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(encoder), &count);
+    GParamSpec** params = g_object_class_list_properties(G_OBJECT_GET_CLASS(encoder), &count);
     for (guint i = 0; i < count; ++i) {
-        GParamSpec* spec = specs[i];
-        if (!Editable(spec)) {
+        GParamSpec* param = params[i];
+        if (!Editable(param)) {
             continue;
         }
         GValue value = G_VALUE_INIT;
-        g_value_init(&value, spec->value_type);
-        g_object_get_property(G_OBJECT(encoder), spec->name, &value);
+        g_value_init(&value, param->value_type);
+        g_object_get_property(G_OBJECT(encoder), param->name, &value);
         QWidget* editor = nullptr;
         int minimum = 0;
         int maximum = 0;
-        if (spec->value_type == G_TYPE_BOOLEAN) {
+        if (param->value_type == G_TYPE_BOOLEAN) {
             auto* box = new QCheckBox(this);
             box->setChecked(g_value_get_boolean(&value));
             editor = box;
-        } else if (G_IS_PARAM_SPEC_ENUM(spec)) {
+        } else if (G_IS_PARAM_SPEC_ENUM(param)) {
             auto* combo = new QComboBox(this);
-            GEnumClass* enumClass = G_PARAM_SPEC_ENUM(spec)->enum_class;
+            GEnumClass* enumClass = G_PARAM_SPEC_ENUM(param)->enum_class;
             for (guint v = 0; v < enumClass->n_values; ++v) {
                 combo->addItem(QString::fromUtf8(enumClass->values[v].value_nick),
                                enumClass->values[v].value);
             }
             combo->setCurrentIndex(std::max(0, combo->findData(g_value_get_enum(&value))));
             editor = combo;
-        } else if (IntRange(spec, minimum, maximum)) {
+        } else if (IntRange(param, minimum, maximum)) {
             auto* spin = new QSpinBox(this);
             spin->setRange(minimum, maximum);
-            spin->setValue(G_IS_PARAM_SPEC_INT(spec) ? g_value_get_int(&value)
+            spin->setValue(G_IS_PARAM_SPEC_INT(param) ? g_value_get_int(&value)
                                                      : static_cast<int>(g_value_get_uint(&value)));
             editor = spin;
         } else {
@@ -143,13 +143,13 @@ void CCompressorSettingsDlg::ShowEncoder(GstElement* encoder, const QStringList&
             editor = edit;
         }
         g_value_unset(&value);
-        editor->setObjectName(QString::fromUtf8(spec->name));
+        editor->setObjectName(QString::fromUtf8(param->name));
         editor->setToolTip(
-            QString::fromUtf8(g_param_spec_get_blurb(spec) ? g_param_spec_get_blurb(spec) : ""));
-        m_form->addRow(FormRows::Literal(QString::fromUtf8(g_param_spec_get_nick(spec))) + ":", editor);
-        m_rows.push_back(Row{spec, editor});
+            QString::fromUtf8(g_param_spec_get_blurb(param) ? g_param_spec_get_blurb(param) : ""));
+        m_form->addRow(FormRows::Literal(QString::fromUtf8(g_param_spec_get_nick(param))) + ":", editor);
+        m_rows.push_back(Row{param, editor});
     }
-    g_free(specs); // the specs belong to the class
+    g_free(params); // the array only: its entries belong to the class
     emit EncoderReady();
 }
 
@@ -165,29 +165,29 @@ QWidget* CCompressorSettingsDlg::Editor(const QString& property) const {
 bool CCompressorSettingsDlg::ApplyEditors(QString& message) {
     for (const Row& row : m_rows) {
         GValue value = G_VALUE_INIT;
-        g_value_init(&value, row.spec->value_type);
+        g_value_init(&value, row.param->value_type);
         bool ok = true;
         if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
             g_value_set_boolean(&value, box->isChecked());
         } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
             g_value_set_enum(&value, combo->currentData().toInt());
         } else if (auto* spin = qobject_cast<QSpinBox*>(row.editor)) {
-            if (G_IS_PARAM_SPEC_INT(row.spec)) {
+            if (G_IS_PARAM_SPEC_INT(row.param)) {
                 g_value_set_int(&value, spin->value());
             } else {
                 g_value_set_uint(&value, static_cast<guint>(spin->value()));
             }
         } else if (auto* edit = qobject_cast<QLineEdit*>(row.editor)) {
             ok = gst_value_deserialize(&value, edit->text().toUtf8().constData()) &&
-                 !g_param_value_validate(row.spec, &value);
+                 !g_param_value_validate(row.param, &value);
         }
         if (!ok) {
             g_value_unset(&value);
             message = QString("The value of '%1' is not valid.")
-                          .arg(QString::fromUtf8(g_param_spec_get_nick(row.spec)));
+                          .arg(QString::fromUtf8(g_param_spec_get_nick(row.param)));
             return false;
         }
-        g_object_set_property(G_OBJECT(m_encoder), row.spec->name, &value);
+        g_object_set_property(G_OBJECT(m_encoder), row.param->name, &value);
         g_value_unset(&value);
     }
     return true;

@@ -40,7 +40,7 @@ signals:
 
 private:
     struct Row {
-        GParamSpec* spec = nullptr;
+        GParamSpec* param = nullptr;
         QWidget* editor = nullptr;
     };
     void ShowEncoder(GstElement* encoder, const QStringList& problems);

@@ -47,6 +47,14 @@ protected:
     static size_t IndexOf(const std::vector<std::string>& texts, const std::string& text) {
         return static_cast<size_t>(std::find(texts.begin(), texts.end(), text) - texts.begin());
     }
+    // Unattended, without the lock monitor and the device watch.
+    static CTavrixAppCore::COptions QuietOptions() {
+        CTavrixAppCore::COptions options;
+        options.unattended = true;
+        options.monitorLock = false;
+        options.watchDevices = false;
+        return options;
+    }
     // A document with a test camera that follows the workstation lock.
     std::string LockDocument(const std::string& name) {
         const std::string path = m_folder + "/" + name + ".tvrx";
@@ -128,11 +136,7 @@ TEST_F(AppCoreTest, LockAndActivationReachEveryCameraOfEveryDocument) {
     const std::string second = LockDocument("Second");
     CMessageDispatcher dispatcher;
     CTavrixAppCore app(dispatcher);
-    CTavrixAppCore::COptions options;
-    options.unattended = true;
-    options.monitorLock = false;
-    options.watchDevices = false;
-    ASSERT_TRUE(app.InitInstance(options));
+    ASSERT_TRUE(app.InitInstance(QuietOptions()));
     EXPECT_EQ(app.OpenDocument(m_folder + "/missing.tvrx"), nullptr);
     EXPECT_FALSE(std::filesystem::exists(m_folder + "/missing.tvrx"))
         << "no file is created for a wrong name";
@@ -187,11 +191,7 @@ TEST_F(AppCoreTest, TheWatchdogNeverTakesAReopenedDocumentsCameraForTheClosedOne
     const std::string path = LockDocument("Reopened");
     CMessageDispatcher dispatcher;
     CTavrixAppCore app(dispatcher);
-    CTavrixAppCore::COptions options;
-    options.unattended = true;
-    options.monitorLock = false;
-    options.watchDevices = false;
-    ASSERT_TRUE(app.InitInstance(options));
+    ASSERT_TRUE(app.InitInstance(QuietOptions()));
     CAppFrameProgress progress(app);
     std::vector<std::string> keys;
     for (int round = 0; round < 4; ++round) {
@@ -230,11 +230,7 @@ TEST_F(AppCoreTest, ADocumentsProgramsAreCheckedBeforeItRunsAndLoggedWithoutAChe
     }
     CMessageDispatcher dispatcher;
     CTavrixAppCore app(dispatcher);
-    CTavrixAppCore::COptions options;
-    options.unattended = true;
-    options.monitorLock = false;
-    options.watchDevices = false;
-    ASSERT_TRUE(app.InitInstance(options));
+    ASSERT_TRUE(app.InitInstance(QuietOptions()));
 
     // The log holds the entries of earlier runs too (kept in the user database): only what
     // follows counts.
